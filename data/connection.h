@@ -1,0 +1,80 @@
+// TAdsConnection: one engine connection to a folder of free tables or to a
+// data-dictionary file, shared by every dataset that names it. It connects on
+// demand (the first dataset open) and, on disconnect, closes its datasets
+// first, in attach order.
+//
+// Every connection registers itself in a process-wide registry (guarded by a
+// mutex) so that datasets can find it by name.
+#ifndef KDX_DATA_CONNECTION_H_
+#define KDX_DATA_CONNECTION_H_
+
+#include <string>
+#include <vector>
+
+#include "data/component.h"
+#include "data/server_types.h"
+#include "engine/ads.h"
+
+class TAdsDataSet;
+
+class TAdsConnection : public TComponent {
+ public:
+  TAdsConnection(TComponent* owner, std::string name);
+  // Closes and detaches the datasets, disconnects (accepting 0 and 5024) and
+  // leaves the registry.
+  ~TAdsConnection() override;
+
+  // Refused while connected: AdsConnectionError "The TAdsConnection.ConnectPath
+  // may not be changed when IsConnected is TRUE". Recomputes the
+  // data-dictionary flag.
+  void SetConnectPath(const std::string& path);
+  const std::string& ConnectPath() const { return connect_path_; }
+  void SetUsername(const std::string& user) { username_ = user; }
+  const std::string& Username() const { return username_; }
+  void SetPassword(const std::string& password) { password_ = password; }
+  const std::string& Password() const { return password_; }
+  void SetAdsServerTypes(TAdsServerTypes types) { server_types_ = types; }
+  TAdsServerTypes AdsServerTypes() const { return server_types_; }
+  void SetLoginPrompt(bool on) { login_prompt_ = on; }
+  void SetReadOnly(bool on) { read_only_ = on; }
+  bool ReadOnly() const { return read_only_; }
+
+  bool IsConnected() const { return handle_ != 0; }
+  // true: connect (EADSDatabaseError when the engine refuses; AdsConnectionError
+  // "Must specify connection string before getting a server connection." for
+  // an empty path). false: close the attached datasets, then disconnect
+  // (AdsError when the engine refuses). The current value: nothing.
+  void SetIsConnected(bool connected);
+  // Connects when not connected, then gives the handle.
+  ADSHANDLE ConnectOnDemand();
+  ADSHANDLE ConnectionHandle() const { return handle_; }
+
+  // ConnectPath, upper-cased, contains ".ADD".
+  bool IsDictionaryConnection() const { return is_dictionary_; }
+  // The folder datasets prefix to table names (the path of a dictionary file
+  // cut before its last separator).
+  std::string ConnectionFolder() const;
+
+  void AttachDataSet(TAdsDataSet* dataset);
+  void DetachDataSet(TAdsDataSet* dataset);
+
+  // Finds a registered connection for a dataset's DatabaseName (see
+  // TAdsDataSet::SetDatabaseName); null when none matches.
+  static TAdsConnection* FindForDataSet(const std::string& database_name, const TComponent* dataset_owner);
+
+ private:
+  void Connect();
+  void Disconnect();
+
+  std::string connect_path_;
+  std::string username_;
+  std::string password_;
+  TAdsServerTypes server_types_;
+  bool login_prompt_ = true;
+  bool read_only_ = false;
+  bool is_dictionary_ = false;
+  ADSHANDLE handle_ = 0;
+  std::vector<TAdsDataSet*> datasets_;
+};
+
+#endif  // KDX_DATA_CONNECTION_H_

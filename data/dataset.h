@@ -1,0 +1,188 @@
+// TAdsDataSet: the common base of tables and queries. A dataset is closed or
+// open; while open it has a current record (or stands at its end), walks it in
+// the order of its active index, seeks keys on that index, locates records by
+// column value and reads columns by name. Datasets never edit: the only column
+// writes go into the key buffer of a seek.
+//
+// Not thread-safe: one dataset belongs to the thread that made it.
+#ifndef KDX_DATA_DATASET_H_
+#define KDX_DATA_DATASET_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "data/component.h"
+#include "data/errors.h"
+#include "engine/ads.h"
+
+class TAdsConnection;
+class TAdsDataSet;
+
+// Column kinds the layer decodes (from the engine type code).
+enum class TFieldKind { Boolean, Float, SmallInt, Date, Text, Memo, Binary, Integer, Time, DateTime, AutoInc, Bytes, Currency };
+
+// One column of an open dataset. Reads decode the current record's raw bytes;
+// a reference stays valid until the dataset closes.
+class TField {
+ public:
+  const std::string& Name() const { return name_; }
+  TFieldKind Kind() const { return kind_; }
+  uint16_t EngineType() const { return engine_type_; }
+  uint32_t Width() const { return width_; }
+  uint16_t Decimals() const { return decimals_; }
+  uint32_t Offset() const { return offset_; }
+
+  bool IsEmpty() const;
+  std::string ReadText() const;
+  double ReadDateTime() const;  // days since 30 December 1899
+  double ReadFloat() const;
+  int64_t ReadCurrency() const;  // units of 1/10000
+  int32_t ReadInt() const;
+
+ private:
+  friend class TAdsDataSet;
+  TAdsDataSet* dataset_ = nullptr;
+  std::string name_;
+  TFieldKind kind_ = TFieldKind::Text;
+  uint16_t engine_type_ = 0;
+  uint32_t width_ = 0;
+  uint16_t decimals_ = 0;
+  uint32_t offset_ = 0;
+  uint16_t number_ = 0;  // 1-based engine column number
+};
+
+// A typed value of a seek key: text, 32-bit integer, or floating-point
+// (date-time values are floating-point).
+struct KeyValue {
+  std::variant<std::string, int32_t, double> value;
+  KeyValue(std::string v) : value(std::move(v)) {}
+  KeyValue(const char* v) : value(std::string(v)) {}
+  KeyValue(int32_t v) : value(v) {}
+  KeyValue(double v) : value(v) {}
+};
+
+// A value of LocateValue: empty, text, number, logical, or a date, time or
+// date-time (days since 30 December 1899).
+struct LocateItem {
+  enum class Type { Empty, Text, Number, Logical, Date, Time, DateTime };
+  Type type = Type::Empty;
+  std::string text;
+  double number = 0;
+  bool logical = false;
+  static LocateItem Text(std::string t) { LocateItem i; i.type = Type::Text; i.text = std::move(t); return i; }
+};
+
+struct LocateOptions {
+  bool case_insensitive = false;
+  bool partial_key = false;
+};
+
+struct TIndexDef {
+  std::string name;
+  std::string fields;  // segment column names joined by ";", upper-cased
+  bool unique = false;
+  bool descending = false;
+};
+
+class TAdsDataSet : public TComponent {
+ public:
+  using Event = std::function<void(TAdsDataSet&)>;
+
+  TAdsDataSet(TComponent* owner, std::string name);
+  ~TAdsDataSet() override;
+
+  // Resolves the connection by name among the registered connections (same
+  // owner first), else the ADS.INI alias in the program folder, else the text
+  // is itself the folder. Refused on an open dataset.
+  void SetDatabaseName(const std::string& name);
+  const std::string& DatabaseName() const { return database_name_; }
+  TAdsConnection* Connection() const { return connection_; }
+  // The folder table names are resolved in (no trailing separator).
+  std::string Folder() const;
+
+  void SetIndexFieldNames(const std::string& names);  // trims; clears IndexName
+  const std::string& IndexFieldNames() const { return index_field_names_; }
+  void SetIndexName(const std::string& name);  // clears IndexFieldNames
+  const std::string& IndexName() const { return index_name_; }
+  const std::vector<TIndexDef>& IndexDefs() const { return index_defs_; }
+
+  Event BeforeOpen;
+  Event AfterOpen;
+
+  void OpenDataSet();
+  void CloseDataSet();
+  bool IsActive() const;
+  void GoFirst();
+  void GoNext();
+  void GoLast();
+  bool AtEof() const { return eof_; }
+  bool AtBof() const { return bof_; }
+
+  // Case-insensitive; EDatabaseError "<name>: Field '<column>' not found".
+  TField& ColumnByName(const std::string& column);
+  const std::vector<TField>& Fields() const { return fields_; }
+
+  // Exact seek on the active index with 1..n leading values. On a miss the
+  // position is restored and the result is false.
+  bool SeekKey(const std::vector<KeyValue>& values);
+  // Finds the first record whose columns (";"-separated) equal the values.
+  // On a miss the current record stays current and the result is false.
+  bool LocateValue(const std::string& columns, const std::vector<LocateItem>& values, LocateOptions options = {});
+
+  // Nestable; no effect on data or position.
+  void DisableControls() { ++controls_disabled_; }
+  void EnableControls() { if (controls_disabled_ > 0) --controls_disabled_; }
+
+  // The raw record of the current row (empty when there is none).
+  const std::vector<uint8_t>& RecordBuffer() const { return record_; }
+  bool HasCurrentRecord() const { return has_record_; }
+
+  // Builds an EADSDatabaseError (or the plain form while another database
+  // error is in progress in this thread) from the engine's last error.
+  [[noreturn]] void RaiseEngineError(uint32_t result, const std::string& column = "") const;
+  // Layer-detected error with code 5121 and `text`.
+  [[noreturn]] void RaiseLayerError(const std::string& text) const;
+  // Generic dataset-base error: "<name>: <text>".
+  [[noreturn]] void RaiseGenericError(const std::string& text) const;
+
+ protected:
+  // Makes the engine handle (table open, or query execution).
+  virtual ADSHANDLE CreateHandle() = 0;
+  virtual void ReleaseHandle();
+  virtual std::string TableNameForErrors() const { return ""; }
+
+  ADSHANDLE TableHandle() const { return table_; }
+  ADSHANDLE OrderHandle() const { return order_; }
+  // Re-reads the current record after the engine moved (used by EnableEncryption).
+  void Resync();
+  void SetConnection(TAdsConnection* connection);
+
+ private:
+  friend class TField;
+  friend class TAdsConnection;
+  void CompleteOpen();
+  void ReadIndexDefs();
+  void SelectIndex();
+  void ReadCurrent();
+
+  std::string database_name_;
+  TAdsConnection* connection_ = nullptr;
+  std::string index_field_names_;
+  std::string index_name_;
+  std::vector<TIndexDef> index_defs_;
+  std::vector<TField> fields_;
+  std::vector<uint8_t> record_;
+  std::vector<uint8_t> key_buffer_;
+  ADSHANDLE table_ = 0;
+  ADSHANDLE order_ = 0;
+  bool eof_ = true;
+  bool bof_ = true;
+  bool has_record_ = false;
+  int controls_disabled_ = 0;
+};
+
+#endif  // KDX_DATA_DATASET_H_

@@ -1,0 +1,59 @@
+// The data layer's error types and their messages. Every failure the engine
+// reports, or the layer detects, reaches the jobs as one of these.
+#ifndef KDX_DATA_ERRORS_H_
+#define KDX_DATA_ERRORS_H_
+
+#include <cstdint>
+#include <string>
+
+#include "util/error.h"
+
+// A plain database error of the generic dataset base ("Field '%s' not found",
+// "Cannot access field '%s' as type %s", ...).
+class EDatabaseError : public Exception {
+ public:
+  explicit EDatabaseError(const std::string& message) : Exception(message) {}
+};
+
+// A database error with the details of the dataset concerned. The message is
+// "<component name>: <engine or layer text>", or the text alone when the
+// dataset has no name.
+class EADSDatabaseError : public EDatabaseError {
+ public:
+  struct Details {
+    uint32_t code = 0;
+    std::string component_name;
+    std::string owner_name;
+    std::string database_name;
+    std::string folder;
+    std::string table_name;
+    std::string column_name;
+  };
+  EADSDatabaseError(const std::string& message, Details details)
+      : EDatabaseError(message), details_(std::move(details)) {}
+  uint32_t Code() const { return details_.code; }
+  const Details& GetDetails() const { return details_; }
+
+ private:
+  Details details_;
+};
+
+// The engine refused a disconnect or a setting.
+class AdsError : public Exception {
+ public:
+  explicit AdsError(const std::string& message) : Exception(message) {}
+};
+
+// A connection component was misused (literal texts).
+class AdsConnectionError : public Exception {
+ public:
+  explicit AdsConnectionError(const std::string& message) : Exception(message) {}
+};
+
+// "At least one server type must be selected."
+class AdsSettingsError : public Exception {
+ public:
+  explicit AdsSettingsError(const std::string& message) : Exception(message) {}
+};
+
+#endif  // KDX_DATA_ERRORS_H_

@@ -1,0 +1,89 @@
+// TAdsQuery: a dataset whose records come from one SQL SELECT with named
+// parameters. The statement handle is made on first need and kept across
+// close and reopen, with the table passwords set on it.
+#ifndef KDX_DATA_QUERY_H_
+#define KDX_DATA_QUERY_H_
+
+#include <string>
+#include <vector>
+
+#include "data/dataset.h"
+
+enum class TFieldType { ftUnknown, ftString, ftDate, ftTime, ftDateTime, ftFloat, ftCurrency, ftBoolean, ftInteger, ftMemo, ftBlob, ftCursor };
+
+// One parameter place of a statement (each occurrence of a name is its own).
+class TParam {
+ public:
+  const std::string& Name() const { return name_; }
+  TFieldType DataType() const { return data_type_; }
+  bool IsEmpty() const { return empty_; }
+  const std::string& Text() const { return text_; }
+  double Number() const { return number_; }
+
+  void BindText(const std::string& text) { data_type_ = TFieldType::ftString; text_ = text; empty_ = false; }
+  void BindDateTime(double value) { data_type_ = TFieldType::ftDateTime; number_ = value; empty_ = false; }
+  void BindDate(double value) { data_type_ = TFieldType::ftDate; number_ = value; empty_ = false; }
+  void BindFloat(double value) { data_type_ = TFieldType::ftFloat; number_ = value; empty_ = false; }
+  void SetType(TFieldType type) { data_type_ = type; }
+  void Clear() { empty_ = true; }
+
+ private:
+  friend class TAdsQuery;
+  std::string name_;
+  TFieldType data_type_ = TFieldType::ftUnknown;
+  bool empty_ = true;
+  std::string text_;
+  double number_ = 0;
+};
+
+class TAdsQuery : public TAdsDataSet {
+ public:
+  TAdsQuery(TComponent* owner, std::string name);
+  ~TAdsQuery() override;
+
+  // Each change closes the query, checks the text with the engine and
+  // rebuilds Params (entries keep the type and value of the first previous
+  // entry of the same name).
+  void ClearSql();
+  void AddSqlLine(const std::string& line);
+  void SetSqlText(const std::string& text);
+  // The lines joined with CR LF.
+  std::string SqlText() const;
+  const std::vector<std::string>& SqlLines() const { return sql_; }
+
+  // Stored description of a form: sets the lines and the parameter list
+  // without scanning.
+  void LoadStored(const std::vector<std::string>& lines, const std::vector<TParam>& params);
+
+  // First entry of that name (case-insensitive); EDatabaseError
+  // "<name>: Parameter '<param>' not found".
+  TParam& ParamNamed(const std::string& name);
+  std::vector<TParam>& Params() { return params_; }
+
+  void SetTablePassword(const std::string& table, const std::string& password);
+
+  void SetReadAllColumns(bool on) { read_all_columns_ = on; }
+  void SetRequestLive(bool on) { request_live_ = on; }
+
+ protected:
+  ADSHANDLE CreateHandle() override;
+  void ReleaseHandle() override;
+
+ private:
+  friend class TAdsConnection;
+  ADSHANDLE EnsureStatement();
+  void ForgetStatement() { statement_ = 0; }
+  void Rescan();
+
+  std::vector<std::string> sql_;
+  std::vector<TParam> params_;
+  ADSHANDLE statement_ = 0;
+  bool read_all_columns_ = false;
+  bool request_live_ = false;
+  bool constrained_ = false;
+};
+
+// Makes a stored parameter entry (name and type, empty value) for LoadStored.
+TParam MakeStoredParam(const std::string& name, TFieldType type);
+
+#endif  // KDX_DATA_QUERY_H_

@@ -1,0 +1,216 @@
+// The embedded database engine's call interface: the functions the data layer
+// calls, under the names of the client library it replaces.
+//
+// Every function returns 0 on success or an error code; the code and a text
+// naming the path, table, column or statement concerned are then available
+// from AdsGetLastError (per thread). Handles are 32-bit, typed, and never
+// reused within a process; a stale or foreign handle is an error
+// (AE_INVALID_HANDLE), never a crash.
+//
+// Storage is SQLite: a connection path is a folder of free tables (one SQLite
+// file per table) or a dictionary file (one SQLite file holding many tables).
+// docs/database-format.md is the contract for both.
+//
+// Column numbers are 1-based, index segment numbers 0-based, SQL parameter
+// positions 1-based. A "field" argument names a column (case-insensitive).
+// Raw records and raw keys are byte arrays in the encodings of the ADT table
+// type (see docs/database-format.md).
+//
+// Threading: the engine serialises its calls internally; the program uses it
+// from one thread.
+#ifndef KDX_ENGINE_ADS_H_
+#define KDX_ENGINE_ADS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using ADSHANDLE = uint32_t;
+using UNSIGNED32 = uint32_t;
+using UNSIGNED16 = uint16_t;
+using SIGNED32 = int32_t;
+
+// ---- error codes the data layer treats specially ---------------------------
+constexpr UNSIGNED32 AE_SUCCESS = 0;
+constexpr UNSIGNED32 AE_INSUFFICIENT_BUFFER = 5005;   // caller's buffer too small
+constexpr UNSIGNED32 AE_NO_CURRENT_RECORD = 5017;
+constexpr UNSIGNED32 AE_INVALID_RECORD_NUMBER = 5022; // record no longer exists
+constexpr UNSIGNED32 AE_INVALID_CONNECTION_HANDLE = 5024;
+constexpr UNSIGNED32 AE_NO_FILTER = 5037;
+constexpr UNSIGNED32 AE_NO_SCOPE = 5038;
+constexpr UNSIGNED32 AE_TABLE_NOT_ENCRYPTED = 5068;   // or already readable
+constexpr UNSIGNED32 AE_INVALID_SQLSTATEMENT_HANDLE = 5106;
+constexpr UNSIGNED32 AE_INFO_RECORD_COUNT_UNKNOWN = 5117;
+constexpr UNSIGNED32 AE_INTERNAL_LAYER_ERROR = 5121;  // raised by the data layer
+constexpr UNSIGNED32 AE_TABLE_NOT_IN_DICTIONARY = 5132;
+constexpr UNSIGNED32 AE_COLUMN_NOT_FOUND = 5147;      // text holds: column "NAME"
+constexpr UNSIGNED32 AE_COLUMN_TYPE_MISMATCH = 5148;  // text holds: column "NAME"
+constexpr UNSIGNED32 AE_COLUMN_VALUE_INVALID = 5149;  // text holds: column "NAME"
+// Codes of our own (6000 and up) are listed in docs/database-format.md.
+
+// ---- engine type codes of columns ------------------------------------------
+constexpr UNSIGNED16 ADS_LOGICAL = 1;
+constexpr UNSIGNED16 ADS_NUMERIC = 2;
+constexpr UNSIGNED16 ADS_DATE = 3;
+constexpr UNSIGNED16 ADS_STRING = 4;
+constexpr UNSIGNED16 ADS_MEMO = 5;
+constexpr UNSIGNED16 ADS_BINARY = 6;
+constexpr UNSIGNED16 ADS_IMAGE = 7;
+constexpr UNSIGNED16 ADS_VARCHAR = 8;
+constexpr UNSIGNED16 ADS_COMPACTDATE = 9;
+constexpr UNSIGNED16 ADS_DOUBLE = 10;
+constexpr UNSIGNED16 ADS_INTEGER = 11;
+constexpr UNSIGNED16 ADS_SHORTINT = 12;
+constexpr UNSIGNED16 ADS_TIME = 13;
+constexpr UNSIGNED16 ADS_TIMESTAMP = 14;
+constexpr UNSIGNED16 ADS_AUTOINC = 15;
+constexpr UNSIGNED16 ADS_RAW = 16;
+constexpr UNSIGNED16 ADS_CURDOUBLE = 17;
+
+// Handle types reported by AdsGetHandleType.
+constexpr UNSIGNED16 ADS_CONNECTION = 1;
+constexpr UNSIGNED16 ADS_TABLE = 2;
+constexpr UNSIGNED16 ADS_INDEX_ORDER = 3;
+constexpr UNSIGNED16 ADS_STATEMENT = 4;
+constexpr UNSIGNED16 ADS_CURSOR = 5;  // result of AdsExecuteSQL; a table in every other respect
+
+// Server-type mask bits.
+constexpr UNSIGNED16 ADS_LOCAL_SERVER = 1;
+constexpr UNSIGNED16 ADS_REMOTE_SERVER = 2;
+constexpr UNSIGNED16 ADS_AIS_SERVER = 4;
+
+// Julian day number of 30 December 1899, day 0 of the program's date-time.
+constexpr SIGNED32 kJulianDayOf18991230 = 2415019;
+
+// Length of the key buffer AdsBuildRawKey can fill.
+constexpr UNSIGNED16 ADS_MAX_KEY_LENGTH = 256;
+
+// ---- errors and settings (process-wide) -------------------------------------
+UNSIGNED32 AdsGetLastError(UNSIGNED32* code, std::string* text);
+UNSIGNED32 AdsGetErrorString(UNSIGNED32 code, std::string* text);
+UNSIGNED32 AdsShowError(const std::string& title);
+UNSIGNED32 AdsSetDateFormat(const std::string& format);
+UNSIGNED32 AdsGetDateFormat(std::string* format);
+UNSIGNED32 AdsGetDecimals(UNSIGNED16* decimals);
+UNSIGNED32 AdsSetDecimals(UNSIGNED16 decimals);
+UNSIGNED32 AdsGetDeleted(UNSIGNED16* show_deleted);
+UNSIGNED32 AdsShowDeleted(UNSIGNED16 show_deleted);
+UNSIGNED32 AdsSetServerType(UNSIGNED16 mask);
+UNSIGNED32 AdsCacheOpenTables(UNSIGNED16 count);
+UNSIGNED32 AdsCacheOpenCursors(UNSIGNED16 count);
+UNSIGNED32 AdsGetHandleType(ADSHANDLE handle, UNSIGNED16* type);
+
+// ---- connections ------------------------------------------------------------
+UNSIGNED32 AdsConnect60(const std::string& path, UNSIGNED16 server_types,
+                        const std::string& user, const std::string& password,
+                        UNSIGNED32 options, ADSHANDLE* connection);
+UNSIGNED32 AdsDisconnect(ADSHANDLE connection);
+
+// ---- tables -----------------------------------------------------------------
+// `name` is a bare table name (resolved in the connection's folder or
+// dictionary) or a path. Modes: 0 shared, 1 exclusive, 2 read-only, 3 both.
+UNSIGNED32 AdsOpenTable(ADSHANDLE connection, const std::string& name,
+                        const std::string& alias, UNSIGNED16 table_type,
+                        UNSIGNED16 char_type, UNSIGNED16 lock_type,
+                        UNSIGNED32 rights, UNSIGNED32 mode, ADSHANDLE* table);
+UNSIGNED32 AdsCloseTable(ADSHANDLE table);
+UNSIGNED32 AdsEnableEncryption(ADSHANDLE table, const std::string& password);
+UNSIGNED32 AdsGetTableType(ADSHANDLE table, UNSIGNED16* type);
+UNSIGNED32 AdsGetTableOpenOptions(ADSHANDLE table, UNSIGNED32* options);
+UNSIGNED32 AdsGetRecordCount(ADSHANDLE table, UNSIGNED16 filter_option, UNSIGNED32* count);
+
+// ---- structure --------------------------------------------------------------
+UNSIGNED32 AdsGetRecordLength(ADSHANDLE table, UNSIGNED32* length);
+UNSIGNED32 AdsGetNumFields(ADSHANDLE table, UNSIGNED16* count);
+UNSIGNED32 AdsGetFieldType(ADSHANDLE table, UNSIGNED16 field, UNSIGNED16* type);
+UNSIGNED32 AdsGetFieldLength(ADSHANDLE table, UNSIGNED16 field, UNSIGNED32* length);
+UNSIGNED32 AdsGetFieldDecimals(ADSHANDLE table, UNSIGNED16 field, UNSIGNED16* decimals);
+UNSIGNED32 AdsGetFieldName(ADSHANDLE table, UNSIGNED16 field, std::string* name);
+UNSIGNED32 AdsGetFieldOffset(ADSHANDLE table, UNSIGNED16 field, UNSIGNED32* offset);
+
+// ---- indexes (an index handle is an "order": navigation follows it) --------
+// At most `max_count` index handles are returned, in the engine's order.
+UNSIGNED32 AdsGetAllIndexes(ADSHANDLE table, UNSIGNED16 max_count, std::vector<ADSHANDLE>* indexes);
+UNSIGNED32 AdsGetIndexName(ADSHANDLE index, std::string* name);
+UNSIGNED32 AdsGetNumSegments(ADSHANDLE index, UNSIGNED16* count);
+UNSIGNED32 AdsGetSegmentFieldname(ADSHANDLE index, UNSIGNED16 segment, std::string* name);
+UNSIGNED32 AdsIsIndexDescending(ADSHANDLE index, UNSIGNED16* descending);
+UNSIGNED32 AdsIsIndexUnique(ADSHANDLE index, UNSIGNED16* unique);
+UNSIGNED32 AdsIsIndexCustom(ADSHANDLE index, UNSIGNED16* custom);
+UNSIGNED32 AdsGetIndexCondition(ADSHANDLE index, std::string* condition);
+UNSIGNED32 AdsGetScope(ADSHANDLE index, UNSIGNED16 which, std::string* scope);  // 5038: none
+UNSIGNED32 AdsGetIndexHandle(ADSHANDLE table, const std::string& name, ADSHANDLE* index);
+UNSIGNED32 AdsGetIndexPageSize(ADSHANDLE index, UNSIGNED32* page_size);
+UNSIGNED32 AdsGetBookmarkLength(ADSHANDLE order, UNSIGNED32* length);
+
+// ---- navigation and reading (`order`: a table handle or an index handle) ----
+UNSIGNED32 AdsGotoTop(ADSHANDLE order);
+UNSIGNED32 AdsGotoBottom(ADSHANDLE order);
+UNSIGNED32 AdsSkip(ADSHANDLE order, SIGNED32 count);
+UNSIGNED32 AdsAtEOF(ADSHANDLE table, UNSIGNED16* at_eof);
+UNSIGNED32 AdsAtBOF(ADSHANDLE table, UNSIGNED16* at_bof);
+UNSIGNED32 AdsIsRecordVisible(ADSHANDLE order, UNSIGNED16* visible);
+// Copies the current raw record; `*length` is the buffer's size on entry and
+// the record length on return (5005 when the buffer is too small).
+UNSIGNED32 AdsGetRecord(ADSHANDLE table, uint8_t* buffer, UNSIGNED32* length);
+// The current record's text for any column (memo and binary columns included).
+UNSIGNED32 AdsGetField(ADSHANDLE table, const std::string& field, std::string* value);
+UNSIGNED32 AdsIsEmpty(ADSHANDLE table, const std::string& field, UNSIGNED16* empty);
+// Bookmarks are record numbers: stable for the life of the handle.
+UNSIGNED32 AdsGetRecordNum(ADSHANDLE table, UNSIGNED32* record);
+UNSIGNED32 AdsGetBookmark60(ADSHANDLE order, UNSIGNED32* bookmark);
+UNSIGNED32 AdsGetBookmark(ADSHANDLE order, UNSIGNED32* bookmark);
+UNSIGNED32 AdsGotoBookmark(ADSHANDLE order, UNSIGNED32 bookmark);
+UNSIGNED32 AdsGotoRecord(ADSHANDLE table, UNSIGNED32 record);
+
+// ---- seeks ------------------------------------------------------------------
+// Fills `buffer` with the empty record of the table (every column empty).
+UNSIGNED32 AdsGetNullRecord(ADSHANDLE table, uint8_t* buffer, UNSIGNED32 length);
+UNSIGNED32 AdsClearRecordBuffer(ADSHANDLE table, uint8_t* buffer, UNSIGNED32 length);
+UNSIGNED32 AdsInitRawKey(ADSHANDLE index);
+// Sets one segment of the key being built: `bytes` in the column's raw encoding.
+UNSIGNED32 AdsSetField(ADSHANDLE index, const std::string& field, const uint8_t* bytes, UNSIGNED32 length);
+UNSIGNED32 AdsSetFieldRaw(ADSHANDLE index, const std::string& field, const uint8_t* bytes, UNSIGNED32 length);
+// `*length` is the capacity on entry (at most ADS_MAX_KEY_LENGTH is used).
+UNSIGNED32 AdsBuildRawKey(ADSHANDLE index, uint8_t* key, UNSIGNED16* length);
+// data_type 1 = raw key; seek_type 1 = nearest (soft), 2 = exact (hard).
+UNSIGNED32 AdsSeek(ADSHANDLE index, const uint8_t* key, UNSIGNED16 length,
+                   UNSIGNED16 data_type, UNSIGNED16 seek_type, UNSIGNED16* found);
+
+// ---- filters ----------------------------------------------------------------
+// `*length` is the capacity on entry; 5005 (and the needed length) when too small.
+UNSIGNED32 AdsGetAOF(ADSHANDLE table, char* buffer, UNSIGNED16* length);
+UNSIGNED32 AdsSetAOF(ADSHANDLE table, const std::string& expression, UNSIGNED16 options);
+UNSIGNED32 AdsClearAOF(ADSHANDLE table);
+UNSIGNED32 AdsGetExact22(ADSHANDLE table, UNSIGNED16* exact);
+UNSIGNED32 AdsSetExact22(ADSHANDLE table, UNSIGNED16 exact);
+
+// ---- SQL --------------------------------------------------------------------
+UNSIGNED32 AdsCreateSQLStatement(ADSHANDLE connection, ADSHANDLE* statement);
+UNSIGNED32 AdsStmtSetTablePassword(ADSHANDLE statement, const std::string& table, const std::string& password);
+UNSIGNED32 AdsStmtSetTableLockType(ADSHANDLE statement, UNSIGNED16 value);
+UNSIGNED32 AdsStmtSetTableCharType(ADSHANDLE statement, UNSIGNED16 value);
+UNSIGNED32 AdsStmtSetTableRights(ADSHANDLE statement, UNSIGNED16 value);
+UNSIGNED32 AdsStmtSetTableReadOnly(ADSHANDLE statement, UNSIGNED16 value);
+UNSIGNED32 AdsStmtSetTableType(ADSHANDLE statement, UNSIGNED16 value);
+UNSIGNED32 AdsStmtConstrainUpdates(ADSHANDLE statement, UNSIGNED16 value);
+UNSIGNED32 AdsStmtReadAllColumns(ADSHANDLE statement, UNSIGNED16 value);
+// Checks the text and lists its parameter names, one per occurrence.
+UNSIGNED32 AdsGetSQLStmtParams(const std::string& text, std::vector<std::string>* names);
+UNSIGNED32 AdsPrepareSQL(ADSHANDLE statement, const std::string& text);
+UNSIGNED32 AdsSetEmpty(ADSHANDLE statement, UNSIGNED16 position);
+UNSIGNED32 AdsSetString(ADSHANDLE statement, UNSIGNED16 position, const std::string& value);
+UNSIGNED32 AdsSetJulian(ADSHANDLE statement, UNSIGNED16 position, SIGNED32 julian_day);
+UNSIGNED32 AdsSetMilliseconds(ADSHANDLE statement, UNSIGNED16 position, SIGNED32 milliseconds);
+// 8 bytes: 32-bit Julian day, then 32-bit milliseconds since midnight.
+UNSIGNED32 AdsSetTimeStampRaw(ADSHANDLE statement, UNSIGNED16 position, const uint8_t* bytes, UNSIGNED32 length);
+UNSIGNED32 AdsSetDouble(ADSHANDLE statement, UNSIGNED16 position, double value);
+UNSIGNED32 AdsSetLogical(ADSHANDLE statement, UNSIGNED16 position, UNSIGNED16 value);
+UNSIGNED32 AdsSetBinary(ADSHANDLE statement, UNSIGNED16 position, UNSIGNED16 binary_type,
+                        const uint8_t* bytes, UNSIGNED32 length);
+// A SELECT gives a read-only cursor (a table handle of type ADS_CURSOR);
+// any other statement is executed and gives *cursor = 0.
+UNSIGNED32 AdsExecuteSQL(ADSHANDLE statement, ADSHANDLE* cursor);
+UNSIGNED32 AdsCloseSQLStatement(ADSHANDLE statement);
+
+#endif  // KDX_ENGINE_ADS_H_

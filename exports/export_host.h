@@ -1,0 +1,76 @@
+// What the export jobs need of the main window: the run state they share, the
+// dataset components they read, the clock, the window texts they update, and
+// the two shared run steps (PrepareConnection, WriteRunLog). The main window
+// (app/main_window.h) implements it; tests implement it with real datasets on
+// a test database and a window that records what it was shown.
+//
+// The host owns everything it hands out; the jobs keep no references beyond
+// one call.
+#ifndef KDX_EXPORTS_EXPORT_HOST_H_
+#define KDX_EXPORTS_EXPORT_HOST_H_
+
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/output_file.h"
+
+class TAdsConnection;
+class TAdsQuery;
+class TAdsTable;
+
+// The fields of the main window that the run steps share.
+struct RunState {
+  std::string ProgramFolder;   // folder of the program file, ending in a separator
+  std::string RunPeriod;       // "YYYYMM" of the run
+  std::string SourcePath;
+  std::string EmployeePath;
+  std::string LeavePath;
+  std::string LogPath;
+  std::string FieldSeparator;  // empty at start
+  double AsOfDate = 0;         // date-time; 0 at start
+};
+
+// The dataset components of the main window used by the jobs.
+struct ExportComponents {
+  TAdsConnection* AdsConnection1 = nullptr;
+  TAdsQuery* AdsQuerySource = nullptr;
+  TAdsQuery* AdsQueryEmp = nullptr;
+  TAdsQuery* wwTableTemplate = nullptr;
+  TAdsQuery* AdsQueryLVTX = nullptr;
+  TAdsQuery* AdsQuerySHIFT = nullptr;
+  TAdsTable* AdsTableCode = nullptr;
+  TAdsTable* wwQueryEmpCareer = nullptr;
+  TAdsTable* AdsTableCLD = nullptr;
+  TAdsTable* AdsQueryEmployment = nullptr;
+  TAdsTable* AdsTableMisc = nullptr;
+  TAdsTable* TableEmpAllowance = nullptr;
+  TAdsTable* AdsTablePara = nullptr;
+};
+
+class ExportHost {
+ public:
+  virtual ~ExportHost() = default;
+
+  virtual RunState& State() = 0;
+  virtual OutputFile& Output() = 0;
+  virtual const ExportComponents& Components() = 0;
+  virtual const Clock& GetClock() = 0;
+
+  // Window texts.
+  virtual void SetCaption(const std::string& caption) = 0;
+  virtual std::string Caption() = 0;
+  virtual void SetStatusText(const std::string& text) = 0;  // Edit1
+  virtual void StepProgress() = 0;                          // ProgressBar1, one step
+  // Dispatches what is queued for the window and returns at once.
+  virtual void ProcessMessages() = 0;
+  // A message box with the application title and one OK.
+  virtual void ShowMessage(const std::string& text) = 0;
+  // The application-wide wait cursor.
+  virtual void SetWaitCursor(bool on) = 0;
+
+  // Shared run steps.
+  virtual void PrepareConnection() = 0;
+  virtual void WriteRunLog() = 0;
+};
+
+#endif  // KDX_EXPORTS_EXPORT_HOST_H_

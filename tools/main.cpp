@@ -1,0 +1,19 @@
+// kdx-db: inspect, secure and fill databases in the engine's storage format.
+#include <CLI/CLI.hpp>
+
+#include "tools/commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"kdx-db: inspect, secure and fill KDX Interface databases"};
+  app.require_subcommand(1);
+  int exit_status = 0;
+  RegisterInfoCommand(app, &exit_status);
+  RegisterSecurityCommands(app, &exit_status);
+  RegisterDataCommands(app, &exit_status);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+  return exit_status;
+}

@@ -1,0 +1,38 @@
+// The configuration of a run: the file PAVRO.ini beside the program, and the
+// paths and run period it puts into the run state.
+#ifndef KDX_APP_CONFIGURATION_H_
+#define KDX_APP_CONFIGURATION_H_
+
+#include <string>
+
+#include "exports/export_host.h"
+#include "platform/clock.h"
+
+inline constexpr char kConfigurationFileName[] = "PAVRO.ini";
+inline constexpr char kPathSection[] = "PATH";
+inline constexpr char kDefaultSourcePath[] = "d:\\bramble";
+inline constexpr char kDefaultEmployeePath[] = "c:\\temp\\employee.txt";
+inline constexpr char kDefaultLeavePath[] = "";
+
+// The folder part of a program path: everything up to and including its last
+// "\" or "/", or up to its last ":" when it has neither; empty when it has
+// none of them.
+std::string ProgramFolderOf(const std::string& program_path);
+
+// The configuration file of a program folder: folder + "PAVRO.ini". When no
+// file of exactly that name exists but one whose name differs only in case
+// does (PAVRO.INI copied from another system), that one is used.
+std::string ConfigurationFilePath(const std::string& program_folder);
+
+// Sets ProgramFolder, RunPeriod ("YYYYMM" of clock.Now()), SourcePath,
+// EmployeePath and LeavePath of `state` and leaves its other fields alone.
+// Reports nothing: a missing or unreadable file, section or key gives the
+// defaults "d:\bramble", "c:\temp\employee.txt" and "". Values are taken as
+// they stand in the file (up to 2047 characters), unchecked.
+void LoadConfiguration(RunState& state, const Clock& clock, const std::string& program_path);
+
+// The full path of the running program file. Raises Exception when the
+// system cannot tell it.
+std::string RunningProgramPath();
+
+#endif  // KDX_APP_CONFIGURATION_H_

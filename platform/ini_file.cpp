@@ -1,0 +1,111 @@
+#include "platform/ini_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string_view>
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+// A byte-order mark some editors put in front of a text file.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// Reads a regular file whole; false when it is missing, is a folder or fails
+// to read (an unreadable file counts as missing).
+bool ReadWholeFile(const std::string& path, std::string* contents) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+  char buf[8192];
+  while (ok) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+    } else if (n == 0) {
+      break;
+    } else {
+      contents->append(buf, static_cast<size_t>(n));
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+IniFile::IniFile(const std::string& path) {
+  std::string contents;
+  if (!ReadWholeFile(path, &contents)) return;
+  exists_ = true;
+  Parse(contents);
+}
+
+void IniFile::Parse(const std::string& contents) {
+  std::string_view rest(contents);
+  if (rest.substr(0, kUtf8Bom.size()) == kUtf8Bom) rest.remove_prefix(kUtf8Bom.size());
+  std::string section;
+  bool in_section = false;
+  while (!rest.empty()) {
+    const size_t eol = rest.find('\n');
+    std::string_view line = rest.substr(0, eol);
+    rest.remove_prefix(eol == std::string_view::npos ? rest.size() : eol + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    line = Trim(line);
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      const size_t close = line.find(']');
+      section = std::string(Trim(line.substr(1, close == std::string_view::npos
+                                                    ? std::string_view::npos
+                                                    : close - 1)));
+      in_section = true;
+      continue;
+    }
+    if (!in_section) continue;
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    std::string_view value = Trim(line.substr(eq + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    entries_.push_back(
+        Entry{section, std::string(Trim(line.substr(0, eq))), std::string(value)});
+  }
+}
+
+std::string IniFile::ReadString(const std::string& section, const std::string& key,
+                                const std::string& default_value) const {
+  for (const Entry& e : entries_) {
+    if (EqualsNoCase(e.section, section) && EqualsNoCase(e.key, key)) {
+      return e.value.substr(0, kMaxProfileValue);
+    }
+  }
+  return default_value;
+}
+
+std::string ReadProfileString(const std::string& path, const std::string& section,
+                              const std::string& key, const std::string& default_value) {
+  return IniFile(path).ReadString(section, key, default_value);
+}

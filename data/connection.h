@@ -63,8 +63,18 @@ class TAdsConnection : public TComponent {
   static TAdsConnection* FindForDataSet(const std::string& database_name, const TComponent* dataset_owner);
 
  private:
+  friend class TAdsDataSet;
+  struct Unregistered {};
+  // A connection a dataset makes for itself when its DatabaseName names a
+  // folder (or an ADS.INI alias) instead of a connection component. It is
+  // not in the registry, so no other dataset finds it by name.
+  TAdsConnection(Unregistered, const std::string& folder);
+
   void Connect();
   void Disconnect();
+  // Closes every attached dataset, in attach order; queries forget their
+  // statement handle, which the engine drops with the connection.
+  void CloseDataSets();
 
   std::string connect_path_;
   std::string username_;
@@ -74,6 +84,7 @@ class TAdsConnection : public TComponent {
   bool read_only_ = false;
   bool is_dictionary_ = false;
   ADSHANDLE handle_ = 0;
+  bool registered_ = true;
   std::vector<TAdsDataSet*> datasets_;
 };
 

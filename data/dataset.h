@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -144,6 +145,9 @@ class TAdsDataSet : public TComponent {
   // Builds an EADSDatabaseError (or the plain form while another database
   // error is in progress in this thread) from the engine's last error.
   [[noreturn]] void RaiseEngineError(uint32_t result, const std::string& column = "") const;
+  // Passes when `result` is 0, or when another database error is in progress
+  // in this thread; otherwise RaiseEngineError.
+  void CheckEngine(uint32_t result) const;
   // Layer-detected error with code 5121 and `text`.
   [[noreturn]] void RaiseLayerError(const std::string& text) const;
   // Generic dataset-base error: "<name>: <text>".
@@ -160,25 +164,76 @@ class TAdsDataSet : public TComponent {
   // Re-reads the current record after the engine moved (used by EnableEncryption).
   void Resync();
   void SetConnection(TAdsConnection* connection);
+  // Connects the connection when needed and gives its handle; layer errors
+  // "The DatabaseName property has not been assigned a value." (with
+  // `need_name`) or "Internal Error: invalid connection handle.".
+  ADSHANDLE ConnectionHandleForOpen(bool need_name);
+  // Engine table type of TableType (3 ADT, 2 CDX, 1 NTX).
+  uint16_t EngineTableType() const { return table_type_; }
+  void SetEngineTableType(uint16_t type) { table_type_ = type; }
+  // Raises the database error for an engine failure whose code and text
+  // were captured before further engine calls.
+  [[noreturn]] void RaiseCapturedError(uint32_t code, const std::string& text) const;
+  // Whether the engine says the cursor stands at its beginning / end.
+  bool EngineAtBof() const;
+  bool EngineAtEof() const;
 
  private:
   friend class TField;
   friend class TAdsConnection;
+  enum class IndexSelection { None, ByName, ByFields };
+
   void CompleteOpen();
+  // On a dictionary connection: a table without an index of its own takes
+  // the dictionary's default index ("ADS_DEFAULT"), and one set to it drops
+  // it when the dictionary names none.
+  void ApplyDictionaryDefaultIndex(ADSHANDLE connection);
   void ReadIndexDefs();
   void SelectIndex();
-  void ReadCurrent();
+  // Reads the engine's current record into the record buffer; false (and no
+  // current record) when the engine stands at its end.
+  bool FetchCurrent();
+  void CheckActive() const;
+  void RestoreAfterMiss(bool was_eof, bool was_bof, uint32_t record);
+  // Splits IndexFieldNames (or the field list of the IndexName entry) into
+  // the key column names of SeekKey.
+  void ComputeKeyNames();
+  void ForgetOpenState();
+  void Detach();
+  // A DatabaseName that found no connection component when it was set (the
+  // component was made later) is looked up again before the first use.
+  void ResolveLateConnection();
+  int FindFieldIndex(std::string_view column) const;
+  // Writes `value` into column `field` of `buffer` (a raw record) in the
+  // column's encoding; gives the mark of the key buffer.
+  uint16_t EncodeKeyValue(const TField& field, const KeyValue& value, uint8_t* buffer) const;
+  void EncodeLocateValue(const TField& field, const LocateItem& value, uint8_t* buffer) const;
+  std::string FilterTerm(const TField& field, const LocateItem& value, bool case_insensitive) const;
+  bool LocateWithIndex(const std::vector<int>& columns, const LocateOptions& options, bool* used_index);
+  bool LocateWithFilter(const std::vector<int>& columns, const std::vector<LocateItem>& values,
+                        const LocateOptions& options);
+  EADSDatabaseError MakeError(uint32_t code, const std::string& text, const std::string& column) const;
 
   std::string database_name_;
   TAdsConnection* connection_ = nullptr;
+  std::unique_ptr<TAdsConnection> own_connection_;  // for a folder or an alias
+  uint16_t table_type_ = 3;
   std::string index_field_names_;
   std::string index_name_;
+  IndexSelection selection_ = IndexSelection::None;
   std::vector<TIndexDef> index_defs_;
+  std::vector<ADSHANDLE> index_handles_;  // parallel to index_defs_
+  std::vector<std::string> key_names_;
+  int active_index_ = -1;            // entry of index_defs_ that orders the dataset
+  std::vector<int> order_segments_;  // column of each segment of the active index
   std::vector<TField> fields_;
   std::vector<uint8_t> record_;
   std::vector<uint8_t> key_buffer_;
+  std::vector<uint16_t> key_marks_;
+  std::vector<uint8_t> scratch_;
   ADSHANDLE table_ = 0;
   ADSHANDLE order_ = 0;
+  uint32_t record_number_ = 0;  // bookmark of the current record
   bool eof_ = true;
   bool bof_ = true;
   bool has_record_ = false;

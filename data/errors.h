@@ -18,6 +18,12 @@ class EDatabaseError : public Exception {
 // A database error with the details of the dataset concerned. The message is
 // "<component name>: <engine or layer text>", or the text alone when the
 // dataset has no name.
+//
+// While an EADSDatabaseError object exists in a thread (from its construction
+// to its destruction, copies included), the layer passes over further engine
+// failures in that thread, and a second database error made meanwhile carries
+// no dataset details and no name prefix. This keeps the gathering of details,
+// and the closing of datasets while an error unwinds, from raising again.
 class EADSDatabaseError : public EDatabaseError {
  public:
   struct Details {
@@ -29,14 +35,19 @@ class EADSDatabaseError : public EDatabaseError {
     std::string table_name;
     std::string column_name;
   };
-  EADSDatabaseError(const std::string& message, Details details)
-      : EDatabaseError(message), details_(std::move(details)) {}
+  EADSDatabaseError(const std::string& message, Details details);
+  EADSDatabaseError(const EADSDatabaseError& other);
+  EADSDatabaseError& operator=(const EADSDatabaseError& other) = default;
+  ~EADSDatabaseError() override;
   uint32_t Code() const { return details_.code; }
   const Details& GetDetails() const { return details_; }
 
  private:
   Details details_;
 };
+
+// Whether an EADSDatabaseError exists in the calling thread.
+bool DatabaseErrorInProgress();
 
 // The engine refused a disconnect or a setting.
 class AdsError : public Exception {

@@ -29,6 +29,7 @@ class TParam {
 
  private:
   friend class TAdsQuery;
+  friend TParam MakeStoredParam(const std::string& name, TFieldType type);
   std::string name_;
   TFieldType data_type_ = TFieldType::ftUnknown;
   bool empty_ = true;

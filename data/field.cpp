@@ -1,0 +1,285 @@
+// Decoding of a column of the current record from the dataset's raw record
+// buffer, and the typed readers built on it.
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#include "data/dataset.h"
+#include "util/date_format.h"
+#include "util/date_time.h"
+#include "util/number_format.h"
+
+static_assert(std::endian::native == std::endian::little,
+              "raw records hold little-endian numbers and are decoded in place");
+
+namespace {
+
+constexpr double kMsPerDay = 86400000.0;
+constexpr uint32_t kEmptyInteger = 0x80000000u;
+constexpr uint16_t kEmptyShortInt = 0x8000u;
+constexpr uint32_t kEmptyTime = 0xFFFFFFFFu;
+constexpr uint32_t kEmptyAutoInc = 0xFFFFFFFFu;
+// An empty double: low 32 bits 32, high 32 bits 0x80000000.
+constexpr uint32_t kEmptyDoubleLow = 32;
+constexpr uint32_t kEmptyDoubleHigh = 0x80000000u;
+
+template <typename T>
+T Load(const uint8_t* p) {
+  T value;
+  std::memcpy(&value, p, sizeof(T));
+  return value;
+}
+
+bool AllZero(const uint8_t* p, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (p[i] != 0) return false;
+  }
+  return true;
+}
+
+[[noreturn]] void AccessError(const std::string& column, const char* type) {
+  throw EDatabaseError("Cannot access field '" + column + "' as type " + type);
+}
+
+double JulianToDateTime(int32_t julian) { return static_cast<double>(julian) - kJulianDayOf18991230; }
+
+// Decoded numeric value of a right-aligned decimal text of `width` bytes.
+bool ParseNumericText(const uint8_t* p, uint32_t width, double* out) {
+  size_t n = 0;
+  while (n < width && p[n] != 0) ++n;
+  return TryTextToFloat(std::string(reinterpret_cast<const char*>(p), n), out);
+}
+
+}  // namespace
+
+bool TField::IsEmpty() const {
+  if (dataset_ == nullptr || !dataset_->has_record_) return true;
+  const uint8_t* p = dataset_->record_.data() + offset_;
+  switch (engine_type_) {
+    case ADS_LOGICAL:
+      return p[0] == ' ';
+    case ADS_NUMERIC:
+    case ADS_DATE:
+    case ADS_STRING:
+    case ADS_COMPACTDATE:
+    case ADS_RAW:
+      return AllZero(p, width_);
+    case ADS_MEMO:
+    case ADS_VARCHAR:
+    case ADS_BINARY:
+    case ADS_IMAGE: {
+      UNSIGNED16 empty = 1;
+      dataset_->CheckEngine(AdsIsEmpty(dataset_->table_, name_, &empty));
+      return empty != 0;
+    }
+    case ADS_DOUBLE:
+    case ADS_CURDOUBLE:
+      return Load<uint32_t>(p) == kEmptyDoubleLow && Load<uint32_t>(p + 4) == kEmptyDoubleHigh;
+    case ADS_INTEGER:
+      return Load<uint32_t>(p) == kEmptyInteger;
+    case ADS_SHORTINT:
+      return Load<uint16_t>(p) == kEmptyShortInt;
+    case ADS_TIME:
+      return Load<uint32_t>(p) == kEmptyTime;
+    case ADS_TIMESTAMP:
+      return Load<uint32_t>(p) == 0;
+    case ADS_AUTOINC:
+      return Load<uint32_t>(p) == kEmptyAutoInc;
+    default:
+      return true;
+  }
+}
+
+namespace {
+
+// The numeric value of a non-empty column of a number, date or time kind.
+struct Decoded {
+  bool is_integer = false;
+  int64_t integer = 0;
+  double number = 0;
+};
+
+}  // namespace
+
+// Text of a character column: the column's bytes up to the first zero byte,
+// trailing blanks removed.
+static std::string CharacterText(const uint8_t* p, uint32_t width) {
+  size_t n = 0;
+  while (n < width && p[n] != 0) ++n;
+  while (n > 0 && p[n - 1] == ' ') --n;
+  return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+static Decoded DecodeNumber(const TField& field, const uint8_t* p) {
+  Decoded d;
+  switch (field.EngineType()) {
+    case ADS_NUMERIC: {
+      double value = 0;
+      if (!ParseNumericText(p, field.Width(), &value)) {
+        throw EDatabaseError("Column '" + field.Name() + "' holds '" + CharacterText(p, field.Width()) +
+                             "', which is not a number");
+      }
+      if (field.Kind() == TFieldKind::SmallInt) {
+        d.is_integer = true;
+        d.integer = static_cast<int16_t>(std::nearbyint(value));
+      }
+      d.number = value;
+      break;
+    }
+    case ADS_DOUBLE:
+    case ADS_CURDOUBLE:
+      d.number = Load<double>(p);
+      break;
+    case ADS_INTEGER:
+      d.is_integer = true;
+      d.integer = Load<int32_t>(p);
+      break;
+    case ADS_SHORTINT:
+      d.is_integer = true;
+      d.integer = Load<int16_t>(p);
+      break;
+    case ADS_AUTOINC:
+      d.is_integer = true;
+      d.integer = Load<uint32_t>(p);
+      break;
+    case ADS_DATE:
+      d.number = JulianToDateTime(Load<int32_t>(p));
+      break;
+    case ADS_COMPACTDATE: {
+      // Bytes 1-2: big-endian word, year in its upper 15 bits; month from its
+      // low bit and the upper 3 bits of byte 3; day in the low 5 bits.
+      const unsigned word = (static_cast<unsigned>(p[0]) << 8) | p[1];
+      const int year = static_cast<int>(word >> 1);
+      const int month = static_cast<int>((word & 1u) * 8 + (p[2] >> 5));
+      const int day = p[2] & 0x1F;
+      TDateTime value = 0;
+      if (!TryEncodeDate(year, month, day, &value)) {
+        throw EDatabaseError("Column '" + field.Name() + "' holds an impossible date");
+      }
+      d.number = value;
+      break;
+    }
+    case ADS_TIME:
+      d.number = Load<uint32_t>(p) / kMsPerDay;
+      break;
+    case ADS_TIMESTAMP:
+      d.number = JulianToDateTime(Load<int32_t>(p)) + Load<uint32_t>(p + 4) / kMsPerDay;
+      break;
+    default:
+      break;
+  }
+  if (d.is_integer) d.number = static_cast<double>(d.integer);
+  return d;
+}
+
+std::string TField::ReadText() const {
+  const bool has_record = dataset_ != nullptr && dataset_->has_record_;
+  if (!has_record) return "";
+  const uint8_t* p = dataset_->record_.data() + offset_;
+  if (kind_ == TFieldKind::Text) return CharacterText(p, width_);
+  if (IsEmpty()) return "";
+  switch (kind_) {
+    case TFieldKind::Boolean: {
+      const uint8_t c = p[0];
+      const bool value = c == '1' || c == 'T' || c == 'Y' || c == 't' || c == 'y';
+      return value ? "True" : "False";
+    }
+    case TFieldKind::Memo:
+    case TFieldKind::Binary: {
+      std::string value;
+      dataset_->CheckEngine(AdsGetField(dataset_->table_, name_, &value));
+      return value;
+    }
+    case TFieldKind::Bytes:
+      return std::string(reinterpret_cast<const char*>(p), width_);
+    case TFieldKind::Date:
+      return DateToText(DecodeNumber(*this, p).number);
+    case TFieldKind::Time:
+      return TimeToText(DecodeNumber(*this, p).number);
+    case TFieldKind::DateTime:
+      return DateTimeToText(DecodeNumber(*this, p).number);
+    case TFieldKind::SmallInt:
+    case TFieldKind::Integer:
+    case TFieldKind::AutoInc:
+      return std::to_string(DecodeNumber(*this, p).integer);
+    case TFieldKind::Float:
+    case TFieldKind::Currency:
+      return FormatGeneral(DecodeNumber(*this, p).number);
+    case TFieldKind::Text:
+      break;
+  }
+  return "";
+}
+
+double TField::ReadDateTime() const {
+  if (kind_ == TFieldKind::Text) {
+    const std::string text = ReadText();
+    TDateTime value = 0;
+    if (!TryTextToDateTime(text, &value)) throw EDatabaseError("'" + text + "' is not a valid date and time");
+    return value;
+  }
+  if (IsEmpty()) return 0;
+  switch (kind_) {
+    case TFieldKind::Date:
+    case TFieldKind::Time:
+    case TFieldKind::DateTime:
+      return DecodeNumber(*this, dataset_->record_.data() + offset_).number;
+    default:
+      AccessError(name_, "DateTime");
+  }
+}
+
+double TField::ReadFloat() const {
+  if (kind_ == TFieldKind::Text) {
+    const std::string text = ReadText();
+    double value = 0;
+    if (!TryTextToFloat(text, &value)) throw EDatabaseError("'" + text + "' is not a valid floating point value");
+    return value;
+  }
+  if (IsEmpty()) return 0;
+  switch (kind_) {
+    case TFieldKind::Boolean:
+    case TFieldKind::Memo:
+    case TFieldKind::Binary:
+    case TFieldKind::Bytes:
+      AccessError(name_, "Float");
+    default:
+      return DecodeNumber(*this, dataset_->record_.data() + offset_).number;
+  }
+}
+
+int64_t TField::ReadCurrency() const {
+  const double value = ReadFloat() * 10000.0;
+  const double rounded = std::nearbyint(value);  // ties to even
+  if (!std::isfinite(rounded) || std::fabs(rounded) >= 9.2e18) {
+    throw EDatabaseError("'" + FormatGeneral(value / 10000.0) + "' is not a valid currency value");
+  }
+  return static_cast<int64_t>(rounded);
+}
+
+int32_t TField::ReadInt() const {
+  if (kind_ == TFieldKind::Text) {
+    const std::string text = ReadText();
+    int32_t value = 0;
+    if (!TryTextToInt(text, &value)) throw EDatabaseError("'" + text + "' is not a valid integer value");
+    return value;
+  }
+  if (IsEmpty()) return 0;
+  switch (kind_) {
+    case TFieldKind::SmallInt:
+    case TFieldKind::Integer:
+    case TFieldKind::AutoInc:
+      return static_cast<int32_t>(DecodeNumber(*this, dataset_->record_.data() + offset_).integer);
+    case TFieldKind::Float:
+    case TFieldKind::Currency: {
+      const double value = DecodeNumber(*this, dataset_->record_.data() + offset_).number;
+      const double rounded = std::nearbyint(value);  // ties to even
+      if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) {
+        throw EDatabaseError("'" + FormatGeneral(value) + "' is not a valid integer value");
+      }
+      return static_cast<int32_t>(rounded);
+    }
+    default:
+      AccessError(name_, "Integer");
+  }
+}

@@ -1,0 +1,149 @@
+// The main window, TForm1 (its one instance is Form1): the components every
+// run uses, the run state, the unattended run on the one-shot timer, the
+// leave CSV mode behind the hidden button, and the table-opening hooks.
+//
+// Window states (the only transitions there are):
+//
+//   Starting --shown--> Waiting --first Timer1 tick--> Running --done--> Ending
+//                          |                             |
+//                          |                             +--error--> Stopped --closed--> Ending
+//                          +--Button1Click--> LeaveCsv --done (either way)--> Ending
+//                          +--closed before any run-------------------------> Ending
+//
+// A close request while Running or LeaveCsv does not stop the run: it is
+// remembered (the application terminates once the handler returns), the run
+// goes on to its end without cutting a file short, and the outcome is that of
+// the run. In Stopped the window keeps the texts it showed when the error
+// happened; on an interactive terminal it stays until Enter or Ctrl-C, and
+// without one the program ends at once.
+//
+// The window owns every component (TComponent owner model, released with the
+// window) and the one output file of the runs. No database is touched at
+// creation apart from the engine-wide settings of AdsSettings1.
+#ifndef KDX_APP_MAIN_WINDOW_H_
+#define KDX_APP_MAIN_WINDOW_H_
+
+#include <string>
+
+#include "data/component.h"
+#include "exports/export_host.h"
+#include "platform/clock.h"
+#include "platform/output_file.h"
+#include "platform/ui_application.h"
+#include "platform/ui_controls.h"
+#include "platform/ui_timer.h"
+
+class TAdsConnection;
+class TAdsDataSet;
+class TAdsQuery;
+class TAdsSettings;
+class TAdsTable;
+
+inline constexpr char kApplicationTitle[] = "KDX INTERFACE VER1.00 24/03/2010";
+inline constexpr char kStoredCaption[] = "Interface module  Version 1.10 20/08/2008";
+inline constexpr int kStartDelayMs = 5000;  // Timer1's stored interval
+
+enum class WindowState { kStarting, kWaiting, kRunning, kLeaveCsv, kStopped, kEnding };
+
+// How the window's life ended, for the exit status.
+enum class RunOutcome {
+  kNoRun,      // closed before any run started
+  kCompleted,  // a run went to its end and closed the window
+  kFailed,     // a run ended with an error (the message was shown)
+};
+
+class TForm1 : public TForm, public TComponent, public ExportHost {
+ public:
+  // Creates every component with its stored properties, attaches the
+  // handlers, starts Timer1 and calls FormCreate. `program_path` is the full
+  // path of the program file: PAVRO.ini and LOG.TXT live beside it.
+  TForm1(TApplication& application, const Clock& clock, std::string program_path);
+  ~TForm1() override;
+
+  // ---- components -------------------------------------------------------------
+  TAdsSettings* AdsSettings1 = nullptr;
+  TAdsConnection* AdsConnection1 = nullptr;
+  TAdsConnection* AdsConnection2 = nullptr;
+  TAdsQuery* AdsQuerySource = nullptr;
+  TAdsQuery* AdsQueryEmp = nullptr;
+  TAdsQuery* wwTableTemplate = nullptr;
+  TAdsQuery* AdsQueryLVTX = nullptr;
+  TAdsQuery* AdsQuerySHIFT = nullptr;
+  TAdsTable* AdsTableCode = nullptr;
+  TAdsTable* wwQueryEmpCareer = nullptr;
+  TAdsTable* AdsTableCLD = nullptr;
+  TAdsTable* AdsQueryEmployment = nullptr;
+  TAdsTable* AdsTableMisc = nullptr;
+  TAdsTable* TableEmpAllowance = nullptr;
+  TAdsTable* AdsTablePara = nullptr;
+  TEdit Edit1;
+  TProgressBar ProgressBar1;
+  TButton Button1;
+  TTimer Timer1;
+
+  // ---- handlers ---------------------------------------------------------------
+  // Sets the caption to the application title; reads nothing, opens nothing.
+  void FormCreate();
+  // The unattended run: Timer1 off, LoadConfiguration, ExportEmployees,
+  // ExportLeaveDays, close. An error ends the run where it happens (state
+  // Stopped) and reaches the application's default error handler.
+  void Timer1Timer();
+  // The leave CSV mode: LoadConfiguration, ExportLeaveCsv (which shows its
+  // own errors), close.
+  void Button1Click();
+  // What `--leave-csv` does once the window is shown: Timer1 off (this
+  // process never makes the unattended run), then Button1Click through the
+  // application's error handler.
+  void StartLeaveCsvMode();
+
+  // Hooks (app/hooks.cpp). Each ignores its argument and works on its own
+  // component; none applies a password on a data-dictionary connection.
+  void AdsQueryEmpBeforeOpen(TAdsDataSet& dataset);
+  void wwQueryEmpCareerAfterOpen(TAdsDataSet& dataset);
+  void TableEmpAllowanceAfterOpen(TAdsDataSet& dataset);
+  void AdsTableParaAfterOpen(TAdsDataSet& dataset);
+
+  WindowState GetWindowState() const { return state_; }
+  RunOutcome Outcome() const { return outcome_; }
+  const std::string& ProgramPath() const { return program_path_; }
+
+  // ---- ExportHost ---------------------------------------------------------------
+  RunState& State() override { return run_state_; }
+  OutputFile& Output() override { return output_file_; }
+  const ExportComponents& Components() override { return components_; }
+  const Clock& GetClock() override { return clock_; }
+  void SetCaption(const std::string& caption) override { TForm::SetCaption(caption); }
+  std::string Caption() override { return TForm::Caption(); }
+  void SetStatusText(const std::string& text) override { Edit1.SetText(text); }
+  void StepProgress() override { ProgressBar1.StepIt(); }
+  void ProcessMessages() override { Application().ProcessMessages(); }
+  void ShowMessage(const std::string& text) override;
+  void SetWaitCursor(bool on) override { Application().SetWaitCursor(on); }
+  // Disconnects AdsConnection1 (closing its datasets), points it at
+  // SourcePath and gives it the fixed user name and password. Does not
+  // connect. (app/hooks.cpp)
+  void PrepareConnection() override;
+  // Rewrites ProgramFolder + "LOG.TXT" with its one line. (app/run_log.cpp)
+  void WriteRunLog() override;
+
+ private:
+  void CreateComponents();
+  void OnWindowShown();
+  void OnWindowClose();
+  void OnEnter();
+  // Marks the run as failed where an error escaped it: state Stopped, and,
+  // without a terminal to wait at, the window closes once the error has been
+  // shown.
+  void EnterStopped();
+
+  const Clock& clock_;
+  std::string program_path_;
+  RunState run_state_;
+  OutputFile output_file_;
+  ExportComponents components_;
+  WindowState state_ = WindowState::kStarting;
+  RunOutcome outcome_ = RunOutcome::kNoRun;
+  bool cursor_before_data_wait_ = false;
+};
+
+#endif  // KDX_APP_MAIN_WINDOW_H_

@@ -1,0 +1,49 @@
+#include "platform/ui_events.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+SystemEventSource::SystemEventSource() {
+  // A run started in the background of a shell must not touch the terminal's
+  // input: reading it would stop the process (SIGTTIN).
+  interactive_ = isatty(STDIN_FILENO) && isatty(STDERR_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp();
+  input_open_ = interactive_;
+}
+
+int64_t SystemEventSource::NowMs() const {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+UiEvents SystemEventSource::Wait(int timeout_ms) {
+  UiEvents events;
+  struct pollfd fds[2];
+  fds[0] = {signals_.ReadFd(), POLLIN, 0};
+  nfds_t count = 1;
+  if (input_open_) {
+    fds[1] = {STDIN_FILENO, POLLIN, 0};
+    count = 2;
+  }
+  const int ready = poll(fds, count, timeout_ms < 0 ? -1 : timeout_ms);
+  // A signal interrupting poll (EINTR) has left its byte in the pipe, or at
+  // least its flag: TakePending sees both.
+  events.close_request = signals_.TakePending();
+  if (ready > 0 && count == 2 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+    char buffer[64];
+    const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n > 0) {
+      for (ssize_t i = 0; i < n; ++i) {
+        if (buffer[i] == '\n' || buffer[i] == '\r') events.enter = true;
+      }
+    } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+      // The terminal went away: nobody can press Enter any more, so stop
+      // listening (a waiting message box then ends on its own).
+      input_open_ = false;
+      interactive_ = false;
+    }
+  }
+  return events;
+}

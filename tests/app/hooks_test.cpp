@@ -1,0 +1,124 @@
+// The table password and the connection credentials, checked against real
+// sealed tables: a sealed table opened without its password shows no
+// records, and a statement reading a sealed table without it fails.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "data/connection.h"
+#include "data/query.h"
+#include "data/table.h"
+#include "tests/app/window_fixture.h"
+
+namespace app_test {
+namespace {
+
+class HooksTest : public WindowFixture {
+ protected:
+  // A sealed site at `folder`, the run state pointed at it, the connection
+  // prepared as a run prepares it.
+  void PrepareSite(const std::string& folder) {
+    MakeSite(2, folder);
+    form().State().SourcePath = scratch_.Sub(folder);
+    form().PrepareConnection();
+  }
+  static bool HasRecords(TAdsDataSet& dataset) {
+    dataset.CloseDataSet();
+    dataset.OpenDataSet();
+    return !dataset.AtEof();
+  }
+  void OpenEmployeeQuery() {
+    TAdsQuery& emp = *form().AdsQueryEmp;
+    emp.CloseDataSet();
+    emp.ClearSql();
+    emp.AddSqlLine("select * from employee");
+    emp.OpenDataSet();
+  }
+};
+
+TEST_F(HooksTest, OnAFolderTheHookedTablesGetTheTablePassword) {
+  PrepareSite("db");
+  ASSERT_TRUE(HasRecords(*form().wwQueryEmpCareer));
+  EXPECT_EQ(form().wwQueryEmpCareer->ColumnByName("EMP_CODE").ReadText(), "E00001");
+  ASSERT_TRUE(HasRecords(*form().TableEmpAllowance));
+  EXPECT_EQ(form().TableEmpAllowance->ColumnByName("ALLOW_CODE").ReadText(), "TRANS");
+  ASSERT_TRUE(HasRecords(*form().AdsTablePara));
+  EXPECT_EQ(form().AdsTablePara->ColumnByName("COMPANY").ReadText(), "ACME");
+}
+
+TEST_F(HooksTest, OnAFolderTheEmployeeStatementGetsTheTablePasswordAtEveryOpen) {
+  PrepareSite("db");
+  OpenEmployeeQuery();
+  ASSERT_FALSE(form().AdsQueryEmp->AtEof());
+  EXPECT_EQ(form().AdsQueryEmp->ColumnByName("EMP_NO").ReadText(), "E00001");
+  // A new connection (and so a new statement) gets the password again.
+  form().PrepareConnection();
+  OpenEmployeeQuery();
+  EXPECT_FALSE(form().AdsQueryEmp->AtEof());
+}
+
+TEST_F(HooksTest, TablesReopenedGetThePasswordAgain) {
+  PrepareSite("db");
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(HasRecords(*form().TableEmpAllowance)) << i;
+}
+
+TEST_F(HooksTest, TheWindowHandsNoPasswordToTheOtherDatasets) {
+  PrepareSite("db");
+  // EMPLOYMT and EMPMISC get theirs from the employee export itself, right
+  // after it opens them; the window's hooks leave them alone.
+  EXPECT_FALSE(HasRecords(*form().AdsQueryEmployment));
+  EXPECT_FALSE(HasRecords(*form().AdsTableMisc));
+  form().AdsQueryEmployment->EnableEncryption("VARDE5816");
+  EXPECT_FALSE(form().AdsQueryEmployment->AtEof());
+}
+
+TEST_F(HooksTest, ADictionaryConnectionGetsNoTablePassword) {
+  // A folder whose name contains ".ADD" counts as a data-dictionary
+  // connection: the hooks apply nothing, so the sealed tables stay closed.
+  PrepareSite("HR.ADDONS");
+  ASSERT_TRUE(form().AdsConnection1->IsDictionaryConnection());
+  EXPECT_FALSE(HasRecords(*form().wwQueryEmpCareer));
+  EXPECT_FALSE(HasRecords(*form().TableEmpAllowance));
+  EXPECT_FALSE(HasRecords(*form().AdsTablePara));
+  EXPECT_THROW(OpenEmployeeQuery(), Exception);
+}
+
+// ---- PrepareConnection ------------------------------------------------------------------------------
+
+class PrepareConnectionTest : public HooksTest {};
+
+TEST_F(PrepareConnectionTest, SetsPathAndTheFixedCredentialsWithoutConnecting) {
+  form().State().SourcePath = "/no/such/folder";
+  form().PrepareConnection();
+  const TAdsConnection& c = *form().AdsConnection1;
+  EXPECT_EQ(c.ConnectPath(), "/no/such/folder");
+  EXPECT_EQ(c.Username(), "GLOVERUN4");
+  EXPECT_EQ(c.Password(), "BRISKOLDENT");
+  EXPECT_FALSE(c.IsConnected());
+}
+
+TEST_F(PrepareConnectionTest, OnAConnectedConnectionClosesItsDatasetsAndMovesToTheNewPath) {
+  PrepareSite("db");
+  ASSERT_TRUE(HasRecords(*form().AdsTablePara));
+  ASSERT_TRUE(HasRecords(*form().TableEmpAllowance));
+  ASSERT_TRUE(form().AdsConnection1->IsConnected());
+
+  // A second site whose payroll company differs.
+  HrDatabase other(scratch_.Sub("other"));
+  other.CreateTables();
+  other.Sql("PAYPARA1.ADT", "INSERT INTO PAYPARA1 VALUES (2010,'OTHER CO','','','','')");
+  form().State().SourcePath = other.Folder();
+  form().PrepareConnection();
+  EXPECT_FALSE(form().AdsConnection1->IsConnected());
+  EXPECT_FALSE(form().AdsTablePara->IsActive());
+  EXPECT_FALSE(form().TableEmpAllowance->IsActive());
+  EXPECT_EQ(form().AdsConnection1->ConnectPath(), other.Folder());
+
+  // The next open connects on demand, to the new path.
+  ASSERT_TRUE(HasRecords(*form().AdsTablePara));
+  EXPECT_EQ(form().AdsTablePara->ColumnByName("COMPANY").ReadText(), "OTHER CO");
+  EXPECT_TRUE(form().AdsConnection1->IsConnected());
+}
+
+}  // namespace
+}  // namespace app_test

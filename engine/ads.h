@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "util/date_time.h"
+
 using ADSHANDLE = uint32_t;
 using UNSIGNED32 = uint32_t;
 using UNSIGNED16 = uint16_t;
@@ -47,6 +49,22 @@ constexpr UNSIGNED32 AE_COLUMN_NOT_FOUND = 5147;      // text holds: column "NAM
 constexpr UNSIGNED32 AE_COLUMN_TYPE_MISMATCH = 5148;  // text holds: column "NAME"
 constexpr UNSIGNED32 AE_COLUMN_VALUE_INVALID = 5149;  // text holds: column "NAME"
 // Codes of our own (6000 and up) are listed in docs/database-format.md.
+// Codes of the storage layer (6001-6099); 6100-6199 belong to SQL statements,
+// sealed tables and dictionary accounts.
+constexpr UNSIGNED32 AE_INVALID_HANDLE = 6001;           // stale, closed or foreign handle
+constexpr UNSIGNED32 AE_KDX_PATH_NOT_FOUND = 6002;       // connection path does not exist
+constexpr UNSIGNED32 AE_KDX_SERVER_UNAVAILABLE = 6003;   // server-type mask without the local server
+constexpr UNSIGNED32 AE_KDX_TABLE_NOT_FOUND = 6004;      // no table file of that name
+constexpr UNSIGNED32 AE_KDX_NOT_A_DATABASE = 6005;       // file is not an SQLite database
+constexpr UNSIGNED32 AE_KDX_TABLE_LAYOUT = 6006;         // free table file without exactly one table of its name
+constexpr UNSIGNED32 AE_KDX_BAD_COLUMN_TYPE = 6007;      // declared type outside the engine's table
+constexpr UNSIGNED32 AE_KDX_BAD_STORED_VALUE = 6008;     // stored value does not fit its column
+constexpr UNSIGNED32 AE_KDX_BAD_INDEX = 6009;            // expression index or unsupported collation
+constexpr UNSIGNED32 AE_KDX_SQLITE = 6010;               // any other SQLite failure (its message inside)
+constexpr UNSIGNED32 AE_KDX_INVALID_ARGUMENT = 6011;     // null pointer, out-of-range number, bad option
+constexpr UNSIGNED32 AE_KDX_FILTER_SYNTAX = 6012;        // filter expression not understood
+constexpr UNSIGNED32 AE_KDX_DATE_FORMAT = 6013;          // date format refused
+constexpr UNSIGNED32 AE_KDX_BAD_KEY = 6014;              // key too long, or a column that is no segment
 
 // ---- engine type codes of columns ------------------------------------------
 constexpr UNSIGNED16 ADS_LOGICAL = 1;
@@ -79,8 +97,9 @@ constexpr UNSIGNED16 ADS_LOCAL_SERVER = 1;
 constexpr UNSIGNED16 ADS_REMOTE_SERVER = 2;
 constexpr UNSIGNED16 ADS_AIS_SERVER = 4;
 
-// Julian day number of 30 December 1899, day 0 of the program's date-time.
-constexpr SIGNED32 kJulianDayOf18991230 = 2415019;
+// kJulianDayOf18991230 (2415019), the Julian day number of day 0 of the
+// program's date-time, comes from util/date_time.h, so that code seeing both
+// headers has one definition.
 
 // Length of the key buffer AdsBuildRawKey can fill.
 constexpr UNSIGNED16 ADS_MAX_KEY_LENGTH = 256;
@@ -140,6 +159,10 @@ UNSIGNED32 AdsIsIndexCustom(ADSHANDLE index, UNSIGNED16* custom);
 UNSIGNED32 AdsGetIndexCondition(ADSHANDLE index, std::string* condition);
 UNSIGNED32 AdsGetScope(ADSHANDLE index, UNSIGNED16 which, std::string* scope);  // 5038: none
 UNSIGNED32 AdsGetIndexHandle(ADSHANDLE table, const std::string& name, ADSHANDLE* index);
+// The default index a dictionary names for `table` (table "__tables"); an
+// empty name when there is none or the connection is a folder.
+// AdsGetIndexHandle(table, "ADS_DEFAULT") opens that index.
+UNSIGNED32 AdsGetDefaultIndex(ADSHANDLE connection, const std::string& table, std::string* index_name);
 UNSIGNED32 AdsGetIndexPageSize(ADSHANDLE index, UNSIGNED32* page_size);
 UNSIGNED32 AdsGetBookmarkLength(ADSHANDLE order, UNSIGNED32* length);
 

@@ -1,0 +1,205 @@
+// Connections: a folder of free tables or a dictionary file, the table-name
+// rules, and AdsConnect60 / AdsDisconnect.
+#include <dirent.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "engine/internal.h"
+#include "engine/sql_codes.h"
+
+#if __has_include("engine/accounts.h")
+#include "engine/accounts.h"
+#define KDX_ENGINE_HAS_ACCOUNTS 1
+#endif
+
+
+
+namespace engine {
+namespace {
+
+std::string NormaliseSeparators(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The entries of `dir` whose name equals `name` without regard to case; an
+// exact-case match comes first.
+std::vector<std::string> MatchNoCase(const std::string& dir, const std::string& name) {
+  std::vector<std::string> found;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return found;
+  while (dirent* entry = readdir(d)) {
+    std::string entry_name = entry->d_name;
+    if (EqualsNoCase(entry_name, name)) {
+      if (entry_name == name) {
+        found.insert(found.begin(), entry_name);
+      } else {
+        found.push_back(entry_name);
+      }
+    }
+  }
+  closedir(d);
+  return found;
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  if (dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+}  // namespace
+
+EngineConnection::~EngineConnection() {
+  // Children remove themselves from children_ as they close; work on a copy.
+  std::vector<ADSHANDLE> children = children_;
+  children_.clear();
+  for (auto it = children.rbegin(); it != children.rend(); ++it) HandleRegistry::Get().Destroy(*it);
+  if (dictionary_ != nullptr) sqlite3_close(dictionary_);
+}
+
+void EngineConnection::RemoveChild(ADSHANDLE handle) {
+  children_.erase(std::remove(children_.begin(), children_.end(), handle), children_.end());
+}
+
+UNSIGNED32 EngineConnection::ResolveTableFile(const std::string& name, std::string* file) const {
+  std::string path = NormaliseSeparators(name);
+  std::string dir = folder_;
+  std::string base = path;
+  size_t slash = path.rfind('/');
+  if (slash != std::string::npos) {
+    dir = path.substr(0, slash);
+    if (dir.empty()) dir = "/";
+    base = path.substr(slash + 1);
+  }
+  if (base.empty()) {
+    return SetError(AE_KDX_TABLE_NOT_FOUND, "Table name '" + name + "' names no file");
+  }
+  if (!IsDirectory(dir)) {
+    return SetError(AE_KDX_TABLE_NOT_FOUND,
+                    "Table '" + name + "' not found: folder '" + dir + "' does not exist");
+  }
+  std::vector<std::string> candidates = {base};
+  if (base.find('.', 1) == std::string::npos) candidates.push_back(base + ".adt");
+  for (const std::string& candidate : candidates) {
+    for (const std::string& match : MatchNoCase(dir, candidate)) {
+      std::string full = JoinPath(dir, match);
+      if (IsRegularFile(full)) {
+        *file = full;
+        return 0;
+      }
+    }
+  }
+  return SetError(AE_KDX_TABLE_NOT_FOUND, "Table '" + name + "' not found in folder '" + dir + "'");
+}
+
+UNSIGNED32 EngineConnection::Connect(const std::string& path, UNSIGNED16 server_types,
+                                     const std::string& user, const std::string& password,
+                                     ADSHANDLE* handle) {
+  if ((server_types & ADS_LOCAL_SERVER) == 0) {
+    return SetError(AE_KDX_SERVER_UNAVAILABLE,
+                    "Cannot connect to '" + path + "': server types " + std::to_string(server_types) +
+                        " do not include the local server (1), the only one available");
+  }
+  if (path.empty()) return SetError(AE_KDX_PATH_NOT_FOUND, "Cannot connect: the connection path is empty");
+  std::string normal = NormaliseSeparators(path);
+  while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+  std::unique_ptr<EngineConnection> connection(new EngineConnection());
+  connection->path_ = path;
+  if (IsDirectory(normal)) {
+    connection->folder_ = normal;
+  } else if (IsRegularFile(normal)) {
+    sqlite3* db = nullptr;
+    if (UNSIGNED32 rc = OpenSqlite(normal, SQLITE_OPEN_READONLY, &db)) return rc;
+    connection->dictionary_ = db;
+    size_t slash = normal.rfind('/');
+    connection->folder_ = slash == std::string::npos ? "." : (slash == 0 ? "/" : normal.substr(0, slash));
+#ifdef KDX_ENGINE_HAS_ACCOUNTS
+    std::string why;
+    if (!CheckDictionaryLogin(db, path, user, password, &why)) {
+      return SetError(AE_KDX_LOGIN_FAILED, why);
+    }
+#else
+    (void)user;
+    (void)password;
+#endif
+  } else {
+    return SetError(AE_KDX_PATH_NOT_FOUND, "Cannot connect: path '" + path + "' does not exist");
+  }
+  EngineConnection* raw = connection.get();
+  ADSHANDLE h = HandleRegistry::Get().Register(ADS_CONNECTION, std::move(connection));
+  if (h == 0) return SetError(AE_KDX_INVALID_ARGUMENT, "No handle left for a new connection");
+  raw->handle_ = h;
+  *handle = h;
+  return 0;
+}
+
+}  // namespace engine
+
+using namespace engine;
+
+UNSIGNED32 AdsConnect60(const std::string& path, UNSIGNED16 server_types, const std::string& user,
+                        const std::string& password, UNSIGNED32 options, ADSHANDLE* connection) {
+  EngineGuard guard(EngineMutex());
+  (void)options;  // middle-tier and stored-procedure connections mean nothing locally
+  if (connection == nullptr) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsConnect60: no place for the handle");
+  *connection = 0;
+  return EngineConnection::Connect(path, server_types, user, password, connection);
+}
+
+UNSIGNED32 AdsDisconnect(ADSHANDLE connection) {
+  EngineGuard guard(EngineMutex());
+  UNSIGNED32 error = 0;
+  if (Lookup<EngineConnection>(connection, ADS_CONNECTION, &error) == nullptr) return error;
+  HandleRegistry::Get().Destroy(connection);
+  return 0;
+}
+
+UNSIGNED32 AdsGetDefaultIndex(ADSHANDLE connection, const std::string& table, std::string* index_name) {
+  EngineGuard guard(EngineMutex());
+  UNSIGNED32 error = 0;
+  EngineConnection* c = Lookup<EngineConnection>(connection, ADS_CONNECTION, &error);
+  if (c == nullptr) return error;
+  if (index_name == nullptr) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsGetDefaultIndex: no place for the name");
+  index_name->clear();
+  if (!c->is_dictionary()) return 0;
+  std::string bare = table;
+  size_t dot = bare.find('.');
+  if (dot != std::string::npos) bare = bare.substr(0, dot);
+  Statement exists;
+  if (sqlite3_prepare_v2(c->dictionary(),
+                         "SELECT 1 FROM sqlite_schema WHERE type='table' AND name='__tables' COLLATE NOCASE",
+                         -1, exists.out(), nullptr) != SQLITE_OK) {
+    return SqliteError(AE_KDX_SQLITE, "Dictionary '" + c->path() + "': reading its schema", c->dictionary());
+  }
+  if (sqlite3_step(exists.get()) != SQLITE_ROW) return 0;
+  Statement query;
+  if (sqlite3_prepare_v2(c->dictionary(),
+                         "SELECT default_index FROM __tables WHERE table_name = ?1 COLLATE NOCASE", -1,
+                         query.out(), nullptr) != SQLITE_OK) {
+    return SqliteError(AE_KDX_SQLITE, "Dictionary '" + c->path() + "': reading table __tables",
+                       c->dictionary());
+  }
+  sqlite3_bind_text(query.get(), 1, bare.c_str(), -1, SQLITE_TRANSIENT);
+  int rc = sqlite3_step(query.get());
+  if (rc == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(query.get(), 0);
+    if (text != nullptr) *index_name = reinterpret_cast<const char*>(text);
+  } else if (rc != SQLITE_DONE) {
+    return SqliteError(AE_KDX_SQLITE, "Dictionary '" + c->path() + "': reading table __tables",
+                       c->dictionary());
+  }
+  return 0;
+}

@@ -1,0 +1,706 @@
+// Compiles filter expressions into SQL conditions with bound parameters.
+#include "engine/filter.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+namespace engine {
+
+// ---- dates in the engine's date format ------------------------------------------------
+
+namespace {
+
+// The format with its letters normalised: d day, M month, y year (c counts as y).
+std::string NormaliseFormat(const std::string& format) {
+  std::string out;
+  for (char c : format) {
+    switch (c) {
+      case 'd': case 'D': out += 'd'; break;
+      case 'm': case 'M': out += 'M'; break;
+      case 'y': case 'Y': case 'c': case 'C': out += 'y'; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+bool IsFormatLetter(char c) { return c == 'd' || c == 'M' || c == 'y'; }
+
+}  // namespace
+
+bool ParseDateWithFormat(const std::string& text, const std::string& format, int64_t* julian) {
+  std::string f = NormaliseFormat(format);
+  int day = -1, month = -1, year = -1, year_digits = 0;
+  size_t t = 0;
+  size_t i = 0;
+  while (i < f.size()) {
+    char letter = f[i];
+    if (!IsFormatLetter(letter)) {
+      if (t >= text.size() || std::isdigit(static_cast<unsigned char>(text[t]))) return false;
+      ++t;
+      ++i;
+      continue;
+    }
+    size_t run = 0;
+    while (i + run < f.size() && f[i + run] == letter) ++run;
+    i += run;
+    bool separated = i >= f.size() || !IsFormatLetter(f[i]);
+    size_t max_digits = letter == 'y' ? (run <= 2 ? 2 : 4) : 2;
+    size_t digits = 0;
+    int value = 0;
+    while (t < text.size() && std::isdigit(static_cast<unsigned char>(text[t])) && digits < max_digits) {
+      value = value * 10 + (text[t] - '0');
+      ++t;
+      ++digits;
+    }
+    if (digits == 0 || (!separated && digits != max_digits)) return false;
+    if (letter == 'd') day = value;
+    if (letter == 'M') month = value;
+    if (letter == 'y') {
+      year = value;
+      year_digits = static_cast<int>(digits);
+    }
+  }
+  if (t != text.size() || day < 0 || month < 0 || year < 0) return false;
+  if (year_digits <= 2) year += year < 50 ? 2000 : 1900;  // two-digit years: 1950 to 2049
+  if (month < 1 || month > 12 || day < 1 || day > 31 || year < 1) return false;
+  char iso[40];
+  std::snprintf(iso, sizeof iso, "%04d-%02d-%02d", year, month, day);
+  return ParseIsoDate(iso, julian);
+}
+
+std::string FormatDateWithFormat(int64_t julian, const std::string& format) {
+  int y, m, d;
+  CivilFromJulian(julian, &y, &m, &d);
+  std::string f = NormaliseFormat(format);
+  std::string out;
+  char buffer[16];
+  for (size_t i = 0; i < f.size();) {
+    char letter = f[i];
+    if (!IsFormatLetter(letter)) {
+      out += format[i];
+      ++i;
+      continue;
+    }
+    size_t run = 0;
+    while (i + run < f.size() && f[i + run] == letter) ++run;
+    i += run;
+    if (letter == 'y') {
+      if (run <= 2) std::snprintf(buffer, sizeof buffer, "%02d", y % 100);
+      else std::snprintf(buffer, sizeof buffer, "%04d", y);
+    } else {
+      int v = letter == 'd' ? d : m;
+      std::snprintf(buffer, sizeof buffer, run >= 2 ? "%02d" : "%d", v);
+    }
+    out += buffer;
+  }
+  return out;
+}
+
+// ---- the compiler ---------------------------------------------------------------------
+
+namespace {
+
+enum class Tok { kEnd, kLParen, kRParen, kString, kNumber, kIdent, kOp, kPlus, kComma, kDotWord };
+
+struct Token {
+  Tok kind = Tok::kEnd;
+  std::string text;  // string contents, identifier, operator, or upper-cased dot word
+  size_t position = 0;
+};
+
+enum class LitKind { kText, kNumber, kDate, kTime, kTimestamp, kLogical };
+
+struct Literal {
+  LitKind kind = LitKind::kText;
+  std::string text;
+  double number = 0;
+  int64_t julian = 0;  // 0: the empty date
+  uint32_t ms = 0;
+  bool logical = false;
+};
+
+// One side of a comparison: a column (possibly under UPPER) or a literal.
+struct Operand {
+  bool is_column = false;
+  int column = -1;
+  bool upper = false;
+  Literal literal;
+};
+
+bool ParseClockTime(std::string text, uint32_t* ms) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  while (!text.empty() && text.front() == ' ') text.erase(0, 1);
+  bool pm = false, am = false;
+  std::string upper = ToUpperAscii(text);
+  if (upper.size() > 2 && (upper.ends_with("PM") || upper.ends_with("AM"))) {
+    pm = upper.ends_with("PM");
+    am = !pm;
+    text = text.substr(0, text.size() - 2);
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+  }
+  int h = 0, m = 0, s = 0, milli = 0;
+  int fields[4] = {0, 0, 0, 0};
+  int count = 0;
+  size_t i = 0;
+  while (i < text.size() && count < 4) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    int v = 0;
+    size_t digits = 0;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+      if (++digits > 3) return false;
+      v = v * 10 + (text[i] - '0');
+      ++i;
+    }
+    fields[count++] = v;
+    if (i < text.size()) {
+      char sep = text[i];
+      if (!((sep == ':' && count < 3) || (sep == '.' && count == 3))) return false;
+      ++i;
+      if (i == text.size()) return false;
+    }
+  }
+  if (i != text.size() || count < 2) return false;
+  h = fields[0];
+  m = fields[1];
+  s = fields[2];
+  milli = fields[3];
+  if (am || pm) {
+    if (h < 1 || h > 12) return false;
+    if (pm && h != 12) h += 12;
+    if (am && h == 12) h = 0;
+  }
+  if (h > 23 || m > 59 || s > 59 || milli > 999) return false;
+  *ms = static_cast<uint32_t>(((h * 60 + m) * 60 + s) * 1000 + milli);
+  return true;
+}
+
+std::string TimestampText(int64_t julian, uint32_t ms) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%02u:%02u:%02u.%03u", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+  return FormatIsoDate(julian) + " " + buffer;
+}
+
+std::string TimeText(uint32_t ms) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%02u:%02u:%02u.%03u", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+  return buffer;
+}
+
+}  // namespace
+
+class FilterCompiler {
+ public:
+  FilterCompiler(const std::string& text, const std::vector<ColumnInfo>& columns, bool exact,
+                 const std::string& table, const std::string& date_format)
+      : text_(text), columns_(columns), exact_(exact), table_(table), date_format_(date_format) {}
+
+  UNSIGNED32 Run(FilterProgram* program) {
+    program_ = program;
+    if (UNSIGNED32 rc = Lex()) return rc;
+    std::string sql;
+    if (UNSIGNED32 rc = Or(&sql, 0)) return rc;
+    if (Peek().kind != Tok::kEnd) return Error("unexpected '" + Peek().text + "'");
+    program->where_ = sql;
+    return 0;
+  }
+
+ private:
+  static constexpr int kMaxDepth = 200;
+
+  UNSIGNED32 Error(const std::string& what) {
+    size_t at = pos_ < tokens_.size() ? tokens_[pos_].position : text_.size();
+    return SetError(AE_KDX_FILTER_SYNTAX, "Table " + table_ + ", filter '" + text_ + "': " + what +
+                                              " (at character " + std::to_string(at + 1) + ")");
+  }
+  UNSIGNED32 ColumnError(UNSIGNED32 code, int column, const std::string& what) {
+    return SetError(code, "Table " + table_ + ", filter '" + text_ + "': column \"" +
+                              columns_[static_cast<size_t>(column)].name + "\" " + what);
+  }
+
+  UNSIGNED32 Lex() {
+    size_t i = 0;
+    while (i < text_.size()) {
+      char c = text_[i];
+      Token token;
+      token.position = i;
+      if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+        ++i;
+        continue;
+      }
+      if (c == '(') { token.kind = Tok::kLParen; token.text = "("; ++i; }
+      else if (c == ')') { token.kind = Tok::kRParen; token.text = ")"; ++i; }
+      else if (c == '+') { token.kind = Tok::kPlus; token.text = "+"; ++i; }
+      else if (c == ',') { token.kind = Tok::kComma; token.text = ","; ++i; }
+      else if (c == '"' || c == '\'') {
+        size_t end = text_.find(c, i + 1);
+        if (end == std::string::npos) {
+          pos_ = tokens_.size();
+          return SetError(AE_KDX_FILTER_SYNTAX, "Table " + table_ + ", filter '" + text_ +
+                                                    "': a quoted text starting at character " +
+                                                    std::to_string(i + 1) + " is not closed");
+        }
+        token.kind = Tok::kString;
+        token.text = text_.substr(i + 1, end - i - 1);
+        i = end + 1;
+      } else if (c == '[') {
+        size_t end = text_.find(']', i + 1);
+        if (end == std::string::npos) {
+          return SetError(AE_KDX_FILTER_SYNTAX, "Table " + table_ + ", filter '" + text_ + "': '[' is not closed");
+        }
+        token.kind = Tok::kIdent;
+        token.text = text_.substr(i + 1, end - i - 1);
+        i = end + 1;
+      } else if (c == '=' || c == '<' || c == '>' || c == '!' || c == '#' || c == '$') {
+        token.kind = Tok::kOp;
+        std::string two = text_.substr(i, 2);
+        if (two == "==" || two == "<>" || two == "!=" || two == "<=" || two == ">=") {
+          token.text = two;
+          i += 2;
+        } else {
+          token.text = std::string(1, c);
+          ++i;
+        }
+      } else if (c == '.' && i + 1 < text_.size() && std::isalpha(static_cast<unsigned char>(text_[i + 1]))) {
+        size_t end = text_.find('.', i + 1);
+        if (end == std::string::npos) {
+          return SetError(AE_KDX_FILTER_SYNTAX, "Table " + table_ + ", filter '" + text_ + "': '.' word not closed");
+        }
+        token.kind = Tok::kDotWord;
+        token.text = ToUpperAscii(text_.substr(i, end - i + 1));
+        i = end + 1;
+      } else if (std::isdigit(static_cast<unsigned char>(c)) || c == '.' ||
+                 (c == '-' && i + 1 < text_.size() &&
+                  (std::isdigit(static_cast<unsigned char>(text_[i + 1])) || text_[i + 1] == '.'))) {
+        size_t end = i + 1;
+        while (end < text_.size() &&
+               (std::isdigit(static_cast<unsigned char>(text_[end])) || text_[end] == '.')) {
+          ++end;
+        }
+        token.kind = Tok::kNumber;
+        token.text = text_.substr(i, end - i);
+        i = end;
+      } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_' || static_cast<unsigned char>(c) >= 0x80) {
+        size_t end = i + 1;
+        while (end < text_.size() && (std::isalnum(static_cast<unsigned char>(text_[end])) || text_[end] == '_' ||
+                                      static_cast<unsigned char>(text_[end]) >= 0x80)) {
+          ++end;
+        }
+        token.kind = Tok::kIdent;
+        token.text = text_.substr(i, end - i);
+        i = end;
+        // A column name with blanks ("Field Name") is taken whole when the
+        // table has such a column.
+        for (const ColumnInfo& column : columns_) {
+          const std::string& name = column.name;
+          if (name.size() > token.text.size() && name.find(' ') != std::string::npos &&
+              i - token.text.size() + name.size() <= text_.size() &&
+              EqualsNoCase(text_.substr(token.position, name.size()), name)) {
+            size_t after = token.position + name.size();
+            if (after == text_.size() || !(std::isalnum(static_cast<unsigned char>(text_[after])) || text_[after] == '_')) {
+              token.text = text_.substr(token.position, name.size());
+              i = after;
+              break;
+            }
+          }
+        }
+      } else {
+        pos_ = tokens_.size();
+        return SetError(AE_KDX_FILTER_SYNTAX, "Table " + table_ + ", filter '" + text_ + "': unexpected character '" +
+                                                  std::string(1, c) + "' at character " + std::to_string(i + 1));
+      }
+      tokens_.push_back(token);
+    }
+    Token end;
+    end.kind = Tok::kEnd;
+    end.position = text_.size();
+    tokens_.push_back(end);
+    return 0;
+  }
+
+  const Token& Peek(size_t ahead = 0) const {
+    size_t at = pos_ + ahead;
+    return at < tokens_.size() ? tokens_[at] : tokens_.back();
+  }
+  bool IsWord(const Token& token, const char* word) const {
+    return (token.kind == Tok::kIdent || token.kind == Tok::kDotWord) && EqualsNoCase(token.text, word);
+  }
+  UNSIGNED32 Expect(Tok kind, const char* what) {
+    if (Peek().kind != kind) return Error(std::string("expected ") + what);
+    ++pos_;
+    return 0;
+  }
+
+  std::string Param(const SqlValue& value) {
+    program_->parameters_.push_back(value);
+    return "?" + std::to_string(program_->parameters_.size());
+  }
+
+  UNSIGNED32 Or(std::string* sql, int depth) {
+    if (depth > kMaxDepth) return Error("the expression is nested too deeply");
+    std::string left;
+    if (UNSIGNED32 rc = And(&left, depth + 1)) return rc;
+    while (IsWord(Peek(), "OR") || IsWord(Peek(), ".OR.")) {
+      ++pos_;
+      std::string right;
+      if (UNSIGNED32 rc = And(&right, depth + 1)) return rc;
+      left = "(" + left + " OR " + right + ")";
+    }
+    *sql = left;
+    return 0;
+  }
+
+  UNSIGNED32 And(std::string* sql, int depth) {
+    std::string left;
+    if (UNSIGNED32 rc = Not(&left, depth + 1)) return rc;
+    while (IsWord(Peek(), "AND") || IsWord(Peek(), ".AND.")) {
+      ++pos_;
+      std::string right;
+      if (UNSIGNED32 rc = Not(&right, depth + 1)) return rc;
+      left = "(" + left + " AND " + right + ")";
+    }
+    *sql = left;
+    return 0;
+  }
+
+  UNSIGNED32 Not(std::string* sql, int depth) {
+    if (depth > kMaxDepth) return Error("the expression is nested too deeply");
+    if (IsWord(Peek(), "NOT") || IsWord(Peek(), ".NOT.") || (Peek().kind == Tok::kOp && Peek().text == "!")) {
+      ++pos_;
+      std::string inner;
+      if (UNSIGNED32 rc = Not(&inner, depth + 1)) return rc;
+      *sql = "(NOT " + inner + ")";
+      return 0;
+    }
+    return Primary(sql, depth + 1);
+  }
+
+  UNSIGNED32 Primary(std::string* sql, int depth) {
+    if (Peek().kind == Tok::kLParen) {
+      ++pos_;
+      if (UNSIGNED32 rc = Or(sql, depth + 1)) return rc;
+      return Expect(Tok::kRParen, "')'");
+    }
+    if (IsWord(Peek(), "EMPTY") && Peek(1).kind == Tok::kLParen) {
+      pos_ += 2;
+      int column;
+      if (UNSIGNED32 rc = ColumnRef(&column)) return rc;
+      if (UNSIGNED32 rc = Expect(Tok::kRParen, "')' after the column of empty()")) return rc;
+      *sql = EmptyTest(column);
+      return 0;
+    }
+    Operand left;
+    if (UNSIGNED32 rc = ParseOperand(&left, depth + 1)) return rc;
+    if (Peek().kind != Tok::kOp) {
+      // A logical column alone is a condition.
+      if (left.is_column && columns_[static_cast<size_t>(left.column)].type.type == ADS_LOGICAL && !left.upper) {
+        *sql = "(ifnull(" + ColumnSql(left.column) + ", 0) <> 0)";
+        return 0;
+      }
+      if (!left.is_column && left.literal.kind == LitKind::kLogical) {
+        *sql = left.literal.logical ? "1" : "0";
+        return 0;
+      }
+      return Error("expected a comparison");
+    }
+    std::string op = Peek().text;
+    if (op == "!" || op == "$") return Error("operator '" + op + "' is not supported");
+    ++pos_;
+    Operand right;
+    if (UNSIGNED32 rc = ParseOperand(&right, depth + 1)) return rc;
+    if (!left.is_column && right.is_column) {
+      std::swap(left, right);
+      if (op == "<") op = ">";
+      else if (op == ">") op = "<";
+      else if (op == "<=") op = ">=";
+      else if (op == ">=") op = "<=";
+    }
+    if (!left.is_column || right.is_column) return Error("a comparison needs one column and one value");
+    return Compare(left, op, right.literal, right.upper, sql);
+  }
+
+  UNSIGNED32 ColumnRef(int* column) {
+    const Token& token = Peek();
+    if (token.kind != Tok::kIdent) return Error("expected a column name");
+    *column = FindColumn(token.text);
+    if (*column < 0) {
+      return SetError(AE_COLUMN_NOT_FOUND,
+                      "Table " + table_ + ", filter '" + text_ + "': column \"" + token.text + "\" not found");
+    }
+    ++pos_;
+    return 0;
+  }
+
+  int FindColumn(const std::string& name) const {
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      if (EqualsNoCase(columns_[i].name, name)) return static_cast<int>(i);
+    }
+    return -1;
+  }
+
+  std::string ColumnSql(int column) const { return QuoteIdentifier(columns_[static_cast<size_t>(column)].name); }
+
+  std::string EmptyTest(int column) const {
+    std::string c = ColumnSql(column);
+    switch (columns_[static_cast<size_t>(column)].type.type) {
+      case ADS_STRING:
+      case ADS_MEMO:
+      case ADS_VARCHAR: return "(ifnull(rtrim(" + c + "), '') = '')";
+      case ADS_BINARY:
+      case ADS_IMAGE:
+      case ADS_RAW: return "(ifnull(length(" + c + "), 0) = 0)";
+      case ADS_LOGICAL:
+      case ADS_NUMERIC:
+      case ADS_DOUBLE:
+      case ADS_CURDOUBLE:
+      case ADS_INTEGER:
+      case ADS_SHORTINT:
+      case ADS_AUTOINC: return "(ifnull(" + c + ", 0) = 0)";
+      default: return "(" + c + " IS NULL)";
+    }
+  }
+
+  UNSIGNED32 ParseOperand(Operand* operand, int depth) {
+    if (depth > kMaxDepth) return Error("the expression is nested too deeply");
+    if (IsWord(Peek(), "UPPER") && Peek(1).kind == Tok::kLParen) {
+      pos_ += 2;
+      if (UNSIGNED32 rc = ParseOperand(operand, depth + 1)) return rc;
+      if (UNSIGNED32 rc = Expect(Tok::kRParen, "')' after UPPER(")) return rc;
+      operand->upper = true;
+      if (!operand->is_column) {
+        if (operand->literal.kind != LitKind::kText) return Error("UPPER() needs a text");
+        operand->literal.text = ToUpperAscii(operand->literal.text);
+      }
+      return 0;
+    }
+    if (Peek().kind == Tok::kIdent && !IsFunction(Peek()) ) {
+      operand->is_column = true;
+      return ColumnRef(&operand->column);
+    }
+    operand->is_column = false;
+    return ParseValue(&operand->literal, depth + 1);
+  }
+
+  bool IsFunction(const Token& token) const {
+    if (Peek(1).kind != Tok::kLParen) return false;
+    for (const char* name : {"CHR", "CTOD", "CTOT", "CTOTS", "UPPER", "EMPTY"}) {
+      if (EqualsNoCase(token.text, name)) return true;
+    }
+    return false;
+  }
+
+  // value := term { '+' term }
+  UNSIGNED32 ParseValue(Literal* value, int depth) {
+    if (UNSIGNED32 rc = ParseTerm(value, depth + 1)) return rc;
+    while (Peek().kind == Tok::kPlus) {
+      ++pos_;
+      Literal next;
+      if (UNSIGNED32 rc = ParseTerm(&next, depth + 1)) return rc;
+      if (value->kind == LitKind::kText && next.kind == LitKind::kText) {
+        value->text += next.text;
+      } else if (value->kind == LitKind::kNumber && next.kind == LitKind::kNumber) {
+        value->number += next.number;
+      } else {
+        return Error("'+' joins texts or numbers only");
+      }
+    }
+    return 0;
+  }
+
+  UNSIGNED32 ParseTerm(Literal* value, int depth) {
+    if (depth > kMaxDepth) return Error("the expression is nested too deeply");
+    const Token token = Peek();
+    switch (token.kind) {
+      case Tok::kString:
+        ++pos_;
+        value->kind = LitKind::kText;
+        value->text = token.text;
+        return 0;
+      case Tok::kNumber: {
+        ++pos_;
+        char* end = nullptr;
+        double d = std::strtod(token.text.c_str(), &end);
+        if (end == nullptr || *end != '\0') return Error("'" + token.text + "' is not a number");
+        value->kind = LitKind::kNumber;
+        value->number = d;
+        return 0;
+      }
+      case Tok::kDotWord:
+        if (token.text == ".T." || token.text == ".TRUE." || token.text == ".F." || token.text == ".FALSE.") {
+          ++pos_;
+          value->kind = LitKind::kLogical;
+          value->logical = token.text == ".T." || token.text == ".TRUE.";
+          return 0;
+        }
+        return Error("unexpected '" + token.text + "'");
+      case Tok::kLParen: {
+        ++pos_;
+        if (UNSIGNED32 rc = ParseValue(value, depth + 1)) return rc;
+        return Expect(Tok::kRParen, "')'");
+      }
+      case Tok::kIdent: {
+        if (Peek(1).kind != Tok::kLParen) return Error("expected a value");
+        std::string name = ToUpperAscii(token.text);
+        pos_ += 2;
+        Literal argument;
+        if (UNSIGNED32 rc = ParseValue(&argument, depth + 1)) return rc;
+        if (UNSIGNED32 rc = Expect(Tok::kRParen, ("')' after " + name + "(").c_str())) return rc;
+        if (name == "CHR") {
+          if (argument.kind != LitKind::kNumber || argument.number < 0 || argument.number > 255 ||
+              argument.number != static_cast<int>(argument.number)) {
+            return Error("Chr() needs a whole number from 0 to 255");
+          }
+          value->kind = LitKind::kText;
+          value->text = std::string(1, static_cast<char>(static_cast<int>(argument.number)));
+          return 0;
+        }
+        if (argument.kind != LitKind::kText) return Error(name + "() needs a quoted text");
+        std::string trimmed = argument.text;
+        while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
+        while (!trimmed.empty() && trimmed.front() == ' ') trimmed.erase(0, 1);
+        if (name == "CTOD") {
+          value->kind = LitKind::kDate;
+          if (trimmed.find_first_not_of("/-. ") == std::string::npos) return 0;  // the empty date
+          if (!ParseDateWithFormat(trimmed, date_format_, &value->julian)) {
+            return Error("'" + argument.text + "' is not a date in the format " + date_format_);
+          }
+          return 0;
+        }
+        if (name == "CTOT") {
+          value->kind = LitKind::kTime;
+          if (!ParseClockTime(trimmed, &value->ms)) return Error("'" + argument.text + "' is not a time");
+          return 0;
+        }
+        if (name == "CTOTS") {
+          value->kind = LitKind::kTimestamp;
+          size_t space = trimmed.find(' ');
+          std::string date = trimmed.substr(0, space);
+          std::string time = space == std::string::npos ? "00:00:00" : trimmed.substr(space + 1);
+          if (!ParseDateWithFormat(date, date_format_, &value->julian) || !ParseClockTime(time, &value->ms)) {
+            return Error("'" + argument.text + "' is not a date and time in the format " + date_format_ + " HH:MM:SS");
+          }
+          return 0;
+        }
+        return Error("unknown function " + name + "()");
+      }
+      default: return Error("expected a value");
+    }
+  }
+
+  static std::string SqlOperator(const std::string& op) {
+    if (op == "=" || op == "==") return "=";
+    if (op == "<>" || op == "!=" || op == "#") return "<>";
+    return op;
+  }
+
+  UNSIGNED32 Compare(const Operand& column_side, const std::string& op, Literal value, bool value_upper,
+                     std::string* sql) {
+    int column = column_side.column;
+    const ColumnType& type = columns_[static_cast<size_t>(column)].type;
+    std::string c = ColumnSql(column);
+    std::string sop = SqlOperator(op);
+    bool negate = sop == "<>";
+    switch (type.type) {
+      case ADS_STRING:
+      case ADS_MEMO:
+      case ADS_VARCHAR: {
+        if (value.kind != LitKind::kText) return ColumnError(AE_COLUMN_TYPE_MISMATCH, column, "holds text");
+        bool upper = column_side.upper || value_upper;
+        std::string col = "rtrim(ifnull(" + c + ", ''))";
+        if (upper) {
+          col = "upper(" + col + ")";
+          value.text = ToUpperAscii(value.text);
+        }
+        if (sop == "=" || sop == "<>") {
+          std::string test;
+          if (exact_ || op == "==") {
+            std::string v = value.text;
+            while (!v.empty() && v.back() == ' ') v.pop_back();
+            test = "(" + col + " = " + Param(SqlValue::Text(v)) + ")";
+          } else {
+            // Exact off: the column begins with the value (an empty value matches all).
+            std::string p = Param(SqlValue::Text(value.text));
+            std::string raw = upper ? "upper(ifnull(" + c + ", ''))" : "ifnull(" + c + ", '')";
+            test = "(substr(" + raw + ", 1, length(" + p + ")) = " + p + ")";
+          }
+          *sql = negate ? "(NOT " + test + ")" : test;
+          return 0;
+        }
+        *sql = "(" + col + " " + sop + " " + Param(SqlValue::Text(value.text)) + ")";
+        return 0;
+      }
+      case ADS_NUMERIC:
+      case ADS_DOUBLE:
+      case ADS_CURDOUBLE:
+      case ADS_INTEGER:
+      case ADS_SHORTINT:
+      case ADS_AUTOINC:
+        if (value.kind != LitKind::kNumber) return ColumnError(AE_COLUMN_TYPE_MISMATCH, column, "holds numbers");
+        *sql = "(ifnull(" + c + ", 0) " + sop + " " + Param(SqlValue::Real(value.number)) + ")";
+        return 0;
+      case ADS_LOGICAL:
+        if (value.kind != LitKind::kLogical) {
+          return ColumnError(AE_COLUMN_TYPE_MISMATCH, column, "holds logical values (.T. or .F.)");
+        }
+        if (sop != "=" && sop != "<>") return Error("logical values compare with = and <> only");
+        *sql = "(ifnull(" + c + ", 0) " + sop + " " + Param(SqlValue::Integer(value.logical ? 1 : 0)) + ")";
+        return 0;
+      case ADS_DATE:
+        if (value.kind == LitKind::kTimestamp) {
+          value.kind = LitKind::kDate;  // a date column compares by day
+        }
+        if (value.kind != LitKind::kDate) return ColumnError(AE_COLUMN_TYPE_MISMATCH, column, "holds dates");
+        if (value.julian == 0) {
+          if (sop == "=") { *sql = "(" + c + " IS NULL)"; return 0; }
+          if (sop == "<>") { *sql = "(" + c + " IS NOT NULL)"; return 0; }
+        }
+        *sql = "(" + c + " " + sop + " " + Param(SqlValue::Text(FormatIsoDate(value.julian))) + ")";
+        return 0;
+      case ADS_TIMESTAMP:
+        if (value.kind == LitKind::kDate) {
+          if (value.julian == 0) {
+            if (sop == "=") { *sql = "(" + c + " IS NULL)"; return 0; }
+            if (sop == "<>") { *sql = "(" + c + " IS NOT NULL)"; return 0; }
+          }
+          *sql = "(date(" + c + ") " + sop + " " + Param(SqlValue::Text(FormatIsoDate(value.julian))) + ")";
+          return 0;
+        }
+        if (value.kind != LitKind::kTimestamp) {
+          return ColumnError(AE_COLUMN_TYPE_MISMATCH, column, "holds dates and times");
+        }
+        *sql = "(strftime('%Y-%m-%d %H:%M:%f', " + c + ") " + sop + " " +
+               Param(SqlValue::Text(TimestampText(value.julian, value.ms))) + ")";
+        return 0;
+      case ADS_TIME:
+        if (value.kind != LitKind::kTime) return ColumnError(AE_COLUMN_TYPE_MISMATCH, column, "holds times");
+        *sql = "(strftime('%H:%M:%f', " + c + ") " + sop + " " + Param(SqlValue::Text(TimeText(value.ms))) + ")";
+        return 0;
+      default:
+        return ColumnError(AE_COLUMN_TYPE_MISMATCH, column, "of type " + TypeName(type.type) + " cannot be filtered");
+    }
+  }
+
+  const std::string& text_;
+  const std::vector<ColumnInfo>& columns_;
+  bool exact_;
+  const std::string& table_;
+  const std::string& date_format_;
+  FilterProgram* program_ = nullptr;
+  std::vector<Token> tokens_;
+  size_t pos_ = 0;
+};
+
+UNSIGNED32 FilterProgram::Compile(const std::string& expression, const std::vector<ColumnInfo>& columns,
+                                  bool exact, const std::string& table, const std::string& date_format,
+                                  std::unique_ptr<FilterProgram>* out) {
+  auto program = std::unique_ptr<FilterProgram>(new FilterProgram());
+  FilterCompiler compiler(expression, columns, exact, table, date_format);
+  if (UNSIGNED32 rc = compiler.Run(program.get())) return rc;
+  *out = std::move(program);
+  return 0;
+}
+
+}  // namespace engine

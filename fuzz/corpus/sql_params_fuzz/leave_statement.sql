@@ -1,0 +1,1 @@
+select * from t where (a>=:date1 and b<=:date2) or c in (:x, :y) and d between :p and :q and e = :"q n" and 'a:b' and ::c

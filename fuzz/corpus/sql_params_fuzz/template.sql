@@ -1,0 +1,2 @@
+select * from  export
+where section=:section

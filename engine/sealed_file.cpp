@@ -1,0 +1,767 @@
+// Sealed table files: header parsing, key derivation with a per-process key
+// cache, in-memory decryption, and sealing/unsealing through a temporary file.
+#include "engine/sealed_file.h"
+
+#include <fcntl.h>
+#include <sodium.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <algorithm>
+#include <list>
+#include <mutex>
+
+#include "engine/sealed_format.h"
+
+namespace {
+
+constexpr size_t kKeyBytes = crypto_aead_xchacha20poly1305_ietf_KEYBYTES;
+constexpr char kKeyCheckText[] = "KDX sealed table key check v1";
+// Keys kept by the cache; the oldest goes first.
+constexpr size_t kMaxCachedKeys = 32;
+// How long sealing waits for another program's write lock on the table.
+constexpr int kBusyTimeoutMs = 5000;
+// Bytes read to find a header; a longer header is read whole.
+constexpr size_t kHeaderReadAhead = 64 * 1024;
+
+static_assert(crypto_aead_xchacha20poly1305_ietf_NPUBBYTES == kSealNonceBytes);
+static_assert(crypto_aead_xchacha20poly1305_ietf_ABYTES == kSealTagBytes);
+static_assert(crypto_pwhash_SALTBYTES == kSealSaltBytes);
+
+bool SodiumReady(std::string* error) {
+  static const int status = sodium_init();
+  if (status < 0) {
+    *error = "The cryptography library could not be initialised";
+    return false;
+  }
+  return true;
+}
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+std::string FileError(const std::string& path, const std::string& reason) {
+  return "Sealed table file " + Quoted(path) + ": " + reason;
+}
+
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint64_t Get64(const uint8_t* p) {
+  return static_cast<uint64_t>(Get32(p)) | (static_cast<uint64_t>(Get32(p + 4)) << 32);
+}
+void Put16(std::string* out, uint16_t v) {
+  out->push_back(static_cast<char>(v & 0xFF));
+  out->push_back(static_cast<char>(v >> 8));
+}
+void Put32(std::string* out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+void Put64(std::string* out, uint64_t v) {
+  for (int i = 0; i < 8; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+// ---- whole-file I/O ----------------------------------------------------------
+
+bool ReadWholeFile(const std::string& path, std::string* data, std::string* error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = "Cannot open " + Quoted(path) + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    *error = "Cannot read " + Quoted(path) + ": not a regular file";
+    return false;
+  }
+  data->clear();
+  data->resize(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  while (done < data->size()) {
+    ssize_t n = ::read(fd, data->data() + done, data->size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int saved = errno;
+      ::close(fd);
+      *error = "Cannot read " + Quoted(path) + ": " + (n == 0 ? "file shrank while reading" : std::strerror(saved));
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  return true;
+}
+
+// Reads at most `limit` bytes from the start of `path`; `*size` is the file's size.
+bool ReadFilePrefix(const std::string& path, size_t limit, std::string* data, uint64_t* size, std::string* error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = "Cannot open " + Quoted(path) + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    *error = "Cannot read " + Quoted(path) + ": not a regular file";
+    return false;
+  }
+  *size = static_cast<uint64_t>(st.st_size);
+  data->assign(static_cast<size_t>(std::min<uint64_t>(limit, *size)), '\0');
+  size_t done = 0;
+  while (done < data->size()) {
+    ssize_t n = ::read(fd, data->data() + done, data->size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  data->resize(done);
+  return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Replaces `path` with `bytes`: written to a temporary file in the same
+// folder, flushed, then renamed over `path`, so that a reader sees either the
+// old or the new file, never a half-written one. The file keeps its mode.
+bool ReplaceFile(const std::string& path, const uint8_t* bytes, size_t size, std::string* error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    *error = "Cannot read " + Quoted(path) + ": " + std::strerror(errno);
+    return false;
+  }
+  std::string temp = path + ".kdx-XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    *error = "Cannot create a temporary file next to " + Quoted(path) + ": " + std::strerror(errno);
+    return false;
+  }
+  auto fail = [&](const std::string& what) {
+    const std::string reason = std::strerror(errno);
+    ::close(fd);
+    ::unlink(temp.c_str());
+    *error = what + " " + Quoted(temp) + ": " + reason + "; " + Quoted(path) + " is unchanged";
+    return false;
+  };
+  if (::fchmod(fd, st.st_mode & 07777) != 0) return fail("Cannot set the mode of");
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(fd, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return fail("Cannot write");
+    done += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0) return fail("Cannot flush");
+  if (::close(fd) != 0) {
+    fd = -1;
+    const std::string reason = std::strerror(errno);
+    ::unlink(temp.c_str());
+    *error = "Cannot close " + Quoted(temp) + ": " + reason + "; " + Quoted(path) + " is unchanged";
+    return false;
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    const std::string reason = std::strerror(errno);
+    ::unlink(temp.c_str());
+    *error = "Cannot replace " + Quoted(path) + ": " + reason + "; the file is unchanged";
+    return false;
+  }
+  int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+// ---- key derivation and its cache -------------------------------------------
+
+struct DerivedKey {
+  std::array<uint8_t, kSealSaltBytes> salt{};
+  uint32_t passes = 0;
+  uint32_t memory_kib = 0;
+  std::array<uint8_t, crypto_generichash_BYTES> password_tag{};
+  std::array<uint8_t, kKeyBytes> key{};
+};
+
+class KeyCache {
+ public:
+  ~KeyCache() { Clear(); }
+
+  // The key for (salt, parameters, password): from the cache, or derived now.
+  bool Get(const SealedLayout& layout, const std::string& password, std::array<uint8_t, kKeyBytes>* key,
+           std::string* error) {
+    std::array<uint8_t, crypto_generichash_BYTES> tag{};
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      PasswordTag(password, &tag);
+      for (auto it = keys_.begin(); it != keys_.end(); ++it) {
+        if (it->salt == layout.salt && it->passes == layout.passes && it->memory_kib == layout.memory_kib &&
+            sodium_memcmp(it->password_tag.data(), tag.data(), tag.size()) == 0) {
+          *key = it->key;
+          keys_.splice(keys_.begin(), keys_, it);
+          return true;
+        }
+      }
+    }
+    if (crypto_pwhash(key->data(), key->size(), password.data(), password.size(), layout.salt.data(),
+                      layout.passes, static_cast<size_t>(layout.memory_kib) * 1024,
+                      crypto_pwhash_ALG_ARGON2ID13) != 0) {
+      *error = "the key derivation ran out of memory";
+      return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    DerivedKey entry;
+    entry.salt = layout.salt;
+    entry.passes = layout.passes;
+    entry.memory_kib = layout.memory_kib;
+    entry.password_tag = tag;
+    entry.key = *key;
+    keys_.push_front(entry);
+    sodium_memzero(entry.key.data(), entry.key.size());
+    while (keys_.size() > kMaxCachedKeys) {
+      sodium_memzero(keys_.back().key.data(), kKeyBytes);
+      keys_.pop_back();
+    }
+    return true;
+  }
+
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& k : keys_) sodium_memzero(k.key.data(), k.key.size());
+    keys_.clear();
+  }
+
+ private:
+  // A keyed hash of the password under a secret drawn at start-up: lets the
+  // cache tell passwords apart without keeping them.
+  void PasswordTag(const std::string& password, std::array<uint8_t, crypto_generichash_BYTES>* tag) {
+    if (!secret_ready_) {
+      randombytes_buf(secret_.data(), secret_.size());
+      secret_ready_ = true;
+    }
+    crypto_generichash(tag->data(), tag->size(), reinterpret_cast<const uint8_t*>(password.data()),
+                       password.size(), secret_.data(), secret_.size());
+  }
+
+  std::mutex mutex_;
+  std::list<DerivedKey> keys_;
+  std::array<uint8_t, crypto_generichash_KEYBYTES> secret_{};
+  bool secret_ready_ = false;
+};
+
+KeyCache& Keys() {
+  static KeyCache cache;
+  return cache;
+}
+
+void KeyCheck(const std::array<uint8_t, kKeyBytes>& key, std::array<uint8_t, kSealKeyCheckBytes>* check) {
+  crypto_generichash(check->data(), check->size(), reinterpret_cast<const uint8_t*>(kKeyCheckText),
+                     sizeof(kKeyCheckText) - 1, key.data(), key.size());
+}
+
+// ---- decryption --------------------------------------------------------------
+
+// Reads, checks and decrypts the sealed file at `path` into a buffer from
+// sqlite3_malloc64 (ownership passes to the caller).
+bool DecryptFile(const std::string& path, const std::string& password, uint8_t** image, size_t* image_size,
+                 std::string* error) {
+  if (!SodiumReady(error)) return false;
+  std::string data;
+  if (!ReadWholeFile(path, &data, error)) return false;
+  SealedLayout layout;
+  if (!ParseSealedLayout(data, true, path, &layout, error)) return false;
+  std::array<uint8_t, kKeyBytes> key{};
+  std::string reason;
+  if (!Keys().Get(layout, password, &key, &reason)) {
+    *error = FileError(path, reason);
+    return false;
+  }
+  std::array<uint8_t, kSealKeyCheckBytes> check{};
+  KeyCheck(key, &check);
+  if (sodium_memcmp(check.data(), layout.key_check.data(), check.size()) != 0) {
+    sodium_memzero(key.data(), key.size());
+    *error = FileError(path, "wrong table password (or a damaged header)");
+    return false;
+  }
+  const size_t plain_size = static_cast<size_t>(layout.cipher_bytes) - kSealTagBytes;
+  auto* plain = static_cast<uint8_t*>(sqlite3_malloc64(plain_size == 0 ? 1 : plain_size));
+  if (plain == nullptr) {
+    sodium_memzero(key.data(), key.size());
+    *error = FileError(path, "out of memory for the decrypted table");
+    return false;
+  }
+  unsigned long long plain_len = 0;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+  const int rc = crypto_aead_xchacha20poly1305_ietf_decrypt(
+      plain, &plain_len, nullptr, bytes + layout.header_bytes, layout.cipher_bytes, bytes, layout.header_bytes,
+      layout.nonce.data(), key.data());
+  sodium_memzero(key.data(), key.size());
+  if (rc != 0) {
+    sqlite3_free(plain);
+    *error = FileError(path, "damaged: the encrypted contents or the header fail authentication");
+    return false;
+  }
+  *image = plain;
+  *image_size = static_cast<size_t>(plain_len);
+  return true;
+}
+
+// Loads `image` (from sqlite3_malloc64; always taken over) into schema
+// `schema` of `db`, read-only, and checks that it reads as a database.
+bool LoadImage(sqlite3* db, const std::string& schema, uint8_t* image, size_t size, const std::string& path,
+               std::string* error) {
+  int rc = sqlite3_deserialize(db, schema.c_str(), image, static_cast<sqlite3_int64>(size),
+                               static_cast<sqlite3_int64>(size),
+                               SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY);
+  if (rc != SQLITE_OK) {
+    *error = FileError(path, std::string("the decrypted table cannot be loaded: ") + sqlite3_errmsg(db));
+    return false;
+  }
+  char* quoted = sqlite3_mprintf("SELECT count(*) FROM \"%w\".sqlite_schema", schema.c_str());
+  rc = sqlite3_exec(db, quoted, nullptr, nullptr, nullptr);
+  sqlite3_free(quoted);
+  if (rc != SQLITE_OK) {
+    *error = FileError(path, std::string("the decrypted table is not a valid database: ") + sqlite3_errmsg(db));
+    return false;
+  }
+  return true;
+}
+
+bool OpenMemoryDatabase(sqlite3** db, const std::string& path, std::string* error) {
+  sqlite3* mem = nullptr;
+  if (sqlite3_open_v2(":memory:", &mem, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    *error = FileError(path, std::string("cannot open an in-memory database: ") +
+                                 (mem ? sqlite3_errmsg(mem) : "out of memory"));
+    sqlite3_close(mem);
+    return false;
+  }
+  // Sorting or indexing decrypted rows must not spill plaintext to temporary files.
+  sqlite3_exec(mem, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
+  *db = mem;
+  return true;
+}
+
+bool SkipSpaceAndComments(std::string_view s, size_t* i) {
+  while (*i < s.size()) {
+    const char c = s[*i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
+      ++*i;
+    } else if (s.compare(*i, 2, "--") == 0) {
+      while (*i < s.size() && s[*i] != '\n') ++*i;
+    } else if (s.compare(*i, 2, "/*") == 0) {
+      const size_t end = s.find("*/", *i + 2);
+      if (end == std::string_view::npos) return false;
+      *i = end + 2;
+    } else {
+      break;
+    }
+  }
+  return true;
+}
+
+bool TakeWord(std::string_view s, size_t* i, std::string_view word) {
+  if (!SkipSpaceAndComments(s, i)) return false;
+  if (s.size() - *i < word.size()) return false;
+  for (size_t k = 0; k < word.size(); ++k) {
+    char c = s[*i + k];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != word[k]) return false;
+  }
+  const size_t end = *i + word.size();
+  if (end < s.size()) {
+    const char next = s[end];
+    if ((next >= 'A' && next <= 'Z') || (next >= 'a' && next <= 'z') || (next >= '0' && next <= '9') ||
+        next == '_')
+      return false;
+  }
+  *i = end;
+  return true;
+}
+
+bool IsCreateTable(std::string_view sql) {
+  size_t i = 0;
+  return TakeWord(sql, &i, "CREATE") && TakeWord(sql, &i, "TABLE");
+}
+
+}  // namespace
+
+// ---- layout ------------------------------------------------------------------
+
+bool IsSchemaStatement(std::string_view sql) {
+  if (sql.find('\0') != std::string_view::npos) return false;
+  size_t i = 0;
+  if (!TakeWord(sql, &i, "CREATE")) return false;
+  size_t j = i;
+  if (TakeWord(sql, &j, "TABLE")) return true;
+  j = i;
+  if (TakeWord(sql, &j, "UNIQUE")) i = j;
+  return TakeWord(sql, &i, "INDEX");
+}
+
+bool ParseSealedLayout(std::string_view data, bool whole_file, const std::string& name, SealedLayout* layout,
+                       std::string* error) {
+  const auto* p = reinterpret_cast<const uint8_t*>(data.data());
+  if (data.size() < sizeof(kSealMarker) || std::memcmp(p, kSealMarker, sizeof(kSealMarker)) != 0) {
+    *error = FileError(name, "not a sealed table file (marker missing)");
+    return false;
+  }
+  if (data.size() < kSealFixedHeaderBytes) {
+    *error = FileError(name, "truncated inside its header");
+    return false;
+  }
+  SealedLayout out;
+  out.version = Get16(p + 8);
+  out.kdf = Get16(p + 10);
+  out.passes = Get32(p + 12);
+  out.memory_kib = Get32(p + 16);
+  if (out.version != kSealVersion) {
+    *error = FileError(name, "unknown format version " + std::to_string(out.version));
+    return false;
+  }
+  if (out.kdf != kSealKdfArgon2id13) {
+    *error = FileError(name, "unknown key derivation " + std::to_string(out.kdf));
+    return false;
+  }
+  if (out.passes < kSealMinPasses || out.memory_kib < kSealMinMemoryKib) {
+    *error = FileError(name, "refused: its key derivation (" + std::to_string(out.passes) + " passes, " +
+                                 std::to_string(out.memory_kib) + " KiB) is weaker than the minimum of " +
+                                 std::to_string(kSealMinPasses) + " passes and " +
+                                 std::to_string(kSealMinMemoryKib) + " KiB");
+    return false;
+  }
+  if (out.passes > kSealMaxPasses || out.memory_kib > kSealMaxMemoryKib) {
+    *error = FileError(name, "refused: its key derivation (" + std::to_string(out.passes) + " passes, " +
+                                 std::to_string(out.memory_kib) + " KiB) exceeds the maximum of " +
+                                 std::to_string(kSealMaxPasses) + " passes and " +
+                                 std::to_string(kSealMaxMemoryKib) + " KiB");
+    return false;
+  }
+  std::memcpy(out.salt.data(), p + 20, kSealSaltBytes);
+  std::memcpy(out.nonce.data(), p + 36, kSealNonceBytes);
+  std::memcpy(out.key_check.data(), p + 60, kSealKeyCheckBytes);
+  const uint32_t count = Get32(p + 76);
+  if (count == 0 || count > kSealMaxSchemaStatements) {
+    *error = FileError(name, "damaged header: " + std::to_string(count) + " schema statements");
+    return false;
+  }
+  size_t at = kSealFixedHeaderBytes;
+  bool seen_index = false;
+  for (uint32_t n = 0; n < count; ++n) {
+    if (data.size() - at < 4) {
+      *error = FileError(name, "truncated inside its header");
+      return false;
+    }
+    const uint32_t len = Get32(p + at);
+    at += 4;
+    if (len > kSealMaxStatementBytes) {
+      *error = FileError(name, "damaged header: schema statement " + std::to_string(n + 1) + " claims " +
+                                   std::to_string(len) + " bytes");
+      return false;
+    }
+    if (data.size() - at < len) {
+      *error = FileError(name, "truncated inside its header");
+      return false;
+    }
+    std::string sql(data.substr(at, len));
+    at += len;
+    const bool is_table = IsCreateTable(sql);
+    if (!IsSchemaStatement(sql) || (n == 0 && !is_table) || (is_table && seen_index)) {
+      *error = FileError(name, "damaged header: schema statement " + std::to_string(n + 1) +
+                                   " is not a CREATE TABLE or CREATE INDEX statement in its place");
+      return false;
+    }
+    seen_index = seen_index || !is_table;
+    out.schema_sql.push_back(std::move(sql));
+  }
+  if (data.size() - at < 8) {
+    *error = FileError(name, "truncated inside its header");
+    return false;
+  }
+  out.cipher_bytes = Get64(p + at);
+  at += 8;
+  out.header_bytes = at;
+  if (out.cipher_bytes < kSealTagBytes) {
+    *error = FileError(name, "damaged header: encrypted length " + std::to_string(out.cipher_bytes));
+    return false;
+  }
+  if (whole_file && !CheckSealedLength(out, data.size(), name, error)) return false;
+  *layout = std::move(out);
+  return true;
+}
+
+bool CheckSealedLength(const SealedLayout& layout, uint64_t file_size, const std::string& name, std::string* error) {
+  const uint64_t have = file_size - layout.header_bytes;
+  if (have < layout.cipher_bytes) {
+    *error = FileError(name, "truncated: " + std::to_string(layout.cipher_bytes - have) +
+                                 " bytes of the encrypted table are missing");
+    return false;
+  }
+  if (have > layout.cipher_bytes) {
+    *error = FileError(name, "damaged: " + std::to_string(have - layout.cipher_bytes) +
+                                 " unexpected bytes after the encrypted table");
+    return false;
+  }
+  return true;
+}
+
+void ForgetSealedKeys() { Keys().Clear(); }
+
+// ---- sealed_file.h -----------------------------------------------------------
+
+bool IsSealedFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char marker[sizeof(kSealMarker)] = {};
+  const ssize_t n = ::read(fd, marker, sizeof(marker));
+  ::close(fd);
+  return n == static_cast<ssize_t>(sizeof(marker)) && std::memcmp(marker, kSealMarker, sizeof(marker)) == 0;
+}
+
+bool ReadSealedHeader(const std::string& path, SealedHeader* header, std::string* error) {
+  // Only the header is read (opening a table costs nothing proportional to
+  // its size); the file's length is checked against it.
+  std::string data;
+  uint64_t file_size = 0;
+  if (!ReadFilePrefix(path, kHeaderReadAhead, &data, &file_size, error)) return false;
+  SealedLayout layout;
+  if (!ParseSealedLayout(data, false, path, &layout, error)) {
+    if (data.size() == file_size) return false;
+    if (!ReadWholeFile(path, &data, error)) return false;
+    file_size = data.size();
+    if (!ParseSealedLayout(data, false, path, &layout, error)) return false;
+  }
+  if (!CheckSealedLength(layout, file_size, path, error)) return false;
+  header->schema_sql = std::move(layout.schema_sql);
+  return true;
+}
+
+bool OpenSealedSchema(const SealedHeader& header, sqlite3** db, std::string* error) {
+  sqlite3* mem = nullptr;
+  if (!OpenMemoryDatabase(&mem, "(schema)", error)) return false;
+  for (const std::string& sql : header.schema_sql) {
+    // One statement at a time, and only table and index definitions: the
+    // clear header is not trusted until the contents are decrypted.
+    sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
+    int rc = IsSchemaStatement(sql) ? sqlite3_prepare_v2(mem, sql.c_str(), -1, &stmt, &tail) : SQLITE_ERROR;
+    bool ok = rc == SQLITE_OK && stmt != nullptr;
+    if (ok) {
+      std::string_view rest(tail);
+      size_t i = 0;
+      ok = SkipSpaceAndComments(rest, &i) && (i == rest.size() || (rest[i] == ';' && [&] {
+                                                ++i;
+                                                return SkipSpaceAndComments(rest, &i) && i == rest.size();
+                                              }()));
+    }
+    if (ok) ok = sqlite3_step(stmt) == SQLITE_DONE;
+    std::string detail = sqlite3_errmsg(mem);
+    sqlite3_finalize(stmt);
+    if (!ok) {
+      *error = "Sealed table schema statement cannot be used: " + sql.substr(0, 200) + " (" + detail + ")";
+      sqlite3_close(mem);
+      return false;
+    }
+  }
+  *db = mem;
+  return true;
+}
+
+bool OpenSealedImage(const std::string& path, const std::string& password, sqlite3** db, std::string* error) {
+  uint8_t* image = nullptr;
+  size_t size = 0;
+  if (!DecryptFile(path, password, &image, &size, error)) return false;
+  sqlite3* mem = nullptr;
+  if (!OpenMemoryDatabase(&mem, path, error)) {
+    sodium_memzero(image, size);
+    sqlite3_free(image);
+    return false;
+  }
+  if (!LoadImage(mem, "main", image, size, path, error)) {
+    sqlite3_close(mem);
+    return false;
+  }
+  *db = mem;
+  return true;
+}
+
+bool AttachSealedImage(sqlite3* db, const std::string& schema, const std::string& path, const std::string& password,
+                       std::string* error) {
+  uint8_t* image = nullptr;
+  size_t size = 0;
+  if (!DecryptFile(path, password, &image, &size, error)) return false;
+  sqlite3_exec(db, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
+  if (sqlite3_db_filename(db, schema.c_str()) == nullptr) {
+    char* sql = sqlite3_mprintf("ATTACH DATABASE ':memory:' AS \"%w\"", schema.c_str());
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    sqlite3_free(sql);
+    if (rc != SQLITE_OK) {
+      *error = FileError(path, "cannot attach it as " + schema + ": " + sqlite3_errmsg(db));
+      sodium_memzero(image, size);
+      sqlite3_free(image);
+      return false;
+    }
+  }
+  return LoadImage(db, schema, image, size, path, error);
+}
+
+namespace {
+
+// Reads a plain table file's image and schema inside an IMMEDIATE
+// transaction, so no other writer can change it until `*db` is closed.
+bool ReadPlainTable(const std::string& path, sqlite3** db_out, std::string* image,
+                    std::vector<std::string>* schema, std::string* error) {
+  sqlite3* db = nullptr;
+  auto fail = [&](const std::string& reason) {
+    *error = "Table file " + Quoted(path) + ": " + reason;
+    sqlite3_close(db);
+    return false;
+  };
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+    return fail(std::string("cannot open: ") + (db ? sqlite3_errmsg(db) : "out of memory"));
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  // Leave write-ahead logging first: a log left next to the sealed file would
+  // keep rows in clear, and SQLite does not clean up the log of a file that
+  // was renamed while open.
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA journal_mode=DELETE", -1, &stmt, nullptr) != SQLITE_OK)
+    return fail(std::string("not an SQLite table file: ") + sqlite3_errmsg(db));
+  int rc = sqlite3_step(stmt);
+  const std::string mode =
+      rc == SQLITE_ROW && sqlite3_column_text(stmt, 0) ? reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)) : "";
+  sqlite3_finalize(stmt);
+  stmt = nullptr;
+  if (rc == SQLITE_NOTADB) return fail(std::string("not an SQLite table file: ") + sqlite3_errmsg(db));
+  if (rc != SQLITE_ROW || mode != "delete")
+    return fail("cannot take it out of write-ahead-log mode; is another program using it? (" +
+                std::string(sqlite3_errmsg(db)) + ")");
+  if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    return fail(std::string("cannot lock it: ") + sqlite3_errmsg(db));
+  const char* query =
+      "SELECT type, name, sql FROM sqlite_schema WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+      "ORDER BY type <> 'table', rowid";
+  if (sqlite3_prepare_v2(db, query, -1, &stmt, nullptr) != SQLITE_OK)
+    return fail(std::string("not an SQLite table file: ") + sqlite3_errmsg(db));
+  int tables = 0;
+  std::string bad;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    const std::string type = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
+    const char* sql = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 2));
+    if (type == "index" && sql == nullptr) continue;  // SQLite's own index of a constraint
+    if ((type != "table" && type != "index") || sql == nullptr || !IsSchemaStatement(sql)) {
+      bad = type + " " + name;
+      break;
+    }
+    if (type == "table") ++tables;
+    schema->push_back(sql);
+  }
+  sqlite3_finalize(stmt);
+  if (!bad.empty()) return fail("holds " + bad + ", which a sealed table cannot carry");
+  if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+    return fail(std::string("not an SQLite table file: ") + sqlite3_errmsg(db));
+  if (tables == 0) return fail("holds no table");
+  sqlite3_int64 size = 0;
+  unsigned char* bytes = sqlite3_serialize(db, "main", &size, 0);
+  if (bytes == nullptr) return fail(std::string("cannot read its image: ") + sqlite3_errmsg(db));
+  image->assign(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size));
+  sodium_memzero(bytes, static_cast<size_t>(size));
+  sqlite3_free(bytes);
+  // A WAL-mode image is marked as a rollback-journal one: the image is read
+  // from memory, where write-ahead logging cannot work.
+  if (image->size() >= 20 && (*image)[18] == 2 && (*image)[19] == 2) {
+    (*image)[18] = 1;
+    (*image)[19] = 1;
+  }
+  *db_out = db;
+  return true;
+}
+
+void CloseLocked(sqlite3* db) {
+  sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+}
+
+}  // namespace
+
+bool SealFile(const std::string& path, const std::string& password, std::string* error) {
+  if (!SodiumReady(error)) return false;
+  if (password.empty()) {
+    *error = "Table file " + Quoted(path) + ": a table password must not be empty";
+    return false;
+  }
+  if (IsSealedFile(path)) {
+    *error = "Table file " + Quoted(path) + " is already sealed";
+    return false;
+  }
+  sqlite3* db = nullptr;
+  std::string image;
+  std::vector<std::string> schema;
+  if (!ReadPlainTable(path, &db, &image, &schema, error)) return false;
+
+  SealedLayout layout;
+  layout.passes = kSealMinPasses;
+  layout.memory_kib = kSealMinMemoryKib;
+  randombytes_buf(layout.salt.data(), layout.salt.size());
+  randombytes_buf(layout.nonce.data(), layout.nonce.size());
+  std::array<uint8_t, kKeyBytes> key{};
+  std::string reason;
+  if (!Keys().Get(layout, password, &key, &reason)) {
+    sodium_memzero(image.data(), image.size());
+    CloseLocked(db);
+    *error = FileError(path, reason);
+    return false;
+  }
+  KeyCheck(key, &layout.key_check);
+
+  std::string header(kSealMarker, sizeof(kSealMarker));
+  Put16(&header, kSealVersion);
+  Put16(&header, kSealKdfArgon2id13);
+  Put32(&header, layout.passes);
+  Put32(&header, layout.memory_kib);
+  header.append(reinterpret_cast<const char*>(layout.salt.data()), layout.salt.size());
+  header.append(reinterpret_cast<const char*>(layout.nonce.data()), layout.nonce.size());
+  header.append(reinterpret_cast<const char*>(layout.key_check.data()), layout.key_check.size());
+  Put32(&header, static_cast<uint32_t>(schema.size()));
+  for (const std::string& sql : schema) {
+    Put32(&header, static_cast<uint32_t>(sql.size()));
+    header += sql;
+  }
+  Put64(&header, image.size() + kSealTagBytes);
+
+  std::string file = header;
+  file.resize(header.size() + image.size() + kSealTagBytes);
+  auto* out = reinterpret_cast<uint8_t*>(file.data()) + header.size();
+  unsigned long long out_len = 0;
+  crypto_aead_xchacha20poly1305_ietf_encrypt(out, &out_len, reinterpret_cast<const uint8_t*>(image.data()),
+                                             image.size(), reinterpret_cast<const uint8_t*>(header.data()),
+                                             header.size(), nullptr, layout.nonce.data(), key.data());
+  sodium_memzero(key.data(), key.size());
+  sodium_memzero(image.data(), image.size());
+  const bool ok = ReplaceFile(path, reinterpret_cast<const uint8_t*>(file.data()), file.size(), error);
+  CloseLocked(db);
+  return ok;
+}
+
+bool UnsealFile(const std::string& path, const std::string& password, std::string* error) {
+  if (!IsSealedFile(path)) {
+    *error = "Table file " + Quoted(path) + " is not sealed";
+    return false;
+  }
+  uint8_t* image = nullptr;
+  size_t size = 0;
+  if (!DecryptFile(path, password, &image, &size, error)) return false;
+  const bool ok = ReplaceFile(path, image, size, error);
+  sodium_memzero(image, size);
+  sqlite3_free(image);
+  return ok;
+}

@@ -1,0 +1,81 @@
+// The byte layout of a sealed table file, parsed without touching the disk or
+// any key. Used by sealed_file.cpp, by `kdx-db info` and by the header fuzz
+// target; engine/sealed_file.h is the interface the rest of the engine uses.
+//
+// Layout (integers little-endian):
+//   0   8  marker "KDXSEAL\0"
+//   8   2  format version (1)
+//   10  2  key derivation: 1 = Argon2id v1.3
+//   12  4  passes (opslimit), at least kSealMinPasses
+//   16  4  memory in KiB, at least kSealMinMemoryKib
+//   20 16  salt (random per seal)
+//   36 24  XChaCha20-Poly1305 nonce (random per seal)
+//   60 16  key check: BLAKE2b-128 of a fixed text keyed with the derived key
+//   76  4  number of schema statements n (CREATE TABLE first, then CREATE INDEX)
+//   80     n times: 4-byte length, then the statement's UTF-8 text
+//       8  length of the encrypted image in bytes (image + 16-byte tag)
+//  ---- end of header: all of the above is the additional data of the cipher
+//          the encrypted SQLite image; the file ends exactly after it.
+#ifndef KDX_ENGINE_SEALED_FORMAT_H_
+#define KDX_ENGINE_SEALED_FORMAT_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr char kSealMarker[8] = {'K', 'D', 'X', 'S', 'E', 'A', 'L', '\0'};
+inline constexpr uint16_t kSealVersion = 1;
+inline constexpr uint16_t kSealKdfArgon2id13 = 1;
+// The least a header may ask for (OWASP's minimum for Argon2id: 19 MiB, 2 passes).
+inline constexpr uint32_t kSealMinPasses = 2;
+inline constexpr uint32_t kSealMinMemoryKib = 19 * 1024;
+// The most a header may ask for, so that a damaged or hostile file cannot make
+// an open run for minutes or exhaust memory.
+inline constexpr uint32_t kSealMaxPasses = 16;
+inline constexpr uint32_t kSealMaxMemoryKib = 1024 * 1024;
+// Limits on the clear schema part.
+inline constexpr uint32_t kSealMaxSchemaStatements = 1024;
+inline constexpr uint32_t kSealMaxStatementBytes = 1 << 20;
+inline constexpr size_t kSealFixedHeaderBytes = 80;
+inline constexpr size_t kSealSaltBytes = 16;
+inline constexpr size_t kSealNonceBytes = 24;
+inline constexpr size_t kSealKeyCheckBytes = 16;
+inline constexpr size_t kSealTagBytes = 16;
+
+struct SealedLayout {
+  uint16_t version = 0;
+  uint16_t kdf = 0;
+  uint32_t passes = 0;
+  uint32_t memory_kib = 0;
+  std::array<uint8_t, kSealSaltBytes> salt{};
+  std::array<uint8_t, kSealNonceBytes> nonce{};
+  std::array<uint8_t, kSealKeyCheckBytes> key_check{};
+  std::vector<std::string> schema_sql;
+  size_t header_bytes = 0;   // offset of the encrypted image
+  uint64_t cipher_bytes = 0; // encrypted image with its tag
+};
+
+// Parses the header from the file's bytes `data` (the whole file when
+// `whole_file`; then its length must be exactly header + encrypted image).
+// false with `*error` "Sealed table file '<name>': <reason>" when the marker,
+// version, key derivation parameters, schema statements or lengths are wrong.
+// Never reads outside `data`.
+bool ParseSealedLayout(std::string_view data, bool whole_file, const std::string& name,
+                       SealedLayout* layout, std::string* error);
+
+// Whether a file of `file_size` bytes is exactly as long as `layout` says;
+// false with `*error` naming a truncated or overlong file.
+bool CheckSealedLength(const SealedLayout& layout, uint64_t file_size, const std::string& name, std::string* error);
+
+// Whether `sql` is one CREATE TABLE or CREATE [UNIQUE] INDEX statement and
+// nothing else (a sealed header may only carry those).
+bool IsSchemaStatement(std::string_view sql);
+
+// Forgets every key derived in this process (tests and benchmarks measure
+// the key derivation with it; it also wipes the keys from memory).
+void ForgetSealedKeys();
+
+#endif  // KDX_ENGINE_SEALED_FORMAT_H_

@@ -1,0 +1,163 @@
+// Dictionary accounts: creating a dictionary, adding users, and logging in.
+#include "engine/accounts.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <string>
+
+#include "tests/engine/sql_test_support.h"
+
+namespace {
+
+using kdx_test::FileRows;
+using kdx_test::ReadBytes;
+using kdx_test::RunSql;
+using kdx_test::ScratchFolder;
+using kdx_test::WriteBytes;
+
+constexpr char kUser[] = "GLOVERUN4";
+constexpr char kPassword[] = "BRISKOLDENT";
+
+class AccountsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = folder_.File("HR.add");
+    std::string error;
+    ASSERT_TRUE(CreateDictionary(path_, &error)) << error;
+    ASSERT_TRUE(AddDictionaryUser(path_, kUser, kPassword, &error)) << error;
+    ASSERT_EQ(sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  }
+  void TearDown() override { sqlite3_close(db_); }
+
+  // Logs in; returns "" on success, else the error text.
+  std::string Login(const std::string& user, const std::string& password) {
+    std::string error;
+    const bool ok = CheckDictionaryLogin(db_, path_, user, password, &error);
+    EXPECT_EQ(ok, error.empty()) << error;
+    EXPECT_EQ(error.find(password.empty() ? std::string("\x01") : password), std::string::npos)
+        << "the password appears in: " << error;
+    return error;
+  }
+
+  ScratchFolder folder_;
+  std::string path_;
+  sqlite3* db_ = nullptr;
+};
+
+TEST_F(AccountsTest, RightPairLogsIn) { EXPECT_EQ(Login(kUser, kPassword), ""); }
+
+TEST_F(AccountsTest, UserNameIsComparedWithoutRegardToCase) {
+  EXPECT_EQ(Login("gloverun4", kPassword), "");
+  EXPECT_EQ(Login("GloveRun4", kPassword), "");
+}
+
+TEST_F(AccountsTest, PasswordIsCaseSensitive) {
+  EXPECT_NE(Login(kUser, "briskoldent"), "");
+}
+
+TEST_F(AccountsTest, WrongPasswordAndUnknownUserGiveTheSameClearError) {
+  const std::string wrong = Login(kUser, "BRISKOLDENX");
+  EXPECT_NE(wrong.find(path_), std::string::npos) << wrong;
+  EXPECT_NE(wrong.find("unknown user name 'GLOVERUN4' or wrong password"), std::string::npos) << wrong;
+  const std::string unknown = Login("NOBODY", kPassword);
+  EXPECT_NE(unknown.find("unknown user name 'NOBODY' or wrong password"), std::string::npos) << unknown;
+  EXPECT_NE(Login(kUser, ""), "");
+  EXPECT_NE(Login("", kPassword).find("user name is needed"), std::string::npos);
+}
+
+TEST_F(AccountsTest, HashesAreArgon2idStringsAndNeverThePassword) {
+  const auto rows = FileRows(path_, "SELECT name, hash FROM __users");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].rfind(std::string(kUser) + "|$argon2id$", 0), 0u) << rows[0];
+  EXPECT_EQ(ReadBytes(path_).find(kPassword), std::string::npos);
+}
+
+TEST_F(AccountsTest, SeveralUsersEachWithTheirOwnPassword) {
+  std::string error;
+  ASSERT_TRUE(AddDictionaryUser(db_, "clerk", "other-secret", &error)) << error;
+  EXPECT_EQ(Login("CLERK", "other-secret"), "");
+  EXPECT_NE(Login("CLERK", kPassword), "");
+  EXPECT_NE(Login(kUser, "other-secret"), "");
+}
+
+TEST_F(AccountsTest, AddingAnExistingUserInAnyCaseIsRefused) {
+  std::string error;
+  EXPECT_FALSE(AddDictionaryUser(db_, "gloverun4", "new password", &error));
+  EXPECT_NE(error.find("already exists"), std::string::npos) << error;
+  EXPECT_EQ(Login(kUser, kPassword), "");  // the old password still holds
+  EXPECT_NE(Login(kUser, "new password"), "");
+}
+
+TEST_F(AccountsTest, BadNamesAndEmptyPasswordsAreRefused) {
+  std::string error;
+  EXPECT_FALSE(AddDictionaryUser(db_, "", "x", &error));
+  EXPECT_NE(error.find("must not be empty"), std::string::npos) << error;
+  EXPECT_FALSE(AddDictionaryUser(db_, "tab\tname", "x", &error));
+  EXPECT_NE(error.find("control characters"), std::string::npos) << error;
+  EXPECT_FALSE(AddDictionaryUser(db_, std::string(129, 'u'), "x", &error));
+  EXPECT_NE(error.find("128"), std::string::npos) << error;
+  EXPECT_FALSE(AddDictionaryUser(db_, "newuser", "", &error));
+  EXPECT_NE(error.find("password of user 'newuser' must not be empty"), std::string::npos) << error;
+  EXPECT_EQ(FileRows(path_, "SELECT count(*) FROM __users"), std::vector<std::string>{"1"});
+}
+
+TEST_F(AccountsTest, DamagedHashIsReportedNotAccepted) {
+  RunSql(path_, "UPDATE __users SET hash='BRISKOLDENT'");
+  const std::string error = Login(kUser, kPassword);
+  EXPECT_NE(error.find("no valid Argon2id password hash"), std::string::npos) << error;
+  RunSql(path_, "UPDATE __users SET hash=NULL WHERE 0; UPDATE __users SET hash=x'00'");
+  EXPECT_NE(Login(kUser, kPassword), "");
+}
+
+class DictionaryFileTest : public ::testing::Test {
+ protected:
+  ScratchFolder folder_;
+};
+
+TEST_F(DictionaryFileTest, NewDictionaryHasNoAccountsAndRefusesEveryLogin) {
+  const std::string path = folder_.File("EMPTY.add");
+  std::string error;
+  ASSERT_TRUE(CreateDictionary(path, &error)) << error;
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_FALSE(CheckDictionaryLogin(db, "anyone", "anything", &error));
+  EXPECT_NE(error.find("unknown user name"), std::string::npos) << error;
+  sqlite3_close(db);
+}
+
+TEST_F(DictionaryFileTest, DictionaryWithoutAccountTableRefusesLogins) {
+  const std::string path = folder_.File("OLD.add");
+  RunSql(path, "CREATE TABLE EMP_CLD(EMP_CODE CHAR(10))");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  std::string error;
+  EXPECT_FALSE(CheckDictionaryLogin(db, path, kUser, kPassword, &error));
+  EXPECT_NE(error.find("no account table __users"), std::string::npos) << error;
+  // Adding a user creates the table.
+  ASSERT_TRUE(AddDictionaryUser(db, kUser, kPassword, &error)) << error;
+  EXPECT_TRUE(CheckDictionaryLogin(db, path, kUser, kPassword, &error)) << error;
+  sqlite3_close(db);
+}
+
+TEST_F(DictionaryFileTest, CreateNeverOverwrites) {
+  const std::string path = folder_.File("HR.add");
+  WriteBytes(path, "precious");
+  std::string error;
+  EXPECT_FALSE(CreateDictionary(path, &error));
+  EXPECT_NE(error.find("already exists"), std::string::npos) << error;
+  EXPECT_EQ(ReadBytes(path), "precious");
+}
+
+TEST_F(DictionaryFileTest, AddUserToAMissingOrForeignFileFails) {
+  std::string error;
+  EXPECT_FALSE(AddDictionaryUser(folder_.File("NONE.add"), kUser, kPassword, &error));
+  EXPECT_NE(error.find("NONE.add"), std::string::npos) << error;
+  const std::string text = folder_.File("TEXT.add");
+  WriteBytes(text, std::string(2048, 'q'));
+  EXPECT_FALSE(AddDictionaryUser(text, kUser, kPassword, &error));
+  EXPECT_NE(error.find("TEXT.add"), std::string::npos) << error;
+  EXPECT_EQ(ReadBytes(text), std::string(2048, 'q'));
+}
+
+}  // namespace

@@ -1,0 +1,299 @@
+// The whole program, end to end, on generated databases: the unattended run
+// and the leave CSV mode, on sealed and unsealed free tables and on a
+// dictionary, checked against what the database says the files must hold.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "engine/sealed_file.h"
+#include "tests/tools/tool_test_support.h"
+#include "tools/sample_database.h"
+
+namespace fs = std::filesystem;
+using tool_test::ReadFile;
+using tool_test::TempFolder;
+using tool_test::WriteFile;
+
+namespace {
+
+constexpr int kEmployees = 400;
+constexpr uint64_t kSeed = 11;
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));  // an unterminated last line: reported by the callers
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+std::vector<std::string> Split(const std::string& line, char sep) {
+  std::vector<std::string> fields;
+  std::stringstream s(line);
+  std::string field;
+  while (std::getline(s, field, sep)) fields.push_back(field);
+  if (!line.empty() && line.back() == sep) fields.push_back("");
+  return fields;
+}
+
+// Runs one query on the unsealed twin of the database, with every table
+// attached under its own name.
+std::vector<std::vector<std::string>> Query(const fs::path& folder, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open(":memory:", &db);
+  for (const SampleTable& t : SampleTables()) {
+    const std::string attach = "ATTACH '" + (folder / t.file_name).string() + "' AS \"" + t.name + "_db\"";
+    sqlite3_exec(db, attach.c_str(), nullptr, nullptr, nullptr);
+  }
+  std::vector<std::vector<std::string>> rows;
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
+  }
+  while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+    std::vector<std::string> row;
+    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+      const unsigned char* t = sqlite3_column_text(stmt, i);
+      row.push_back(t ? reinterpret_cast<const char*>(t) : "");
+    }
+    rows.push_back(std::move(row));
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return rows;
+}
+
+struct ProgramRun {
+  int status = -1;
+  std::string output;  // what the program wrote on its standard output and error
+};
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    root_ = new TempFolder();
+    today_ = LocalToday();
+    SampleOptions options;
+    options.employees = kEmployees;
+    options.seed = kSeed;
+    options.today = today_;
+    std::string error;
+    options.sealed = true;
+    ASSERT_TRUE(GenerateSampleDatabase(*root_ / "sealed", options, &summary_, &error)) << error;
+    options.sealed = false;
+    SampleSummary summary;
+    ASSERT_TRUE(GenerateSampleDatabase(*root_ / "plain", options, &summary, &error)) << error;
+    fs::create_directories(root_->path() / "dict");
+    ASSERT_TRUE(GenerateSampleDictionary(*root_ / "dict/HR.ADD", options, "GLOVERUN4", "BRISKOLDENT", &summary,
+                                         &error))
+        << error;
+  }
+  static void TearDownTestSuite() {
+    delete root_;
+    root_ = nullptr;
+  }
+
+  void SetUp() override {
+    const fs::path binary = fs::path(KDX_BIN_DIR) / "kdx-interface";
+    ASSERT_TRUE(fs::exists(binary)) << binary << " is not built";
+    // The program reads PAVRO.ini and writes LOG.TXT beside itself.
+    program_dir_ = program_folder_.path() / "bin";
+    out_ = program_folder_.path() / "out";
+    fs::create_directories(program_dir_);
+    fs::create_directories(out_);
+    fs::copy_file(binary, program_dir_ / "kdx-interface");
+  }
+
+  static fs::path Plain() { return root_->path() / "plain"; }
+  static fs::path Sealed() { return root_->path() / "sealed"; }
+  static fs::path Dictionary() { return root_->path() / "dict" / "HR.ADD"; }
+
+  void Configure(const fs::path& source, const std::string& leave_path) {
+    WriteFile((program_dir_ / "PAVRO.ini").string(),
+              fmt::format("[PATH]\nSOURCE_PATH={}\nEMPLOYEE_PATH={}\nLEAVE_PATH={}\n", source.string(),
+                          (out_ / "employee.txt").string(), leave_path));
+  }
+
+  ProgramRun Start(const std::string& arguments) {
+    const fs::path log = program_folder_.path() / "run.log";
+    // The time limit turns a program that waits for a user into a failure.
+    const std::string command = fmt::format("timeout 300 '{}' {} </dev/null >'{}' 2>&1",
+                                            (program_dir_ / "kdx-interface").string(), arguments, log.string());
+    const int rc = std::system(command.c_str());
+    ProgramRun run;
+    run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    run.output = ReadFile(log.string());
+    return run;
+  }
+
+  // The unattended run with the leave-day file at out/leave.txt.
+  ProgramRun Unattended(const fs::path& source) {
+    Configure(source, (out_ / "leave.txt").string());
+    return Start("--start-delay 0");
+  }
+  // The leave CSV mode with the CSV file in out/.
+  ProgramRun LeaveCsv(const fs::path& source) {
+    Configure(source, out_.string() + "/");
+    return Start("--leave-csv");
+  }
+
+  std::string EmployeeFile() const { return ReadFile((out_ / "employee.txt").string()); }
+  std::string LeaveFile() const { return ReadFile((out_ / "leave.txt").string()); }
+  std::string Log() const { return ReadFile((program_dir_ / "LOG.TXT").string()); }
+  std::string Today() const { return IsoDate(today_); }
+
+  static inline TempFolder* root_ = nullptr;
+  static inline CivilDate today_;
+  static inline SampleSummary summary_;
+  TempFolder program_folder_;
+  fs::path program_dir_;
+  fs::path out_;
+};
+
+TEST_F(EndToEndTest, UnattendedRunWritesOneLinePerCurrentEmployeeAndEveryLeaveDay) {
+  const ProgramRun run = Unattended(Sealed());
+  ASSERT_EQ(run.status, 0) << run.output;
+
+  // One line per current employee, each ended by CR LF, in the employee
+  // table's order, starting with the employee number.
+  const std::string employees = EmployeeFile();
+  ASSERT_GE(employees.size(), 2u);
+  EXPECT_EQ(employees.substr(employees.size() - 2), "\r\n");
+  const std::vector<std::string> lines = Lines(employees);
+  const std::string month_start = Today().substr(0, 8) + "01";
+  auto current = Query(Plain(), "SELECT emp_no FROM employee_db.employee WHERE TERMINATION_DATE IS NULL OR "
+                                "TERMINATION_DATE >= '" + month_start + "' ORDER BY rowid");
+  ASSERT_EQ(lines.size(), current.size());
+  EXPECT_EQ(static_cast<int64_t>(lines.size()), summary_.current_employees);
+  for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(Split(lines[i], ',')[0], current[i][0]) << lines[i];
+
+  // Leave days: per employee, the day amounts written add up to the DAY of
+  // the approved leave modified today (the generated leave tallies exactly),
+  // and never more.
+  std::map<std::string, double> written;
+  for (const std::string& line : Lines(LeaveFile())) {
+    const auto fields = Split(line, ',');
+    ASSERT_GE(fields.size(), 7u) << line;
+    written[fields[0]] += std::stod(fields[3]);
+  }
+  std::map<std::string, double> expected;
+  for (auto& row : Query(Plain(), "SELECT l.EMPCODE, sum(l.DAY) FROM empleave_db.empleave l WHERE l.aprroved IN "
+                                  "('Y','Z') AND l.MODIFIED_DATE = '" + Today() + "' AND EXISTS (SELECT 1 FROM "
+                                  "employee_db.employee e WHERE e.emp_no = l.EMPCODE) GROUP BY l.EMPCODE")) {
+    expected[row[0]] = std::stod(row[1]);
+  }
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(written.size(), expected.size());
+  for (const auto& [employee, day] : expected) EXPECT_NEAR(written[employee], day, 1e-9) << employee;
+
+  const std::vector<std::string> log = Lines(Log());
+  ASSERT_EQ(log.size(), 1u) << Log();
+  EXPECT_EQ(log[0].rfind("LEAVE DATA DOWNLOADED DATE : ", 0), 0u) << log[0];
+  EXPECT_EQ(Log().substr(Log().size() - 2), "\r\n");
+}
+
+TEST_F(EndToEndTest, SealedUnsealedAndDictionaryDatabasesGiveTheSameFiles) {
+  ASSERT_EQ(Unattended(Sealed()).status, 0);
+  const std::string sealed_employees = EmployeeFile();
+  const std::string sealed_leave = LeaveFile();
+  const ProgramRun plain = Unattended(Plain());
+  ASSERT_EQ(plain.status, 0) << plain.output;
+  EXPECT_EQ(EmployeeFile(), sealed_employees);
+  EXPECT_EQ(LeaveFile(), sealed_leave);
+  const ProgramRun dictionary = Unattended(Dictionary());
+  ASSERT_EQ(dictionary.status, 0) << dictionary.output;
+  EXPECT_EQ(EmployeeFile(), sealed_employees);
+  EXPECT_EQ(LeaveFile(), sealed_leave);
+}
+
+TEST_F(EndToEndTest, LeaveCsvModeWritesTheDatedFileWithALinePerLeaveOrShiftedDay) {
+  const ProgramRun run = LeaveCsv(Sealed());
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string name = fmt::format("LVDATA{:02d}{:02d}{:04d}.CSV", today_.day, today_.month, today_.year);
+  ASSERT_TRUE(fs::exists(out_ / name)) << name << "\n" << run.output;
+  const std::vector<std::string> lines = Lines(ReadFile((out_ / name).string()));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "EMP_NO,LVCODE,DESC,ENTRY_DATE,START_DATE,END_DATE,DAY,AMPM,TIMEIN,TIMEOUT,APPROVED");
+  for (const std::string& line : lines) {
+    EXPECT_GE(std::count(line.begin(), line.end(), ','), 10) << line;
+  }
+  // A leave approved today with a leave code of category LEA gives one line,
+  // or one line per day transaction when one of them carries a shift.
+  auto expected = Query(
+      Plain(),
+      "SELECT sum(CASE WHEN EXISTS (SELECT 1 FROM LEAV_TRX_db.LEAV_TRX t WHERE t.ID = l.ID AND t.SHIFT <> '') "
+      "THEN (SELECT count(*) FROM LEAV_TRX_db.LEAV_TRX t WHERE t.ID = l.ID) ELSE 1 END) FROM empleave_db.empleave l "
+      "WHERE l.aprroved IN ('Y','Z') AND l.APPROVED_DATE = '" + Today() + "' AND l.LEAVE_CODE IN (SELECT CODE FROM "
+      "CODE_db.CODE WHERE CATEGORY = 'LEA')");
+  EXPECT_EQ(std::to_string(lines.size() - 1), expected[0][0]);
+  // The day line of a transaction of shift S1 (AM, 08:30 to 12:30: a
+  // date-and-time and a time column), and of shift X9, which has no
+  // definition (three empty fields).
+  auto shifted = [&](const std::string& shift) {
+    auto rows = Query(Plain(), "SELECT t.EMPCODE, replace(t.DATE, '-', '') FROM LEAV_TRX_db.LEAV_TRX t JOIN "
+                               "empleave_db.empleave l ON l.ID = t.ID WHERE t.SHIFT = '" + shift + "' AND l.aprroved "
+                               "IN ('Y','Z') AND l.APPROVED_DATE = '" + Today() + "' AND l.LEAVE_CODE IN (SELECT CODE "
+                               "FROM CODE_db.CODE WHERE CATEGORY = 'LEA') LIMIT 1");
+    EXPECT_EQ(rows.size(), 1u) << shift;
+    std::vector<std::string> fields;
+    for (const std::string& line : lines) {
+      auto f = Split(line, ',');
+      if (!rows.empty() && f.size() == 11 && f[0] == rows[0][0] && f[4] == rows[0][1] && f[5] == rows[0][1]) fields = f;
+    }
+    return fields;
+  };
+  const auto s1 = shifted("S1");
+  ASSERT_EQ(s1.size(), 11u);
+  EXPECT_EQ(s1[7] + "|" + s1[8] + "|" + s1[9], "AM|0830|1230");
+  const auto x9 = shifted("X9");
+  ASSERT_EQ(x9.size(), 11u);
+  EXPECT_EQ(x9[7] + "|" + x9[8] + "|" + x9[9], "||");
+  const std::vector<std::string> log = Lines(Log());
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].rfind("LEAVE DATA DOWNLOADED DATE : ", 0), 0u);
+}
+
+TEST_F(EndToEndTest, AWrongSourcePathFailsTheRunAndNamesThePath) {
+  const fs::path missing = root_->path() / "no_such_database";
+  const ProgramRun run = Unattended(missing);
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.output.find(missing.string()), std::string::npos) << run.output;
+  EXPECT_FALSE(fs::exists(program_dir_ / "LOG.TXT"));
+  EXPECT_FALSE(fs::exists(out_ / "leave.txt"));
+}
+
+TEST_F(EndToEndTest, ADatabaseSealedWithAnotherPasswordFailsTheRunInsteadOfWritingGarbage) {
+  TempFolder other;
+  SampleOptions options;
+  options.employees = 10;
+  options.sealed = false;
+  options.today = today_;
+  SampleSummary summary;
+  std::string error;
+  ASSERT_TRUE(GenerateSampleDatabase(other.path().string(), options, &summary, &error)) << error;
+  ASSERT_TRUE(SealFile((other.path() / "EMPMISC.ADT").string(), "OTHER0000", &error)) << error;
+  const ProgramRun run = Unattended(other.path());
+  EXPECT_NE(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("EMPMISC"), std::string::npos) << run.output;
+  EXPECT_FALSE(fs::exists(program_dir_ / "LOG.TXT"));
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+#include "tools/query_csv.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tests/tools/tool_test_support.h"
+#include "tools/sample_database.h"
+
+namespace {
+
+class QueryCsvTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    for (bool sealed : {false, true}) {
+      auto* folder = new tool_test::TempFolder();
+      SampleOptions options;
+      options.employees = 25;
+      options.sealed = sealed;
+      options.today = CivilDate{2010, 3, 24};
+      SampleSummary summary;
+      std::string error;
+      ASSERT_TRUE(GenerateSampleDatabase(folder->path().string(), options, &summary, &error)) << error;
+      (sealed ? sealed_ : plain_) = folder;
+    }
+  }
+  static void TearDownTestSuite() {
+    delete plain_;
+    delete sealed_;
+  }
+  static std::string Query(const tool_test::TempFolder* folder, const std::string& sql, bool expect_ok = true,
+                           const QueryCredentials& credentials = QueryCredentials()) {
+    std::ostringstream out;
+    int64_t rows = 0;
+    std::string error;
+    const bool ok = RunQueryAsCsv(folder->path().string(), sql, credentials, out, &rows, &error);
+    EXPECT_EQ(ok, expect_ok) << error;
+    return ok ? out.str() : error;
+  }
+  static inline tool_test::TempFolder* plain_ = nullptr;
+  static inline tool_test::TempFolder* sealed_ = nullptr;
+};
+
+TEST_F(QueryCsvTest, PrintsAHeaderAndOneCsvLinePerRowAsTheExportsReadThem) {
+  const std::string out = Query(plain_, "select YEAR, CADDR1, CPOSTAL_CODE from PAYPARA1 where YEAR = 2010");
+  EXPECT_EQ(out, "YEAR,CADDR1,CPOSTAL_CODE\r\n2010,\"10 Anson Road, #20-01\",079903\r\n");
+  // Dates read in the program's date format.
+  EXPECT_EQ(Query(plain_, "select emp_no, TERMINATION_DATE from employee where TERMINATION_DATE = '2010-03-01' "
+                          "and emp_no = 'E000004'"),
+            "emp_no,TERMINATION_DATE\r\nE000004,01/03/2010\r\n");
+}
+
+TEST_F(QueryCsvTest, ReadsSealedTablesWithTheTablePasswordAndFailsWithAWrongOne) {
+  EXPECT_EQ(Query(sealed_, "select count(*) AS N from employee"), "N\r\n25\r\n");
+  QueryCredentials wrong;
+  wrong.table_password = "WRONG1234";
+  const std::string error = Query(sealed_, "select count(*) from employee", false, wrong);
+  EXPECT_NE(error.find("error"), std::string::npos) << error;
+}
+
+TEST_F(QueryCsvTest, ADictionaryIsReadWithTheProgramsAccountAndRefusesAnother) {
+  tool_test::TempFolder folder;
+  SampleOptions options;
+  options.employees = 25;
+  options.today = CivilDate{2010, 3, 24};
+  SampleSummary summary;
+  std::string error;
+  const std::string dictionary = folder / "HR.add";
+  ASSERT_TRUE(GenerateSampleDictionary(dictionary, options, "GLOVERUN4", "BRISKOLDENT", &summary, &error)) << error;
+  std::ostringstream out;
+  int64_t rows = 0;
+  ASSERT_TRUE(RunQueryAsCsv(dictionary, "select count(*) as N from employee", QueryCredentials(), out, &rows, &error))
+      << error;
+  EXPECT_EQ(out.str(), "N\r\n25\r\n");
+  QueryCredentials wrong;
+  wrong.password = "NOTTHEPASSWORD";
+  EXPECT_FALSE(RunQueryAsCsv(dictionary, "select count(*) from employee", wrong, out, &rows, &error));
+  EXPECT_EQ(error.find("NOTTHEPASSWORD"), std::string::npos) << error;
+}
+
+TEST_F(QueryCsvTest, EngineErrorsAreReportedWithTheirText) {
+  EXPECT_NE(Query(plain_, "select nosuch from employee", false).find("nosuch"), std::string::npos);
+  tool_test::TempFolder empty;
+  const std::string missing = (empty.path() / "gone").string();
+  std::ostringstream out;
+  int64_t rows = 0;
+  std::string error;
+  EXPECT_FALSE(RunQueryAsCsv(missing, "select 1", QueryCredentials(), out, &rows, &error));
+  EXPECT_NE(error.find("gone"), std::string::npos) << error;
+}
+
+}  // namespace

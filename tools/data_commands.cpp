@@ -1,0 +1,164 @@
+// kdx-db sample, import, query and check: the command lines of the tools in
+// sample_database.h, table_import.h, query_csv.h and database_check.h.
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+
+#include <fmt/format.h>
+
+#include "tools/commands.h"
+#include "tools/database_check.h"
+#include "tools/query_csv.h"
+#include "tools/sample_database.h"
+#include "tools/table_import.h"
+
+namespace {
+
+// The login the program makes on a dictionary connection.
+constexpr char kProgramUser[] = "GLOVERUN4";
+constexpr char kProgramPassword[] = "BRISKOLDENT";
+
+void RegisterSample(CLI::App& app, int* exit_status) {
+  struct Args {
+    std::string folder;
+    int employees = 1000;
+    uint64_t seed = 1;
+    bool unsealed = false;
+    bool dictionary = false;
+  };
+  auto args = std::make_shared<Args>();
+  CLI::App* cmd = app.add_subcommand(
+      "sample", "Write a sample HR database (a folder of free tables) that exercises every path of the exports");
+  cmd->add_option("DIR", args->folder, "Folder to write; created when missing, must not hold the tables already")
+      ->required();
+  cmd->add_option("--employees", args->employees, "Number of employees")->capture_default_str()->check(CLI::NonNegativeNumber);
+  cmd->add_option("--seed", args->seed, "Random seed: the same seed on the same day gives the same data")
+      ->capture_default_str();
+  cmd->add_flag("--unsealed", args->unsealed, "Leave the password-carrying tables unsealed");
+  cmd->add_flag("--dictionary", args->dictionary,
+                "Write one dictionary file DIR/HR.add instead, with the program's login account");
+  cmd->callback([args, exit_status] {
+    SampleOptions options;
+    options.employees = args->employees;
+    options.seed = args->seed;
+    options.sealed = !args->unsealed;
+    SampleSummary summary;
+    std::string error;
+    const auto start = std::chrono::steady_clock::now();
+    std::string where = args->folder;
+    bool ok = false;
+    if (args->dictionary) {
+      std::error_code ec;
+      std::filesystem::create_directories(args->folder, ec);
+      where = (std::filesystem::path(args->folder) / "HR.add").string();
+      options.sealed = false;
+      ok = GenerateSampleDictionary(where, options, kProgramUser, kProgramPassword, &summary, &error);
+    } else {
+      ok = GenerateSampleDatabase(args->folder, options, &summary, &error);
+    }
+    if (!ok) {
+      std::cerr << "kdx-db sample: " << error << "\n";
+      *exit_status = 1;
+      return;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << fmt::format("Sample database written to {} in {:.1f} s ({} tables{}):\n", where, seconds,
+                             summary.rows.size(),
+                             args->dictionary ? std::string(", with the program's login account")
+                             : options.sealed ? std::string("; the password-carrying ones sealed with the table password")
+                                              : std::string("; none sealed"));
+    for (const auto& [table, rows] : summary.rows) std::cout << fmt::format("  {:<16} {:>9} rows\n", table, rows);
+    std::cout << fmt::format("  {} employees are current this month; {} approved leaves were modified today.\n",
+                             summary.current_employees, summary.leaves_modified_today);
+    *exit_status = 0;
+  });
+}
+
+void RegisterImport(CLI::App& app, int* exit_status) {
+  struct Args {
+    std::string table;
+    std::string csv;
+  };
+  auto args = std::make_shared<Args>();
+  CLI::App* cmd = app.add_subcommand(
+      "import", "Append the rows of a CSV file to a table file (all or nothing; the header names the columns)");
+  cmd->add_option("TABLE", args->table, "The table file, e.g. mydb/EMP_CLD.ADT")->required();
+  cmd->add_option("CSVFILE", args->csv, "CSV file (RFC 4180); dates as YYYY-MM-DD or DD/MM/YYYY")->required();
+  cmd->callback([args, exit_status] {
+    int64_t rows = 0;
+    std::vector<std::string> errors;
+    if (!ImportCsvIntoTable(args->table, args->csv, &rows, &errors)) {
+      for (const std::string& e : errors) std::cerr << "kdx-db import: " << e << "\n";
+      *exit_status = 1;
+      return;
+    }
+    std::cout << fmt::format("Imported {} rows into {}\n", rows, args->table);
+    *exit_status = 0;
+  });
+}
+
+void RegisterQuery(CLI::App& app, int* exit_status) {
+  struct Args {
+    std::string path;
+    std::string sql;
+    QueryCredentials credentials;
+  };
+  auto args = std::make_shared<Args>();
+  CLI::App* cmd = app.add_subcommand("query", "Run an SQL statement through the program's engine; print CSV");
+  cmd->add_option("PATH", args->path, "Database folder or dictionary file")->required();
+  cmd->add_option("SQL", args->sql, "The statement, e.g. \"select * from employee\"")->required();
+  cmd->add_option("--table-password", args->credentials.table_password,
+                  "Password of the folder's sealed tables (default: the program's table password)");
+  cmd->add_option("--user", args->credentials.user, "Dictionary user (default: the program's)");
+  cmd->add_option("--password", args->credentials.password, "Dictionary password (default: the program's)");
+  cmd->callback([args, exit_status] {
+    int64_t rows = 0;
+    std::string error;
+    if (!RunQueryAsCsv(args->path, args->sql, args->credentials, std::cout, &rows, &error)) {
+      std::cout.flush();
+      std::cerr << "kdx-db query: " << error << "\n";
+      *exit_status = 1;
+      return;
+    }
+    *exit_status = 0;
+  });
+}
+
+void RegisterCheck(CLI::App& app, int* exit_status) {
+  struct Args {
+    std::string path;
+    std::string table_password = "VARDE5816";
+  };
+  auto args = std::make_shared<Args>();
+  CLI::App* cmd = app.add_subcommand(
+      "check", "Check a database against the storage format and what the exports need; list every problem");
+  cmd->add_option("PATH", args->path, "Database folder or dictionary file")->required();
+  cmd->add_option("--table-password", args->table_password,
+                  "Password of the folder's sealed tables (default: the program's table password)");
+  cmd->callback([args, exit_status] {
+    const CheckReport report = CheckDatabase(args->path, args->table_password);
+    for (const std::string& note : report.notes) std::cout << "note: " << note << "\n";
+    for (const CheckProblem& p : report.problems) {
+      std::cout << "PROBLEM " << p.where << ": " << p.problem << "\n    fix: " << p.fix << "\n";
+    }
+    if (report.ok()) {
+      std::cout << fmt::format("OK: {} ({} tables) has everything the exports need\n", args->path, report.tables);
+      *exit_status = 0;
+    } else {
+      std::cout << fmt::format("{} problem{} found in {}\n", report.problems.size(),
+                               report.problems.size() == 1 ? "" : "s", args->path);
+      *exit_status = 1;
+    }
+  });
+}
+
+}  // namespace
+
+void RegisterDataCommands(CLI::App& app, int* exit_status) {
+  RegisterSample(app, exit_status);
+  RegisterImport(app, exit_status);
+  RegisterQuery(app, exit_status);
+  RegisterCheck(app, exit_status);
+}

@@ -1,0 +1,553 @@
+#include "tools/database_check.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <system_error>
+
+#include <fmt/format.h>
+
+#include "engine/sealed_file.h"
+#include "tools/declared_type.h"
+#include "tools/sample_database.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+bool SameName(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+
+std::string Quote(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string Text(sqlite3_stmt* stmt, int column) {
+  const unsigned char* t = sqlite3_column_text(stmt, column);
+  return t ? reinterpret_cast<const char*>(t) : "";
+}
+
+struct Db {
+  sqlite3* db = nullptr;
+  ~Db() { sqlite3_close(db); }
+};
+
+struct ColumnInfo {
+  std::string name;
+  std::string declared;
+  DeclaredType type;
+  bool type_ok = false;
+};
+
+struct IndexInfo {
+  std::string name;
+  std::vector<std::string> columns;
+  bool descending = false;
+};
+
+struct TableInfo {
+  std::string name;  // the SQLite table name
+  std::string file;  // file name in a folder; empty in a dictionary
+  std::string path;  // the file's path as the user named the folder
+  bool sealed = false;
+  bool readable = false;  // rows can be read (a sealed table opened with its password)
+  sqlite3* db = nullptr;
+  std::vector<ColumnInfo> columns;
+  std::vector<IndexInfo> indexes;
+
+  const ColumnInfo* Column(const std::string& name) const {
+    for (const ColumnInfo& c : columns) {
+      if (SameName(c.name, name)) return &c;
+    }
+    return nullptr;
+  }
+  std::string Where() const { return file.empty() ? "table " + name : "table " + name + " (" + file + ")"; }
+  // Wraps a fix that changes a sealed file.
+  std::string Change(const std::string& fix) const {
+    if (!sealed) return fix;
+    return "unseal " + file + " with kdx-db unseal, then " + fix + ", then seal it again with kdx-db seal";
+  }
+  std::string Sql(const std::string& statement) const {
+    return "run " + (file.empty() ? std::string("in the dictionary: ") : "sqlite3 " + path + " '") + statement +
+           (file.empty() ? "" : "'");
+  }
+};
+
+// What the exports read: the table name they open, the columns they read by
+// name, and the index their component selects by index field names.
+struct Requirement {
+  std::string table;  // as the program names it
+  std::vector<std::string> columns;
+  std::vector<std::string> index;  // empty when the table is read through SQL only
+};
+
+const std::vector<Requirement>& Requirements() {
+  static const std::vector<Requirement> kRequirements = {
+      {"employee",
+       {"emp_no", "TERMINATION_DATE", "PAY_TYPE", "HRS_WORK_PERYEAR", "FUND_LEVY", "NEW_IC", "INCOME_TAX_AC_NO",
+        "fund_Ac_no", "WORKPERMIT_DURATION", "EMP_PASS_EXPIRY", "TEL_EXT", "BATCH_NO"},
+       {}},
+      {"export",
+       {"SECTION", "NO", "Field Name", "TABLE", "CATEGORY", "MAPFIELD2", "VALUE", "FORMAT", "DELIMITER", "size"},
+       {}},
+      {"CODE.ADT", {"CATEGORY", "CODE", "desc", "MAPCODE", "LONG_DESC"}, {"CATEGORY", "CODE"}},
+      {"EMP_PROS.adt", {"EMP_CODE", "PAY_EFFECTIVE_DATE", "ID", "OLD_SALARY", "NEW_SALARY"},
+       {"EMP_CODE", "PAY_EFFECTIVE_DATE", "ID"}},
+      {"EMP_ALW", {"EMP_NO", "ALLOW_CODE", "effdate", "enddate", "START_MTH", "END_MTH", "AMT"},
+       {"EMP_NO", "ALLOW_CODE"}},
+      {"EMPLOYMT.ADT", {"EMP_NO"}, {"EMP_NO"}},
+      {"EMPMISC.ADT", {"EMP_NO"}, {"EMP_NO"}},
+      {"PAYPARA1", {"YEAR", "COMPANY", "CADDR1", "CADDR2", "CADDR3", "CPOSTAL_CODE"}, {"YEAR"}},
+      {"empleave",
+       {"EMPCODE", "ID", "LEAVE_CODE", "START_DATE", "END_DATE", "DAY", "AMPM", "MODIFIED_DATE", "APPROVED_DATE",
+        "aprroved", "REMARK1", "EMP_NAME", "TIMEIN", "TIMEOUT"},
+       {}},
+      {"LEAV_TRX", {"ID", "EMPCODE", "LEAVE_CODE", "DATE", "DAY", "APPROVED", "SHIFT"}, {}},
+      {"EMP_CLD.ADT", {"EMP_NO", "DATE", "WORKCODE"}, {"EMP_NO", "DATE"}},
+      {"LV_PAYGRP_SHIFT", {"SHIFT", "AM_PM", "TIMEIN", "TIMEOUT"}, {}},
+  };
+  return kRequirements;
+}
+
+// Columns that the exports' joins name without a table: another table of the
+// join holding a column of the same name makes the statement ambiguous.
+struct Ambiguity {
+  std::string table;
+  std::string other;
+  std::vector<std::string> columns;
+  std::string statement;
+};
+const std::vector<Ambiguity>& Ambiguities() {
+  static const std::vector<Ambiguity> kAmbiguities = {
+      {"employee", "empleave", {"EMPCODE", "REMARK1", "aprroved", "MODIFIED_DATE"}, "the leave-day export"},
+      {"empleave", "employee", {"EMP_NO"}, "the leave-day export"},
+      {"CODE",
+       "empleave",
+       {"EMPCODE", "EMP_NAME", "START_DATE", "END_DATE", "AMPM", "TIMEIN", "TIMEOUT", "APRROVED", "APPROVED_DATE",
+        "MODIFIED_DATE"},
+       "the leave CSV export"},
+  };
+  return kAmbiguities;
+}
+
+std::string Stem(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+const SampleTable* SampleFor(const std::string& table) {
+  for (const SampleTable& t : SampleTables()) {
+    if (SameName(t.name, Stem(table))) return &t;
+  }
+  return nullptr;
+}
+
+std::string SuggestedType(const std::string& table, const std::string& column) {
+  if (const SampleTable* t = SampleFor(table)) {
+    for (const SampleColumn& c : t->columns) {
+      if (SameName(c.name, column)) return c.type;
+    }
+  }
+  return "CHAR(20)";
+}
+
+std::string CreateTableSql(const SampleTable& t) {
+  std::string sql = "CREATE TABLE " + Quote(t.name) + " (";
+  for (size_t i = 0; i < t.columns.size(); ++i) sql += (i ? ", " : "") + Quote(t.columns[i].name) + " " + t.columns[i].type;
+  return sql + ")";
+}
+
+class Checker {
+ public:
+  Checker(std::string table_password, CheckReport* report) : password_(std::move(table_password)), report_(report) {}
+
+  void Run(const std::string& path) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) {
+      LoadFolder(path);
+    } else if (fs::is_regular_file(path, ec)) {
+      LoadDictionary(path);
+    } else {
+      Problem("path " + path, "does not exist", "give the folder of the free tables or the dictionary file");
+      return;
+    }
+    report_->tables = static_cast<int>(tables_.size());
+    for (auto& [key, table] : tables_) CheckValues(*table);
+    CheckRequirements();
+    CheckTemplate();
+  }
+
+ private:
+  void Problem(std::string where, std::string problem, std::string fix) {
+    report_->problems.push_back({std::move(where), std::move(problem), std::move(fix)});
+  }
+
+  static bool LooksLikeSqlite(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    char magic[16] = {};
+    in.read(magic, 16);
+    return in.gcount() == 16 && std::string(magic, 15) == "SQLite format 3";
+  }
+
+  void LoadFolder(const std::string& folder) {
+    dictionary_ = false;
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+      if (entry.is_regular_file()) files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    for (const fs::path& file : files) {
+      const std::string name = file.filename().string();
+      const std::string ext = Lower(file.extension().string());
+      auto db = std::make_unique<Db>();
+      bool sealed = false, readable = true;
+      if (IsSealedFile(file.string())) {
+        sealed = true;
+        SealedHeader header;
+        std::string error;
+        if (!ReadSealedHeader(file.string(), &header, &error)) {
+          Problem("file " + name, "is a damaged sealed table: " + error,
+                  "restore it from a backup (a sealed file cannot be repaired)");
+          continue;
+        }
+        if (!OpenSealedImage(file.string(), password_, &db->db, &error)) {
+          sqlite3_close(db->db);
+          db->db = nullptr;
+          readable = false;
+          Problem("file " + name, "cannot be opened with the table password: " + error,
+                  "unseal it with its current password (kdx-db unseal) and seal it again with the table password "
+                  "the program uses (kdx-db seal)");
+          if (!OpenSealedSchema(header, &db->db, &error)) continue;
+        }
+      } else if (!LooksLikeSqlite(file)) {
+        if (ext == ".adt" || ext == ".add" || ext.empty()) {
+          Problem("file " + name, "is not an SQLite database",
+                  "replace it with an SQLite table file, or move it out of the database folder");
+        } else {
+          report_->notes.push_back("skipped " + name + ": not a table file");
+        }
+        continue;
+      } else if (sqlite3_open_v2(file.c_str(), &db->db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        Problem("file " + name, std::string("cannot be opened: ") + sqlite3_errmsg(db->db),
+                "check the file's permissions");
+        continue;
+      }
+      sqlite3_busy_timeout(db->db, 5000);
+      std::vector<std::string> names = TableNames(db->db);
+      const std::string stem = Stem(name);
+      if (names.size() != 1) {
+        Problem("file " + name,
+                names.empty() ? "holds no table" : fmt::format("holds {} tables; a free table file holds one", names.size()),
+                names.empty() ? "create the table " + stem + " in it, or remove the file"
+                              : "keep only the table " + stem + " in this file and move the others into files of "
+                                "their own");
+        if (names.empty()) continue;
+      }
+      std::string table_name = names[0];
+      for (const std::string& n : names) {
+        if (SameName(n, stem)) table_name = n;
+      }
+      if (!SameName(table_name, stem)) {
+        Problem("file " + name, "holds the table " + table_name + ", not a table named " + stem,
+                "rename the table: sqlite3 " + name + " 'ALTER TABLE " + Quote(table_name) + " RENAME TO " +
+                    Quote(stem) + "', or rename the file");
+      }
+      if (tables_.count(Lower(stem))) {
+        Problem("file " + name, "names the same table as " + tables_[Lower(stem)]->file,
+                "keep one of the two files");
+        continue;
+      }
+      auto info = std::make_unique<TableInfo>();
+      info->name = table_name;
+      info->file = name;
+      info->path = file.string();
+      info->sealed = sealed;
+      info->readable = readable;
+      info->db = db->db;
+      Describe(info.get());
+      tables_[Lower(stem)] = std::move(info);
+      dbs_.push_back(std::move(db));
+    }
+  }
+
+  void LoadDictionary(const std::string& path) {
+    dictionary_ = true;
+    auto db = std::make_unique<Db>();
+    if (IsSealedFile(path) || !LooksLikeSqlite(path)) {
+      Problem("file " + path, "is not a dictionary (an SQLite database holding the tables)",
+              "give the folder of free tables or the dictionary file (*.add)");
+      return;
+    }
+    if (sqlite3_open_v2(path.c_str(), &db->db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+      Problem("file " + path, std::string("cannot be opened: ") + sqlite3_errmsg(db->db), "check its permissions");
+      return;
+    }
+    sqlite3_busy_timeout(db->db, 5000);
+    for (const std::string& name : TableNames(db->db)) {
+      auto info = std::make_unique<TableInfo>();
+      info->name = name;
+      info->readable = true;
+      info->db = db->db;
+      Describe(info.get());
+      tables_[Lower(name)] = std::move(info);
+    }
+    dbs_.push_back(std::move(db));
+  }
+
+  static std::vector<std::string> TableNames(sqlite3* db) {
+    std::vector<std::string> names;
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                       "AND name NOT LIKE '\\_\\_%' ESCAPE '\\' ORDER BY name",
+                       -1, &stmt, nullptr);
+    while (stmt && sqlite3_step(stmt) == SQLITE_ROW) names.push_back(Text(stmt, 0));
+    sqlite3_finalize(stmt);
+    return names;
+  }
+
+  void Describe(TableInfo* t) {
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(t->db, "SELECT name, type FROM pragma_table_info(?1)", -1, &stmt, nullptr);
+    sqlite3_bind_text(stmt, 1, t->name.c_str(), -1, SQLITE_TRANSIENT);
+    while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+      ColumnInfo c;
+      c.name = Text(stmt, 0);
+      c.declared = Text(stmt, 1);
+      std::string why;
+      c.type_ok = ParseDeclaredType(c.declared, &c.type, &why);
+      if (!c.type_ok) {
+        Problem(t->Where() + ", column " + c.name, why,
+                t->Change("declare the column with one of the listed types: SQLite cannot change a column's type, "
+                          "so create the table anew and copy the rows"));
+      }
+      t->columns.push_back(std::move(c));
+    }
+    sqlite3_finalize(stmt);
+    // Indexes made by CREATE INDEX (origin 'c'); SQLite's own are not the engine's.
+    std::vector<std::string> index_names;
+    sqlite3_prepare_v2(t->db, "SELECT name FROM pragma_index_list(?1) WHERE origin = 'c'", -1, &stmt, nullptr);
+    sqlite3_bind_text(stmt, 1, t->name.c_str(), -1, SQLITE_TRANSIENT);
+    while (stmt && sqlite3_step(stmt) == SQLITE_ROW) index_names.push_back(Text(stmt, 0));
+    sqlite3_finalize(stmt);
+    for (const std::string& raw : index_names) {
+      IndexInfo index;
+      index.name = raw;
+      const std::string prefix = t->name + ".";
+      if (raw.size() > prefix.size() && SameName(raw.substr(0, prefix.size()), prefix)) {
+        index.name = raw.substr(prefix.size());
+      }
+      bool expression = false;
+      sqlite3_prepare_v2(t->db, "SELECT cid, name, desc FROM pragma_index_xinfo(?1) WHERE key = 1 ORDER BY seqno", -1,
+                         &stmt, nullptr);
+      sqlite3_bind_text(stmt, 1, raw.c_str(), -1, SQLITE_TRANSIENT);
+      while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+        if (sqlite3_column_int(stmt, 0) == -2) expression = true;
+        if (index.columns.empty()) index.descending = sqlite3_column_int(stmt, 2) != 0;
+        index.columns.push_back(Text(stmt, 1));
+      }
+      sqlite3_finalize(stmt);
+      if (expression) {
+        Problem(t->Where() + ", index " + index.name, "is an expression index, which the engine cannot use",
+                t->Change(t->Sql("DROP INDEX " + Quote(raw))) + " and index plain columns instead");
+        continue;
+      }
+      t->indexes.push_back(std::move(index));
+    }
+  }
+
+  void CheckValues(TableInfo& t) {
+    if (!t.readable) return;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(t.db, ("SELECT rowid, * FROM " + Quote(t.name)).c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+      Problem(t.Where(), std::string("cannot be read: ") + sqlite3_errmsg(t.db), "check the file");
+      sqlite3_finalize(stmt);
+      return;
+    }
+    std::vector<int> bad(t.columns.size(), 0);
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      const int64_t rowid = sqlite3_column_int64(stmt, 0);
+      for (size_t c = 0; c < t.columns.size(); ++c) {
+        const ColumnInfo& column = t.columns[c];
+        if (!column.type_ok) continue;
+        std::string why;
+        if (CheckStoredValue(column.type, sqlite3_column_value(stmt, static_cast<int>(c + 1)), &why)) continue;
+        if (++bad[c] > kMaxListedValuesPerColumn) continue;
+        Problem(fmt::format("{}, column {}, row with rowid {}", t.Where(), column.name, rowid), why,
+                t.Change(t.Sql(fmt::format("UPDATE {} SET {} = <a {} value, or NULL> WHERE rowid = {}", Quote(t.name),
+                                           Quote(column.name), column.declared, rowid))));
+      }
+    }
+    sqlite3_finalize(stmt);
+    for (size_t c = 0; c < t.columns.size(); ++c) {
+      if (bad[c] > kMaxListedValuesPerColumn) {
+        report_->problems.back().problem += fmt::format(" (and {} more bad values in column {})",
+                                                        bad[c] - kMaxListedValuesPerColumn, t.columns[c].name);
+      }
+    }
+  }
+
+  TableInfo* Find(const std::string& program_name) {
+    auto it = tables_.find(Lower(Stem(program_name)));
+    if (it == tables_.end()) it = tables_.find(Lower(program_name));
+    return it == tables_.end() ? nullptr : it->second.get();
+  }
+
+  void CheckRequirements() {
+    for (const Requirement& r : Requirements()) {
+      TableInfo* t = Find(r.table);
+      if (!t) {
+        // Every required table has a sample definition to copy.
+        const SampleTable& sample = *SampleFor(r.table);
+        Problem("table " + r.table, "is missing: the exports read it",
+                dictionary_ ? "create it in the dictionary: " + CreateTableSql(sample)
+                            : "create the file " + sample.file_name + " in the folder: sqlite3 " + sample.file_name +
+                                  " '" + CreateTableSql(sample) + "' (kdx-db sample writes a complete example)");
+        continue;
+      }
+      for (const std::string& column : r.columns) {
+        if (t->Column(column)) continue;
+        Problem(t->Where() + ", column " + column, "is missing: the exports read it",
+                t->Change(t->Sql("ALTER TABLE " + Quote(t->name) + " ADD COLUMN " + Quote(column) + " " +
+                                 SuggestedType(r.table, column))));
+      }
+      if (!r.index.empty() && !HasIndex(*t, r.index)) {
+        std::string list, cols;
+        for (const std::string& c : r.index) {
+          list += (list.empty() ? "" : ";") + c;
+          cols += (cols.empty() ? "" : ", ") + Quote(c);
+        }
+        std::string name = r.index.size() == 1 ? r.index[0] : r.index[0] + "_" + r.index[1];
+        bool unique = false;
+        if (const SampleTable* sample = SampleFor(r.table)) {
+          for (const SampleIndex& index : sample->indexes) {
+            if (index.columns == r.index) {
+              name = index.name;
+              unique = index.unique;
+            }
+          }
+        }
+        if (dictionary_) name = t->name + "." + name;
+        Problem(t->Where(), "has no index on " + list + ", which the program selects to seek in it",
+                t->Change(t->Sql(std::string(unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + Quote(name) + " ON " + Quote(t->name) + " (" + cols + ")")));
+      }
+    }
+    for (const Ambiguity& a : Ambiguities()) {
+      TableInfo* t = Find(a.table);
+      if (!t || !Find(a.other)) continue;
+      for (const std::string& column : a.columns) {
+        if (!t->Column(column)) continue;
+        Problem(t->Where() + ", column " + column,
+                "also exists in " + a.other + ", so the statement of " + a.statement + " is ambiguous",
+                t->Change(t->Sql("ALTER TABLE " + Quote(t->name) + " RENAME COLUMN " + Quote(column) + " TO " +
+                                 Quote(column + "_" + t->name))));
+      }
+    }
+  }
+
+  // An index usable for the field list: not descending, its columns equal to
+  // the list or beginning with it.
+  static bool HasIndex(const TableInfo& t, const std::vector<std::string>& fields) {
+    for (const IndexInfo& index : t.indexes) {
+      if (index.descending || index.columns.size() < fields.size()) continue;
+      bool match = true;
+      for (size_t i = 0; i < fields.size(); ++i) match = match && SameName(index.columns[i], fields[i]);
+      if (match) return true;
+    }
+    return false;
+  }
+
+  void CheckTemplate() {
+    TableInfo* t = Find("export");
+    if (!t || !t->readable) return;
+    for (const char* c : {"SECTION", "NO", "Field Name", "TABLE", "CATEGORY", "DELIMITER", "size"}) {
+      if (!t->Column(c)) return;  // reported above
+    }
+    sqlite3_stmt* stmt = nullptr;
+    const std::string sql = "SELECT rowid, \"Field Name\", \"TABLE\", CATEGORY, DELIMITER, size FROM " +
+                            Quote(t->name) + " WHERE SECTION = 'KDX' ORDER BY NO";
+    if (sqlite3_prepare_v2(t->db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(stmt);
+      return;
+    }
+    static const std::vector<std::string> kKeywords = {
+        "DUMMY",   "DATE",     "FIXED",           "TEL_EXT",  "PAY_TYPE",   "ALLOW_CODE",   "SOC_NO",
+        "SOC_EXPIRY_DATE", "RES_TYPE", "RES_DOC_NO", "RES_DURATION", "RES_EXPIRY_DATE", "PAY_EFFECTIVE_DATE",
+        "OLD_SALARY", "NEW_SALARY"};
+    static const std::vector<std::string> kCompany = {"CADDR1", "COMPANY", "CADDR2", "CADDR3", "CPOSTAL_CODE"};
+    int rows = 0;
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      ++rows;
+      const int64_t rowid = sqlite3_column_int64(stmt, 0);
+      const std::string field = Text(stmt, 1), table = Text(stmt, 2), category = Text(stmt, 3);
+      const std::string delimiter = Text(stmt, 4);
+      const std::string where = fmt::format("{}, template row with rowid {} (\"{}\")", t->Where(), rowid, field);
+      if (delimiter == "F") {
+        const int type = sqlite3_column_type(stmt, 5);
+        const int64_t size = sqlite3_column_int64(stmt, 5);
+        if (type != SQLITE_INTEGER || size < 0 || size > 255) {
+          Problem(where, "is a fixed-width field without a size from 0 to 255",
+                  t->Change(t->Sql(fmt::format("UPDATE {} SET size = <0 to 255> WHERE rowid = {}", Quote(t->name), rowid))));
+        }
+      }
+      // Which source the row's column name must exist in, in the order the
+      // export decides a row's kind.
+      std::string source;
+      if (std::find(kCompany.begin(), kCompany.end(), field) != kCompany.end()) {
+        source = "PAYPARA1";
+      } else if (std::find(kKeywords.begin(), kKeywords.end(), field) != kKeywords.end() &&
+                 !(field == "OLD_SALARY" || field == "NEW_SALARY" || field == "PAY_EFFECTIVE_DATE")) {
+        continue;
+      } else if (!category.empty()) {
+        source = "employee";
+      } else if (field == "PAY_EFFECTIVE_DATE") {
+        continue;
+      } else if (table == "EMPMISC") {
+        source = "EMPMISC.ADT";
+      } else if (table == "EMPLOYMT") {
+        source = "EMPLOYMT.ADT";
+      } else if (table == "FORMULA" || field == "OLD_SALARY" || field == "NEW_SALARY") {
+        continue;
+      } else {
+        source = "employee";
+      }
+      TableInfo* s = Find(source);
+      if (s && !s->Column(field)) {  // a missing table is reported already
+        Problem(where, "names the column " + field + ", which table " + s->name + " does not have",
+                "correct the row's Field Name, or add the column: " +
+                    s->Change(s->Sql("ALTER TABLE " + Quote(s->name) + " ADD COLUMN " + Quote(field) + " CHAR(20)")));
+      }
+    }
+    sqlite3_finalize(stmt);
+    if (rows == 0) report_->notes.push_back("the template section KDX of table export has no rows: every employee "
+                                            "line will be empty");
+  }
+
+  std::string password_;
+  CheckReport* report_;
+  bool dictionary_ = false;
+  std::vector<std::unique_ptr<Db>> dbs_;
+  std::map<std::string, std::unique_ptr<TableInfo>> tables_;
+};
+
+}  // namespace
+
+CheckReport CheckDatabase(const std::string& path, const std::string& table_password) {
+  CheckReport report;
+  Checker(table_password, &report).Run(path);
+  return report;
+}

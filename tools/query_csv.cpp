@@ -1,0 +1,100 @@
+#include "tools/query_csv.h"
+
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "engine/ads.h"
+#include "engine/sealed_file.h"
+#include "tools/csv.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string EngineError(const std::string& context) {
+  UNSIGNED32 code = 0;
+  std::string text;
+  AdsGetLastError(&code, &text);
+  return fmt::format("{}: error {}: {}", context, code, text);
+}
+
+bool IsDictionaryPath(const std::string& path) {
+  std::string upper = path;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper.find(".ADD") != std::string::npos;
+}
+
+}  // namespace
+
+bool RunQueryAsCsv(const std::string& path, const std::string& sql, const QueryCredentials& credentials,
+                   std::ostream& out, int64_t* rows, std::string* error) {
+  *rows = 0;
+  // The program's engine settings, so that texts read as the exports read them.
+  AdsSetDateFormat("dd/MM/yyyy");
+  AdsSetDecimals(2);
+  AdsShowDeleted(1);
+  const bool dictionary = IsDictionaryPath(path);
+  ADSHANDLE connection = 0;
+  if (AdsConnect60(path, ADS_LOCAL_SERVER, dictionary ? credentials.user : "",
+                   dictionary ? credentials.password : "", 0, &connection) != AE_SUCCESS) {
+    *error = EngineError("Cannot connect to " + path);
+    return false;
+  }
+  ADSHANDLE statement = 0;
+  bool ok = AdsCreateSQLStatement(connection, &statement) == AE_SUCCESS;
+  if (!ok) *error = EngineError("Cannot create a statement on " + path);
+  if (ok && !dictionary) {
+    // Every sealed table of the folder gets the table password, so a
+    // statement may read any of them.
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(path, ec)) {
+      if (!entry.is_regular_file() || !IsSealedFile(entry.path().string())) continue;
+      const std::string table = entry.path().stem().string();
+      if (AdsStmtSetTablePassword(statement, table, credentials.table_password) != AE_SUCCESS) {
+        *error = EngineError("Cannot give table " + table + " its password");
+        ok = false;
+        break;
+      }
+    }
+  }
+  if (ok && AdsPrepareSQL(statement, sql) != AE_SUCCESS) {
+    *error = EngineError("Cannot prepare the statement");
+    ok = false;
+  }
+  ADSHANDLE cursor = 0;
+  if (ok && AdsExecuteSQL(statement, &cursor) != AE_SUCCESS) {
+    *error = EngineError("Cannot execute the statement");
+    ok = false;
+  }
+  if (ok && cursor != 0) {
+    UNSIGNED16 count = 0;
+    std::vector<std::string> names;
+    ok = AdsGetNumFields(cursor, &count) == AE_SUCCESS;
+    for (UNSIGNED16 i = 1; ok && i <= count; ++i) {
+      std::string name;
+      ok = AdsGetFieldName(cursor, i, &name) == AE_SUCCESS;
+      names.push_back(name);
+    }
+    if (ok) out << CsvLine(names);
+    ok = ok && AdsGotoTop(cursor) == AE_SUCCESS;
+    UNSIGNED16 eof = 0;
+    while (ok && AdsAtEOF(cursor, &eof) == AE_SUCCESS && !eof) {
+      std::vector<std::string> values(names.size());
+      for (size_t i = 0; ok && i < names.size(); ++i) {
+        ok = AdsGetField(cursor, names[i], &values[i]) == AE_SUCCESS;
+      }
+      if (!ok) break;
+      out << CsvLine(values);
+      ++*rows;
+      ok = AdsSkip(cursor, 1) == AE_SUCCESS;
+    }
+    if (!ok) *error = EngineError(fmt::format("Cannot read row {} of the result", *rows + 1));
+  }
+  if (statement) AdsCloseSQLStatement(statement);
+  AdsDisconnect(connection);
+  return ok;
+}

@@ -1,0 +1,107 @@
+// The employee master export: one record per current employee, laid out by
+// the rows of section "KDX" of the template table `export`, written to
+// EmployeePath with CR LF after every record.
+//
+// ExportEmployees is the whole run. The other functions are its parts: the
+// field kinds of a template row (TemplateFieldValue), the layout of a value as
+// a field (FormatField) and the lookups some kinds need. They work on the
+// datasets the run has opened and positioned (the current employee of
+// AdsQueryEmp, the current row of wwTableTemplate, AdsTablePara and the
+// lookup tables) and move the lookup tables' cursors; none restores a
+// position. Every error is an Exception carrying the message the user sees.
+//
+// Not re-entrant: one run at a time on the host's single thread.
+#ifndef KDX_EXPORTS_EMPLOYEE_EXPORT_H_
+#define KDX_EXPORTS_EMPLOYEE_EXPORT_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "exports/column_cache.h"
+#include "exports/export_host.h"
+
+// The host plus the column references resolved so far in this run. Columns
+// are looked up by name once and then reused while their dataset stays open
+// with the same columns; a name the dataset lacks is looked up (and fails)
+// again every time a row needs it.
+class EmployeeExportContext {
+ public:
+  explicit EmployeeExportContext(ExportHost& host);
+
+  ExportHost& host() { return host_; }
+  RunState& state() { return host_.State(); }
+  const ExportComponents& components() const { return components_; }
+  ColumnCache& columns() { return columns_; }
+
+ private:
+  ExportHost& host_;
+  const ExportComponents& components_;
+  ColumnCache columns_;
+};
+
+// The whole run: prepares the connection and the tables, selects the
+// employees still employed on the first day of the current month, writes one
+// record per employee and closes the file. Sets AsOfDate and FieldSeparator
+// (the DELIMITER of the first template row, empty without rows).
+//
+// On an error the file is flushed and closed holding exactly the complete
+// records written before it (never a cut line), and the error propagates.
+// A failure to open PAYPARA1 is shown through host.ShowMessage and the run
+// goes on.
+void ExportEmployees(ExportHost& host);
+
+// The value of the current template row for the current employee, or no value
+// (std::nullopt) for a row that adds nothing to the record ("DUMMY", "TEL_EXT"
+// of 0). Rules are tried in a fixed order; keyword comparisons are exact and
+// case-sensitive.
+std::optional<std::string> TemplateFieldValue(EmployeeExportContext& ctx);
+
+// The value laid out by the current template row: a DELIMITER of exactly "F"
+// makes a field of `size` characters (cut or blank-padded on the right); any
+// other DELIMITER is appended to the value. A `size` outside 0..255 is an
+// error naming the row's NO and the value.
+std::string FormatField(EmployeeExportContext& ctx, const std::string& value);
+// As FormatField, appending the field to `record`.
+void AppendField(EmployeeExportContext& ctx, const std::string& value, std::string& record);
+
+// Description (`desc`) of the code in CODE.ADT, or "NONE" when there is none.
+std::string CodeDescription(EmployeeExportContext& ctx, const std::string& category, const std::string& code);
+
+// The value of a career column of the current employee in force on AsOfDate:
+// "PAY_EFFECTIVE_DATE" as "DD/MM/YYYY"; "OLD_SALARY" and "NEW_SALARY"
+// converted by the employee's pay type (SE/SN to an hourly figure, D to a
+// daily one, H as it is, "0.00" each; other pay types the column text). An
+// SE/SN employee whose HRS_WORK_PERYEAR is 0 or empty raises EZeroDivide.
+std::string CareerValueAsOf(EmployeeExportContext& ctx, const std::string& column);
+
+// The AMT ("0.00") of the employee's allowance `code` in effect for RunPeriod;
+// the last such row in index order wins; "0.00" when none is in effect.
+std::string AllowanceAmount(EmployeeExportContext& ctx, const std::string& code);
+
+// Whether the current EMP_ALW row covers RunPeriod. With `effdate` set its
+// window runs from the month of `effdate` to the month of `enddate`
+// (December 2999 when empty). Without, START_MTH and END_MTH hold months as
+// YYYYMM numbers, 0 meaning no bound on that side; a value that is neither 0
+// nor a month YYYYMM raises an error naming the employee, the allowance code
+// and the value.
+bool AllowanceInEffect(EmployeeExportContext& ctx);
+
+// The named column of the employee's EMPLOYMT.ADT / EMPMISC.ADT row. No row:
+// Exception "EMPLOYMT Unable to locate Employee : <emp_no>" (resp. EMPMISC).
+std::string EmploymentValue(EmployeeExportContext& ctx, const std::string& column);
+std::string MiscValue(EmployeeExportContext& ctx, const std::string& column);
+
+// "NRIC_NO", "FIN_NO", "PR_NO" or "PR" derived from NEW_IC, INCOME_TAX_AC_NO
+// and the beginning of FUND_LEVY; any other name gives an empty value.
+std::string FormulaValue(EmployeeExportContext& ctx, const std::string& name);
+
+// "RES_TYPE", "RES_DOC_NO", "RES_DURATION" or "RES_EXPIRY_DATE" by the whole
+// FUND_LEVY text ("PR", "CLASS1", "NONE", anything else).
+std::string ResidencyValue(EmployeeExportContext& ctx, const std::string& kind);
+
+// year * 12 + month. Counted in 32 bits so that dates up to the year 9999
+// compare in calendar order.
+uint32_t MonthIndex(uint32_t year, uint32_t month);
+
+#endif  // KDX_EXPORTS_EMPLOYEE_EXPORT_H_

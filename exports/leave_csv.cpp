@@ -1,0 +1,232 @@
+#include "exports/leave_csv.h"
+
+#include <string>
+
+#include "data/query.h"
+#include "exports/column_cache.h"
+#include "platform/output_file.h"
+#include "util/date_format.h"
+#include "util/date_time.h"
+#include "util/error.h"
+#include "util/number_format.h"
+
+namespace {
+
+// Approved leave of category 'LEA' codes. date1 and date2 are bound by name,
+// which reaches their first places (the APPROVED_DATE window); the two places
+// of the MODIFIED_DATE comparison stay empty.
+constexpr char kLeaveStatement[] =
+    "select EMPCODE,EMP_NAME,LEAVE_CODE AS LVCODE,CODE.MAPCODE as LEAVE_CODE,CODE.LONG_DESC AS \"DESC\","
+    "EMPLEAVE.MODIFIED_DATE AS ENTRY_DT, START_DATE, END_DATE,EMPLEAVE.DAY,EMPLEAVE.ID,AMPM,TIMEIN,TIMEOUT,"
+    "APRROVED from EMPLEAVE,CODE where EMPLEAVE.LEAVE_CODE = CODE.CODE AND CODE.CATEGORY = 'LEA'  AND "
+    "APRROVED in ('Y','Z') and ((APPROVED_DATE>=:date1 and APPROVED_DATE<=:date2) or "
+    "(MODIFIED_DATE>=:date1 and MODIFIED_DATE<=:date2)) ";
+
+constexpr char kHeader[] = "EMP_NO,LVCODE,DESC,ENTRY_DATE,START_DATE,END_DATE,DAY,AMPM,TIMEIN,TIMEOUT,APPROVED";
+constexpr char kDatePattern[] = "YYYYMMDD";
+constexpr char kTimePattern[] = "HHNN";
+constexpr char kNoShift[] = ",,,";
+constexpr char kSaveFailed[] = "Save file failed";
+constexpr double kUnitsPerDay = 10000.0;
+
+enum class WriteResult { kWritten, kNothingToDo, kSaveFailed };
+
+// Suspends the query's display updates for the walk.
+class ControlsDisabled {
+ public:
+  explicit ControlsDisabled(TAdsDataSet& dataset) : dataset_(dataset) { dataset_.DisableControls(); }
+  ~ControlsDisabled() { dataset_.EnableControls(); }
+  ControlsDisabled(const ControlsDisabled&) = delete;
+  ControlsDisabled& operator=(const ControlsDisabled&) = delete;
+
+ private:
+  TAdsDataSet& dataset_;
+};
+
+// Builds one line field by field in the window caption, as the window shows
+// it: every step sets the caption to the line so far.
+class CaptionLine {
+ public:
+  explicit CaptionLine(ExportHost& host) : host_(host) {}
+  void Start() { line_.clear(); }
+  void Add(const std::string& value) {
+    line_ += value;
+    line_ += ',';
+    host_.SetCaption(line_);
+  }
+  void AddRaw(const char* text) {
+    line_ += text;
+    host_.SetCaption(line_);
+  }
+  void Finish(const std::string& value) {
+    line_ += value;
+    host_.SetCaption(line_);
+  }
+  const std::string& text() const { return line_; }
+
+ private:
+  ExportHost& host_;
+  std::string line_;
+};
+
+class LeaveCsvWriter {
+ public:
+  LeaveCsvWriter(ExportHost& host, TAdsQuery& query)
+      : host_(host), query_(query), lvtx_(*host.Components().AdsQueryLVTX),
+        shift_(*host.Components().AdsQuerySHIFT), line_(host) {}
+
+  WriteResult Write(const std::string& file_name);
+
+ private:
+  void WriteLeave();
+  void StartLine();
+  void WholeLeaveLine();
+  void DayLine();
+
+  ExportHost& host_;
+  TAdsQuery& query_;
+  TAdsQuery& lvtx_;
+  TAdsQuery& shift_;
+  ColumnCache col_;
+  CaptionLine line_;
+};
+
+WriteResult LeaveCsvWriter::Write(const std::string& file_name) {
+  if (!query_.IsActive() || file_name.empty()) return WriteResult::kNothingToDo;
+  OutputFile& out = host_.Output();
+  out.Assign(file_name);
+  try {
+    out.Rewrite();
+  } catch (const EInOutError&) {
+    host_.ShowMessage(kSaveFailed);
+    return WriteResult::kSaveFailed;
+  }
+  host_.SetWaitCursor(true);
+  try {
+    out.WriteLine(kHeader);
+    ControlsDisabled suspended(query_);
+    query_.GoFirst();
+    while (!query_.AtEof()) {
+      WriteLeave();
+      query_.GoNext();
+    }
+    out.Close();
+  } catch (...) {
+    // Keep the complete lines written so far; the wait cursor stays as the
+    // run's handler finds it.
+    out.CloseAfterError();
+    throw;
+  }
+  host_.SetWaitCursor(false);
+  return WriteResult::kWritten;
+}
+
+void LeaveCsvWriter::WriteLeave() {
+  lvtx_.CloseDataSet();
+  lvtx_.ParamNamed("EMPCODE").BindText(col_.Text(query_, "EMPCODE"));
+  lvtx_.ParamNamed("ID").BindText(col_.Text(query_, "ID"));
+  lvtx_.ParamNamed("LEAVE_CODE").BindText(col_.Text(query_, "LVCODE"));
+  lvtx_.OpenDataSet();
+
+  if (!HasShiftedDays(host_)) {
+    WholeLeaveLine();
+    return;
+  }
+  lvtx_.GoFirst();
+  while (!lvtx_.AtEof()) {
+    DayLine();
+    lvtx_.GoNext();
+  }
+}
+
+// Fields 1 to 4, shared by both kinds of line.
+void LeaveCsvWriter::StartLine() {
+  line_.Start();
+  line_.Add(col_.Text(query_, "EMPCODE"));
+  line_.Add(col_.Text(query_, "LEAVE_CODE"));
+  line_.Add(col_.Text(query_, "DESC"));
+  line_.Add(FormatDateTime(kDatePattern, col_.DateTime(query_, "ENTRY_DT")));
+}
+
+void LeaveCsvWriter::WholeLeaveLine() {
+  StartLine();
+  line_.Add(FormatDateTime(kDatePattern, col_.DateTime(query_, "START_DATE")));
+  line_.Add(FormatDateTime(kDatePattern, col_.DateTime(query_, "END_DATE")));
+  line_.Add(FormatAmount(static_cast<double>(col_.Currency(query_, "DAY")) / kUnitsPerDay));
+  line_.AddRaw(kNoShift);
+  line_.Finish(col_.Text(query_, "APRROVED"));
+  host_.Output().WriteLine(line_.text());
+}
+
+void LeaveCsvWriter::DayLine() {
+  StartLine();
+  const std::string date = FormatDateTime(kDatePattern, col_.DateTime(lvtx_, "date"));
+  line_.Add(date);
+  line_.Add(date);
+  line_.Add(FormatAmount(static_cast<double>(col_.Currency(lvtx_, "day")) / kUnitsPerDay));
+  const std::string shift = col_.Text(lvtx_, "SHIFT");
+  if (shift_.LocateValue("SHIFT", {LocateItem::Text(shift)})) {
+    line_.Add(col_.Text(shift_, "AM_PM"));
+    line_.Add(FormatDateTime(kTimePattern, col_.DateTime(shift_, "TIMEIN")));
+    line_.Add(FormatDateTime(kTimePattern, col_.DateTime(shift_, "TIMEOUT")));
+  } else {
+    line_.AddRaw(kNoShift);
+  }
+  line_.Finish(col_.Text(query_, "APRROVED"));
+  host_.Output().WriteLine(line_.text());
+}
+
+}  // namespace
+
+bool HasShiftedDays(ExportHost& host) {
+  TAdsQuery& lvtx = *host.Components().AdsQueryLVTX;
+  lvtx.GoFirst();
+  bool found = false;
+  while (!lvtx.AtEof()) {
+    if (!lvtx.ColumnByName("shift").ReadText().empty()) {
+      found = true;
+      break;
+    }
+    lvtx.GoNext();
+  }
+  lvtx.GoFirst();
+  return found;
+}
+
+int WriteLeaveCsv(ExportHost& host, TAdsQuery& query, const std::string& file_name) {
+  LeaveCsvWriter writer(host, query);
+  return writer.Write(file_name) == WriteResult::kWritten ? 0 : 1;
+}
+
+bool ExportLeaveCsv(ExportHost& host) {
+  const ExportComponents& c = host.Components();
+  try {
+    host.PrepareConnection();
+
+    TAdsQuery& source = *c.AdsQuerySource;
+    source.CloseDataSet();
+    source.ClearSql();
+    source.CloseDataSet();
+    source.AddSqlLine(kLeaveStatement);
+    source.ParamNamed("date1").BindDateTime(host.GetClock().Now());
+    source.ParamNamed("date2").BindDateTime(host.GetClock().Now());
+    source.OpenDataSet();
+
+    c.AdsQuerySHIFT->CloseDataSet();
+    c.AdsQuerySHIFT->OpenDataSet();
+
+    const std::string file_name =
+        host.State().LeavePath + "LVDATA" + FormatDateTime("DDMMYYYY", host.GetClock().Now()) + ".CSV";
+    // Nothing written (the file could not be created) must not look like
+    // success: the run ends here, LOG.TXT keeps its earlier line.
+    LeaveCsvWriter writer(host, source);
+    if (writer.Write(file_name) != WriteResult::kWritten) return false;
+
+    c.AdsQueryEmp->CloseDataSet();
+    host.WriteRunLog();
+    return true;
+  } catch (const Exception& e) {
+    host.ShowMessage(e.what());
+    return false;
+  }
+}

@@ -1,0 +1,196 @@
+#include "exports/leave_days.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "data/connection.h"
+#include "data/query.h"
+#include "data/table.h"
+#include "exports/column_cache.h"
+#include "exports/credentials.h"
+#include "util/date_format.h"
+#include "util/date_time.h"
+#include "util/error.h"
+#include "util/number_format.h"
+
+namespace {
+
+// Approved leave (status Z or Y) of known employees modified within the run's
+// window; the engine compares a DATE column by calendar date.
+constexpr char kLeaveStatement[] =
+    "select empleave.*,employee.BATCH_NO,REMARK1 from empleave,EMPLOYEE where EMPCODE=EMP_NO  AND "
+    "((aprroved='Z') OR (aprroved='Y')) AND MODIFIED_DATE>=:date1 and MODIFIED_DATE<=:date2";
+
+constexpr char kDayPattern[] = "DD/MM/YYYY";
+// Day amounts are counted in units of 1/10000 day.
+constexpr int64_t kUnitsPerDay = 10000;
+constexpr int64_t kFullDayUnits = 10000;
+constexpr int64_t kHalfDayUnits = 5000;
+
+std::string UnitsAsAmount(int64_t units) {
+  return FormatAmount(static_cast<double>(units) / static_cast<double>(kUnitsPerDay));
+}
+
+// One leave-day run: the datasets, the separator and the line being built.
+class LeaveDayRun {
+ public:
+  explicit LeaveDayRun(ExportHost& host)
+      : host_(host),
+        c_(host.Components()),
+        src_(*c_.AdsQuerySource),
+        lvtx_(*c_.AdsQueryLVTX),
+        cld_(*c_.AdsTableCLD),
+        out_(host.Output()) {}
+
+  void Run();
+
+ private:
+  void ExportLeave();
+  void WriteTransactionRows(int64_t expected);
+  void WalkCalendar(TDateTime start, TDateTime end, int64_t expected);
+  void WriteLine(const std::string& leave_code, TDateTime date, const std::string& amount,
+                 const std::string& approval);
+
+  ExportHost& host_;
+  const ExportComponents& c_;
+  TAdsQuery& src_;
+  TAdsQuery& lvtx_;
+  TAdsTable& cld_;
+  OutputFile& out_;
+  ColumnCache col_;
+
+  std::string separator_;
+  // Per leave record.
+  std::string empcode_;
+  std::string tail_;  // AMPM, separator, REMARK1
+  std::string line_;
+};
+
+void LeaveDayRun::Run() {
+  RunState& state = host_.State();
+  if (!c_.AdsConnection1->IsDictionaryConnection()) src_.SetTablePassword("employee", kExportTablePassword);
+  if (state.FieldSeparator.empty()) state.FieldSeparator.assign(1, ',');
+  separator_ = state.FieldSeparator;
+  host_.SetCaption("EXPORTING LEAVE DATABASE...");
+
+  out_.Assign(state.LeavePath);
+  out_.Rewrite();
+  try {
+    cld_.OpenDataSet();
+    src_.CloseDataSet();
+    src_.ClearSql();
+    src_.AddSqlLine(kLeaveStatement);
+    src_.ParamNamed("date1").BindDateTime(host_.GetClock().Now());
+    src_.ParamNamed("date2").BindDateTime(host_.GetClock().Now());
+    src_.OpenDataSet();
+    while (!src_.AtEof()) {
+      ExportLeave();
+      src_.GoNext();
+    }
+    out_.Close();
+  } catch (...) {
+    // Keep the complete lines written so far, those of the failing leave too.
+    out_.CloseAfterError();
+    throw;
+  }
+  host_.WriteRunLog();
+}
+
+void LeaveDayRun::ExportLeave() {
+  empcode_ = col_.Text(src_, "EMPCODE");
+  host_.SetStatusText("Export Leave Data# : " + empcode_);
+  host_.ProcessMessages();
+  const int64_t expected = col_.Currency(src_, "DAY");
+
+  tail_ = col_.Text(src_, "AMPM");
+  tail_ += separator_;
+  tail_ += col_.Text(src_, "REMARK1");
+  host_.StepProgress();
+
+  lvtx_.CloseDataSet();
+  lvtx_.ParamNamed("ID").BindText(col_.Text(src_, "ID"));
+  lvtx_.ParamNamed("EMPCODE").BindText(empcode_);
+  lvtx_.ParamNamed("LEAVE_CODE").BindText(col_.Text(src_, "LEAVE_CODE"));
+  lvtx_.OpenDataSet();
+
+  // An empty result reads as empty text: no transaction rows.
+  if (!col_.Text(lvtx_, "EMPCODE").empty()) {
+    WriteTransactionRows(expected);
+    return;
+  }
+
+  const TDateTime start = col_.DateTime(src_, "START_DATE");
+  const TDateTime end = col_.DateTime(src_, "END_DATE");
+  if (end == start) {
+    WriteLine(col_.Text(src_, "LEAVE_CODE"), start, UnitsAsAmount(expected), "Z");
+  } else {
+    WalkCalendar(start, end, expected);
+  }
+}
+
+void LeaveDayRun::WriteTransactionRows(int64_t expected) {
+  const TDateTime start = col_.DateTime(src_, "START_DATE");
+  const TDateTime end = col_.DateTime(src_, "END_DATE");
+  int64_t sum = 0;
+  while (!lvtx_.AtEof()) {
+    const TDateTime date = col_.DateTime(lvtx_, "DATE");
+    if (!(start > date || end < date)) {
+      const TField& day = col_.Get(lvtx_, "DAY");
+      sum += day.ReadCurrency();
+      WriteLine(col_.Text(lvtx_, "LEAVE_CODE"), date, day.ReadText(), col_.Text(lvtx_, "APPROVED"));
+    }
+    lvtx_.GoNext();
+  }
+  if (sum != expected) {
+    throw Exception("Leave day is not tally!. Employee# " + col_.Text(lvtx_, "EMPCODE") + " Record ID " +
+                    col_.Text(lvtx_, "ID"));
+  }
+}
+
+// Full ("F") and half ("H") working days of the calendar, from start to end,
+// until the leave's total is used up. Other work codes, and days the calendar
+// has no row for, write nothing and use nothing up. The last day written
+// carries only what remains, so the lines never add up to more than the total.
+void LeaveDayRun::WalkCalendar(TDateTime start, TDateTime end, int64_t expected) {
+  const std::string leave_code = col_.Text(src_, "LEAVE_CODE");
+  int64_t remaining = expected;
+  for (TDateTime day = start; day <= end && remaining > 0; day += 1.0) {
+    if (!cld_.SeekKey({empcode_, day})) continue;
+    const std::string work_code = col_.Text(cld_, "WORKCODE");
+    int64_t units = 0;
+    if (work_code == "F") {
+      units = kFullDayUnits;
+    } else if (work_code == "H") {
+      units = kHalfDayUnits;
+    } else {
+      continue;
+    }
+    units = std::min(units, remaining);
+    WriteLine(leave_code, day, UnitsAsAmount(units), "Z");
+    remaining -= units;
+  }
+}
+
+void LeaveDayRun::WriteLine(const std::string& leave_code, TDateTime date, const std::string& amount,
+                            const std::string& approval) {
+  line_.assign(empcode_);
+  line_ += separator_;
+  line_ += leave_code;
+  line_ += separator_;
+  line_ += FormatDateTime(kDayPattern, date);
+  line_ += separator_;
+  line_ += amount;
+  line_ += separator_;
+  line_ += approval;
+  line_ += separator_;
+  line_ += tail_;
+  out_.WriteLine(line_);
+}
+
+}  // namespace
+
+void ExportLeaveDays(ExportHost& host) {
+  LeaveDayRun run(host);
+  run.Run();
+}

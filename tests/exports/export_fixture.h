@@ -1,0 +1,510 @@
+// Test fixture of the export jobs: a scratch folder holding a small real HR
+// database (one SQLite file per table, as the engine reads them), a host that
+// carries the main window's dataset components configured as the window
+// configures them (statements, parameters, index field names, open hooks),
+// a clock standing still at a chosen moment, and a window that records what
+// the jobs showed.
+#ifndef KDX_TESTS_EXPORTS_EXPORT_FIXTURE_H_
+#define KDX_TESTS_EXPORTS_EXPORT_FIXTURE_H_
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "data/component.h"
+#include "data/connection.h"
+#include "data/query.h"
+#include "data/settings.h"
+#include "data/table.h"
+#include "engine/accounts.h"
+#include "exports/export_host.h"
+#include "platform/clock.h"
+#include "platform/faulty_file_system.h"
+#include "platform/output_file.h"
+#include "util/date_format.h"
+#include "util/date_time.h"
+#include "util/error.h"
+
+// Rows are written with designated initializers that name only the columns a
+// test cares about; the others keep their defaults on purpose. g++ 12 warns
+// about every omitted member under -Wextra, so the tests that include this
+// header turn that one warning off.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+namespace export_test {
+
+inline constexpr char kTablePassword[] = "VARDE5816";
+inline constexpr char kUserName[] = "GLOVERUN4";
+inline constexpr char kUserPassword[] = "BRISKOLDENT";
+
+// The engine settings of the main window, made once per test program (the
+// process allows one settings component).
+inline void EnsureEngineSettings() {
+  static TAdsSettings* settings = [] {
+    auto* s = new TAdsSettings(nullptr, "AdsSettings1");
+    s->SetDateFormat("dd/MM/yyyy");
+    s->SetNumDecimals(2);
+    s->SetShowDeleted(true);
+    return s;
+  }();
+  (void)settings;
+}
+
+// ---------------------------------------------------------------------------
+// The host: the main window's components, run state and window texts.
+// ---------------------------------------------------------------------------
+class TestHost : public ExportHost {
+ public:
+  TestHost() : owner_(std::make_unique<TComponent>(nullptr, "Form1")) {
+    EnsureEngineSettings();
+    TComponent* form = owner_.get();
+    connection_ = new TAdsConnection(form, "AdsConnection1");
+    connection_->SetConnectPath("D:\\KORVAL");
+    connection_->SetAdsServerTypes({TAdsServerType::stADS_REMOTE, TAdsServerType::stADS_LOCAL});
+    connection_->SetLoginPrompt(false);
+    c_.AdsConnection1 = connection_;
+
+    c_.AdsQuerySource = Query("AdsQuerySource", {}, {MakeStoredParam("date1", TFieldType::ftDateTime),
+                                                      MakeStoredParam("date2", TFieldType::ftDateTime)});
+    c_.AdsQueryEmp = Query("AdsQueryEmp", {}, {MakeStoredParam("date", TFieldType::ftDateTime)});
+    c_.wwTableTemplate = Query("wwTableTemplate", {"select * from  export", "where section=:section"},
+                               {MakeStoredParam("section", TFieldType::ftString)});
+    c_.wwTableTemplate->SetIndexFieldNames("SECTION;NO");
+    const std::vector<std::string> lvtx = {"select * from LEAV_TRX",
+                                           "WHERE ID=:ID AND EMPCODE=:EMPCODE and LEAVE_CODE=:LEAVE_CODE"};
+    c_.AdsQueryLVTX = Query("AdsQueryLVTX", lvtx,
+                            {MakeStoredParam("ID", TFieldType::ftString),
+                             MakeStoredParam("EMPCODE", TFieldType::ftString),
+                             MakeStoredParam("LEAVE_CODE", TFieldType::ftString)});
+    c_.AdsQuerySHIFT = Query("AdsQuerySHIFT", {"select * from LV_PAYGRP_SHIFT", "ORDER BY SHIFT"}, {});
+
+    c_.AdsTableCode = Table("AdsTableCode", "CODE.ADT", "CATEGORY;CODE");
+    c_.wwQueryEmpCareer = Table("wwQueryEmpCareer", "EMP_PROS.adt", "EMP_CODE;PAY_EFFECTIVE_DATE;ID");
+    c_.AdsTableCLD = Table("AdsTableCLD", "EMP_CLD.ADT", "EMP_NO;DATE");
+    c_.AdsQueryEmployment = Table("AdsQueryEmployment", "EMPLOYMT.ADT", "EMP_NO");
+    c_.AdsTableMisc = Table("AdsTableMisc", "EMPMISC.ADT", "EMP_NO");
+    c_.TableEmpAllowance = Table("TableEmpAllowance", "EMP_ALW", "EMP_NO;ALLOW_CODE");
+    c_.AdsTablePara = Table("AdsTablePara", "PAYPARA1", "YEAR");
+
+    // The open hooks of the main window.
+    c_.AdsQueryEmp->BeforeOpen = [this](TAdsDataSet&) {
+      if (!connection_->IsDictionaryConnection()) c_.AdsQueryEmp->SetTablePassword("employee", kTablePassword);
+    };
+    for (TAdsTable* table : {c_.wwQueryEmpCareer, c_.TableEmpAllowance, c_.AdsTablePara}) {
+      table->AfterOpen = [this, table](TAdsDataSet&) {
+        if (!connection_->IsDictionaryConnection()) table->EnableEncryption(kTablePassword);
+      };
+    }
+  }
+
+  RunState& State() override { return state_; }
+  OutputFile& Output() override { return output_; }
+  const ExportComponents& Components() override { return c_; }
+  const Clock& GetClock() override { return clock_; }
+
+  void SetCaption(const std::string& caption) override {
+    caption_ = caption;
+    ++caption_changes_;
+  }
+  std::string Caption() override { return caption_; }
+  void SetStatusText(const std::string& text) override { status_texts_.push_back(text); }
+  void StepProgress() override { ++progress_steps_; }
+  void ProcessMessages() override {
+    ++messages_processed_;
+    if (on_process_messages) on_process_messages();
+  }
+  void ShowMessage(const std::string& text) override { messages_.push_back(text); }
+  void SetWaitCursor(bool on) override { wait_cursor_ = on; }
+
+  void PrepareConnection() override {
+    connection_->SetIsConnected(false);
+    connection_->SetConnectPath(state_.SourcePath);
+    connection_->SetPassword(kUserPassword);
+    connection_->SetUsername(kUserName);
+  }
+  void WriteRunLog() override {
+    state_.LogPath = state_.ProgramFolder + "LOG.TXT";
+    output_.Assign(state_.LogPath);
+    output_.Rewrite();
+    output_.WriteLine("LEAVE DATA DOWNLOADED DATE : " + FormatDateTime("DD/MM/YYYY  HHSSMM", clock_.Now()));
+    output_.Close();
+  }
+
+  FixedClock& clock() { return clock_; }
+  // The file system under Output(): passes through until told to fail.
+  FaultyFileSystem& file_system() { return file_system_; }
+  const std::string& caption() const { return caption_; }
+  int caption_changes() const { return caption_changes_; }
+  const std::vector<std::string>& status_texts() const { return status_texts_; }
+  const std::vector<std::string>& messages() const { return messages_; }
+  int progress_steps() const { return progress_steps_; }
+  int messages_processed() const { return messages_processed_; }
+  bool wait_cursor() const { return wait_cursor_; }
+
+  // Called from ProcessMessages (once per exported record).
+  std::function<void()> on_process_messages;
+
+ private:
+  TAdsQuery* Query(const std::string& name, const std::vector<std::string>& lines,
+                   const std::vector<TParam>& params) {
+    auto* q = new TAdsQuery(owner_.get(), name);
+    q->SetDatabaseName("AdsConnection1");
+    q->LoadStored(lines, params);
+    return q;
+  }
+  TAdsTable* Table(const std::string& name, const std::string& table, const std::string& index) {
+    auto* t = new TAdsTable(owner_.get(), name);
+    t->SetDatabaseName("AdsConnection1");
+    t->SetTableName(table);
+    t->SetIndexFieldNames(index);
+    return t;
+  }
+
+  std::unique_ptr<TComponent> owner_;
+  TAdsConnection* connection_ = nullptr;
+  ExportComponents c_;
+  RunState state_;
+  FaultyFileSystem file_system_;
+  OutputFile output_{&file_system_};
+  FixedClock clock_;
+  std::string caption_;
+  int caption_changes_ = 0;
+  std::vector<std::string> status_texts_;
+  std::vector<std::string> messages_;
+  int progress_steps_ = 0;
+  int messages_processed_ = 0;
+  bool wait_cursor_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// Rows of the test database. Optional members left empty are stored as NULL.
+// Dates are written 'YYYY-MM-DD' (the storage format of DATE columns).
+// ---------------------------------------------------------------------------
+using Opt = std::optional<std::string>;
+using OptNum = std::optional<double>;
+
+struct Employee {
+  std::string emp_no;
+  std::string pay_type = "M";
+  OptNum hrs_work_peryear;
+  std::string fund_levy;
+  std::string new_ic;
+  std::string income_tax_ac_no;
+  std::string fund_ac_no;
+  OptNum workpermit_duration;
+  Opt emp_pass_expiry;
+  OptNum tel_ext;
+  Opt termination_date;
+  std::string name;
+  std::string national_code;
+  std::string addr1;
+  std::string batch_no;
+};
+
+struct TemplateRow {
+  int no = 0;
+  std::string field_name;
+  std::string delimiter = ",";
+  std::string table;
+  std::string category;
+  std::string mapfield2;
+  std::string value;
+  std::string format;
+  std::optional<int> size;
+  std::string section = "KDX";
+};
+
+struct Career {
+  std::string emp_code;
+  std::string pay_effective_date;
+  OptNum old_salary;
+  OptNum new_salary;
+};
+
+struct Allowance {
+  std::string emp_no;
+  std::string allow_code;
+  Opt effdate;
+  Opt enddate;
+  OptNum start_mth;
+  OptNum end_mth;
+  OptNum amt;
+};
+
+struct Leave {
+  std::string empcode;
+  int id = 0;
+  std::string leave_code = "AL";
+  std::string start_date;
+  std::string end_date;
+  OptNum day;
+  std::string ampm;
+  Opt modified_date;
+  std::string aprroved = "Y";
+  Opt approved_date;
+  std::string remark1;
+  std::string emp_name;
+};
+
+struct LeaveTrx {
+  int id = 0;
+  std::string empcode;
+  std::string leave_code = "AL";
+  std::string date;
+  OptNum day;
+  std::string approved = "Y";
+  std::string shift;
+};
+
+inline std::string Quote(const std::string& text) {
+  std::string out = "'";
+  for (char ch : text) {
+    if (ch == '\'') out += '\'';
+    out += ch;
+  }
+  return out + "'";
+}
+inline std::string Quote(const Opt& text) { return text ? Quote(*text) : "NULL"; }
+inline std::string Num(const OptNum& value) {
+  if (!value) return "NULL";
+  std::ostringstream s;
+  s.precision(17);
+  s << *value;
+  return s.str();
+}
+
+inline std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::string Crlf(std::initializer_list<std::string> lines) {
+  std::string out;
+  for (const std::string& line : lines) out += line + "\r\n";
+  return out;
+}
+
+// The message of the Exception `run` raises, or "(no error)".
+inline std::string ErrorOf(const std::function<void()>& run) {
+  try {
+    run();
+  } catch (const Exception& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+// ---------------------------------------------------------------------------
+// The fixture.
+// ---------------------------------------------------------------------------
+class ExportFixture : public ::testing::Test {
+ protected:
+  // The default moment of a run: Tuesday 15 June 2010, 10:30:00.
+  static TDateTime RunMoment() { return EncodeDate(2010, 6, 15) + EncodeTime(10, 30, 0, 0); }
+
+  void SetUp() override {
+    std::random_device rd;
+    root_ = std::filesystem::temp_directory_path() /
+            ("kdx-exports-" + std::to_string(rd()) + "-" + std::to_string(rd()));
+    std::filesystem::create_directories(root_ / "db");
+    std::filesystem::create_directories(root_ / "out");
+    std::filesystem::create_directories(root_ / "prog");
+    if (use_dictionary_) CreateDictionaryFile();
+    CreateTables();
+    host_ = std::make_unique<TestHost>();
+    RunState& s = host_->State();
+    s.ProgramFolder = (root_ / "prog").string() + "/";
+    s.SourcePath = use_dictionary_ ? DictionaryPath() : DbFolder();
+    s.EmployeePath = (root_ / "out" / "employee.txt").string();
+    s.LeavePath = (root_ / "out" / "leave.txt").string();
+    SetNow(RunMoment());
+  }
+
+  void TearDown() override {
+    host_.reset();
+    std::error_code ec;
+    std::filesystem::permissions(root_ / "out", std::filesystem::perms::owner_all, ec);
+    std::filesystem::remove_all(root_, ec);
+  }
+
+  // The clock stands still at `now`; RunPeriod follows it.
+  void SetNow(TDateTime now) {
+    host_->clock().Set(now);
+    host_->State().RunPeriod = FormatDateTime("YYYYMM", now);
+  }
+
+  std::string DbFolder() const { return (root_ / "db").string(); }
+  std::string OutFolder() const { return (root_ / "out").string(); }
+  std::string Root() const { return root_.string(); }
+  // The file holding table `file`: its own file in a folder of free tables,
+  // the dictionary file otherwise.
+  std::string TableFile(const std::string& file) const {
+    return use_dictionary_ ? DictionaryPath() : (root_ / "db" / file).string();
+  }
+  std::string DictionaryPath() const { return (root_ / "db" / "HR.ADD").string(); }
+
+  // Set in a derived fixture's constructor: the database is one dictionary
+  // file with the account GLOVERUN4 instead of a folder of free tables.
+  bool use_dictionary_ = false;
+  void CreateDictionaryFile() {
+    std::string error;
+    ASSERT_TRUE(CreateDictionary(DictionaryPath(), &error)) << error;
+    ASSERT_TRUE(AddDictionaryUser(DictionaryPath(), kUserName, kUserPassword, &error)) << error;
+  }
+  TestHost& host() { return *host_; }
+  RunState& state() { return host_->State(); }
+
+  std::string EmployeeFile() const { return ReadBytes(host_->State().EmployeePath); }
+  std::string LeaveFile() const { return ReadBytes(host_->State().LeavePath); }
+  std::string LogFile() const { return ReadBytes(host_->State().ProgramFolder + "LOG.TXT"); }
+  bool Exists(const std::string& path) const { return std::filesystem::exists(path); }
+
+  // Runs `sql` on the table file `file` of the database.
+  void Sql(const std::string& file, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(TableFile(file).c_str(), &db), SQLITE_OK) << file;
+    char* message = nullptr;
+    // Test data need not survive a power cut: no syncing keeps set-up fast.
+    sqlite3_exec(db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
+    std::string text = message ? message : "";
+    sqlite3_free(message);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK) << text << " in: " << sql;
+  }
+
+  void CreateTables() {
+    Sql("EMPLOYEE.ADT",
+        "CREATE TABLE EMPLOYEE (EMP_NO CHAR(12), NAME CHAR(40), PAY_TYPE CHAR(2), HRS_WORK_PERYEAR NUMERIC(8,2),"
+        " FUND_LEVY CHAR(10), NEW_IC CHAR(12), INCOME_TAX_AC_NO CHAR(15), FUND_AC_NO CHAR(15),"
+        " WORKPERMIT_DURATION NUMERIC(4,0), EMP_PASS_EXPIRY DATE, TEL_EXT NUMERIC(6,0),"
+        " TERMINATION_DATE DATE, NATIONAL_CODE CHAR(8), ADDR1 CHAR(40), BATCH_NO CHAR(4));"
+        "CREATE INDEX \"EMPLOYEE.EMP_NO\" ON EMPLOYEE (EMP_NO);");
+    Sql("PAYPARA1.ADT",
+        "CREATE TABLE PAYPARA1 (YEAR INTEGER, COMPANY CHAR(40), CADDR1 CHAR(40), CADDR2 CHAR(40),"
+        " CADDR3 CHAR(40), CPOSTAL_CODE CHAR(10));"
+        "CREATE UNIQUE INDEX \"PAYPARA1.YEAR\" ON PAYPARA1 (YEAR);");
+    Sql("EMP_ALW.ADT",
+        "CREATE TABLE EMP_ALW (EMP_NO CHAR(12), ALLOW_CODE CHAR(8), EFFDATE DATE, ENDDATE DATE,"
+        " START_MTH NUMERIC(6,0), END_MTH NUMERIC(6,0), AMT MONEY);"
+        "CREATE INDEX \"EMP_ALW.EMPALW\" ON EMP_ALW (EMP_NO, ALLOW_CODE);");
+    Sql("EMPLOYMT.ADT",
+        "CREATE TABLE EMPLOYMT (EMP_NO CHAR(12), DEPT CHAR(10), JOIN_DATE DATE);"
+        "CREATE UNIQUE INDEX \"EMPLOYMT.EMP_NO\" ON EMPLOYMT (EMP_NO);");
+    Sql("EMPMISC.ADT",
+        "CREATE TABLE EMPMISC (EMP_NO CHAR(12), HOBBY CHAR(20), OLD_SALARY CHAR(10));"
+        "CREATE UNIQUE INDEX \"EMPMISC.EMP_NO\" ON EMPMISC (EMP_NO);");
+    Sql("EMP_PROS.ADT",
+        "CREATE TABLE EMP_PROS (EMP_CODE CHAR(12), PAY_EFFECTIVE_DATE DATE, ID AUTOINC, OLD_SALARY MONEY,"
+        " NEW_SALARY MONEY);"
+        "CREATE UNIQUE INDEX \"EMP_PROS.PRIMARY\" ON EMP_PROS (EMP_CODE, PAY_EFFECTIVE_DATE, ID);"
+        "CREATE INDEX \"EMP_PROS.EMPLOYEE\" ON EMP_PROS (EMP_CODE);");
+    Sql("CODE.ADT",
+        "CREATE TABLE CODE (CATEGORY CHAR(8), CODE CHAR(12), \"DESC\" CHAR(40), MAPCODE CHAR(8),"
+        " LONG_DESC CHAR(60));"
+        "CREATE UNIQUE INDEX \"CODE.CATCODE\" ON CODE (CATEGORY, CODE);");
+    Sql("EXPORT.ADT",
+        "CREATE TABLE EXPORT (SECTION CHAR(10), NO INTEGER, \"Field Name\" CHAR(30), \"TABLE\" CHAR(10),"
+        " CATEGORY CHAR(8), MAPFIELD2 CHAR(8), VALUE CHAR(40), FORMAT CHAR(20), DELIMITER CHAR(3),"
+        " SIZE INTEGER);"
+        "CREATE INDEX \"EXPORT.SECNO\" ON EXPORT (SECTION, NO);");
+    Sql("EMPLEAVE.ADT",
+        "CREATE TABLE EMPLEAVE (EMPCODE CHAR(12), ID INTEGER, LEAVE_CODE CHAR(8), START_DATE DATE,"
+        " END_DATE DATE, DAY NUMERIC(6,2), AMPM CHAR(2), MODIFIED_DATE DATE, APRROVED CHAR(1),"
+        " APPROVED_DATE DATE, REMARK1 CHAR(40), EMP_NAME CHAR(40), TIMEIN TIMESTAMP, TIMEOUT TIMESTAMP);");
+    Sql("LEAV_TRX.ADT",
+        "CREATE TABLE LEAV_TRX (ID INTEGER, EMPCODE CHAR(12), LEAVE_CODE CHAR(8), DATE DATE, DAY NUMERIC(6,2),"
+        " APPROVED CHAR(1), SHIFT CHAR(8));");
+    Sql("EMP_CLD.ADT",
+        "CREATE TABLE EMP_CLD (EMP_NO CHAR(12), DATE DATE, WORKCODE CHAR(1));"
+        "CREATE UNIQUE INDEX \"EMP_CLD.PRIMARY\" ON EMP_CLD (EMP_NO, DATE);"
+        "CREATE INDEX \"EMP_CLD.EMPLOYEE\" ON EMP_CLD (EMP_NO);");
+    Sql("LV_PAYGRP_SHIFT.ADT",
+        "CREATE TABLE LV_PAYGRP_SHIFT (SHIFT CHAR(8), AM_PM CHAR(2), TIMEIN TIMESTAMP, TIMEOUT TIMESTAMP);"
+        "CREATE INDEX \"LV_PAYGRP_SHIFT.SHIFT\" ON LV_PAYGRP_SHIFT (SHIFT);");
+  }
+
+  // ---- rows -----------------------------------------------------------------
+  void AddEmployee(const Employee& e) {
+    Sql("EMPLOYEE.ADT",
+        "INSERT INTO EMPLOYEE VALUES (" + Quote(e.emp_no) + "," + Quote(e.name) + "," + Quote(e.pay_type) + "," +
+            Num(e.hrs_work_peryear) + "," + Quote(e.fund_levy) + "," + Quote(e.new_ic) + "," +
+            Quote(e.income_tax_ac_no) + "," + Quote(e.fund_ac_no) + "," + Num(e.workpermit_duration) + "," +
+            Quote(e.emp_pass_expiry) + "," + Num(e.tel_ext) + "," + Quote(e.termination_date) + "," +
+            Quote(e.national_code) + "," + Quote(e.addr1) + "," + Quote(e.batch_no) + ")");
+  }
+  void AddTemplate(const TemplateRow& r) {
+    Sql("EXPORT.ADT", "INSERT INTO EXPORT VALUES (" + Quote(r.section) + "," + std::to_string(r.no) + "," +
+                          Quote(r.field_name) + "," + Quote(r.table) + "," + Quote(r.category) + "," +
+                          Quote(r.mapfield2) + "," + Quote(r.value) + "," + Quote(r.format) + "," +
+                          Quote(r.delimiter) + "," + (r.size ? std::to_string(*r.size) : "NULL") + ")");
+  }
+  // A template of one row reading the named employee column, comma-delimited.
+  void TemplateOf(const std::string& field_name) { AddTemplate({.no = 1, .field_name = field_name}); }
+
+  void AddPara(int year, const std::string& company, const std::string& caddr1 = "") {
+    Sql("PAYPARA1.ADT", "INSERT INTO PAYPARA1 VALUES (" + std::to_string(year) + "," + Quote(company) + "," +
+                            Quote(caddr1) + ",'','','')");
+  }
+  void AddCareer(const Career& c) {
+    Sql("EMP_PROS.ADT", "INSERT INTO EMP_PROS (EMP_CODE, PAY_EFFECTIVE_DATE, OLD_SALARY, NEW_SALARY) VALUES (" +
+                            Quote(c.emp_code) + "," + Quote(c.pay_effective_date) + "," + Num(c.old_salary) + "," +
+                            Num(c.new_salary) + ")");
+  }
+  void AddAllowance(const Allowance& a) {
+    Sql("EMP_ALW.ADT", "INSERT INTO EMP_ALW VALUES (" + Quote(a.emp_no) + "," + Quote(a.allow_code) + "," +
+                           Quote(a.effdate) + "," + Quote(a.enddate) + "," + Num(a.start_mth) + "," +
+                           Num(a.end_mth) + "," + Num(a.amt) + ")");
+  }
+  void AddCode(const std::string& category, const std::string& code, const std::string& desc,
+               const std::string& mapcode = "", const std::string& long_desc = "") {
+    Sql("CODE.ADT", "INSERT INTO CODE VALUES (" + Quote(category) + "," + Quote(code) + "," + Quote(desc) + "," +
+                        Quote(mapcode) + "," + Quote(long_desc) + ")");
+  }
+  void AddEmployment(const std::string& emp_no, const std::string& dept) {
+    Sql("EMPLOYMT.ADT", "INSERT INTO EMPLOYMT VALUES (" + Quote(emp_no) + "," + Quote(dept) + ",NULL)");
+  }
+  void AddMisc(const std::string& emp_no, const std::string& hobby, const std::string& old_salary = "") {
+    Sql("EMPMISC.ADT",
+        "INSERT INTO EMPMISC VALUES (" + Quote(emp_no) + "," + Quote(hobby) + "," + Quote(old_salary) + ")");
+  }
+  void AddLeave(const Leave& l) {
+    Sql("EMPLEAVE.ADT", "INSERT INTO EMPLEAVE VALUES (" + Quote(l.empcode) + "," + std::to_string(l.id) + "," +
+                            Quote(l.leave_code) + "," + Quote(l.start_date) + "," + Quote(l.end_date) + "," +
+                            Num(l.day) + "," + Quote(l.ampm) + "," + Quote(l.modified_date) + "," +
+                            Quote(l.aprroved) + "," + Quote(l.approved_date) + "," + Quote(l.remark1) + "," +
+                            Quote(l.emp_name) + ",NULL,NULL)");
+  }
+  void AddLeaveTrx(const LeaveTrx& t) {
+    Sql("LEAV_TRX.ADT", "INSERT INTO LEAV_TRX VALUES (" + std::to_string(t.id) + "," + Quote(t.empcode) + "," +
+                            Quote(t.leave_code) + "," + Quote(t.date) + "," + Num(t.day) + "," + Quote(t.approved) +
+                            "," + Quote(t.shift) + ")");
+  }
+  void AddCalendar(const std::string& emp_no, const std::string& date, const std::string& workcode) {
+    Sql("EMP_CLD.ADT",
+        "INSERT INTO EMP_CLD VALUES (" + Quote(emp_no) + "," + Quote(date) + "," + Quote(workcode) + ")");
+  }
+  void AddShift(const std::string& shift, const std::string& am_pm, const std::string& timein,
+                const std::string& timeout) {
+    Sql("LV_PAYGRP_SHIFT.ADT", "INSERT INTO LV_PAYGRP_SHIFT VALUES (" + Quote(shift) + "," + Quote(am_pm) + "," +
+                                   Quote(timein) + "," + Quote(timeout) + ")");
+  }
+
+  std::filesystem::path root_;
+  std::unique_ptr<TestHost> host_;
+};
+
+}  // namespace export_test
+
+#endif  // KDX_TESTS_EXPORTS_EXPORT_FIXTURE_H_

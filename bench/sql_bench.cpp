@@ -74,13 +74,14 @@ void MakeTable(const std::string& path, int rows) {
   for (int i = 0; i < rows; ++i) {
     const std::string key = Key(i);
     const std::string name = "Employee number " + std::to_string(i);
-    const std::string section = "S" + std::to_string(i % 37);
+    char section[16];  // formatted in place: g++ 12 warns (-Wrestrict) on "S" + std::to_string(...)
+    std::snprintf(section, sizeof section, "S%d", i % 37);
     const std::string ic = std::to_string(800000000000LL + i);
     char hired[16];
     std::snprintf(hired, sizeof hired, "%04d-%02d-%02d", 1990 + i % 30, 1 + i % 12, 1 + i % 28);
     sqlite3_bind_text(insert, 1, key.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(insert, 2, name.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(insert, 3, section.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert, 3, section, -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(insert, 4, "B1", -1, SQLITE_STATIC);
     sqlite3_bind_text(insert, 5, ic.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_double(insert, 6, 1000 + (random() % 900000) / 100.0);

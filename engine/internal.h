@@ -316,6 +316,40 @@ class EngineTable : public EngineObject {
   UNSIGNED32 ColumnByNumber(UNSIGNED16 number, const ColumnInfo** column) const;
   UNSIGNED32 ColumnByName(const std::string& name, int* column) const;
 
+  // ---- reuse of a layout and its prepared reads (SQL result cursors) ----
+
+  // The prepared reads (per order) and read-ahead buffers of a table. They
+  // stay valid for another table of the same layout over the same database,
+  // so that the next cursor of an SQL statement prepares nothing. Opaque
+  // outside table.cpp.
+  class ReadCache;
+  struct ReadCacheDeleter {
+    void operator()(ReadCache* cache) const;
+  };
+  using ReadCachePtr = std::unique_ptr<ReadCache, ReadCacheDeleter>;
+
+  // Receives what a closing table leaves behind (see set_recycler).
+  class Recycler {
+   public:
+    virtual ~Recycler() = default;
+    // `db` is the closing table's database; `reads` its read cache, null
+    // when it cannot serve another table (a filter was set).
+    virtual void Recycle(sqlite3* db, ReadCachePtr reads) = 0;
+  };
+
+  // Takes the columns, indexes and record layout of `source` instead of
+  // reading the schema (Load): `source` must be loaded and name the same
+  // table in the same database. `reads` (may be null) must come from a table
+  // of that layout over this table's database. Leaves the table at BOF with
+  // no filter, as Load does.
+  void LoadLike(const EngineTable& source, ReadCachePtr reads);
+  // A table that does not own its database hands its read cache to
+  // `recycler` on destruction, while the recycler still exists.
+  void set_recycler(std::weak_ptr<Recycler> recycler) { recycler_ = std::move(recycler); }
+  // The table closes its database from now on (its owner is going away);
+  // position, filter and prepared reads are kept.
+  void AdoptDatabase() { owns_db_ = true; }
+
   // Open options reported by AdsGetTableOpenOptions (2 = read-only).
   UNSIGNED32 open_options() const { return open_options_; }
   void set_open_options(UNSIGNED32 options) { open_options_ = options; }
@@ -364,6 +398,8 @@ class EngineTable : public EngineObject {
   struct Cell;
 
   Order& OrderFor(int order);
+  // One order per index after the natural one, with empty statement caches.
+  void BuildOrders();
   void ResetStatements();
   bool HasRow() const;
   Cell CurrentCell(int column) const;
@@ -410,6 +446,8 @@ class EngineTable : public EngineObject {
   int64_t current_rowid_ = 0;
   std::unique_ptr<Batch> batch_;
   std::string select_list_;  // "rowid, "c1", ..."
+  std::string rowid_name_;   // the first entry of select_list_
+  std::weak_ptr<Recycler> recycler_;
 
   std::map<int64_t, UNSIGNED32> big_rowid_numbers_;
   std::vector<int64_t> big_rowids_;

@@ -61,6 +61,7 @@ struct PreparedShape {
   std::string table_name;    // name of the materialised table
   std::string display_name;  // its name in messages
   std::vector<std::string> index_sql;
+  bool has_expressions = false;  // a column's type follows its values
 };
 
 std::string Upper(std::string text) { return ToUpperAscii(std::move(text)); }
@@ -130,21 +131,76 @@ PlaceKind KindOfDeclared(const std::string& declared) {
   }
 }
 
+// An in-memory database holding the rows of one execution, read by one
+// cursor at a time. Creating a result table, loading its layout and preparing
+// its reads cost more than running a small statement, so once its cursor has
+// closed the database is emptied and serves the next execution of the same
+// text: only the rows change. Its statements are finalised before it closes.
+struct ResultStore {
+  sqlite3* db = nullptr;
+  uint64_t generation = 0;  // of the shape the table was made for
+  bool reusable = false;    // column types do not depend on the values
+  ADSHANDLE cursor = 0;     // the cursor reading it; 0 once that has closed
+  Statement clear;          // DELETE FROM the result table
+  Statement begin;
+  Statement commit;
+  Statement insert;         // one result row
+  std::unique_ptr<EngineTable> layout;  // loaded once, never registered
+  EngineTable::ReadCachePtr reads;      // left by the last cursor
+
+  ResultStore() = default;
+  ResultStore(const ResultStore&) = delete;
+  ResultStore& operator=(const ResultStore&) = delete;
+  ~ResultStore() {
+    sqlite3* owned = Release();
+    if (owned != nullptr) sqlite3_close(owned);
+  }
+  // Finalises everything prepared on the database and gives it up.
+  sqlite3* Release() {
+    clear = Statement();
+    begin = Statement();
+    commit = Statement();
+    insert = Statement();
+    layout.reset();
+    reads.reset();
+    sqlite3* owned = db;
+    db = nullptr;
+    return owned;
+  }
+};
+
+// The result databases of one statement. Cursors hold it weakly: a closing
+// cursor hands its prepared reads back while the statement exists.
+class ResultStores : public EngineTable::Recycler {
+ public:
+  void Recycle(sqlite3* db, EngineTable::ReadCachePtr reads) override {
+    for (const std::unique_ptr<ResultStore>& store : stores) {
+      if (store->db != db) continue;
+      store->cursor = 0;
+      store->reads = std::move(reads);
+      return;
+    }
+  }
+  std::vector<std::unique_ptr<ResultStore>> stores;
+};
+
 class SqlStatement : public EngineObject {
  public:
   explicit SqlStatement(EngineConnection* connection) : connection_(connection) {}
   ~SqlStatement() override {
     Finalize();
-    for (const CursorDatabase& entry : cursor_dbs_) {
-      // A cursor still open takes its database over; the others are closed.
-      UNSIGNED32 ignored = 0;
-      EngineTable* cursor = Lookup<EngineTable>(entry.cursor, ADS_CURSOR, &ignored);
-      if (cursor != nullptr && cursor->db() == entry.db) {
-        cursor->ReplaceDatabase(entry.db, true);
-      } else {
-        sqlite3_close(entry.db);
+    for (const std::unique_ptr<ResultStore>& store : stores_->stores) {
+      // A cursor still open takes its database over, as it stands; the
+      // others are closed with their stores.
+      if (store->cursor == 0) continue;
+      EngineObject* object = HandleRegistry::Get().Find(store->cursor, ADS_CURSOR);
+      auto* cursor = static_cast<EngineTable*>(object);
+      if (cursor != nullptr && cursor->db() == store->db) {
+        store->Release();
+        cursor->AdoptDatabase();
       }
     }
+    stores_.reset();  // every cursor's recycler expires here
     if (db_ != nullptr) sqlite3_close(db_);
     if (connection_ != nullptr && handle_ != 0) connection_->RemoveChild(handle_);
   }
@@ -176,6 +232,9 @@ class SqlStatement : public EngineObject {
   void Detach(const std::string& schema);
   void ComputePlaceKinds(const std::string& positional);
   UNSIGNED32 BuildShape();
+  // Creates the result table of the current shape, its indexes and the
+  // statements that fill it, in a new store (column types known in advance).
+  UNSIGNED32 NewStore(std::unique_ptr<ResultStore>* out);
   UNSIGNED32 BindPlaces();
   UNSIGNED32 Materialise(ADSHANDLE* cursor);
 
@@ -199,17 +258,18 @@ class SqlStatement : public EngineObject {
   bool internal_attach_ = false;
   std::unique_ptr<PreparedShape> shape_;
   uint64_t shape_generation_ = 0;
+  // SQLite's re-preparation count of stmt_ when the shape was built: SQLite
+  // prepares a statement again after a schema change, which may change its
+  // columns, and the shape is then built again.
+  int shape_reprepares_ = 0;
 
-  // The in-memory databases of the cursors this statement made. Creating a
-  // result table costs more than running a small statement, so the database
-  // of a closed cursor is emptied and reused while the text stays the same.
-  struct CursorDatabase {
-    ADSHANDLE cursor;
-    sqlite3* db;
-    uint64_t generation;
-  };
-  std::vector<CursorDatabase> cursor_dbs_;
-  sqlite3* TakeSpareDatabase(bool reusable);
+  // The in-memory databases of the cursors this statement made (see
+  // ResultStore).
+  std::shared_ptr<ResultStores> stores_ = std::make_shared<ResultStores>();
+  // Closes the stores whose cursor has closed, except one that can serve the
+  // current shape when `reusable`: that one is taken out of the list and
+  // returned (else null).
+  std::unique_ptr<ResultStore> TakeSpareStore(bool reusable);
 };
 
 int SqlStatement::Authorize(void* self_pointer, int action, const char* a, const char*, const char* schema,
@@ -568,6 +628,7 @@ UNSIGNED32 SqlStatement::BuildShape() {
         return SetError(AE_KDX_BAD_COLUMN_TYPE, Describe() + ", result column " + column.name + ": " + why);
       }
     }
+    shape->has_expressions = shape->has_expressions || column.declared.empty();
     shape->columns.push_back(std::move(column));
   }
   shape->table_name = "SQL_RESULT";
@@ -647,20 +708,24 @@ UNSIGNED32 SqlStatement::BuildShape() {
   return 0;
 }
 
-sqlite3* SqlStatement::TakeSpareDatabase(bool reusable) {
-  sqlite3* spare = nullptr;
-  for (auto it = cursor_dbs_.begin(); it != cursor_dbs_.end();) {
-    UNSIGNED16 type = 0;
-    if (HandleRegistry::Get().TypeOf(it->cursor, &type)) {
-      ++it;
-      continue;
+std::unique_ptr<ResultStore> SqlStatement::TakeSpareStore(bool reusable) {
+  std::unique_ptr<ResultStore> spare;
+  std::vector<std::unique_ptr<ResultStore>>& stores = stores_->stores;
+  for (auto it = stores.begin(); it != stores.end();) {
+    ResultStore& store = **it;
+    if (store.cursor != 0) {
+      // Handles are never reused: a live handle is the store's own cursor.
+      UNSIGNED16 type = 0;
+      if (HandleRegistry::Get().TypeOf(store.cursor, &type)) {
+        ++it;
+        continue;
+      }
+      store.cursor = 0;
     }
-    if (reusable && spare == nullptr && it->generation == shape_generation_) {
-      spare = it->db;
-    } else {
-      sqlite3_close(it->db);
+    if (reusable && spare == nullptr && store.reusable && store.generation == shape_generation_) {
+      spare = std::move(*it);
     }
-    it = cursor_dbs_.erase(it);
+    it = stores.erase(it);  // a store not taken closes here
   }
   return spare;
 }
@@ -678,70 +743,103 @@ std::string TypeFromValues(int64_t integers, int64_t reals, int64_t texts, int64
   return "CHAR(1)";
 }
 
+// The result columns, each with its type when `types` is given.
+std::string ColumnList(const PreparedShape& shape, const std::vector<std::string>* types) {
+  std::string list;
+  for (size_t i = 0; i < shape.columns.size(); ++i) {
+    if (i > 0) list += ", ";
+    list += QuoteIdentifier(shape.columns[i].name);
+    if (types != nullptr && !(*types)[i].empty()) list += " " + (*types)[i];
+  }
+  return list;
+}
+
+UNSIGNED32 SqlStatement::NewStore(std::unique_ptr<ResultStore>* out) {
+  const PreparedShape& shape = *shape_;
+  auto store = std::make_unique<ResultStore>();
+  if (sqlite3_open_v2(":memory:", &store->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
+    return SetError(AE_KDX_SQLITE, Describe() + ": no memory for its result");
+  sqlite3_exec(store->db, "PRAGMA temp_store=MEMORY; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr,
+               nullptr, nullptr);
+  store->generation = shape_generation_;
+  store->reusable = !shape.has_expressions;
+  auto fail = [&](const std::string& what) {
+    return SqliteError(AE_KDX_SQL_EXECUTE, Describe() + ": " + what, store->db);
+  };
+  // Rows whose types are still to be found go to a table of untyped columns first.
+  const std::string fill_table = QuoteIdentifier(shape.has_expressions ? "__kdx_rows" : shape.table_name);
+  std::vector<std::string> types;
+  for (const ResultColumn& c : shape.columns) types.push_back(c.declared);
+  if (sqlite3_exec(store->db, ("CREATE TABLE " + fill_table + "(" + ColumnList(shape, &types) + ")").c_str(), nullptr,
+                   nullptr, nullptr) != SQLITE_OK)
+    return fail("creating its result table");
+  std::string insert_sql = "INSERT INTO " + fill_table + " VALUES(";
+  for (size_t i = 0; i < shape.columns.size(); ++i) insert_sql += i == 0 ? "?" : ",?";
+  insert_sql += ")";
+  if (sqlite3_prepare_v2(store->db, insert_sql.c_str(), -1, store->insert.out(), nullptr) != SQLITE_OK ||
+      sqlite3_prepare_v2(store->db, "BEGIN", -1, store->begin.out(), nullptr) != SQLITE_OK ||
+      sqlite3_prepare_v2(store->db, "COMMIT", -1, store->commit.out(), nullptr) != SQLITE_OK)
+    return fail("preparing its result table");
+  if (store->reusable &&
+      sqlite3_prepare_v2(store->db, ("DELETE FROM " + fill_table).c_str(), -1, store->clear.out(), nullptr) !=
+          SQLITE_OK)
+    return fail("preparing its result table");
+  *out = std::move(store);
+  return 0;
+}
+
 UNSIGNED32 SqlStatement::Materialise(ADSHANDLE* cursor) {
-  if (!shape_) {
-    if (UNSIGNED32 rc = BuildShape()) return rc;
+  // The first step comes before the shape is looked at: it is where SQLite
+  // prepares the statement again after a schema change.
+  int rc = sqlite3_step(stmt_);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return SqliteError(AE_KDX_SQL_EXECUTE, Describe() + " failed", db_);
+  const int reprepares = sqlite3_stmt_status(stmt_, SQLITE_STMTSTATUS_REPREPARE, 0);
+  if (!shape_ || reprepares != shape_reprepares_) {
+    shape_.reset();
+    if (UNSIGNED32 code = BuildShape()) return code;
+    shape_reprepares_ = reprepares;
   }
   const PreparedShape& shape = *shape_;
   const int count = static_cast<int>(shape.columns.size());
-  bool has_expressions = false;
-  for (const ResultColumn& c : shape.columns) has_expressions = has_expressions || c.declared.empty();
-  const std::string final_table = QuoteIdentifier(shape.table_name);
-  // Only a result whose column types do not depend on its values can reuse
-  // a database: its table and indexes stay as they are.
-  sqlite3* mem = TakeSpareDatabase(!has_expressions);
-  struct Closer {
-    sqlite3** db;
-    ~Closer() {
-      if (*db != nullptr) sqlite3_close(*db);
-    }
-  } closer{&mem};
-  const bool reused = mem != nullptr;
+  // Only a result whose column types do not depend on its values can reuse a
+  // store: its table, indexes, layout and reads stay as they are. A store is
+  // out of the list while it is filled, so that a failure closes it.
+  std::unique_ptr<ResultStore> store = TakeSpareStore(!shape.has_expressions);
+  const bool reused = store != nullptr;
   if (reused) {
-    if (sqlite3_exec(mem, ("DELETE FROM " + final_table).c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-      return SqliteError(AE_KDX_SQL_EXECUTE, Describe() + ": emptying its result table", mem);
-    }
-  } else {
-    if (sqlite3_open_v2(":memory:", &mem, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
-      return SetError(AE_KDX_SQLITE, Describe() + ": no memory for its result");
-    sqlite3_exec(mem, "PRAGMA temp_store=MEMORY; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr,
-                 nullptr);
+    const int cleared = sqlite3_step(store->clear.get());
+    sqlite3_reset(store->clear.get());
+    if (cleared != SQLITE_DONE)
+      return SqliteError(AE_KDX_SQL_EXECUTE, Describe() + ": emptying its result table", store->db);
+  } else if (UNSIGNED32 code = NewStore(&store)) {
+    return code;
   }
-  const std::string fill_table = has_expressions ? QuoteIdentifier("__kdx_rows") : final_table;
-  auto column_list = [&](bool typed, const std::vector<std::string>& types) {
-    std::string list;
-    for (int i = 0; i < count; ++i) {
-      if (i > 0) list += ", ";
-      list += QuoteIdentifier(shape.columns[i].name);
-      if (typed && !types[i].empty()) list += " " + types[i];
-    }
-    return list;
-  };
-  std::vector<std::string> types;
-  for (const ResultColumn& c : shape.columns) types.push_back(c.declared);
+  sqlite3* mem = store->db;
   auto fail = [&](const std::string& what) { return SqliteError(AE_KDX_SQL_EXECUTE, Describe() + ": " + what, mem); };
-  if (!reused && sqlite3_exec(mem, ("CREATE TABLE " + fill_table + "(" + column_list(true, types) + ")").c_str(),
-                              nullptr, nullptr, nullptr) != SQLITE_OK)
-    return fail("creating its result table");
-  std::string insert_sql = "INSERT INTO " + fill_table + " VALUES(";
-  for (int i = 0; i < count; ++i) insert_sql += i == 0 ? "?" : ",?";
-  insert_sql += ")";
   {
-    Statement insert;
-    if (sqlite3_prepare_v2(mem, insert_sql.c_str(), -1, insert.out(), nullptr) != SQLITE_OK)
-      return fail("preparing its result table");
-    sqlite3_exec(mem, "BEGIN", nullptr, nullptr, nullptr);
-    int rc;
-    while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
-      for (int i = 0; i < count; ++i) sqlite3_bind_value(insert.get(), i + 1, sqlite3_column_value(stmt_, i));
-      if (sqlite3_step(insert.get()) != SQLITE_DONE) return fail("storing a result row");
-      sqlite3_reset(insert.get());
+    sqlite3_stmt* insert = store->insert.get();
+    const int begun = sqlite3_step(store->begin.get());
+    sqlite3_reset(store->begin.get());
+    if (begun != SQLITE_DONE) return fail("storing its result");
+    while (rc == SQLITE_ROW) {
+      for (int i = 0; i < count; ++i) sqlite3_bind_value(insert, i + 1, sqlite3_column_value(stmt_, i));
+      const int stored = sqlite3_step(insert);
+      sqlite3_reset(insert);
+      if (stored != SQLITE_DONE) return fail("storing a result row");
+      rc = sqlite3_step(stmt_);
     }
+    sqlite3_clear_bindings(insert);  // the last row's values are not kept twice
     if (rc != SQLITE_DONE) return SqliteError(AE_KDX_SQL_EXECUTE, Describe() + " failed", db_);
-    sqlite3_exec(mem, "COMMIT", nullptr, nullptr, nullptr);
+    const int committed = sqlite3_step(store->commit.get());
+    sqlite3_reset(store->commit.get());
+    if (committed != SQLITE_DONE) return fail("storing its result");
   }
-  if (has_expressions) {
+  const std::string final_table = QuoteIdentifier(shape.table_name);
+  if (shape.has_expressions) {
     // Each expression column takes the type its values have.
+    const std::string fill_table = QuoteIdentifier("__kdx_rows");
+    std::vector<std::string> types;
+    for (const ResultColumn& c : shape.columns) types.push_back(c.declared);
     std::string stats = "SELECT ";
     for (int i = 0; i < count; ++i) {
       if (!shape.columns[i].declared.empty()) continue;
@@ -765,10 +863,13 @@ UNSIGNED32 SqlStatement::Materialise(ADSHANDLE* cursor) {
       ++k;
     }
     query = Statement();
-    const std::string copy = "CREATE TABLE " + final_table + "(" + column_list(true, types) + "); INSERT INTO " +
+    store->insert = Statement();  // it names the table dropped below
+    const std::string copy = "CREATE TABLE " + final_table + "(" + ColumnList(shape, &types) + "); INSERT INTO " +
                              final_table + " SELECT * FROM " + fill_table + " ORDER BY rowid; DROP TABLE " + fill_table;
     if (sqlite3_exec(mem, copy.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) return fail("typing its result");
   }
+  // A new table is indexed once filled (cheaper than keeping the indexes
+  // while inserting); a reused one keeps its indexes.
   for (const std::string& sql : reused ? std::vector<std::string>() : shape.index_sql) {
     if (sqlite3_exec(mem, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
       // Rows a join or a repeated column made equal: the order stays, uniqueness goes.
@@ -777,13 +878,21 @@ UNSIGNED32 SqlStatement::Materialise(ADSHANDLE* cursor) {
         return fail("indexing its result");
     }
   }
-  // The statement keeps the database (see cursor_dbs_); the cursor reads it.
+  if (store->layout == nullptr) {
+    auto layout = std::make_unique<EngineTable>(nullptr, mem, false, "main", shape.table_name, shape.display_name);
+    if (UNSIGNED32 code = layout->Load()) return code;
+    store->layout = std::move(layout);
+  }
+  // The store keeps the database; the cursor reads it and, on closing, hands
+  // its prepared reads back to the store.
   auto table = std::make_unique<EngineTable>(connection_, mem, false, "main", shape.table_name, shape.display_name);
-  if (UNSIGNED32 rc = table->Load()) return rc;
+  table->LoadLike(*store->layout, std::move(store->reads));
   table->set_open_options(2);  // read-only
-  if (UNSIGNED32 rc = EngineTable::Register(std::move(table), ADS_CURSOR, cursor)) return rc;
-  cursor_dbs_.push_back({*cursor, mem, shape_generation_});
-  mem = nullptr;
+  table->set_recycler(stores_);
+  ResultStore* kept = store.get();
+  stores_->stores.push_back(std::move(store));  // a failed registration recycles into it
+  if (UNSIGNED32 code = EngineTable::Register(std::move(table), ADS_CURSOR, cursor)) return code;
+  kept->cursor = *cursor;
   return 0;
 }
 

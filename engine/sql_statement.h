@@ -20,6 +20,17 @@
 // engine table. When the statement reads one table, every index of that
 // table whose columns are all in the result is offered by the cursor too.
 // Any other statement runs and gives cursor 0.
+//
+// Re-executing the same text (the export jobs do it once per record) is
+// cheap: once a cursor has closed, its in-memory table is emptied and filled
+// again, and the next cursor takes its column layout, indexes and prepared
+// reads instead of reading a schema. What a caller sees does not change:
+// every execution gives a new cursor handle (and new index handles) that no
+// earlier cursor had, with the rows of the current data and no filter; the
+// handles of a closed cursor stay stale. A result whose column types follow
+// its values, or whose statement SQLite had to prepare again after a schema
+// change, is built anew. A cursor still open when its statement closes keeps
+// its rows and position.
 #ifndef KDX_ENGINE_SQL_STATEMENT_H_
 #define KDX_ENGINE_SQL_STATEMENT_H_
 

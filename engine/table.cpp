@@ -126,6 +126,14 @@ struct EngineTable::Batch {
   size_t next_limit = 1;  // rows to read by the next scan of a walk
 };
 
+class EngineTable::ReadCache {
+ public:
+  std::vector<std::unique_ptr<Order>> orders;
+  std::unique_ptr<Batch> batch;
+};
+
+void EngineTable::ReadCacheDeleter::operator()(ReadCache* cache) const { delete cache; }
+
 namespace {
 
 // Largest batch a walk grows to.
@@ -159,6 +167,18 @@ EngineTable::EngineTable(EngineConnection* connection, sqlite3* db, bool owns_db
 }
 
 EngineTable::~EngineTable() {
+  if (!owns_db_) {
+    if (std::shared_ptr<Recycler> recycler = recycler_.lock()) {
+      ReadCachePtr reads;
+      // Reads prepared under a filter would filter the next table's rows too.
+      if (filter_ == nullptr && orders_.size() == indexes_.size() + 1) {
+        reads.reset(new ReadCache);
+        reads->orders = std::move(orders_);
+        reads->batch = std::move(batch_);
+      }
+      recycler->Recycle(db_, std::move(reads));
+    }
+  }
   orders_.clear();  // finalises every statement before the database closes
   for (const IndexInfo& index : indexes_) {
     if (index.handle != 0) HandleRegistry::Get().Destroy(index.handle);
@@ -217,6 +237,7 @@ UNSIGNED32 EngineTable::Load() {
                     "Table " + display_name_ + ": columns named rowid, _rowid_ and oid hide the row number");
   }
   select_list_ = rowid;
+  rowid_name_ = rowid;
   for (const ColumnInfo& column : columns_) select_list_ += ", " + QuoteIdentifier(column.name);
   {
     Statement probe;
@@ -289,6 +310,13 @@ UNSIGNED32 EngineTable::Load() {
     indexes_.push_back(std::move(index));
   }
 
+  BuildOrders();
+  state_ = State::kBof;
+  at_bof_flag_ = at_eof_flag_ = false;
+  return 0;
+}
+
+void EngineTable::BuildOrders() {
   orders_.clear();
   orders_.push_back(std::make_unique<Order>());
   for (const IndexInfo& index : indexes_) {
@@ -297,9 +325,36 @@ UNSIGNED32 EngineTable::Load() {
     order->descending = index.segment_descending;
     orders_.push_back(std::move(order));
   }
+}
+
+void EngineTable::LoadLike(const EngineTable& source, ReadCachePtr reads) {
+  columns_ = source.columns_;
+  indexes_ = source.indexes_;
+  for (IndexInfo& index : indexes_) index.handle = 0;  // this table registers its own
+  record_length_ = source.record_length_;
+  select_list_ = source.select_list_;
+  rowid_name_ = source.rowid_name_;
+  orders_.clear();
+  batch_.reset();
+  // A cache made for another layout (another number of orders) is dropped.
+  if (reads != nullptr && reads->orders.size() == indexes_.size() + 1) {
+    orders_ = std::move(reads->orders);
+    batch_ = std::move(reads->batch);
+  } else {
+    BuildOrders();
+  }
+  if (batch_ != nullptr) {
+    // Nothing read by the previous table is visible to this one.
+    batch_->count = 0;
+    batch_->pos = 0;
+    batch_->exhausted = true;
+    batch_->order = -1;
+    batch_->next_limit = 1;
+  }
   state_ = State::kBof;
   at_bof_flag_ = at_eof_flag_ = false;
-  return 0;
+  current_order_ = -1;
+  current_rowid_ = 0;
 }
 
 UNSIGNED32 EngineTable::Register(std::unique_ptr<EngineTable> table, UNSIGNED16 type, ADSHANDLE* handle) {
@@ -710,7 +765,7 @@ UNSIGNED32 EngineTable::CurrentKey(int order, std::vector<SqlValue>* key) {
 UNSIGNED32 EngineTable::Scan(int order, bool forward, size_t key_segments, bool strict,
                              const std::vector<SqlValue>* key, int64_t rowid, bool with_rowid, size_t limit) {
   Order& o = OrderFor(order);
-  const std::string& rowid_name = select_list_.substr(0, select_list_.find(','));
+  const std::string& rowid_name = rowid_name_;
   // Cache key: direction, strictness, segment count, rowid use, NULL mask.
   std::string cache_key;
   cache_key += forward ? 'f' : 'b';
@@ -995,7 +1050,7 @@ UNSIGNED32 EngineTable::GotoRecord(int order, UNSIGNED32 record) {
   std::vector<SqlValue> key;
   {
     Statement lookup;
-    std::string rowid_name = select_list_.substr(0, select_list_.find(','));
+    const std::string& rowid_name = rowid_name_;
     std::string sql = "SELECT " + (columns.empty() ? std::string("1") : columns) + " FROM " + qualified_ +
                       " WHERE " + rowid_name + " = ?1";
     if (UNSIGNED32 rc = Prepare(sql, lookup.out())) return rc;

@@ -20,6 +20,8 @@ namespace {
 constexpr char kEmployeeStatement[] =
     "select * from employee where (termination_date is null or termination_date >=:date)";
 constexpr char kTemplateSection[] = "KDX";
+// The characters that make removing commas from a column text change it.
+constexpr std::string_view kCommaOrNul(",\0", 2);
 
 // The largest width a fixed-width field can ask for (widths are 8-bit).
 constexpr int32_t kMaxFieldWidth = 255;
@@ -170,7 +172,11 @@ std::optional<std::string> TemplateFieldValue(EmployeeExportContext& ctx) {
   if (table == "FORMULA") return FormulaValue(ctx, name);
   if (name == "OLD_SALARY" || name == "NEW_SALARY") return CareerValueAsOf(ctx, name);
 
-  return TextReplaceAll(col.Text(emp, name), ",", "");
+  std::string text = col.Text(emp, name);
+  // Without a comma (or a NUL, where the replacement cuts the text) the
+  // replacement would return the text unchanged: skip its copy.
+  if (text.find_first_of(kCommaOrNul) == std::string::npos) return text;
+  return TextReplaceAll(text, ",", "");
 }
 
 void AppendField(EmployeeExportContext& ctx, const std::string& value, std::string& record) {

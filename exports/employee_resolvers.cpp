@@ -85,13 +85,17 @@ std::string CareerValueAsOf(EmployeeExportContext& ctx, const std::string& colum
 
   std::string result;
   double amount = 0;
+  // The effective date of the last row in force; formatted once, after the walk.
+  bool date_found = false;
+  TDateTime last_effective = 0;
   career.SeekKey({emp_no});
   while (!career.AtEof()) {
     if (col.Text(career, "emp_code") != emp_no) break;
     const TDateTime effective = col.DateTime(career, "pay_effective_date");
     if (effective > as_of) break;
     if (is_date) {
-      result = FormatDateTime(kDayPattern, effective);
+      date_found = true;
+      last_effective = effective;
     } else {
       const TField& value = col.Get(career, column);
       result = value.ReadText();
@@ -99,7 +103,7 @@ std::string CareerValueAsOf(EmployeeExportContext& ctx, const std::string& colum
     }
     career.GoNext();
   }
-  if (is_date) return result;
+  if (is_date) return date_found ? FormatDateTime(kDayPattern, last_effective) : std::string();
 
   const std::string pay_type = col.Text(emp, "PAY_TYPE");
   if (pay_type == "SE" || pay_type == "SN") {
@@ -148,9 +152,11 @@ bool AllowanceInEffect(EmployeeExportContext& ctx) {
   const int32_t start_month = col.Int(allowances, "START_MTH");
   const int32_t end_month = col.Int(allowances, "END_MTH");
   if (start_month == 0 && end_month == 0) return true;
-  if (start_month != 0 && period < MonthIndexOfYyyymm(ctx, "START_MTH", start_month)) return false;
-  if (end_month != 0 && period > MonthIndexOfYyyymm(ctx, "END_MTH", end_month)) return false;
-  return true;
+  // Both sides are checked before either decides, so a bad value stops the
+  // run whichever side of the window the run period falls on.
+  const bool after_start = start_month == 0 || period >= MonthIndexOfYyyymm(ctx, "START_MTH", start_month);
+  const bool before_end = end_month == 0 || period <= MonthIndexOfYyyymm(ctx, "END_MTH", end_month);
+  return after_start && before_end;
 }
 
 std::string EmploymentValue(EmployeeExportContext& ctx, const std::string& column) {

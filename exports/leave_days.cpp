@@ -1,6 +1,7 @@
 #include "exports/leave_days.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -27,6 +28,22 @@ constexpr char kDayPattern[] = "DD/MM/YYYY";
 constexpr int64_t kUnitsPerDay = 10000;
 constexpr int64_t kFullDayUnits = 10000;
 constexpr int64_t kHalfDayUnits = 5000;
+// Unit counts at or beyond this size do not fit the 64-bit total.
+constexpr double kMaxUnits = 9.2e18;
+
+// The running total of a leave's LEAV_TRX rows after adding `day`: the row's
+// DAY x 10000 is added to the total, and the total is then taken to the
+// nearest whole unit, halves to even. Rounding the sum (not each row on its
+// own) decides the tally when a row's amount falls on half a unit. An amount
+// that no unit count can hold is an error naming the value.
+int64_t AddDayUnits(int64_t sum, const TField& day) {
+  const double total = static_cast<double>(sum) + day.ReadFloat() * static_cast<double>(kUnitsPerDay);
+  const double rounded = std::nearbyint(total);  // ties to even
+  if (!std::isfinite(rounded) || std::fabs(rounded) >= kMaxUnits) {
+    throw Exception("LEAV_TRX: DAY '" + day.ReadText() + "' is not a valid day amount");
+  }
+  return static_cast<int64_t>(rounded);
+}
 
 std::string UnitsAsAmount(int64_t units) {
   return FormatAmount(static_cast<double>(units) / static_cast<double>(kUnitsPerDay));
@@ -137,7 +154,7 @@ void LeaveDayRun::WriteTransactionRows(int64_t expected) {
     const TDateTime date = col_.DateTime(lvtx_, "DATE");
     if (!(start > date || end < date)) {
       const TField& day = col_.Get(lvtx_, "DAY");
-      sum += day.ReadCurrency();
+      sum = AddDayUnits(sum, day);
       WriteLine(col_.Text(lvtx_, "LEAVE_CODE"), date, day.ReadText(), col_.Text(lvtx_, "APPROVED"));
     }
     lvtx_.GoNext();

@@ -104,6 +104,28 @@ TEST_F(LeaveDaysTest, TallyErrorStopsTheRunAndKeepsTheLinesWritten) {
   EXPECT_FALSE(host().Output().IsOpen());
 }
 
+// Each row's DAY x 10000 is added to the sum and the sum is then rounded,
+// halves to even: 1 unit + 0.5 unit makes 2 units, which tallies with a leave
+// of 2 units (rounding each row first would give 1 + 0 and a false error).
+TEST_F(LeaveDaysTest, TallyRoundsTheRunningSumNotEachRow) {
+  // Day amounts finer than the usual two decimals.
+  Sql("EMPLEAVE.ADT",
+      "DROP TABLE EMPLEAVE;"
+      "CREATE TABLE EMPLEAVE (EMPCODE CHAR(12), ID INTEGER, LEAVE_CODE CHAR(8), START_DATE DATE,"
+      " END_DATE DATE, DAY DOUBLE, AMPM CHAR(2), MODIFIED_DATE DATE, APRROVED CHAR(1),"
+      " APPROVED_DATE DATE, REMARK1 CHAR(40), EMP_NAME CHAR(40), TIMEIN TIMESTAMP, TIMEOUT TIMESTAMP);");
+  Sql("LEAV_TRX.ADT",
+      "DROP TABLE LEAV_TRX;"
+      "CREATE TABLE LEAV_TRX (ID INTEGER, EMPCODE CHAR(12), LEAVE_CODE CHAR(8), DATE DATE, DAY DOUBLE,"
+      " APPROVED CHAR(1), SHIFT CHAR(8));");
+  AddLeave(LeaveOf(7, "2010-06-14", "2010-06-15", 0.0002));
+  AddLeaveTrx({.id = 7, .empcode = "E1", .date = "2010-06-14", .day = 0.0001});
+  AddLeaveTrx({.id = 7, .empcode = "E1", .date = "2010-06-15", .day = 0.00005});
+  Run();
+  EXPECT_EQ(LeaveFile(), "E1,AL,14/06/2010,0.0001,Y,AM,note\r\nE1,AL,15/06/2010,0.00005,Y,AM,note\r\n");
+  EXPECT_EQ(LogFile(), kLogLine);
+}
+
 TEST_F(LeaveDaysTest, OneDayLeaveCarriesItsOwnAmountWhateverTheCalendar) {
   AddLeave(LeaveOf(1, "2010-06-13", "2010-06-13", 0.5));
   AddCalendar("E1", "2010-06-13", "R");

@@ -183,6 +183,12 @@ TEST_F(AllowanceTest, InvalidMonthValueNamesEmployeeCodeAndValue) {
   EXPECT_EQ(RunError(), "EMP_ALW of employee E01, allowance TRANS: START_MTH 201013 is not a month in the form YYYYMM");
 }
 
+TEST_F(AllowanceTest, InvalidEndMonthIsRefusedBeforeTheWindowOpens) {
+  AddAllowance({.emp_no = "E01", .allow_code = "TRANS", .start_mth = 201012, .end_mth = 201013, .amt = 1});
+  SetNow(EncodeDate(2010, 6, 1));
+  EXPECT_EQ(RunError(), "EMP_ALW of employee E01, allowance TRANS: END_MTH 201013 is not a month in the form YYYYMM");
+}
+
 TEST_F(AllowanceTest, MonthOfTheYearAloneIsRefused) {
   AddAllowance({.emp_no = "E01", .allow_code = "TRANS", .start_mth = 0, .end_mth = 3, .amt = 1});
   SetNow(EncodeDate(2010, 6, 1));

@@ -495,6 +495,7 @@ void TAdsDataSet::ForgetOpenState() {
   fields_.clear();
   key_marks_.clear();
   has_record_ = false;
+  engine_past_end_ = false;
   eof_ = true;
   bof_ = true;
   record_number_ = 0;
@@ -531,11 +532,22 @@ bool TAdsDataSet::FetchCurrent() {
     has_record_ = false;
     return false;
   }
+  ReadRecord();
+  return true;
+}
+
+void TAdsDataSet::ReadRecord() {
   UNSIGNED32 length = static_cast<UNSIGNED32>(record_.size());
   CheckEngine(AdsGetRecord(table_, record_.data(), &length));
   CheckEngine(AdsGetBookmark60(order_, &record_number_));
   has_record_ = true;
-  return true;
+  engine_past_end_ = false;
+}
+
+void TAdsDataSet::PutEngineOnCurrentRecord() {
+  if (!engine_past_end_ || !has_record_) return;
+  CheckEngine(AdsGotoRecord(table_, record_number_));
+  engine_past_end_ = false;
 }
 
 void TAdsDataSet::GoFirst() {
@@ -554,9 +566,10 @@ void TAdsDataSet::GoNext() {
   // current (its bytes are still in the record buffer).
   if (EngineAtEof()) {
     eof_ = true;
+    engine_past_end_ = true;
     return;
   }
-  FetchCurrent();
+  ReadRecord();
 }
 
 void TAdsDataSet::GoLast() {
@@ -614,7 +627,10 @@ uint16_t TAdsDataSet::EncodeKeyValue(const TField& field, const KeyValue& value,
       case ADS_NUMERIC: {
         char text[64];
         const int n = std::snprintf(text, sizeof(text), "%.*f", static_cast<int>(field.decimals_), number);
-        if (n < 0 || static_cast<uint32_t>(n) > width || std::strpbrk(text, "eEn") != nullptr) {
+        // A text that did not fit the local buffer is wider than any numeric
+        // column the engine makes; it must never be copied from that buffer.
+        if (n < 0 || static_cast<size_t>(n) >= sizeof(text) || static_cast<uint32_t>(n) > width ||
+            std::strpbrk(text, "eEn") != nullptr) {
           RaiseLayerError("Numeric out of range.");
         }
         std::memset(p, ' ', width);
@@ -813,30 +829,53 @@ void TAdsDataSet::EncodeLocateValue(const TField& field, const LocateItem& value
 
 std::string TAdsDataSet::FilterTerm(const TField& field, const LocateItem& value, bool case_insensitive) const {
   if (value.type == LocateItem::Type::Empty) return "(empty(" + field.name_ + "))";
+  // The literal takes the form of the column's kind, the value converted to
+  // it as the index path converts it when it writes the key: a number
+  // located in a character column is compared as its text, a text in a
+  // numeric or date column as the number or date it reads as.
+  const bool is_text = value.type == LocateItem::Type::Text;
+  auto as_number = [&] {
+    if (!is_text) return value.type == LocateItem::Type::Logical ? (value.logical ? 1.0 : 0.0) : value.number;
+    double number = 0;
+    if (!TryTextToFloat(value.text, &number)) {
+      throw EDatabaseError("'" + value.text + "' is not a valid floating point value");
+    }
+    return number;
+  };
   std::string literal;
-  switch (value.type) {
-    case LocateItem::Type::Text:
-      literal = QuoteForFilter(value.text);
+  switch (field.kind_) {
+    case TFieldKind::Text:
+    case TFieldKind::Memo:
+    case TFieldKind::Binary:
+    case TFieldKind::Bytes:
+      literal = QuoteForFilter(is_text ? value.text : FormatGeneral(as_number()));
       break;
-    case LocateItem::Type::Number:
-      literal = FormatGeneral(value.number);
+    case TFieldKind::Boolean: {
+      bool on = value.logical;
+      if (is_text) {
+        on = !value.text.empty() && std::strchr("1TYty", value.text[0]) != nullptr;
+      } else if (value.type != LocateItem::Type::Logical) {
+        on = value.number != 0;
+      }
+      literal = on ? ".TRUE." : ".FALSE.";
       break;
-    case LocateItem::Type::Logical:
-      literal = value.logical ? ".TRUE." : ".FALSE.";
-      break;
-    case LocateItem::Type::Date:
-    case LocateItem::Type::Time:
-    case LocateItem::Type::DateTime: {
+    }
+    case TFieldKind::Date:
+    case TFieldKind::Time:
+    case TFieldKind::DateTime: {
+      TDateTime when = value.number;
+      if (is_text && !TryTextToDateTime(value.text, &when)) {
+        throw EDatabaseError("'" + value.text + "' is not a valid date and time");
+      }
       // Dates are written in the engine's own date format ("c" is the
       // century, written here as part of a four-digit year).
       std::string engine_format;
       if (AdsGetDateFormat(&engine_format) != AE_SUCCESS || engine_format.empty()) engine_format = "MM/dd/ccyy";
-      for (char& c : engine_format) {
-        if (c == 'c' || c == 'C') c = 'y';
-      }
       std::string pattern;
       for (char c : engine_format) {
-        if (c == '/' || c == '-' || c == '.' || c == ' ') {
+        if (c == 'c' || c == 'C') {
+          pattern += 'y';
+        } else if (c == '/' || c == '-' || c == '.' || c == ' ') {
           pattern += '"';
           pattern += c;
           pattern += '"';
@@ -844,16 +883,17 @@ std::string TAdsDataSet::FilterTerm(const TField& field, const LocateItem& value
           pattern += c;
         }
       }
-      if (value.type == LocateItem::Type::Date) {
-        literal = "ctod(" + QuoteForFilter(FormatDateTime(pattern, value.number)) + ")";
-      } else if (value.type == LocateItem::Type::Time) {
-        literal = "ctot(" + QuoteForFilter(FormatDateTime("hh:nn:ss", value.number)) + ")";
+      if (field.kind_ == TFieldKind::Date) {
+        literal = "ctod(" + QuoteForFilter(FormatDateTime(pattern, when)) + ")";
+      } else if (field.kind_ == TFieldKind::Time) {
+        literal = "ctot(" + QuoteForFilter(FormatDateTime("hh:nn:ss", when)) + ")";
       } else {
-        literal = "ctots(" + QuoteForFilter(FormatDateTime(pattern + " hh:nn:ss", value.number)) + ")";
+        literal = "ctots(" + QuoteForFilter(FormatDateTime(pattern + " hh:nn:ss", when)) + ")";
       }
       break;
     }
-    case LocateItem::Type::Empty:
+    default:
+      literal = FormatGeneral(as_number());
       break;
   }
   if (case_insensitive) return "(UPPER(" + field.name_ + ")=UPPER(" + literal + "))";
@@ -989,7 +1029,10 @@ bool TAdsDataSet::LocateWithFilter(const std::vector<int>& columns, const std::v
     restore();
     throw;
   }
-  restore();
+  // A table left under the locate's filter would hide records from every
+  // later walk: a failed restore is an error, not a quiet success.
+  CheckEngine(AdsSetExact22(table_, old_exact));
+  CheckEngine(had_filter ? AdsSetAOF(table_, old_filter, kAofOptions) : AdsClearAOF(table_));
   if (!found) return false;
   CheckEngine(AdsGotoBookmark(order_, bookmark));
   return FetchCurrent();

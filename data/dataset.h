@@ -193,6 +193,12 @@ class TAdsDataSet : public TComponent {
   // Reads the engine's current record into the record buffer; false (and no
   // current record) when the engine stands at its end.
   bool FetchCurrent();
+  // Copies the record the engine stands on (known not to be at its end).
+  void ReadRecord();
+  // Column values the engine reads itself (memo, binary) come from the
+  // engine's position: after GoNext ran past the end, the engine is put back
+  // on the record that is still current.
+  void PutEngineOnCurrentRecord();
   void CheckActive() const;
   void RestoreAfterMiss(bool was_eof, bool was_bof, uint32_t record);
   // Splits IndexFieldNames (or the field list of the IndexName entry) into
@@ -237,6 +243,7 @@ class TAdsDataSet : public TComponent {
   bool eof_ = true;
   bool bof_ = true;
   bool has_record_ = false;
+  bool engine_past_end_ = false;  // GoNext left the engine after the current record
   int controls_disabled_ = 0;
 };
 

@@ -69,6 +69,7 @@ bool TField::IsEmpty() const {
     case ADS_BINARY:
     case ADS_IMAGE: {
       UNSIGNED16 empty = 1;
+      dataset_->PutEngineOnCurrentRecord();
       dataset_->CheckEngine(AdsIsEmpty(dataset_->table_, name_, &empty));
       return empty != 0;
     }
@@ -187,6 +188,7 @@ std::string TField::ReadText() const {
     case TFieldKind::Memo:
     case TFieldKind::Binary: {
       std::string value;
+      dataset_->PutEngineOnCurrentRecord();
       dataset_->CheckEngine(AdsGetField(dataset_->table_, name_, &value));
       return value;
     }

@@ -103,7 +103,7 @@ TAdsQuery::~TAdsQuery() {
   if (statement_ != 0 && Connection() != nullptr && Connection()->IsConnected()) {
     AdsCloseSQLStatement(statement_);  // 5106: already gone with its connection
   }
-  statement_ = 0;
+  ForgetStatement();
 }
 
 // ---------------------------------------------------------------------------
@@ -186,14 +186,20 @@ TParam& TAdsQuery::ParamNamed(const std::string& name) {
 ADSHANDLE TAdsQuery::EnsureStatement() {
   if (statement_ != 0) {
     UNSIGNED16 type = 0;
-    if (AdsGetHandleType(statement_, &type) == AE_SUCCESS && type == ADS_STATEMENT) return statement_;
-    statement_ = 0;  // gone with its connection: a new one carries no passwords
+    const bool alive = AdsGetHandleType(statement_, &type) == AE_SUCCESS && type == ADS_STATEMENT;
+    const TAdsConnection* connection = Connection();
+    if (alive && connection != nullptr && connection->ConnectionHandle() == statement_connection_) return statement_;
+    // Gone with its connection, or made on a connection the query no longer
+    // uses (its DatabaseName changed): a new one carries no passwords.
+    if (alive) AdsCloseSQLStatement(statement_);  // 5106: already gone, no failure
+    ForgetStatement();
   }
   const ADSHANDLE connection = ConnectionHandleForOpen(true);
   ADSHANDLE statement = 0;
   const UNSIGNED32 result = AdsCreateSQLStatement(connection, &statement);
   if (result != AE_SUCCESS) RaiseEngineError(result);
   statement_ = statement;
+  statement_connection_ = connection;
   return statement_;
 }
 
@@ -285,7 +291,7 @@ ADSHANDLE TAdsQuery::CreateHandle() {
       // The engine cannot use this statement again: the next open makes a
       // new one.
       AdsCloseSQLStatement(statement_);
-      statement_ = 0;
+      ForgetStatement();
     }
     RaiseCapturedError(error.code != 0 ? error.code : result, error.text);
   }

@@ -73,12 +73,18 @@ class TAdsQuery : public TAdsDataSet {
  private:
   friend class TAdsConnection;
   ADSHANDLE EnsureStatement();
-  void ForgetStatement() { statement_ = 0; }
+  void ForgetStatement() {
+    statement_ = 0;
+    statement_connection_ = 0;
+  }
   void Rescan();
 
   std::vector<std::string> sql_;
   std::vector<TParam> params_;
   ADSHANDLE statement_ = 0;
+  // The engine connection the statement was made on: a statement is only
+  // reused on that connection (a changed DatabaseName gets a new one).
+  ADSHANDLE statement_connection_ = 0;
   bool read_all_columns_ = false;
   bool request_live_ = false;
   bool constrained_ = false;

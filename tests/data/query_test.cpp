@@ -192,6 +192,24 @@ TEST_F(QueryRunTest, BadStatementNamesTheQuery) {
   EXPECT_FALSE(query_->IsActive());
 }
 
+TEST_F(QueryRunTest, ChangedDatabaseNameRunsOnTheNewConnection) {
+  data_test::ScratchFolder other;
+  data_test::ExecOnFile(other.File("EMPLEAVE.adt"),
+                        "CREATE TABLE EMPLEAVE (EMP_NO CHAR(10), LEAVE_CODE CHAR(4));"
+                        "INSERT INTO EMPLEAVE VALUES('X9','ML');");
+  auto* second = new TAdsConnection(form_.get(), "AdsConnection2");
+  second->SetConnectPath(other.Path());
+  second->SetAdsServerTypes({TAdsServerType::stADS_LOCAL});
+  query_->AddSqlLine("select * from EMPLEAVE order by EMP_NO");
+  query_->OpenDataSet();
+  EXPECT_EQ(query_->ColumnByName("EMP_NO").ReadText(), "E1");
+  query_->CloseDataSet();
+  // The statement kept from the first open belongs to AdsConnection1.
+  query_->SetDatabaseName("AdsConnection2");
+  query_->OpenDataSet();
+  EXPECT_EQ(Column("EMP_NO"), (std::vector<std::string>{"X9"}));
+}
+
 class TablePasswordTest : public QueryTest {
  protected:
   void SetUp() override {

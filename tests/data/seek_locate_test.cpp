@@ -188,6 +188,34 @@ TEST_F(LocateTest, FilterTermsOfEveryKind) {
   EXPECT_EQ(Code(), "A");
 }
 
+TEST_F(LocateTest, FilterComparesTheValueAsTheColumnsKindLikeTheIndex) {
+  // Without an index on these columns the filter decides; a text value reads
+  // as the number, date or logical of its column, as a key would.
+  EXPECT_TRUE(table_->LocateValue("AMT", {LocateItem::Text("4")}));
+  EXPECT_EQ(Code(), "D");
+  EXPECT_TRUE(table_->LocateValue("VALID", {LocateItem::Text("06/02/2010")}));
+  EXPECT_EQ(Code(), "B");
+  EXPECT_TRUE(table_->LocateValue("ACTIVE;AMT", {LocateItem::Text("T"), LocateItem::Text("1.5")}));
+  EXPECT_EQ(Code(), "A");
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { table_->LocateValue("AMT", {LocateItem::Text("four")}); }),
+            "'four' is not a valid floating point value");
+  EXPECT_EQ(Code(), "A");
+  // A number in a character column is compared as its text, found through
+  // the index (CODE) and through the filter (NAME) alike.
+  MakeTable("NUMS", "CODE CHAR(4), NAME CHAR(4)",
+            "CREATE INDEX BYCODE ON NUMS(CODE);"
+            "INSERT INTO NUMS VALUES('1','x');INSERT INTO NUMS VALUES('5','5');");
+  TAdsTable* nums = NewTable("AdsTableNums", "NUMS.ADT");
+  nums->OpenDataSet();
+  LocateItem five;
+  five.type = LocateItem::Type::Number;
+  five.number = 5;
+  EXPECT_TRUE(nums->LocateValue("CODE", {five}));
+  nums->GoFirst();
+  EXPECT_TRUE(nums->LocateValue("NAME", {five}));
+  EXPECT_EQ(nums->ColumnByName("CODE").ReadText(), "5");
+}
+
 TEST_F(LocateTest, CaseInsensitiveSearch) {
   LocateOptions options;
   options.case_insensitive = true;

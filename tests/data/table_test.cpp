@@ -188,6 +188,22 @@ TEST_F(MovingTest, GoLastStandsOnTheLastRecordAtTheEnd) {
   EXPECT_EQ(table->ColumnByName("EMP_CODE").ReadText(), "E10");
 }
 
+TEST_F(MovingTest, MemoOfTheLastRecordStillReadsAfterRunningPastTheEnd) {
+  MakeTable("NOTES", "K INTEGER, NOTE MEMO", "INSERT INTO NOTES VALUES(1,'one');INSERT INTO NOTES VALUES(2,'two');");
+  TAdsTable* table = NewTable("T", "NOTES.adt");
+  table->OpenDataSet();
+  table->GoNext();
+  table->GoNext();
+  ASSERT_TRUE(table->AtEof());
+  EXPECT_EQ(table->ColumnByName("K").ReadText(), "2");
+  EXPECT_FALSE(table->ColumnByName("NOTE").IsEmpty());
+  EXPECT_EQ(table->ColumnByName("NOTE").ReadText(), "two");
+  EXPECT_TRUE(table->AtEof());
+  table->GoNext();
+  EXPECT_TRUE(table->AtEof());
+  EXPECT_EQ(table->ColumnByName("NOTE").ReadText(), "two");
+}
+
 TEST_F(MovingTest, EmptyTableIsAtItsEndAndReadsEmpty) {
   MakeTable("EMPTYT", "C CHAR(5), D DATE, N NUMERIC(8,2)");
   TAdsTable* table = NewTable("T", "EMPTYT.adt");

@@ -15,25 +15,21 @@
 #include "engine/sealed_file.h"
 #include "tools/declared_type.h"
 #include "tools/sample_database.h"
+#include "tools/user_tables.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+// Table names are compared without regard to case, as the engine opens them.
+bool SameName(const std::string& a, const std::string& b) { return engine::EqualsNoCase(a, b); }
+// The key of a table in the map: lower case, so that tables are listed in
+// that order.
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
-bool SameName(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
-
-std::string Quote(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
+std::string Quote(const std::string& name) { return engine::QuoteIdentifier(name); }
 
 std::string Text(sqlite3_stmt* stmt, int column) {
   const unsigned char* t = sqlite3_column_text(stmt, column);
@@ -48,7 +44,7 @@ struct Db {
 struct ColumnInfo {
   std::string name;
   std::string declared;
-  DeclaredType type;
+  engine::ColumnType type;
   bool type_ok = false;
 };
 
@@ -162,12 +158,6 @@ std::string SuggestedType(const std::string& table, const std::string& column) {
     }
   }
   return "CHAR(20)";
-}
-
-std::string CreateTableSql(const SampleTable& t) {
-  std::string sql = "CREATE TABLE " + Quote(t.name) + " (";
-  for (size_t i = 0; i < t.columns.size(); ++i) sql += (i ? ", " : "") + Quote(t.columns[i].name) + " " + t.columns[i].type;
-  return sql + ")";
 }
 
 class Checker {
@@ -310,13 +300,7 @@ class Checker {
 
   static std::vector<std::string> TableNames(sqlite3* db) {
     std::vector<std::string> names;
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(db,
-                       "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
-                       "AND name NOT LIKE '\\_\\_%' ESCAPE '\\' ORDER BY name",
-                       -1, &stmt, nullptr);
-    while (stmt && sqlite3_step(stmt) == SQLITE_ROW) names.push_back(Text(stmt, 0));
-    sqlite3_finalize(stmt);
+    ListUserTables(db, &names);
     return names;
   }
 
@@ -329,7 +313,7 @@ class Checker {
       c.name = Text(stmt, 0);
       c.declared = Text(stmt, 1);
       std::string why;
-      c.type_ok = ParseDeclaredType(c.declared, &c.type, &why);
+      c.type_ok = ParseColumnType(c.declared, &c.type, &why);
       if (!c.type_ok) {
         Problem(t->Where() + ", column " + c.name, why,
                 t->Change("declare the column with one of the listed types: SQLite cannot change a column's type, "
@@ -426,11 +410,8 @@ class Checker {
                                  SuggestedType(r.table, column))));
       }
       if (!r.index.empty() && !HasIndex(*t, r.index)) {
-        std::string list, cols;
-        for (const std::string& c : r.index) {
-          list += (list.empty() ? "" : ";") + c;
-          cols += (cols.empty() ? "" : ", ") + Quote(c);
-        }
+        std::string list;
+        for (const std::string& c : r.index) list += (list.empty() ? "" : ";") + c;
         std::string name = r.index.size() == 1 ? r.index[0] : r.index[0] + "_" + r.index[1];
         bool unique = false;
         if (const SampleTable* sample = SampleFor(r.table)) {
@@ -443,7 +424,7 @@ class Checker {
         }
         if (dictionary_) name = t->name + "." + name;
         Problem(t->Where(), "has no index on " + list + ", which the program selects to seek in it",
-                t->Change(t->Sql(std::string(unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + Quote(name) + " ON " + Quote(t->name) + " (" + cols + ")")));
+                t->Change(t->Sql(CreateIndexSql(t->name, name, r.index, unique))));
       }
     }
     for (const Ambiguity& a : Ambiguities()) {

@@ -5,18 +5,13 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <limits>
-#include <vector>
+#include <cstdlib>
 
 #include <fmt/format.h>
 
 namespace {
 
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
+using engine::ColumnType;
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -38,40 +33,15 @@ int ToInt(std::string_view s) {
   return v;
 }
 
-bool ValidDate(int y, int m, int d) {
-  if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  return d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0);
-}
-
-// "HH:MM", "HH:MM:SS" or "HH:MM:SS.sss" (hour may have one digit) to
-// "HH:MM:SS[.sss]".
+// "HH:MM", "HH:MM:SS" or "HH:MM:SS.sss" (the hour may have one digit) to the
+// stored "HH:MM:SS[.sss]", a time the engine reads.
 bool NormalizeTime(std::string_view text, std::string* out) {
-  std::vector<std::string_view> parts;
-  size_t start = 0;
-  for (size_t i = 0; i <= text.size(); ++i) {
-    if (i == text.size() || text[i] == ':') {
-      parts.push_back(text.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  if (parts.size() < 2 || parts.size() > 3) return false;
-  std::string_view seconds = parts.size() == 3 ? parts[2] : "00";
-  std::string_view millis;
-  if (const size_t dot = seconds.find('.'); dot != std::string_view::npos) {
-    millis = seconds.substr(dot + 1);
-    seconds = seconds.substr(0, dot);
-    if (millis.size() != 3 || !AllDigits(millis)) return false;
-  }
-  if (!AllDigits(parts[0]) || parts[0].size() > 2 || !AllDigits(parts[1]) || parts[1].size() != 2 ||
-      !AllDigits(seconds) || seconds.size() != 2) {
-    return false;
-  }
-  const int h = ToInt(parts[0]), m = ToInt(parts[1]), s = ToInt(seconds);
-  if (h > 23 || m > 59 || s > 59) return false;
-  *out = fmt::format("{:02d}:{:02d}:{:02d}", h, m, s);
-  if (!millis.empty()) *out += "." + std::string(millis);
+  std::string time(text);
+  if (time.find(':') == 1) time.insert(0, "0");
+  if (time.size() == 5) time += ":00";
+  uint32_t milliseconds = 0;
+  if (!engine::ParseIsoTime(time, &milliseconds)) return false;
+  *out = std::move(time);
   return true;
 }
 
@@ -110,26 +80,41 @@ bool ParseInteger(std::string_view s, int64_t* out) {
 
 std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
-// Width of a number written with `decimals` decimals, as a NUMERIC column
-// would hold it (sign, integer digits, point, decimals).
-int NumericWidth(double v, int decimals) {
-  return static_cast<int>(fmt::format("{:.{}f}", v, decimals).size());
+// Characters a NUMERIC column needs for a number with `decimals` decimals,
+// written as the engine writes it into the record: a whole number with its
+// digits, a real one rounded, and a negative zero without its sign.
+size_t NumericWidth(bool whole, int64_t integer, double real, int decimals) {
+  std::string text = whole ? fmt::format("{}", integer) + (decimals > 0 ? "." + std::string(decimals, '0') : "")
+                           : fmt::format("{:.{}f}", real, decimals);
+  if (text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
+  return text.size();
 }
 
-bool IntegerRange(ColumnKind kind, int64_t v, std::string* why, std::string_view text) {
-  int64_t lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
-  if (kind == ColumnKind::kShortInt) {
-    lo = -32768;
+bool NumericFits(const ColumnType& type, bool whole, int64_t integer, double real) {
+  return NumericWidth(whole, integer, real, type.decimals) <= type.declared_width;
+}
+
+// The whole numbers a column of an integer type holds; the value one past
+// each end is the record's mark of an empty field.
+bool IntegerRange(const ColumnType& type, int64_t v, std::string* why, std::string_view text) {
+  int64_t lo = -2147483647, hi = 2147483647;
+  if (type.type == ADS_SHORTINT) {
+    lo = -32767;
     hi = 32767;
-  } else if (kind == ColumnKind::kAutoInc) {
+  } else if (type.type == ADS_AUTOINC) {
     lo = 0;
-    hi = std::numeric_limits<uint32_t>::max();
+    hi = 4294967294;
   }
   if (v < lo || v > hi) {
     *why = fmt::format("{} is outside the range {} to {} of the column", Quoted(text), lo, hi);
     return false;
   }
   return true;
+}
+
+std::string TooLong(std::string_view text, const ColumnType& type) {
+  return fmt::format("{} is {} characters long; the column holds {}", Quoted(text), text.size(),
+                     type.declared_width);
 }
 
 bool TimestampText(std::string_view text, std::string* out) {
@@ -144,89 +129,58 @@ bool TimestampText(std::string_view text, std::string* out) {
   return true;
 }
 
+// A stored number that is whole (an INTEGER, or a REAL without fraction, as
+// the engine reads both); false for anything else.
+bool StoredWholeNumber(sqlite3_value* value, int64_t* out) {
+  const int storage = sqlite3_value_type(value);
+  if (storage == SQLITE_INTEGER) {
+    *out = sqlite3_value_int64(value);
+    return true;
+  }
+  if (storage != SQLITE_FLOAT) return false;
+  const double real = sqlite3_value_double(value);
+  if (!std::isfinite(real) || std::floor(real) != real || std::fabs(real) > 9e18) return false;
+  *out = static_cast<int64_t>(real);
+  return true;
+}
+
 }  // namespace
 
-bool NormalizeDate(std::string_view text, std::string* iso) {
-  int y = 0, m = 0, d = 0;
-  if (text.size() == 10 && text[4] == '-' && text[7] == '-' && AllDigits(text.substr(0, 4)) &&
-      AllDigits(text.substr(5, 2)) && AllDigits(text.substr(8, 2))) {
-    y = ToInt(text.substr(0, 4));
-    m = ToInt(text.substr(5, 2));
-    d = ToInt(text.substr(8, 2));
-  } else {
-    const size_t a = text.find('/');
-    const size_t b = a == std::string_view::npos ? a : text.find('/', a + 1);
-    if (b == std::string_view::npos) return false;
-    const std::string_view ds = text.substr(0, a), ms = text.substr(a + 1, b - a - 1), ys = text.substr(b + 1);
-    if (!AllDigits(ds) || ds.size() > 2 || !AllDigits(ms) || ms.size() > 2 || !AllDigits(ys) || ys.size() != 4) {
-      return false;
-    }
-    y = ToInt(ys);
-    m = ToInt(ms);
-    d = ToInt(ds);
-  }
-  if (!ValidDate(y, m, d)) return false;
-  *iso = fmt::format("{:04d}-{:02d}-{:02d}", y, m, d);
-  return true;
+bool ParseColumnType(const std::string& declared, ColumnType* type, std::string* why) {
+  if (engine::ParseDeclaredType(declared, type, why)) return true;
+  *why += " (a column is declared LOGICAL, NUMERIC(w,d), DATE, CHAR(n), MEMO, BLOB, IMAGE, VARCHAR(n), DOUBLE, "
+          "INTEGER, SHORTINT, TIME, TIMESTAMP, AUTOINC, RAW(n) or MONEY)";
+  return false;
 }
 
-bool ParseDeclaredType(std::string_view text, DeclaredType* type, std::string* why) {
-  std::string t = Upper(Trim(text));
-  std::string name = t, args;
-  if (const size_t open = t.find('('); open != std::string::npos) {
-    if (t.back() != ')') {
-      *why = fmt::format("declared type {} has no closing parenthesis", Quoted(text));
-      return false;
-    }
-    name = std::string(Trim(std::string_view(t).substr(0, open)));
-    args = t.substr(open + 1, t.size() - open - 2);
+bool NormalizeDate(std::string_view text, std::string* iso) {
+  int64_t julian = 0;
+  if (engine::ParseIsoDate(std::string(text), &julian)) {
+    *iso = std::string(text);
+    return true;
   }
-  static const std::vector<std::pair<std::string, ColumnKind>> kNames = {
-      {"LOGICAL", ColumnKind::kLogical},   {"NUMERIC", ColumnKind::kNumeric},   {"DATE", ColumnKind::kDate},
-      {"CHAR", ColumnKind::kChar},         {"CHARACTER", ColumnKind::kChar},    {"MEMO", ColumnKind::kMemo},
-      {"BLOB", ColumnKind::kBinary},       {"BINARY", ColumnKind::kBinary},     {"IMAGE", ColumnKind::kImage},
-      {"VARCHAR", ColumnKind::kVarChar},   {"DOUBLE", ColumnKind::kDouble},     {"INTEGER", ColumnKind::kInteger},
-      {"SHORTINT", ColumnKind::kShortInt}, {"TIME", ColumnKind::kTime},         {"TIMESTAMP", ColumnKind::kTimestamp},
-      {"AUTOINC", ColumnKind::kAutoInc},   {"RAW", ColumnKind::kRaw},           {"MONEY", ColumnKind::kMoney}};
-  bool known = false;
-  for (const auto& [n, kind] : kNames) {
-    if (n == name) {
-      type->kind = kind;
-      known = true;
-    }
-  }
-  if (!known) {
-    *why = fmt::format("declared type {} is not one of LOGICAL, NUMERIC(w,d), DATE, CHAR(n), MEMO, BLOB, IMAGE, "
-                       "VARCHAR(n), DOUBLE, INTEGER, SHORTINT, TIME, TIMESTAMP, AUTOINC, RAW(n), MONEY",
-                       Quoted(text));
+  // D/M/YYYY, day and month with one or two digits.
+  const size_t a = text.find('/');
+  const size_t b = a == std::string_view::npos ? a : text.find('/', a + 1);
+  if (b == std::string_view::npos) return false;
+  const std::string_view ds = text.substr(0, a), ms = text.substr(a + 1, b - a - 1), ys = text.substr(b + 1);
+  if (!AllDigits(ds) || ds.size() > 2 || !AllDigits(ms) || ms.size() > 2 || !AllDigits(ys) || ys.size() != 4) {
     return false;
   }
-  type->width = 0;
-  type->decimals = 0;
-  if (!args.empty()) {
-    const size_t comma = args.find(',');
-    const std::string_view w = Trim(std::string_view(args).substr(0, comma));
-    const std::string_view d = comma == std::string::npos ? std::string_view() : Trim(std::string_view(args).substr(comma + 1));
-    if (!AllDigits(w) || (comma != std::string::npos && !AllDigits(d))) {
-      *why = fmt::format("declared type {} has a width that is not a number", Quoted(text));
-      return false;
-    }
-    type->width = ToInt(w);
-    type->decimals = d.empty() ? 0 : ToInt(d);
-  }
+  std::string candidate = fmt::format("{}-{:02d}-{:02d}", ys, ToInt(ms), ToInt(ds));
+  if (!engine::ParseIsoDate(candidate, &julian)) return false;
+  *iso = std::move(candidate);
   return true;
 }
 
-bool ConvertUserValue(const DeclaredType& type, std::string_view text, StoredValue* value, std::string* why) {
+bool ConvertUserValue(const ColumnType& type, std::string_view text, StoredValue* value, std::string* why) {
   using K = StoredValue::Kind;
   *value = StoredValue();
-  if (type.kind != ColumnKind::kChar && type.kind != ColumnKind::kVarChar && type.kind != ColumnKind::kMemo) {
-    text = Trim(text);
-  }
+  if (type.type != ADS_STRING && type.type != ADS_VARCHAR && type.type != ADS_MEMO) text = Trim(text);
   if (text.empty()) return true;  // NULL, the empty value
-  switch (type.kind) {
-    case ColumnKind::kLogical: {
-      const std::string u = Upper(text);
+  switch (type.type) {
+    case ADS_LOGICAL: {
+      const std::string u = engine::ToUpperAscii(std::string(text));
       if (u == "Y" || u == "T" || u == "TRUE" || u == "YES" || u == "1" || u == ".T.") {
         value->kind = K::kInteger;
         value->integer = 1;
@@ -240,7 +194,7 @@ bool ConvertUserValue(const DeclaredType& type, std::string_view text, StoredVal
       *why = fmt::format("{} is not a logical value (use Y or N, T or F, TRUE or FALSE, 1 or 0)", Quoted(text));
       return false;
     }
-    case ColumnKind::kNumeric: {
+    case ADS_NUMERIC: {
       int int_digits = 0, frac_digits = 0;
       bool negative = false;
       if (!ParseDecimal(text, &int_digits, &frac_digits, &negative)) {
@@ -253,21 +207,19 @@ bool ConvertUserValue(const DeclaredType& type, std::string_view text, StoredVal
       }
       double v = 0;
       ParseDouble(text, &v);
-      if (type.width > 0 && NumericWidth(v, type.decimals) > type.width) {
-        *why = fmt::format("{} is wider than the column's NUMERIC({},{})", Quoted(text), type.width, type.decimals);
+      const bool whole = frac_digits == 0 && int_digits < 19;
+      if (whole) ParseInteger(text, &value->integer);
+      if (!NumericFits(type, whole, value->integer, v)) {
+        *why = fmt::format("{} is wider than the column's NUMERIC({},{})", Quoted(text), type.declared_width,
+                           type.decimals);
         return false;
       }
-      if (frac_digits == 0 && int_digits < 19) {
-        value->kind = K::kInteger;
-        ParseInteger(text, &value->integer);
-      } else {
-        value->kind = K::kReal;
-        value->real = v;
-      }
+      value->kind = whole ? K::kInteger : K::kReal;
+      if (!whole) value->real = v;
       return true;
     }
-    case ColumnKind::kDouble:
-    case ColumnKind::kMoney: {
+    case ADS_DOUBLE:
+    case ADS_CURDOUBLE: {
       double v = 0;
       if (!ParseDouble(text, &v)) {
         *why = fmt::format("{} is not a number (write it like 1234.50, with a point)", Quoted(text));
@@ -277,34 +229,34 @@ bool ConvertUserValue(const DeclaredType& type, std::string_view text, StoredVal
       value->real = v;
       return true;
     }
-    case ColumnKind::kInteger:
-    case ColumnKind::kShortInt:
-    case ColumnKind::kAutoInc: {
+    case ADS_INTEGER:
+    case ADS_SHORTINT:
+    case ADS_AUTOINC: {
       int64_t v = 0;
       if (!ParseInteger(text, &v)) {
         *why = fmt::format("{} is not a whole number", Quoted(text));
         return false;
       }
-      if (!IntegerRange(type.kind, v, why, text)) return false;
+      if (!IntegerRange(type, v, why, text)) return false;
       value->kind = K::kInteger;
       value->integer = v;
       return true;
     }
-    case ColumnKind::kDate:
+    case ADS_DATE:
       value->kind = K::kText;
       if (!NormalizeDate(text, &value->text)) {
         *why = fmt::format("{} is not a valid date (write YYYY-MM-DD or DD/MM/YYYY)", Quoted(text));
         return false;
       }
       return true;
-    case ColumnKind::kTime:
+    case ADS_TIME:
       value->kind = K::kText;
       if (!NormalizeTime(text, &value->text)) {
         *why = fmt::format("{} is not a valid time (write HH:MM or HH:MM:SS)", Quoted(text));
         return false;
       }
       return true;
-    case ColumnKind::kTimestamp:
+    case ADS_TIMESTAMP:
       value->kind = K::kText;
       if (!TimestampText(text, &value->text)) {
         *why = fmt::format("{} is not a valid date and time (write YYYY-MM-DD HH:MM:SS or DD/MM/YYYY HH:MM:SS)",
@@ -312,115 +264,122 @@ bool ConvertUserValue(const DeclaredType& type, std::string_view text, StoredVal
         return false;
       }
       return true;
-    case ColumnKind::kChar: {
+    case ADS_STRING:
       while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-      if (type.width > 0 && static_cast<int>(text.size()) > type.width) {
-        *why = fmt::format("{} is {} characters long; the column holds {}", Quoted(text), text.size(), type.width);
+      if (text.size() > type.declared_width) {
+        *why = TooLong(text, type);
         return false;
       }
       if (text.empty()) return true;
       value->kind = K::kText;
       value->text = std::string(text);
       return true;
-    }
-    case ColumnKind::kVarChar:
-      if (type.width > 0 && static_cast<int>(text.size()) > type.width) {
-        *why = fmt::format("{} is {} characters long; the column holds {}", Quoted(text), text.size(), type.width);
+    case ADS_VARCHAR:
+      if (text.size() > type.declared_width) {
+        *why = TooLong(text, type);
         return false;
       }
       [[fallthrough]];
-    case ColumnKind::kMemo:
+    case ADS_MEMO:
       value->kind = K::kText;
       value->text = std::string(text);
       return true;
-    case ColumnKind::kBinary:
-    case ColumnKind::kImage:
-    case ColumnKind::kRaw:
+    case ADS_BINARY:
+    case ADS_IMAGE:
+    case ADS_RAW:
       *why = "binary columns cannot be filled from a CSV file; leave the field empty";
       return false;
+    default:
+      *why = fmt::format("columns of type {} cannot be filled from a CSV file", engine::TypeName(type.type));
+      return false;
   }
-  return false;
 }
 
-bool CheckStoredValue(const DeclaredType& type, sqlite3_value* value, std::string* why) {
+bool CheckStoredValue(const ColumnType& type, sqlite3_value* value, std::string* why) {
   const int storage = sqlite3_value_type(value);
   if (storage == SQLITE_NULL) return true;
   const char* raw = reinterpret_cast<const char*>(sqlite3_value_text(value));
   const std::string text = raw ? raw : "";
   const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
-  switch (type.kind) {
-    case ColumnKind::kLogical:
-      if (storage == SQLITE_INTEGER && (sqlite3_value_int64(value) == 0 || sqlite3_value_int64(value) == 1)) return true;
+  int64_t whole = 0;
+  switch (type.type) {
+    case ADS_LOGICAL:
+      if (StoredWholeNumber(value, &whole) && (whole == 0 || whole == 1)) return true;
       *why = fmt::format("{} is not a logical value (store 0 or 1)", Quoted(text));
       return false;
-    case ColumnKind::kNumeric:
-      if (!number) {
+    case ADS_NUMERIC:
+      if (!number || !std::isfinite(sqlite3_value_double(value))) {
         *why = fmt::format("{} is not a number", Quoted(text));
         return false;
       }
-      if (type.width > 0 && NumericWidth(sqlite3_value_double(value), type.decimals) > type.width) {
-        *why = fmt::format("{} is wider than the column's NUMERIC({},{})", text, type.width, type.decimals);
+      if (!NumericFits(type, storage == SQLITE_INTEGER, sqlite3_value_int64(value), sqlite3_value_double(value))) {
+        *why = fmt::format("{} is wider than the column's NUMERIC({},{})", text, type.declared_width, type.decimals);
         return false;
       }
       return true;
-    case ColumnKind::kDouble:
-    case ColumnKind::kMoney:
+    case ADS_DOUBLE:
+    case ADS_CURDOUBLE:
       if (number) return true;
       *why = fmt::format("{} is not a number", Quoted(text));
       return false;
-    case ColumnKind::kInteger:
-    case ColumnKind::kShortInt:
-    case ColumnKind::kAutoInc:
-      if (storage != SQLITE_INTEGER) {
+    case ADS_INTEGER:
+    case ADS_SHORTINT:
+    case ADS_AUTOINC:
+      if (!StoredWholeNumber(value, &whole)) {
         *why = fmt::format("{} is not a whole number", Quoted(text));
         return false;
       }
-      return IntegerRange(type.kind, sqlite3_value_int64(value), why, text);
-    case ColumnKind::kDate: {
-      std::string iso;
-      if (storage == SQLITE_TEXT && text.size() == 10 && text[4] == '-' && NormalizeDate(text, &iso)) return true;
+      return IntegerRange(type, whole, why, text);
+    case ADS_DATE: {
+      int64_t julian = 0;
+      if (storage == SQLITE_TEXT && engine::ParseIsoDate(text, &julian)) return true;
       *why = fmt::format("{} is not a date stored as 'YYYY-MM-DD'", Quoted(text));
       return false;
     }
-    case ColumnKind::kTime: {
-      std::string norm;
-      if (storage == SQLITE_TEXT && NormalizeTime(text, &norm) && norm == text) return true;
+    case ADS_TIME: {
+      uint32_t milliseconds = 0;
+      if (storage == SQLITE_TEXT && engine::ParseIsoTime(text, &milliseconds)) return true;
       *why = fmt::format("{} is not a time stored as 'HH:MM:SS'", Quoted(text));
       return false;
     }
-    case ColumnKind::kTimestamp: {
-      std::string norm;
-      if (storage == SQLITE_TEXT && text.size() >= 19 && text[10] == ' ' && TimestampText(text, &norm) &&
-          norm == text) {
-        return true;
-      }
+    case ADS_TIMESTAMP: {
+      int64_t julian = 0;
+      uint32_t milliseconds = 0;
+      if (storage == SQLITE_TEXT && engine::ParseIsoTimestamp(text, &julian, &milliseconds)) return true;
       *why = fmt::format("{} is not a date and time stored as 'YYYY-MM-DD HH:MM:SS'", Quoted(text));
       return false;
     }
-    case ColumnKind::kChar:
+    case ADS_STRING:
+    case ADS_VARCHAR:
+    case ADS_MEMO:
       if (storage == SQLITE_BLOB) {
         *why = "a binary value in a character column";
         return false;
       }
-      if (!text.empty() && text.back() == ' ') {
+      if (type.type == ADS_STRING && !text.empty() && text.back() == ' ') {
         *why = fmt::format("{} ends in blanks (store character values without trailing blanks)", Quoted(text));
         return false;
       }
-      [[fallthrough]];
-    case ColumnKind::kVarChar:
-      if (type.width > 0 && static_cast<int>(text.size()) > type.width) {
-        *why = fmt::format("{} is {} characters long; the column holds {}", Quoted(text), text.size(), type.width);
+      if (type.type != ADS_MEMO && text.size() > type.declared_width) {
+        *why = TooLong(text, type);
         return false;
       }
       return true;
-    case ColumnKind::kMemo:
+    case ADS_BINARY:
+    case ADS_IMAGE:
+    case ADS_RAW:
+      if (storage != SQLITE_BLOB) {
+        *why = "a binary column holds a value that is not a BLOB";
+        return false;
+      }
+      if (type.type == ADS_RAW && static_cast<UNSIGNED32>(sqlite3_value_bytes(value)) > type.declared_width) {
+        *why = fmt::format("a value of {} bytes is longer than the column's RAW({})", sqlite3_value_bytes(value),
+                           type.declared_width);
+        return false;
+      }
       return true;
-    case ColumnKind::kBinary:
-    case ColumnKind::kImage:
-    case ColumnKind::kRaw:
-      if (storage == SQLITE_BLOB) return true;
-      *why = "a binary column holds a value that is not a BLOB";
+    default:
+      *why = fmt::format("a column of type {} cannot be checked", engine::TypeName(type.type));
       return false;
   }
-  return false;
 }

@@ -15,6 +15,7 @@
 #include "engine/internal.h"
 #include "engine/sealed_file.h"
 #include "tools/commands.h"
+#include "tools/user_tables.h"
 
 namespace {
 
@@ -105,16 +106,7 @@ bool InfoTableFile(const std::string& path) {
   }
   // The one user table named like the file.
   std::vector<std::string> names;
-  {
-    engine::Statement stmt;
-    sqlite3_prepare_v2(db,
-                       "SELECT name FROM sqlite_schema WHERE type='table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'"
-                       " AND name NOT LIKE '\\_\\_%' ESCAPE '\\' ORDER BY rowid",
-                       -1, stmt.out(), nullptr);
-    while (stmt.get() != nullptr && sqlite3_step(stmt.get()) == SQLITE_ROW) {
-      names.push_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
-    }
-  }
+  ListUserTables(db, &names);
   if (names.size() != 1 || !engine::EqualsNoCase(names[0], Stem(path))) {
     std::cerr << "kdx-db info: '" << path << "' holds " << names.size()
               << " tables; a table file holds exactly one, named like the file\n";
@@ -138,16 +130,7 @@ bool InfoDictionary(const std::string& path) {
   }
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> owner(db, sqlite3_close);
   std::vector<std::string> names;
-  {
-    engine::Statement stmt;
-    sqlite3_prepare_v2(db,
-                       "SELECT name FROM sqlite_schema WHERE type='table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'"
-                       " AND name NOT LIKE '\\_\\_%' ESCAPE '\\' ORDER BY name",
-                       -1, stmt.out(), nullptr);
-    while (stmt.get() != nullptr && sqlite3_step(stmt.get()) == SQLITE_ROW) {
-      names.push_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
-    }
-  }
+  ListUserTables(db, &names);
   std::cout << "Dictionary " << path << ": " << names.size() << " tables\n";
   bool ok = true;
   for (const std::string& name : names) {

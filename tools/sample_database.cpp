@@ -16,35 +16,26 @@
 #include <fmt/format.h>
 
 #include "engine/accounts.h"
+#include "engine/internal.h"
 #include "engine/sealed_file.h"
 
 namespace fs = std::filesystem;
 
-// ---- calendar arithmetic (Howard Hinnant's days_from_civil) ----------------
+// ---- calendar arithmetic: the engine's, counted from 1 January 1970 ----------
+
+namespace {
+// Julian day number of 1 January 1970, day 0 of the generator's day counts.
+constexpr int64_t kJulianOf19700101 = 2440588;
+}  // namespace
 
 int64_t DaysFromCivil(const CivilDate& date) {
-  int64_t y = date.year;
-  const int m = date.month;
-  const int d = date.day;
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
+  return engine::JulianFromCivil(date.year, date.month, date.day) - kJulianOf19700101;
 }
 
-CivilDate CivilFromDays(int64_t z) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t y = yoe + era * 400;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  return CivilDate{static_cast<int>(y + (m <= 2)), m, d};
+CivilDate CivilFromDays(int64_t days) {
+  CivilDate date;
+  engine::CivilFromJulian(days + kJulianOf19700101, &date.year, &date.month, &date.day);
+  return date;
 }
 
 std::string IsoDate(const CivilDate& date) {
@@ -66,7 +57,7 @@ int Weekday(int64_t days) {
   return static_cast<int>(w < 0 ? w + 7 : w);
 }
 
-std::string Iso(int64_t days) { return IsoDate(CivilFromDays(days)); }
+std::string Iso(int64_t days) { return engine::FormatIsoDate(days + kJulianOf19700101); }
 
 // ---- deterministic random numbers (splitmix64): the same seed gives the same
 // sequence on every platform, which std:: distributions do not promise.
@@ -204,14 +195,7 @@ std::vector<SampleTable> BuildTables() {
   return t;
 }
 
-std::string Quote(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
+std::string Quote(const std::string& name) { return engine::QuoteIdentifier(name); }
 
 // ---- one table file ------------------------------------------------------------
 
@@ -233,17 +217,9 @@ class TableWriter {
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
       return Fail(error, "cannot create the file");
     }
-    std::string create = "CREATE TABLE " + Quote(table_.name) + " (";
+    const std::string create = CreateTableSql(table_);
     std::string insert = "INSERT INTO " + Quote(table_.name) + " VALUES (";
-    for (size_t i = 0; i < table_.columns.size(); ++i) {
-      if (i) {
-        create += ", ";
-        insert += ", ";
-      }
-      create += Quote(table_.columns[i].name) + " " + table_.columns[i].type;
-      insert += "?";
-    }
-    create += ")";
+    for (size_t i = 0; i < table_.columns.size(); ++i) insert += i ? ", ?" : "?";
     insert += ")";
     if (!Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN") || !Exec(create)) {
       return Fail(error, "cannot create the table");
@@ -297,11 +273,9 @@ class TableWriter {
 
   bool Finish(std::string* error) {
     for (const SampleIndex& index : table_.indexes) {
-      std::string sql = std::string("CREATE ") + (index.unique ? "UNIQUE " : "") + "INDEX " + Quote(index.name) +
-                        " ON " + Quote(table_.name) + " (";
-      for (size_t i = 0; i < index.columns.size(); ++i) sql += (i ? ", " : "") + Quote(index.columns[i]);
-      sql += ")";
-      if (!Exec(sql)) return Fail(error, "cannot create index " + index.name);
+      if (!Exec(CreateIndexSql(table_.name, index.name, index.columns, index.unique))) {
+        return Fail(error, "cannot create index " + index.name);
+      }
     }
     sqlite3_finalize(insert_);
     insert_ = nullptr;
@@ -856,6 +830,22 @@ const std::vector<SampleTable>& SampleTables() {
   return tables;
 }
 
+std::string CreateTableSql(const SampleTable& table) {
+  std::string sql = "CREATE TABLE " + Quote(table.name) + " (";
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    sql += (i ? ", " : "") + Quote(table.columns[i].name) + " " + table.columns[i].type;
+  }
+  return sql + ")";
+}
+
+std::string CreateIndexSql(const std::string& table, const std::string& name, const std::vector<std::string>& columns,
+                           bool unique) {
+  std::string sql = std::string(unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + Quote(name) + " ON " +
+                    Quote(table) + " (";
+  for (size_t i = 0; i < columns.size(); ++i) sql += (i ? ", " : "") + Quote(columns[i]);
+  return sql + ")";
+}
+
 bool GenerateSampleDatabase(const std::string& folder, const SampleOptions& options, SampleSummary* summary,
                             std::string* error) {
   if (options.employees < 0) {
@@ -941,11 +931,6 @@ bool GenerateSampleDictionary(const std::string& dictionary_path, const SampleOp
   exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", "-");
   for (const SampleTable& table : SampleTables()) {
     const std::string file = (staging / table.file_name).string();
-    std::string create = "CREATE TABLE " + Quote(table.name) + " (";
-    for (size_t i = 0; i < table.columns.size(); ++i) {
-      create += (i ? ", " : "") + Quote(table.columns[i].name) + " " + table.columns[i].type;
-    }
-    create += ")";
     std::string attach = "ATTACH ";
     attach += "'";
     for (char c : file) attach += c == '\'' ? std::string("''") : std::string(1, c);
@@ -954,13 +939,10 @@ bool GenerateSampleDictionary(const std::string& dictionary_path, const SampleOp
     // outside transactions.
     exec(attach, table.name);
     exec("BEGIN", table.name);
-    exec(create, table.name);
+    exec(CreateTableSql(table), table.name);
     exec("INSERT INTO main." + Quote(table.name) + " SELECT * FROM src." + Quote(table.name), table.name);
     for (const SampleIndex& index : table.indexes) {
-      std::string sql = std::string("CREATE ") + (index.unique ? "UNIQUE " : "") + "INDEX " +
-                        Quote(table.name + "." + index.name) + " ON " + Quote(table.name) + " (";
-      for (size_t i = 0; i < index.columns.size(); ++i) sql += (i ? ", " : "") + Quote(index.columns[i]);
-      exec(sql + ")", table.name);
+      exec(CreateIndexSql(table.name, table.name + "." + index.name, index.columns, index.unique), table.name);
     }
     exec("COMMIT", table.name);
     exec("DETACH src", table.name);

@@ -66,6 +66,13 @@ struct SampleTable {
 // The tables the generator writes, in the order it writes them.
 const std::vector<SampleTable>& SampleTables();
 
+// The statement creating a sample table: CREATE TABLE "name" ("column" TYPE,
+// ...), names quoted as SQL identifiers.
+std::string CreateTableSql(const SampleTable& table);
+// CREATE [UNIQUE] INDEX "name" ON "table" ("column", ...).
+std::string CreateIndexSql(const std::string& table, const std::string& name, const std::vector<std::string>& columns,
+                           bool unique);
+
 struct SampleOptions {
   int employees = 1000;
   uint64_t seed = 1;

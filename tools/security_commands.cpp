@@ -149,39 +149,27 @@ void RegisterAddUser(CLI::App& app, int* exit_status) {
   });
 }
 
-void RegisterSeal(CLI::App& app, int* exit_status) {
+// seal and unseal: one table file and its table password. Sealing asks for
+// the password twice on a terminal (a mistyped password would lock the table
+// away); unsealing asks once, as a wrong one only fails.
+void RegisterTableFileCommand(CLI::App& app, int* exit_status, const std::string& name,
+                              const std::string& description, const std::string& file_help, bool confirm,
+                              bool (*operation)(const std::string&, const std::string&, std::string*),
+                              const std::string& done) {
   auto file = std::make_shared<std::string>();
   auto args = std::make_shared<PasswordArgs>();
-  CLI::App* cmd = app.add_subcommand("seal", "Encrypt a free table file with a table password");
-  cmd->add_option("FILE", *file, "The table file")->required();
+  CLI::App* cmd = app.add_subcommand(name, description);
+  cmd->add_option("FILE", *file, file_help)->required();
   AddPasswordOption(cmd, args);
-  cmd->callback([file, args, exit_status] {
+  cmd->callback([file, args, exit_status, confirm, operation, done] {
     Report(
         exit_status,
         [&](std::string* error) {
           std::string password;
-          return GetPassword(*args, "Table password for " + *file, true, &password, error) &&
-                 SealFile(*file, password, error);
+          return GetPassword(*args, "Table password for " + *file, confirm, &password, error) &&
+                 operation(*file, password, error);
         },
-        "Sealed " + *file);
-  });
-}
-
-void RegisterUnseal(CLI::App& app, int* exit_status) {
-  auto file = std::make_shared<std::string>();
-  auto args = std::make_shared<PasswordArgs>();
-  CLI::App* cmd = app.add_subcommand("unseal", "Decrypt a sealed table file back into a plain one");
-  cmd->add_option("FILE", *file, "The sealed table file")->required();
-  AddPasswordOption(cmd, args);
-  cmd->callback([file, args, exit_status] {
-    Report(
-        exit_status,
-        [&](std::string* error) {
-          std::string password;
-          return GetPassword(*args, "Table password for " + *file, false, &password, error) &&
-                 UnsealFile(*file, password, error);
-        },
-        "Unsealed " + *file);
+        done + " " + *file);
   });
 }
 
@@ -190,6 +178,8 @@ void RegisterUnseal(CLI::App& app, int* exit_status) {
 void RegisterSecurityCommands(CLI::App& app, int* exit_status) {
   RegisterCreateDictionary(app, exit_status);
   RegisterAddUser(app, exit_status);
-  RegisterSeal(app, exit_status);
-  RegisterUnseal(app, exit_status);
+  RegisterTableFileCommand(app, exit_status, "seal", "Encrypt a free table file with a table password",
+                           "The table file", true, SealFile, "Sealed");
+  RegisterTableFileCommand(app, exit_status, "unseal", "Decrypt a sealed table file back into a plain one",
+                           "The sealed table file", false, UnsealFile, "Unsealed");
 }

@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -13,28 +12,18 @@
 #include "engine/sealed_file.h"
 #include "tools/csv.h"
 #include "tools/declared_type.h"
+#include "tools/user_tables.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Quote(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
+using engine::EqualsNoCase;
+using engine::QuoteIdentifier;
 
 struct Column {
   std::string name;
-  DeclaredType type;
+  engine::ColumnType type;
 };
 
 class Database {
@@ -96,18 +85,11 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
   if (!db.Open(table_path)) return fail(fmt::format("Table file {} cannot be opened: {}", table_path, db.Message()));
   // The file's one ordinary table, named like the file.
   std::vector<std::string> tables;
-  {
-    Statement list;
-    if (!list.Prepare(db.get(), "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite\\_%' "
-                                "ESCAPE '\\' AND name NOT LIKE '\\_\\_%' ESCAPE '\\'")) {
-      return fail(fmt::format("Table file {} is not an SQLite database: {}", table_path, db.Message()));
-    }
-    while (sqlite3_step(list.get()) == SQLITE_ROW) {
-      tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
-    }
+  if (!ListUserTables(db.get(), &tables)) {
+    return fail(fmt::format("Table file {} is not an SQLite database: {}", table_path, db.Message()));
   }
   const std::string stem = fs::path(table_path).stem().string();
-  if (tables.size() != 1 || Lower(tables[0]) != Lower(stem)) {
+  if (tables.size() != 1 || !EqualsNoCase(tables[0], stem)) {
     return fail(fmt::format("Table file {} must hold exactly one table named {}; it holds {} table(s)", table_path,
                             stem, tables.size()));
   }
@@ -123,7 +105,7 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
       column.name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0));
       const unsigned char* type = sqlite3_column_text(info.get(), 1);
       std::string why;
-      if (!ParseDeclaredType(type ? reinterpret_cast<const char*>(type) : "", &column.type, &why)) {
+      if (!ParseColumnType(type ? reinterpret_cast<const char*>(type) : "", &column.type, &why)) {
         return fail(fmt::format("Table {}, column {}: {}", table, column.name, why));
       }
       columns.push_back(std::move(column));
@@ -140,7 +122,7 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
     while (!name.empty() && name.front() == ' ') name.erase(0, 1);
     int found = -1;
     for (size_t c = 0; c < columns.size(); ++c) {
-      if (Lower(columns[c].name) == Lower(name)) found = static_cast<int>(c);
+      if (EqualsNoCase(columns[c].name, name)) found = static_cast<int>(c);
     }
     if (found < 0) {
       std::string all;
@@ -160,9 +142,10 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
   // AUTOINC columns not given take the next number.
   std::vector<int64_t> next_auto(columns.size(), 0);
   for (size_t c = 0; c < columns.size(); ++c) {
-    if (columns[c].type.kind != ColumnKind::kAutoInc) continue;
+    if (columns[c].type.type != ADS_AUTOINC) continue;
     Statement max;
-    max.Prepare(db.get(), ("SELECT coalesce(max(" + Quote(columns[c].name) + "), 0) FROM " + Quote(table)).c_str());
+    max.Prepare(db.get(), "SELECT coalesce(max(" + QuoteIdentifier(columns[c].name) + "), 0) FROM " +
+                              QuoteIdentifier(table));
     if (sqlite3_step(max.get()) == SQLITE_ROW) next_auto[c] = sqlite3_column_int64(max.get(), 0) + 1;
   }
 
@@ -190,7 +173,7 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
       }
     }
     for (size_t c = 0; c < columns.size(); ++c) {
-      if (columns[c].type.kind == ColumnKind::kAutoInc && values[c].kind == StoredValue::Kind::kNull) {
+      if (columns[c].type.type == ADS_AUTOINC && values[c].kind == StoredValue::Kind::kNull) {
         values[c].kind = StoredValue::Kind::kInteger;
         values[c].integer = next_auto[c]++;
       }
@@ -205,8 +188,8 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
     return false;
   }
 
-  std::string sql = "INSERT INTO " + Quote(table) + " (";
-  for (size_t c = 0; c < columns.size(); ++c) sql += (c ? ", " : "") + Quote(columns[c].name);
+  std::string sql = "INSERT INTO " + QuoteIdentifier(table) + " (";
+  for (size_t c = 0; c < columns.size(); ++c) sql += (c ? ", " : "") + QuoteIdentifier(columns[c].name);
   sql += ") VALUES (";
   for (size_t c = 0; c < columns.size(); ++c) sql += c ? ", ?" : "?";
   sql += ")";

@@ -13,15 +13,7 @@ using tool_test::WriteFile;
 
 class DatabaseCheckTest : public ::testing::Test {
  protected:
-  void Generate(bool sealed) {
-    SampleOptions options;
-    options.employees = 30;
-    options.sealed = sealed;
-    options.today = CivilDate{2010, 3, 24};
-    SampleSummary summary;
-    std::string error;
-    ASSERT_TRUE(GenerateSampleDatabase(folder_.path().string(), options, &summary, &error)) << error;
-  }
+  void Generate(bool sealed) { tool_test::GenerateSample(folder_.path().string(), 30, sealed); }
   CheckReport Check(const std::string& password = "VARDE5816") {
     return CheckDatabase(folder_.path().string(), password);
   }

@@ -5,10 +5,10 @@
 
 namespace {
 
-DeclaredType Type(const std::string& text) {
-  DeclaredType type;
+engine::ColumnType Type(const std::string& text) {
+  engine::ColumnType type;
   std::string why;
-  EXPECT_TRUE(ParseDeclaredType(text, &type, &why)) << text << ": " << why;
+  EXPECT_TRUE(ParseColumnType(text, &type, &why)) << text << ": " << why;
   return type;
 }
 
@@ -29,23 +29,35 @@ std::string Refusal(const std::string& type, const std::string& text) {
 class DeclaredTypeTest : public ::testing::Test {};
 
 TEST_F(DeclaredTypeTest, ParsesEveryTypeOfTheFormatWithWidthsAnyCase) {
-  EXPECT_EQ(Type("char(12)").kind, ColumnKind::kChar);
-  EXPECT_EQ(Type("char(12)").width, 12);
-  EXPECT_EQ(Type("CHARACTER(3)").kind, ColumnKind::kChar);
-  const DeclaredType n = Type("Numeric( 7 , 2 )");
-  EXPECT_EQ(n.kind, ColumnKind::kNumeric);
-  EXPECT_EQ(n.width, 7);
+  EXPECT_EQ(Type("char(12)").type, ADS_STRING);
+  EXPECT_EQ(Type("char(12)").declared_width, 12u);
+  EXPECT_EQ(Type("CHARACTER(3)").type, ADS_STRING);
+  const engine::ColumnType n = Type("Numeric( 7 , 2 )");
+  EXPECT_EQ(n.type, ADS_NUMERIC);
+  EXPECT_EQ(n.declared_width, 7u);
   EXPECT_EQ(n.decimals, 2);
   for (const char* t : {"LOGICAL", "DATE", "MEMO", "BLOB", "BINARY", "IMAGE", "VARCHAR(60)", "DOUBLE", "INTEGER",
                         "SHORTINT", "TIME", "TIMESTAMP", "AUTOINC", "RAW(8)", "MONEY"}) {
     Type(t);
   }
-  DeclaredType type;
+  engine::ColumnType type;
   std::string why;
-  EXPECT_FALSE(ParseDeclaredType("TEXT", &type, &why));
+  EXPECT_FALSE(ParseColumnType("TEXT", &type, &why));
   EXPECT_NE(why.find("'TEXT'"), std::string::npos);
-  EXPECT_FALSE(ParseDeclaredType("CHAR(x)", &type, &why));
-  EXPECT_FALSE(ParseDeclaredType("CHAR(12", &type, &why));
+  EXPECT_NE(why.find("VARCHAR(n)"), std::string::npos) << why;  // says what a column may be
+  EXPECT_FALSE(ParseColumnType("CHAR(x)", &type, &why));
+  EXPECT_FALSE(ParseColumnType("CHAR(12", &type, &why));
+}
+
+// The tool reads declared types as the program does: a table it accepts for
+// an import or passes in a check must open in the program.
+TEST_F(DeclaredTypeTest, RefusesWhatTheEngineRefusesToOpen) {
+  engine::ColumnType type;
+  std::string why;
+  for (const char* t : {"CHAR", "VARCHAR", "RAW", "NUMERIC", "DATE(8)", "INTEGER(4)", "NUMERIC(2,2)", "NUMERIC(33)",
+                        "CHAR(0)", "CHAR(5,2)"}) {
+    EXPECT_FALSE(ParseColumnType(t, &type, &why)) << t;
+  }
 }
 
 TEST_F(DeclaredTypeTest, DatesInBothFormsBecomeIsoAndImpossibleDatesAreRefused) {
@@ -85,6 +97,13 @@ TEST_F(DeclaredTypeTest, NumbersRespectWidthDecimalsAndIntegerRanges) {
   Refusal("INTEGER", "2147483648");
   Refusal("INTEGER", "12.0");
   Refusal("AUTOINC", "-1");
+  // One past each end is the record's mark of an empty field: the program
+  // would read such a value as a bad one.
+  EXPECT_NE(Refusal("INTEGER", "-2147483648").find("-2147483647 to 2147483647"), std::string::npos);
+  EXPECT_EQ(Convert("INTEGER", "-2147483647").integer, -2147483647);
+  Refusal("SHORTINT", "-32768");
+  Refusal("AUTOINC", "4294967295");
+  EXPECT_EQ(Convert("NUMERIC(4,2)", "-0").integer, 0);  // written "0.00": it fits
   EXPECT_EQ(Convert("MONEY", "2500").real, 2500.0);
   Refusal("DOUBLE", "abc");
 }
@@ -128,6 +147,12 @@ TEST_F(StoredValueTest, AcceptsTheStoredFormsAndNull) {
   EXPECT_TRUE(Fits("LOGICAL", "1"));
   EXPECT_TRUE(Fits("CHAR(3)", "'ABC'"));
   EXPECT_TRUE(Fits("MONEY", "2500"));
+  // The program reads a whole REAL as the number and a 'T' between date and
+  // time as the blank.
+  EXPECT_TRUE(Fits("INTEGER", "12.0"));
+  EXPECT_TRUE(Fits("LOGICAL", "1.0"));
+  EXPECT_TRUE(Fits("TIMESTAMP", "'2010-03-24T08:30:00'"));
+  EXPECT_TRUE(Fits("RAW(2)", "x'00ff'"));
 }
 
 TEST_F(StoredValueTest, RefusesWhatTheEngineWouldReportAsABadValue) {
@@ -143,8 +168,14 @@ TEST_F(StoredValueTest, RefusesWhatTheEngineWouldReportAsABadValue) {
   EXPECT_FALSE(Fits("CHAR(5)", "'AB '"));
   EXPECT_FALSE(Fits("LOGICAL", "2"));
   EXPECT_FALSE(Fits("TIME", "'8:30'"));
-  EXPECT_FALSE(Fits("TIMESTAMP", "'2010-03-24T08:30:00'"));
+  EXPECT_FALSE(Fits("TIMESTAMP", "'2010-03-24 8:30:00'"));
   EXPECT_FALSE(Fits("BLOB", "'text'"));
+  EXPECT_FALSE(Fits("INTEGER", "-2147483648"));
+  EXPECT_FALSE(Fits("SHORTINT", "32768"));
+  EXPECT_FALSE(Fits("AUTOINC", "4294967295"));
+  EXPECT_FALSE(Fits("RAW(2)", "x'00ff00'"));
+  EXPECT_FALSE(Fits("MEMO", "x'00ff'"));
+  EXPECT_FALSE(Fits("VARCHAR(10)", "x'00ff'"));
 }
 
 }  // namespace

@@ -54,31 +54,16 @@ std::vector<std::string> Split(const std::string& line, char sep) {
   return fields;
 }
 
-// Runs one query on the unsealed twin of the database, with every table
-// attached under its own name.
+// Runs one query on the unsealed twin of the database, with the tables it
+// names as "<table>_db.<table>" attached.
 std::vector<std::vector<std::string>> Query(const fs::path& folder, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open(":memory:", &db);
+  std::vector<tool_test::Attached> attached;
   for (const SampleTable& t : SampleTables()) {
-    const std::string attach = "ATTACH '" + (folder / t.file_name).string() + "' AS \"" + t.name + "_db\"";
-    sqlite3_exec(db, attach.c_str(), nullptr, nullptr, nullptr);
-  }
-  std::vector<std::vector<std::string>> rows;
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-    ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
-  }
-  while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
-    std::vector<std::string> row;
-    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
-      const unsigned char* t = sqlite3_column_text(stmt, i);
-      row.push_back(t ? reinterpret_cast<const char*>(t) : "");
+    if (sql.find(t.name + "_db.") != std::string::npos) {
+      attached.push_back({(folder / t.file_name).string(), t.name + "_db"});
     }
-    rows.push_back(std::move(row));
   }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return rows;
+  return tool_test::QueryRows(":memory:", sql, attached, "");
 }
 
 struct ProgramRun {
@@ -282,13 +267,8 @@ TEST_F(EndToEndTest, AWrongSourcePathFailsTheRunAndNamesThePath) {
 
 TEST_F(EndToEndTest, ADatabaseSealedWithAnotherPasswordFailsTheRunInsteadOfWritingGarbage) {
   TempFolder other;
-  SampleOptions options;
-  options.employees = 10;
-  options.sealed = false;
-  options.today = today_;
-  SampleSummary summary;
+  tool_test::GenerateSample(other.path().string(), 10, false, 1, nullptr, today_);
   std::string error;
-  ASSERT_TRUE(GenerateSampleDatabase(other.path().string(), options, &summary, &error)) << error;
   ASSERT_TRUE(SealFile((other.path() / "EMPMISC.ADT").string(), "OTHER0000", &error)) << error;
   const ProgramRun run = Unattended(other.path());
   EXPECT_NE(run.status, 0) << run.output;

@@ -14,14 +14,8 @@ class QueryCsvTest : public ::testing::Test {
   static void SetUpTestSuite() {
     for (bool sealed : {false, true}) {
       auto* folder = new tool_test::TempFolder();
-      SampleOptions options;
-      options.employees = 25;
-      options.sealed = sealed;
-      options.today = CivilDate{2010, 3, 24};
-      SampleSummary summary;
-      std::string error;
-      ASSERT_TRUE(GenerateSampleDatabase(folder->path().string(), options, &summary, &error)) << error;
       (sealed ? sealed_ : plain_) = folder;
+      tool_test::GenerateSample(folder->path().string(), 25, sealed);
     }
   }
   static void TearDownTestSuite() {
@@ -62,7 +56,7 @@ TEST_F(QueryCsvTest, ADictionaryIsReadWithTheProgramsAccountAndRefusesAnother) {
   tool_test::TempFolder folder;
   SampleOptions options;
   options.employees = 25;
-  options.today = CivilDate{2010, 3, 24};
+  options.today = tool_test::kSampleDay;
   SampleSummary summary;
   std::string error;
   const std::string dictionary = folder / "HR.add";

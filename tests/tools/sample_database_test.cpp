@@ -10,60 +10,20 @@
 #include <vector>
 
 #include "engine/sealed_file.h"
+#include "tests/tools/tool_test_support.h"
 #include "tools/declared_type.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// 24 March 2010, a Wednesday.
-constexpr CivilDate kToday{2010, 3, 24};
+using tool_test::QueryRows;
+using tool_test::TempFolder;
 
-class TempFolder {
- public:
-  TempFolder() {
-    path_ = fs::temp_directory_path() /
-            ("kdx_sample_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
-    fs::remove_all(path_);
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  static inline int counter_ = 0;
-  fs::path path_;
-};
-
-// Rows of a query on one table file, each row as its column texts ("<null>"
-// for NULL).
-std::vector<std::vector<std::string>> Rows(const fs::path& file, const std::string& sql) {
-  sqlite3* db = nullptr;
-  std::vector<std::vector<std::string>> rows;
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    ADD_FAILURE() << "cannot open " << file;
-    sqlite3_close(db);
-    return rows;
-  }
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-    ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
-  } else {
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      std::vector<std::string> row;
-      for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
-        const unsigned char* t = sqlite3_column_text(stmt, i);
-        row.push_back(t ? reinterpret_cast<const char*>(t) : "<null>");
-      }
-      rows.push_back(std::move(row));
-    }
-  }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return rows;
-}
+constexpr CivilDate kToday = tool_test::kSampleDay;
 
 std::string One(const fs::path& file, const std::string& sql) {
-  auto rows = Rows(file, sql);
+  auto rows = QueryRows(file, sql);
   return rows.empty() || rows[0].empty() ? "<none>" : rows[0][0];
 }
 
@@ -71,21 +31,12 @@ class SampleDatabaseTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     folder_ = new TempFolder();
-    SampleOptions options;
-    options.employees = 300;
-    options.seed = 7;
-    options.sealed = false;
-    options.today = kToday;
-    std::string error;
-    ok_ = GenerateSampleDatabase(folder_->path().string(), options, &summary_, &error);
-    error_ = error;
+    tool_test::GenerateSample(folder_->path().string(), 300, false, 7, &summary_);
   }
   static void TearDownTestSuite() {
     delete folder_;
     folder_ = nullptr;
   }
-  void SetUp() override { ASSERT_TRUE(ok_) << error_; }
-
   static fs::path File(const std::string& table) {
     for (const SampleTable& t : SampleTables()) {
       if (t.name == table) return folder_->path() / t.file_name;
@@ -94,58 +45,34 @@ class SampleDatabaseTest : public ::testing::Test {
     return {};
   }
   static inline TempFolder* folder_ = nullptr;
-  static inline bool ok_ = false;
-  static inline std::string error_;
   static inline SampleSummary summary_;
 };
 
 // sqlite3_prepare runs only the first statement; joins attach first.
 std::vector<std::vector<std::string>> AttachedRows(const fs::path& main, const fs::path& other,
                                                    const std::string& sql) {
-  sqlite3* db = nullptr;
-  std::vector<std::vector<std::string>> rows;
-  sqlite3_open_v2(main.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  const std::string attach = "ATTACH '" + other.string() + "' AS other";
-  if (sqlite3_exec(db, attach.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-    ADD_FAILURE() << sqlite3_errmsg(db);
-  }
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-    ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
-  } else {
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      std::vector<std::string> row;
-      for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
-        const unsigned char* t = sqlite3_column_text(stmt, i);
-        row.push_back(t ? reinterpret_cast<const char*>(t) : "<null>");
-      }
-      rows.push_back(std::move(row));
-    }
-  }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return rows;
+  return QueryRows(main, sql, {{other.string(), "other"}});
 }
 
 TEST_F(SampleDatabaseTest, EveryFileHoldsOneTableNamedLikeItWithDeclaredTypesAndValuesThatFit) {
   for (const SampleTable& table : SampleTables()) {
     const fs::path file = File(table.name);
     ASSERT_TRUE(fs::exists(file)) << file;
-    auto tables = Rows(file, "SELECT name FROM sqlite_master WHERE type='table'");
+    auto tables = QueryRows(file, "SELECT name FROM sqlite_master WHERE type='table'");
     ASSERT_EQ(tables.size(), 1u) << file;
     EXPECT_EQ(tables[0][0], table.name);
     // Every stored value fits its declared type.
-    auto columns = Rows(file, "SELECT name, type FROM pragma_table_info('" + table.name + "')");
+    auto columns = QueryRows(file, "SELECT name, type FROM pragma_table_info('" + table.name + "')");
     ASSERT_EQ(columns.size(), table.columns.size());
     sqlite3* db = nullptr;
     sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
     sqlite3_stmt* stmt = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(db, ("SELECT * FROM \"" + table.name + "\"").c_str(), -1, &stmt, nullptr),
               SQLITE_OK);
-    std::vector<DeclaredType> types(columns.size());
+    std::vector<engine::ColumnType> types(columns.size());
     for (size_t i = 0; i < columns.size(); ++i) {
       std::string why;
-      ASSERT_TRUE(ParseDeclaredType(columns[i][1], &types[i], &why)) << table.name << "." << columns[i][0] << why;
+      ASSERT_TRUE(ParseColumnType(columns[i][1], &types[i], &why)) << table.name << "." << columns[i][0] << why;
     }
     int row = 0;
     while (sqlite3_step(stmt) == SQLITE_ROW) {
@@ -164,7 +91,7 @@ TEST_F(SampleDatabaseTest, EveryFileHoldsOneTableNamedLikeItWithDeclaredTypesAnd
 TEST_F(SampleDatabaseTest, IndexesAreThoseTheComponentsName) {
   auto indexes = [](const std::string& table) {
     std::map<std::string, std::string> out;
-    for (auto& row : Rows(File(table), "SELECT il.name, il.\"unique\", group_concat(ii.name, ';') FROM "
+    for (auto& row : QueryRows(File(table), "SELECT il.name, il.\"unique\", group_concat(ii.name, ';') FROM "
                                        "pragma_index_list('" + table + "') il, pragma_index_info(il.name) ii "
                                        "GROUP BY il.name")) {
       out[row[0]] = row[2] + (row[1] == "1" ? " unique" : "");
@@ -203,8 +130,12 @@ TEST_F(SampleDatabaseTest, RowCountsMatchTheSummaryAndEveryEmployeeHasEmployment
 
 TEST_F(SampleDatabaseTest, EmployeesCoverEveryPayTypeLevyClassAndBoundaryCase) {
   std::set<std::string> pay_types, levies;
-  for (auto& r : Rows(File("employee"), "SELECT DISTINCT coalesce(PAY_TYPE,'') FROM employee")) pay_types.insert(r[0]);
-  for (auto& r : Rows(File("employee"), "SELECT DISTINCT coalesce(FUND_LEVY,'') FROM employee")) levies.insert(r[0]);
+  for (auto& r : QueryRows(File("employee"), "SELECT DISTINCT coalesce(PAY_TYPE,'') FROM employee")) {
+    pay_types.insert(r[0]);
+  }
+  for (auto& r : QueryRows(File("employee"), "SELECT DISTINCT coalesce(FUND_LEVY,'') FROM employee")) {
+    levies.insert(r[0]);
+  }
   for (const char* p : {"SE", "SN", "S", "D", "H", "M", "", "s"}) EXPECT_TRUE(pay_types.count(p)) << p;
   for (const char* l : {"PR", "CLASS1", "NONE", "WP", "PRX", ""}) EXPECT_TRUE(levies.count(l)) << l;
   const fs::path emp = File("employee");
@@ -221,7 +152,7 @@ TEST_F(SampleDatabaseTest, EmployeesCoverEveryPayTypeLevyClassAndBoundaryCase) {
 
 TEST_F(SampleDatabaseTest, TemplateHasEveryFieldKindBothLayoutsAndADelimitedFirstRow) {
   std::set<std::string> fields, tables, delimiters;
-  for (auto& r : Rows(File("export"), "SELECT \"Field Name\", coalesce(\"TABLE\",''), DELIMITER, size FROM export "
+  for (auto& r : QueryRows(File("export"), "SELECT \"Field Name\", coalesce(\"TABLE\",''), DELIMITER, size FROM export "
                                       "WHERE SECTION='KDX' ORDER BY NO")) {
     fields.insert(r[0]);
     tables.insert(r[1]);
@@ -242,7 +173,7 @@ TEST_F(SampleDatabaseTest, TemplateHasEveryFieldKindBothLayoutsAndADelimitedFirs
   const std::string count = One(File("export"), "SELECT count(*) FROM export WHERE SECTION='KDX'");
   EXPECT_GE(std::stoi(count), 35);
   // Every plain column the template names exists in its source table.
-  for (auto& r : Rows(File("export"), "SELECT \"Field Name\", coalesce(\"TABLE\",'') FROM export WHERE "
+  for (auto& r : QueryRows(File("export"), "SELECT \"Field Name\", coalesce(\"TABLE\",'') FROM export WHERE "
                                       "SECTION='KDX' AND \"Field Name\" GLOB '*[a-z]*'")) {
     const std::string table = r[1].empty() ? "employee" : r[1];
     EXPECT_EQ(One(File(table), "SELECT count(*) FROM pragma_table_info('" + table + "') WHERE name = '" + r[0] +
@@ -290,7 +221,7 @@ TEST_F(SampleDatabaseTest, CalendarCoversEveryLeaveDayAndWalkedLeaveEqualsItsWor
   }
   EXPECT_GT(walked, 0);
   std::set<std::string> codes;
-  for (auto& r : Rows(File("EMP_CLD"), "SELECT DISTINCT WORKCODE FROM EMP_CLD")) codes.insert(r[0]);
+  for (auto& r : QueryRows(File("EMP_CLD"), "SELECT DISTINCT WORKCODE FROM EMP_CLD")) codes.insert(r[0]);
   EXPECT_TRUE(codes.count("F") && codes.count("H") && codes.count("R"));
 }
 
@@ -330,17 +261,10 @@ class SampleDeterminismTest : public ::testing::Test {
  protected:
   static std::map<std::string, std::vector<std::vector<std::string>>> Generate(const fs::path& folder, uint64_t seed,
                                                                                CivilDate today) {
-    SampleOptions options;
-    options.employees = 120;
-    options.seed = seed;
-    options.sealed = false;
-    options.today = today;
-    SampleSummary summary;
-    std::string error;
-    EXPECT_TRUE(GenerateSampleDatabase(folder.string(), options, &summary, &error)) << error;
+    tool_test::GenerateSample(folder.string(), 120, false, seed, nullptr, today);
     std::map<std::string, std::vector<std::vector<std::string>>> dump;
     for (const SampleTable& t : SampleTables()) {
-      dump[t.name] = Rows(folder / t.file_name, "SELECT * FROM \"" + t.name + "\" ORDER BY rowid");
+      dump[t.name] = QueryRows(folder / t.file_name, "SELECT * FROM \"" + t.name + "\" ORDER BY rowid");
     }
     return dump;
   }
@@ -396,12 +320,8 @@ TEST_F(SampleFolderTest, RefusesANegativeEmployeeCount) {
 
 TEST_F(SampleFolderTest, SealsExactlyThePasswordCarryingTablesWithTheTablePassword) {
   TempFolder folder;
-  SampleOptions options;
-  options.employees = 20;
-  options.today = kToday;
-  SampleSummary summary;
+  tool_test::GenerateSample(folder.path().string(), 20, true);
   std::string error;
-  ASSERT_TRUE(GenerateSampleDatabase(folder.path().string(), options, &summary, &error)) << error;
   std::set<std::string> sealed;
   for (const SampleTable& t : SampleTables()) {
     if (IsSealedFile((folder.path() / t.file_name).string())) sealed.insert(t.name);

@@ -1,5 +1,6 @@
 // Helpers of the database tool's tests: a scratch folder removed afterwards,
-// files written and read whole, and SQL run on a table file.
+// files written and read whole, SQL run on table files, and the sample
+// database generated as of a fixed day.
 #ifndef KDX_TESTS_TOOLS_TOOL_TEST_SUPPORT_H_
 #define KDX_TESTS_TOOLS_TOOL_TEST_SUPPORT_H_
 
@@ -12,6 +13,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tools/sample_database.h"
 
 namespace tool_test {
 
@@ -54,26 +57,75 @@ inline void Exec(const std::string& file, const std::string& sql) {
   sqlite3_close(db);
 }
 
-// Rows of a query, each as its column texts joined by "|" ("<null>" for NULL).
-inline std::vector<std::string> Select(const std::string& file, const std::string& sql) {
+// A table file attached under `schema` for a query across files.
+struct Attached {
+  std::string file;
+  std::string schema;
+};
+
+// Rows of a query on `file` (":memory:" for none), read-only, with the
+// `attached` files attached first; each row as its column texts, `null_text`
+// for NULL. A file that cannot be opened or attached, or a statement that
+// cannot be prepared, fails the test.
+inline std::vector<std::vector<std::string>> QueryRows(const std::string& file, const std::string& sql,
+                                                       const std::vector<Attached>& attached = {},
+                                                       const std::string& null_text = "<null>") {
+  std::vector<std::vector<std::string>> rows;
   sqlite3* db = nullptr;
-  std::vector<std::string> rows;
-  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    ADD_FAILURE() << "cannot open " << file;
+    sqlite3_close(db);
+    return rows;
+  }
+  for (const Attached& a : attached) {
+    const std::string attach = "ATTACH '" + a.file + "' AS \"" + a.schema + "\"";
+    if (sqlite3_exec(db, attach.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+      ADD_FAILURE() << attach << ": " << sqlite3_errmsg(db);
+    }
+  }
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
     ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
   }
   while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
-    std::string row;
+    std::vector<std::string> row;
     for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
       const unsigned char* t = sqlite3_column_text(stmt, i);
-      row += (i ? "|" : "") + std::string(t ? reinterpret_cast<const char*>(t) : "<null>");
+      row.push_back(t ? reinterpret_cast<const char*>(t) : null_text);
     }
-    rows.push_back(row);
+    rows.push_back(std::move(row));
   }
   sqlite3_finalize(stmt);
   sqlite3_close(db);
   return rows;
+}
+
+// Rows of a query, each as its column texts joined by "|" ("<null>" for NULL).
+inline std::vector<std::string> Select(const std::string& file, const std::string& sql) {
+  std::vector<std::string> rows;
+  for (const std::vector<std::string>& columns : QueryRows(file, sql)) {
+    std::string row;
+    for (size_t i = 0; i < columns.size(); ++i) row += (i ? "|" : "") + columns[i];
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// 24 March 2010, a Wednesday: the generation day of the tests' samples.
+inline constexpr CivilDate kSampleDay{2010, 3, 24};
+
+// Generates the sample database of `employees` employees into `folder` as of
+// `today`, failing the test when it cannot.
+inline void GenerateSample(const std::string& folder, int employees, bool sealed, uint64_t seed = 1,
+                           SampleSummary* summary = nullptr, CivilDate today = kSampleDay) {
+  SampleOptions options;
+  options.employees = employees;
+  options.seed = seed;
+  options.sealed = sealed;
+  options.today = today;
+  SampleSummary ignored;
+  std::string error;
+  ASSERT_TRUE(GenerateSampleDatabase(folder, options, summary ? summary : &ignored, &error)) << error;
 }
 
 }  // namespace tool_test

@@ -103,6 +103,8 @@ void TApplication::PaintNow() {
   if (main_form_ == nullptr || !main_form_->Showing()) return;
   WindowView view = main_form_->View();
   view.busy = wait_cursor_;
+  // A waiting box has the focus: what the window's hint asks for waits too.
+  if (box_depth_ > 0) view.hint.clear();
   display_.Paint(view);
   dirty_ = false;
   painted_once_ = true;
@@ -139,12 +141,12 @@ void TApplication::ShowException(const std::string& message) {
 }
 
 void TApplication::MessageBox(const std::string& text, const std::string& title, MessageIcon icon) {
+  const bool waits = events_.Interactive() && !terminated_;
+  if (waits) ++box_depth_;
   dirty_ = true;
   PaintNow();  // the box comes up over the window as it is now
-  const bool waits = events_.Interactive() && !terminated_;
   display_.ShowMessageBox(MessageBoxView{title, text, icon, waits});
   if (!waits) return;
-  ++box_depth_;
   // A modal wait: only Enter (the OK) and close requests count; timers wait.
   while (events_.Interactive()) {
     const UiEvents events = events_.Wait(-1);
@@ -160,6 +162,7 @@ void TApplication::MessageBox(const std::string& text, const std::string& title,
   }
   --box_depth_;
   display_.HideMessageBox();
+  Invalidate();  // the hint, held back while the box waited, shows again
 }
 
 void TApplication::SetWaitCursor(bool on) {

@@ -67,7 +67,9 @@ class TApplication {
   void ShowException(const std::string& message);
   // A message box with one OK. On an interactive terminal it waits for Enter,
   // unless the application is terminating (a close request ends the wait and
-  // is remembered). Elsewhere it is printed and returns at once.
+  // is remembered); while it waits, the window is shown without its hint,
+  // which comes back once the box is gone. Elsewhere it is printed and
+  // returns at once.
   void MessageBox(const std::string& text, const std::string& title, MessageIcon icon);
 
   void SetWaitCursor(bool on);

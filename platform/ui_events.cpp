@@ -6,6 +6,14 @@
 #include <cerrno>
 #include <chrono>
 
+namespace {
+
+// How often a waiting program in the background looks whether it is back in
+// the foreground.
+constexpr int kBackgroundRecheckMs = 250;
+
+}  // namespace
+
 SystemEventSource::SystemEventSource() {
   // A run started in the background of a shell must not touch the terminal's
   // input: reading it would stop the process (SIGTTIN).
@@ -23,11 +31,19 @@ UiEvents SystemEventSource::Wait(int timeout_ms) {
   struct pollfd fds[2];
   fds[0] = {signals_.ReadFd(), POLLIN, 0};
   nfds_t count = 1;
+  int timeout = timeout_ms < 0 ? -1 : timeout_ms;
   if (input_open_) {
-    fds[1] = {STDIN_FILENO, POLLIN, 0};
-    count = 2;
+    if (tcgetpgrp(STDIN_FILENO) == getpgrp()) {
+      fds[1] = {STDIN_FILENO, POLLIN, 0};
+      count = 2;
+    } else if (timeout < 0 || timeout > kBackgroundRecheckMs) {
+      // Sent to the background (Ctrl-Z, bg): reading the terminal there
+      // would stop the process (SIGTTIN), in the middle of a run. Leave the
+      // keys alone and look again soon, to hear them once back in front.
+      timeout = kBackgroundRecheckMs;
+    }
   }
-  const int ready = poll(fds, count, timeout_ms < 0 ? -1 : timeout_ms);
+  const int ready = poll(fds, count, timeout);
   // A signal interrupting poll (EINTR) has left its byte in the pipe, or at
   // least its flag: TakePending sees both.
   events.close_request = signals_.TakePending();

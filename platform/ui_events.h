@@ -29,7 +29,8 @@ class UiEventSource {
 };
 
 // The real source: close-request signals, standard input of an interactive
-// terminal, the steady clock.
+// terminal, the steady clock. Keys are read only while the program is in the
+// terminal's foreground; a run sent to the background goes on undisturbed.
 class SystemEventSource : public UiEventSource {
  public:
   SystemEventSource();

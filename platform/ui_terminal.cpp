@@ -22,6 +22,8 @@ constexpr const char* kGreen = "\x1b[32m";
 constexpr const char* kRedBold = "\x1b[1;31m";
 constexpr const char* kReset = "\x1b[0m";
 
+constexpr const char* kWaitingBoxPrompt = "[ OK ]  press Enter";
+
 std::string Fit(const std::string& text, int width) {
   if (width <= 0) return "";
   std::string s = text.substr(0, static_cast<size_t>(width));
@@ -36,8 +38,11 @@ std::vector<std::string> Wrap(const std::string& text, int width) {
   size_t start = 0;
   while (true) {
     size_t end = text.find('\n', start);
-    std::string paragraph = PrintableText(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (!paragraph.empty() && paragraph.back() == '\r') paragraph.pop_back();
+    std::string_view raw =
+        std::string_view(text).substr(start, end == std::string::npos ? std::string::npos : end - start);
+    // A CR LF line break is a break, not a control character to show.
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    std::string paragraph = PrintableText(raw);
     do {
       if (static_cast<int>(paragraph.size()) <= width) {
         lines.push_back(paragraph);
@@ -79,7 +84,10 @@ std::string PrintableText(std::string_view text) {
   std::string out(text);
   for (char& c : out) {
     const auto u = static_cast<unsigned char>(c);
-    if (u < 32 || u == 127) c = '?';
+    // 128..159 are the C1 controls of 8-bit terminals (155 starts a control
+    // sequence just as ESC [ does), and their UTF-8 forms all hold such a
+    // byte too.
+    if (u < 32 || (u >= 127 && u < 160)) c = '?';
   }
   return out;
 }
@@ -165,7 +173,7 @@ std::vector<std::string> PanelDisplay::BoxLines(const MessageBoxView& box, bool 
     std::string lead_styled = i == 0 && !icon.empty() ? Style(kRedBold, icon, styled) : lead;
     lines.push_back("| " + lead_styled + Fit(text[i], inner - static_cast<int>(icon.size())) + " |");
   }
-  const std::string ok = box.waits ? "[ OK ]  press Enter" : "[ OK ]";
+  const std::string ok = box.waits ? kWaitingBoxPrompt : "[ OK ]";
   const int pad = std::max(0, (inner - static_cast<int>(ok.size())) / 2);
   lines.push_back("| " + Fit(std::string(static_cast<size_t>(pad), ' ') + ok, inner) + " |");
   std::string bottom(static_cast<size_t>(width), '-');
@@ -248,10 +256,15 @@ void PanelDisplay::Finish() {
 LineDisplay::LineDisplay(DisplayWriter out) : out_(std::move(out)) {}
 
 void LineDisplay::Paint(const WindowView& view) {
-  if (view.caption_is_progress) return;
-  if (printed_caption_ && *printed_caption_ == view.caption) return;
-  printed_caption_ = view.caption;
-  if (!view.caption.empty()) out_(PrintableText(view.caption) + "\n");
+  if (!view.caption_is_progress && !(printed_caption_ && *printed_caption_ == view.caption)) {
+    printed_caption_ = view.caption;
+    if (!view.caption.empty()) out_(PrintableText(view.caption) + "\n");
+  }
+  // The hint tells a user at the terminal what the window waits for.
+  if (view.hint != printed_hint_) {
+    printed_hint_ = view.hint;
+    if (!view.hint.empty()) out_(PrintableText(view.hint) + "\n");
+  }
 }
 
 void LineDisplay::ShowMessageBox(const MessageBoxView& box) {
@@ -260,6 +273,8 @@ void LineDisplay::ShowMessageBox(const MessageBoxView& box) {
     text += text.empty() && box.icon == MessageIcon::kError ? "Error: " : "";
     text += line + "\n";
   }
+  // A box that waits says so; otherwise the program would sit silent.
+  if (box.waits) text += kWaitingBoxPrompt + std::string("\n");
   out_(text);
 }
 
@@ -295,8 +310,12 @@ bool g_modes_changed = false;
 
 void RestoreTerminalModes() {
   if (!g_modes_changed) return;
-  tcsetattr(STDIN_FILENO, TCSADRAIN, &g_saved_modes);
   g_modes_changed = false;
+  // Only from the foreground. A job that was stopped and sent on into the
+  // background runs with the modes the shell put back; changing them from
+  // there would stop this process (SIGTTOU) instead of letting it end.
+  if (tcgetpgrp(STDIN_FILENO) != getpgrp()) return;
+  tcsetattr(STDIN_FILENO, TCSADRAIN, &g_saved_modes);
 }
 
 }  // namespace

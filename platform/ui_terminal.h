@@ -6,10 +6,13 @@
 //   it. Colours unless NO_COLOR is set to a non-empty value.
 // - LineDisplay (a scheduler, a pipe, a file): no escape codes, no per-record
 //   lines; one line when the caption changes and the text of every message
-//   box, so that a scheduler's mail stays short.
+//   box, so that a scheduler's mail stays short. (On an interactive terminal
+//   that cannot move its cursor, TERM=dumb, a box that waits for Enter and
+//   the window's hint are printed too, so the wait is never silent.)
 //
-// Texts from the database may hold control characters; both displays print
-// them as "?" so that data can never move the cursor or change the terminal.
+// Texts from the database may hold control characters (C0, DEL and C1); both
+// displays print them as "?" so that data can never move the cursor or change
+// the terminal.
 #ifndef KDX_PLATFORM_UI_TERMINAL_H_
 #define KDX_PLATFORM_UI_TERMINAL_H_
 
@@ -67,7 +70,7 @@ class Display {
   virtual bool IsTerminal() const = 0;
 };
 
-// Replaces control characters (below 32, and 127) with "?".
+// Replaces control characters (below 32, and 127 to 159) with "?".
 std::string PrintableText(std::string_view text);
 
 class PanelDisplay : public Display {
@@ -118,6 +121,7 @@ class LineDisplay : public Display {
  private:
   DisplayWriter out_;
   std::optional<std::string> printed_caption_;
+  std::string printed_hint_;
 };
 
 // Writes everything to `fd`, retrying short writes; errors are dropped (the

@@ -239,6 +239,21 @@ TEST_F(MessageBoxTest, TheWindowIsPaintedAsItIsWhenTheBoxComesUp) {
   EXPECT_EQ(display.paints.back().status, "Export Employee# : E0042");
 }
 
+TEST_F(MessageBoxTest, TheHintWaitsWhileTheBoxWaitsAndComesBackAfterIt) {
+  // A display that prints lines (TERM=dumb) would otherwise tell the user to
+  // close the window before it shows the error the box is about.
+  TestForm form(app);
+  form.Show();
+  form.SetHint("Run stopped. Press Enter or Ctrl-C to close the window.");
+  events.EnterAt(events.NowMs() + 1);
+  app.MessageBox("boom", "T", MessageIcon::kError);
+  ASSERT_FALSE(display.paints.empty());
+  for (const WindowView& v : display.paints) EXPECT_EQ(v.hint, "");
+  events.Advance(100);
+  app.ProcessMessages();
+  EXPECT_EQ(display.paints.back().hint, "Run stopped. Press Enter or Ctrl-C to close the window.");
+}
+
 // ---- painting -------------------------------------------------------------------------------
 
 TEST_F(MessageLoopTest, PaintsAtMostTwentyTimesASecondAndEndsOnTheLastPicture) {

@@ -180,3 +180,29 @@ TEST_F(LineDisplayTest, ControlCharactersArePrintedAsQuestionMarks) {
   display.ShowMessageBox({"T", "bad\x07value", MessageIcon::kNone, false});
   EXPECT_EQ(out, "T?[31m\nbad?value\n");
 }
+
+TEST_F(LineDisplayTest, EightBitControlSequencesArePrintedAsQuestionMarksToo) {
+  // 155 (CSI) and its UTF-8 form C2 9B would start a control sequence on
+  // terminals that honour the C1 controls.
+  display.ShowMessageBox({"T", "a\x9b" "2J b\xc2\x9b" "31m c\xe9", MessageIcon::kNone, false});
+  EXPECT_EQ(out, "a?2J b\xc2?31m c\xe9\n");
+}
+
+TEST_F(LineDisplayTest, CrLfLineBreaksOfAMessageAreBreaksNotMarks) {
+  display.ShowMessageBox({"T", "select * from  export\r\nwhere section=:section", MessageIcon::kError, false});
+  EXPECT_EQ(out, "Error: select * from  export\nwhere section=:section\n");
+}
+
+TEST_F(LineDisplayTest, ABoxThatWaitsAndTheHintOfTheStoppedWindowArePrinted) {
+  // TERM=dumb on an interactive terminal: the box waits for Enter, so the
+  // user must be told.
+  display.Paint(View("T", "S", 0));
+  display.ShowMessageBox({"T", "boom.", MessageIcon::kError, true});
+  WindowView stopped = View("T", "S", 0);
+  stopped.hint = "Run stopped. Press Enter or Ctrl-C to close the window.";
+  display.Paint(stopped);
+  display.Paint(stopped);
+  EXPECT_EQ(out,
+            "T\nError: boom.\n[ OK ]  press Enter\n"
+            "Run stopped. Press Enter or Ctrl-C to close the window.\n");
+}

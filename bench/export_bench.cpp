@@ -1,14 +1,20 @@
 // Throughput and peak memory of the export jobs on generated databases.
 //
-//   export_bench [--employees N,...] [--keep FOLDER]
+//   export_bench [--employees N,...] [--leaves N] [--keep FOLDER]
 //
-// For each employee count: the sample HR database of `kdx-db sample` (tools/
-// sample_database.h) with that many employees, generated as of 15 June 2010
-// with its tables unsealed, and its template of 41 rows that touches every
-// field kind. On each, the employee export (the current employees) and then
-// the leave-day export (the approved leave modified on the run day, split into
-// day transactions or walked over the working calendar), each in a child
-// process so that its peak resident memory is its own.
+// Every database is the sample HR database of `kdx-db sample` (tools/
+// sample_database.h), generated as of the run day (15 June 2010) with its
+// tables unsealed and its template of 41 rows that touches every field kind.
+//  - For each employee count (default 10,000 and 100,000): the employee export
+//    of that database's current employees.
+//  - For the leave count (default 100,000; 0 skips it): the leave-day export
+//    on a database of one employee per kLeavesPerEmployee records that holds
+//    exactly that many leave records selected by the run (approved Z or Y,
+//    modified on the run day, employee present), half of them split into
+//    LEAV_TRX rows, half without, mostly walked over the working calendar of
+//    full, half and rest days; besides the employees' own leave not selected.
+// Each export runs in a child process, so that its peak resident memory is
+// its own; generation is not timed.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +50,8 @@ constexpr char kTablePassword[] = "VARDE5816";
 // The day of the runs, and of the generation: the sample's dates are laid
 // out around it.
 constexpr CivilDate kRunDay{2010, 6, 15};
+// Selected leave records per employee in the leave-day database.
+constexpr int64_t kLeavesPerEmployee = 10;
 
 // The main window's components, configured as the window configures them;
 // the window texts go nowhere.
@@ -209,32 +217,80 @@ int Measure(const std::string& folder, const std::string& output, const std::str
   });
 }
 
-std::vector<int> ParseList(const char* text) {
-  std::vector<int> out;
-  std::string s = text;
+// A count of the command line: digits only, at most 100,000,000.
+bool ParseCount(const std::string& text, int64_t* out) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  *out = std::stoll(text);
+  return true;
+}
+
+bool ParseList(const std::string& text, std::vector<int>* out) {
+  out->clear();
   size_t pos = 0;
-  while (pos <= s.size()) {
-    size_t comma = s.find(',', pos);
-    if (comma == std::string::npos) comma = s.size();
-    out.push_back(std::atoi(s.substr(pos, comma - pos).c_str()));
+  while (pos <= text.size()) {
+    size_t comma = text.find(',', pos);
+    if (comma == std::string::npos) comma = text.size();
+    int64_t n = 0;
+    if (!ParseCount(text.substr(pos, comma - pos), &n)) return false;
+    out->push_back(static_cast<int>(n));
     pos = comma + 1;
   }
-  return out;
+  return true;
+}
+
+// Generates the sample database into `folder` and prints what it holds;
+// false (after printing why) when it cannot.
+bool Generate(const std::string& folder, const SampleOptions& options, SampleSummary* summary) {
+  std::string error;
+  const auto t0 = std::chrono::steady_clock::now();
+  if (!GenerateSampleDatabase(folder, options, summary, &error)) {
+    std::fprintf(stderr, "error: %s\n", error.c_str());
+    return false;
+  }
+  int64_t leave_rows = 0, trx_rows = 0, cld_rows = 0;
+  for (const auto& [table, rows] : summary->rows) {
+    if (table == "empleave") leave_rows = rows;
+    if (table == "LEAV_TRX") trx_rows = rows;
+    if (table == "EMP_CLD") cld_rows = rows;
+  }
+  std::printf("generated %d employees in %.1f s: %jd current; %jd leave records (%jd selected by the run), %jd LEAV_TRX"
+              " rows, %jd calendar rows\n",
+              options.employees, Seconds(t0), static_cast<intmax_t>(summary->current_employees),
+              static_cast<intmax_t>(leave_rows), static_cast<intmax_t>(summary->leaves_modified_today),
+              static_cast<intmax_t>(trx_rows), static_cast<intmax_t>(cld_rows));
+  return true;
+}
+
+int CountLines(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return -1;
+  int lines = 0;
+  for (int c = std::fgetc(f); c != EOF; c = std::fgetc(f)) lines += c == '\n';
+  std::fclose(f);
+  return lines;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<int> employee_counts = {10000, 100000};
+  int64_t leaves = 100000;
   std::string keep;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--employees" && i + 1 < argc) {
-      employee_counts = ParseList(argv[++i]);
-    } else if (arg == "--keep" && i + 1 < argc) {
+    bool ok = i + 1 < argc;
+    if (ok && arg == "--employees") {
+      ok = ParseList(argv[++i], &employee_counts);
+    } else if (ok && arg == "--leaves") {
+      ok = ParseCount(argv[++i], &leaves);
+    } else if (ok && arg == "--keep") {
       keep = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: export_bench [--employees N,...] [--keep FOLDER]\n");
+      ok = false;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "usage: export_bench [--employees N,...] [--leaves N] [--keep FOLDER]\n"
+                           "  counts are whole numbers of at most 9 digits\n");
       return 2;
     }
   }
@@ -246,33 +302,41 @@ int main(int argc, char** argv) {
       keep.empty() ? (std::filesystem::temp_directory_path() / ("kdx-export-bench-" + std::to_string(getpid()))).string()
                    : keep;
 
+  SampleOptions options;
+  options.sealed = false;
+  options.today = kRunDay;
   for (int count : employee_counts) {
     const std::string folder = root + "/emp" + std::to_string(count);
-    SampleOptions options;
     options.employees = count;
-    options.sealed = false;
-    options.today = kRunDay;
     SampleSummary summary;
-    std::string error;
-    const auto t0 = std::chrono::steady_clock::now();
-    if (!GenerateSampleDatabase(folder, options, &summary, &error)) {
-      std::fprintf(stderr, "error: %s\n", error.c_str());
+    if (!Generate(folder, options, &summary)) {
       ++failures;
       continue;
     }
-    std::printf("employees %d: generated in %.1f s (%jd current, %jd approved leaves modified on the run day)\n",
-                count, Seconds(t0), static_cast<intmax_t>(summary.current_employees),
-                static_cast<intmax_t>(summary.leaves_modified_today));
     failures += Measure(folder, folder + "/employee.txt",
                         fmt::format("employee export: {} current employees of {}", summary.current_employees, count),
                         summary.current_employees, "employees", [](BenchHost& host) { ExportEmployees(host); });
-    failures += Measure(folder, folder + "/leave.txt",
-                        fmt::format("leave-day export: {} leave records", summary.leaves_modified_today),
-                        summary.leaves_modified_today, "records", [](BenchHost& host) {
-                          host.State().FieldSeparator.assign(1, ',');
-                          host.PrepareConnection();
-                          ExportLeaveDays(host);
-                        });
+  }
+
+  if (leaves > 0) {
+    const std::string folder = root + "/leave" + std::to_string(leaves);
+    options.employees = static_cast<int>((leaves + kLeavesPerEmployee - 1) / kLeavesPerEmployee);
+    options.selected_leaves = leaves;
+    SampleSummary summary;
+    if (!Generate(folder, options, &summary)) {
+      ++failures;
+    } else {
+      const std::string output = folder + "/leave.txt";
+      failures += Measure(folder, output,
+                          fmt::format("leave-day export: {} leave records of {} employees",
+                                      summary.leaves_modified_today, options.employees),
+                          summary.leaves_modified_today, "records", [](BenchHost& host) {
+                            host.State().FieldSeparator.assign(1, ',');
+                            host.PrepareConnection();
+                            ExportLeaveDays(host);
+                          });
+      std::printf("leave-day export: %d lines written\n", CountLines(output));
+    }
   }
 
   if (keep.empty()) {

@@ -24,6 +24,7 @@ void RegisterSample(CLI::App& app, int* exit_status) {
   struct Args {
     std::string folder;
     int employees = 1000;
+    int64_t leaves = -1;
     uint64_t seed = 1;
     bool unsealed = false;
     bool dictionary = false;
@@ -34,6 +35,10 @@ void RegisterSample(CLI::App& app, int* exit_status) {
   cmd->add_option("DIR", args->folder, "Folder to write; created when missing, must not hold the tables already")
       ->required();
   cmd->add_option("--employees", args->employees, "Number of employees")->capture_default_str()->check(CLI::NonNegativeNumber);
+  cmd->add_option("--leaves", args->leaves,
+                  "Write exactly this many leave records selected by today's leave-day export, spread over the "
+                  "employees (at most 100 each); by default some of the employees' own leave is")
+      ->check(CLI::NonNegativeNumber);
   cmd->add_option("--seed", args->seed, "Random seed: the same seed on the same day gives the same data")
       ->capture_default_str();
   cmd->add_flag("--unsealed", args->unsealed, "Leave the password-carrying tables unsealed");
@@ -43,6 +48,7 @@ void RegisterSample(CLI::App& app, int* exit_status) {
     SampleOptions options;
     options.employees = args->employees;
     options.seed = args->seed;
+    options.selected_leaves = args->leaves;
     options.sealed = !args->unsealed;
     SampleSummary summary;
     std::string error;

@@ -397,6 +397,7 @@ class Generator {
   int64_t month_start_ = 0;
   int64_t next_leave_id_ = 1;
   int64_t next_career_id_ = 1;
+  int64_t next_selected_leave_ = 0;
   SampleSummary* summary_ = nullptr;
 };
 
@@ -616,16 +617,36 @@ bool Generator::WriteAllowances(W& alw, const Employee& e, std::string* error) {
   return true;
 }
 
-// Leave profiles: bit 0 modified (and approved) today; bits 1-3 the shape.
+// Leave profiles: bit 0 modified today; above it shape + kShapes x approval,
+// the approval an index into kApprovals.
 enum LeaveShape { kOneDay = 0, kOneDayWithDays, kSeveralDays, kSeveralDaysWithDays, kSeveralDaysWithShifts };
 constexpr int kShapes = 5;
+const std::vector<std::string> kApprovals = {"Y", "Z", "Y", "Z", "N", ""};
+
+// Whether the leave-day export of the generation day selects a leave of this
+// profile (for an employee in the employee table).
+bool SelectedProfile(int profile) {
+  const std::string& approved = kApprovals[(profile >> 1) / kShapes % kApprovals.size()];
+  return (profile & 1) && (approved == "Y" || approved == "Z");
+}
+
+// The profile of the n-th leave record of SampleOptions::selected_leaves:
+// even ones split into day transactions, odd ones without, each kind going
+// through its shapes in turn; approval Y for six records, then Z for six.
+int ProfileOfSelectedLeave(int64_t n) {
+  static constexpr LeaveShape kSplit[] = {kOneDayWithDays, kSeveralDaysWithDays, kSeveralDaysWithShifts};
+  static constexpr LeaveShape kWalked[] = {kSeveralDays, kOneDay, kSeveralDays};
+  const int64_t turn = (n / 2) % 3;
+  const int shape = n % 2 == 0 ? kSplit[turn] : kWalked[turn];
+  const int approval = static_cast<int>((n / 6) % 2);  // kApprovals: "Y", then "Z"
+  return 1 | ((shape + kShapes * approval) << 1);
+}
 
 bool Generator::WriteLeave(W& leave, W& trx, W& cld, const Employee& e, int64_t start, int profile,
                            std::string* error, int64_t* end_out) {
   const bool today = profile & 1;
   const int shape = (profile >> 1) % kShapes;
-  const std::vector<std::string> approvals = {"Y", "Z", "Y", "Z", "N", ""};
-  const std::string approved = approvals[(profile >> 1) / kShapes % approvals.size()];
+  const std::string& approved = kApprovals[(profile >> 1) / kShapes % kApprovals.size()];
   const std::string& code = e.index < kCyclicEmployees ? kLeaveCodes[profile % kLeaveCodes.size()]
                                                        : random_.Pick(kLeaveCodes);
   // Every leave starts on a full working day.
@@ -697,13 +718,31 @@ bool Generator::WriteLeaves(W& leave, W& trx, W& cld, const Employee& e, std::st
     count = random_.Between(1, 3);
   }
   int64_t cursor = today_ - random_.Between(10, 45);
+  const bool fixed_selection = options_.selected_leaves >= 0;
   for (int k = 0; k < count; ++k) {
     int profile = e.index < profiles && k == 0 ? e.index : random_.Between(0, profiles - 1);
     // About a third of the random leave is modified today.
     if (e.index >= profiles) profile = (profile & ~1) | (random_.Percent(35) ? 1 : 0);
+    // With a fixed number of selected records, the employee's own leave that
+    // would be selected is modified before the generation day instead.
+    if (fixed_selection && SelectedProfile(profile)) profile &= ~1;
     int64_t end = 0;
     if (!WriteLeave(leave, trx, cld, e, cursor, profile, error, &end)) return false;
     cursor = end + random_.Between(2, 12);
+  }
+  if (fixed_selection) {
+    // Employee i takes the i-th share of the selected records; the first
+    // ones take one more when they do not divide evenly.
+    const int64_t employees = options_.employees;
+    const int64_t total = options_.selected_leaves;
+    const int64_t share = total / employees + (e.index < total % employees ? 1 : 0);
+    for (int64_t k = 0; k < share; ++k) {
+      int64_t end = 0;
+      if (!WriteLeave(leave, trx, cld, e, cursor, ProfileOfSelectedLeave(next_selected_leave_++), error, &end)) {
+        return false;
+      }
+      cursor = end + random_.Between(2, 12);
+    }
   }
   return true;
 }
@@ -850,6 +889,15 @@ bool GenerateSampleDatabase(const std::string& folder, const SampleOptions& opti
                             std::string* error) {
   if (options.employees < 0) {
     *error = fmt::format("--employees must be 0 or more, not {}", options.employees);
+    return false;
+  }
+  if (options.selected_leaves > 0 &&
+      options.selected_leaves > kMaxSelectedLeavesPerEmployee * static_cast<int64_t>(options.employees)) {
+    const int64_t needed =
+        (options.selected_leaves + kMaxSelectedLeavesPerEmployee - 1) / kMaxSelectedLeavesPerEmployee;
+    *error = fmt::format("--leaves {} needs at least {} {} ({} selected leave records each at most), not {}",
+                         options.selected_leaves, needed, needed == 1 ? "employee" : "employees",
+                         kMaxSelectedLeavesPerEmployee, options.employees);
     return false;
   }
   std::error_code ec;

@@ -80,12 +80,28 @@ struct SampleOptions {
   bool sealed = true;
   // The day of generation; every date is relative to it.
   CivilDate today = LocalToday();
+  // 0 or more: exactly this many leave records are selected by the leave-day
+  // export of the generation day (approved Y or Z, modified that day, of an
+  // employee in the employee table), spread evenly over the employees and
+  // each written after that employee's own leave. Every other one is split
+  // into LEAV_TRX rows (one day, several days, several days with shifts, in
+  // turn); the others have none and are walked over the calendar (several
+  // days twice, then one day). The employees' own leave is still written,
+  // none of it selected. At most kMaxSelectedLeavesPerEmployee per employee,
+  // so that the dates stay within a few years of the generation day.
+  // Negative (the default): only the employees' own leave, of which some is
+  // selected; the output is then the same as without this option.
+  int64_t selected_leaves = -1;
 };
+
+inline constexpr int64_t kMaxSelectedLeavesPerEmployee = 100;
 
 struct SampleSummary {
   // Rows written per table, in the order of SampleTables().
   std::vector<std::pair<std::string, int64_t>> rows;
   int64_t current_employees = 0;   // selected by the employee export this month
+  // Approved leave modified on the generation day of employees in the
+  // employee table: the records the leave-day export selects.
   int64_t leaves_modified_today = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -257,6 +258,87 @@ TEST_F(SampleDatabaseTest, PayrollParametersHoldSeveralYearsAndAnAddressWithACom
   EXPECT_NE(One(File("PAYPARA1"), "SELECT CADDR1 FROM PAYPARA1").find(','), std::string::npos);
 }
 
+// A fixed number of leave records selected by the leave-day export, over
+// employees of the cyclic and of the random kind.
+class SampleSelectedLeaveTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    folder_ = new TempFolder();
+    SampleOptions options;
+    options.employees = 90;
+    options.selected_leaves = 501;
+    options.seed = 7;
+    options.sealed = false;
+    options.today = kToday;
+    std::string error;
+    ASSERT_TRUE(GenerateSampleDatabase(folder_->path().string(), options, &summary_, &error)) << error;
+  }
+  static void TearDownTestSuite() {
+    delete folder_;
+    folder_ = nullptr;
+  }
+  // Selected leave records matching `where` (l is empleave; x.LEAV_TRX and
+  // e.employee are attached).
+  static int Selected(const std::string& where) {
+    const fs::path dir = folder_->path();
+    return std::stoi(QueryRows(dir / "empleave.adt",
+                               "SELECT count(*) FROM empleave l WHERE aprroved IN ('Y','Z') AND MODIFIED_DATE = "
+                               "'2010-03-24' AND EMPCODE IN (SELECT emp_no FROM e.employee) AND " + where,
+                               {{(dir / "LEAV_TRX.adt").string(), "x"}, {(dir / "employee.adt").string(), "e"}})[0][0]);
+  }
+  static inline TempFolder* folder_ = nullptr;
+  static inline SampleSummary summary_;
+};
+
+TEST_F(SampleSelectedLeaveTest, ExactlyTheAskedNumberIsSelectedHalfOfItSplitIntoDayTransactions) {
+  const std::string has_trx = "EXISTS (SELECT 1 FROM x.LEAV_TRX t WHERE t.ID = l.ID)";
+  EXPECT_EQ(Selected("1"), 501);
+  EXPECT_EQ(summary_.leaves_modified_today, 501);
+  EXPECT_EQ(Selected(has_trx), 251);
+  EXPECT_GT(Selected("START_DATE = END_DATE AND " + has_trx), 0);
+  EXPECT_GT(Selected("START_DATE = END_DATE AND NOT " + has_trx), 0);
+  EXPECT_GT(Selected("START_DATE < END_DATE AND " + has_trx), 0);
+  EXPECT_GT(Selected("START_DATE < END_DATE AND NOT " + has_trx), 0);
+  EXPECT_GT(Selected("aprroved = 'Z'"), 0);
+  EXPECT_GT(Selected("aprroved = 'Y'"), 0);
+  // Spread over every employee, the employees' own leave still written.
+  const fs::path leave = folder_->path() / "empleave.adt";
+  EXPECT_EQ(One(leave, "SELECT count(DISTINCT EMPCODE) FROM empleave WHERE EMPCODE LIKE 'E%'"), "90");
+  EXPECT_NE(One(leave, "SELECT count(*) FROM empleave WHERE MODIFIED_DATE < '2010-03-24'"), "0");
+}
+
+TEST_F(SampleSelectedLeaveTest, TransactionsTallyAndWalkedLeaveEqualsItsCalendarWorkingDays) {
+  const fs::path leave = folder_->path() / "empleave.adt";
+  auto rows = AttachedRows(leave, folder_->path() / "LEAV_TRX.adt",
+                           "SELECT l.ID, l.DAY, sum(t.DAY) FROM empleave l JOIN other.LEAV_TRX t ON t.ID = l.ID "
+                           "AND t.EMPCODE = l.EMPCODE AND t.LEAVE_CODE = l.LEAVE_CODE AND t.DATE BETWEEN "
+                           "l.START_DATE AND l.END_DATE GROUP BY l.ID");
+  ASSERT_GE(rows.size(), 251u);
+  for (auto& r : rows) EXPECT_DOUBLE_EQ(std::stod(r[1]), std::stod(r[2])) << "leave " << r[0];
+  std::set<std::string> has_trx;
+  for (auto& r : QueryRows(folder_->path() / "LEAV_TRX.adt", "SELECT DISTINCT ID FROM LEAV_TRX")) has_trx.insert(r[0]);
+  int walked = 0;
+  std::set<std::string> codes;
+  for (auto& r : AttachedRows(leave, folder_->path() / "EMP_CLD.ADT",
+                              "SELECT l.ID, l.DAY, sum(CASE c.WORKCODE WHEN 'F' THEN 1.0 WHEN 'H' THEN 0.5 ELSE 0 "
+                              "END), count(c.DATE), julianday(l.END_DATE) - julianday(l.START_DATE) + 1, "
+                              "group_concat(DISTINCT c.WORKCODE) FROM empleave l LEFT JOIN other.EMP_CLD c ON "
+                              "c.EMP_NO = l.EMPCODE AND c.DATE BETWEEN l.START_DATE AND l.END_DATE "
+                              "WHERE l.END_DATE > l.START_DATE GROUP BY l.ID")) {
+    EXPECT_EQ(std::stod(r[3]), std::stod(r[4])) << "calendar days of leave " << r[0];
+    if (has_trx.count(r[0])) continue;
+    ++walked;
+    EXPECT_DOUBLE_EQ(std::stod(r[1]), std::stod(r[2])) << "leave " << r[0];
+    for (size_t from = 0; from <= r[5].size();) {
+      const size_t comma = std::min(r[5].find(',', from), r[5].size());
+      codes.insert(r[5].substr(from, comma - from));
+      from = comma + 1;
+    }
+  }
+  EXPECT_GE(walked, 160);
+  EXPECT_TRUE(codes.count("F") && codes.count("H") && codes.count("R"));
+}
+
 class SampleDeterminismTest : public ::testing::Test {
  protected:
   static std::map<std::string, std::vector<std::vector<std::string>>> Generate(const fs::path& folder, uint64_t seed,
@@ -316,6 +398,22 @@ TEST_F(SampleFolderTest, RefusesANegativeEmployeeCount) {
   std::string error;
   EXPECT_FALSE(GenerateSampleDatabase(folder.path().string(), options, &summary, &error));
   EXPECT_NE(error.find("-1"), std::string::npos);
+}
+
+TEST_F(SampleFolderTest, RefusesMoreSelectedLeaveThanTheEmployeesCanTakeNamingTheCount) {
+  TempFolder folder;
+  SampleOptions options;
+  options.employees = 3;
+  options.selected_leaves = 301;
+  options.sealed = false;
+  SampleSummary summary;
+  std::string error;
+  EXPECT_FALSE(GenerateSampleDatabase(folder.path().string(), options, &summary, &error));
+  EXPECT_NE(error.find("301"), std::string::npos) << error;
+  EXPECT_FALSE(fs::exists(folder.path() / "employee.adt"));
+  options.selected_leaves = 300;
+  EXPECT_TRUE(GenerateSampleDatabase(folder.path().string(), options, &summary, &error)) << error;
+  EXPECT_EQ(summary.leaves_modified_today, 300);
 }
 
 TEST_F(SampleFolderTest, SealsExactlyThePasswordCarryingTablesWithTheTablePassword) {

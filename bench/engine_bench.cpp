@@ -1,6 +1,8 @@
 // Engine benchmark: on a generated table of 1,000,000 rows with a 2-segment
 // key and 12 columns, side by side in one run:
 //   - random exact seek + raw record  vs  a prepared SQLite point query reading every column;
+//   - random exact seek of a code + a walk over its 4 rows (raw record of each, stopping on
+//     the first other code) vs  a prepared SQLite range query reading the same rows;
 //   - forward walk in index order     vs  an ordered SQLite scan reading every column;
 //   - table open time.
 // Usage: engine_bench [ROWS] [FOLDER]   (the table is built once in FOLDER, default /tmp/kdx-engine-bench)
@@ -121,6 +123,30 @@ int main(int argc, char** argv) {
   double bare_seek = seeks / Seconds(start);
   sqlite3_finalize(point);
 
+  // Seek + short walk: the rows of one code, and the first row of the next.
+  const int walks = seeks / 2;
+  sqlite3_stmt* range = nullptr;
+  sqlite3_prepare_v2(db, "SELECT rowid, * FROM BENCH WHERE CODE >= ?1 ORDER BY CODE, SEQ, rowid", -1, &range,
+                     nullptr);
+  start = Clock::now();
+  long bare_walked = 0;
+  for (int w = 0; w < walks; ++w) {
+    std::string code = Code(keys[static_cast<size_t>(w)]);
+    sqlite3_bind_text(range, 1, code.c_str(), static_cast<int>(code.size()), SQLITE_STATIC);
+    while (sqlite3_step(range) == SQLITE_ROW) {
+      const unsigned char* first = sqlite3_column_text(range, 1);
+      if (first == nullptr || code != reinterpret_cast<const char*>(first)) break;
+      for (int c = 0; c < 13; ++c) {
+        const unsigned char* text = sqlite3_column_text(range, c);
+        checksum += text != nullptr ? text[0] : 0;
+      }
+      ++bare_walked;
+    }
+    sqlite3_reset(range);
+  }
+  double bare_seek_walk = walks / Seconds(start);
+  sqlite3_finalize(range);
+
   sqlite3_stmt* scan = nullptr;
   sqlite3_prepare_v2(db, "SELECT rowid, * FROM BENCH ORDER BY CODE, SEQ, rowid", -1, &scan, nullptr);
   start = Clock::now();
@@ -171,6 +197,28 @@ int main(int argc, char** argv) {
   double engine_seek = seeks / Seconds(start);
 
   start = Clock::now();
+  long engine_walked = 0;
+  for (int w = 0; w < walks; ++w) {
+    std::string code = Code(keys[static_cast<size_t>(w)]);
+    uint8_t key[8];
+    std::memset(key, ' ', 8);
+    std::memcpy(key, code.data(), code.size());
+    UNSIGNED16 found = 0;
+    Check(AdsSeek(index, key, 8, 1, 2, &found), "seek");
+    UNSIGNED16 eof = found == 0;
+    while (!eof) {
+      UNSIGNED32 size = length;
+      Check(AdsGetRecord(table, record.data(), &size), "record");
+      if (std::memcmp(record.data(), key, 8) != 0) break;
+      checksum += record[0];
+      ++engine_walked;
+      Check(AdsSkip(index, 1), "skip");
+      AdsAtEOF(table, &eof);
+    }
+  }
+  double engine_seek_walk = walks / Seconds(start);
+
+  start = Clock::now();
   long walked = 0;
   Check(AdsGotoTop(index), "top");
   UNSIGNED16 eof = 0;
@@ -188,6 +236,9 @@ int main(int argc, char** argv) {
 
   std::printf("exact seek + record: engine %.0f/s, bare SQLite point query %.0f/s, ratio %.0f%% (%d found)\n",
               engine_seek, bare_seek, 100 * engine_seek / bare_seek, found_count);
+  std::printf("exact seek + walk of the code's rows: engine %.0f/s, bare SQLite range query %.0f/s, ratio %.0f%% "
+              "(%ld and %ld rows)\n",
+              engine_seek_walk, bare_seek_walk, 100 * engine_seek_walk / bare_seek_walk, engine_walked, bare_walked);
   std::printf("walk in index order: engine %.0f rows/s, bare SQLite ordered scan %.0f rows/s, ratio %.0f%%\n",
               engine_walk, bare_scan, 100 * engine_walk / bare_scan);
   std::printf("table open: %.3f ms (mean of %d opens)\n", open_ms, opens);

@@ -11,11 +11,7 @@ namespace engine {
 
 EngineTable* LookupOrder(ADSHANDLE handle, int* order, UNSIGNED32* error) {
   UNSIGNED16 type = 0;
-  if (!HandleRegistry::Get().TypeOf(handle, &type)) {
-    *error = InvalidHandleError(handle, ADS_TABLE);
-    return nullptr;
-  }
-  EngineObject* object = HandleRegistry::Get().Find(handle, type);
+  EngineObject* object = HandleRegistry::Get().FindAny(handle, &type);
   if (object == nullptr) {
     *error = InvalidHandleError(handle, ADS_TABLE);
     return nullptr;

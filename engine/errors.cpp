@@ -2,6 +2,7 @@
 // registry and small SQLite helpers shared by the whole engine.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -89,6 +90,20 @@ HandleRegistry& HandleRegistry::Get() {
   return registry;
 }
 
+HandleRegistry::~HandleRegistry() {
+  // Handles still open at exit close newest first, so that every object goes
+  // before the object it was opened on (an index before its table, a table
+  // before its connection) and no destructor reaches a freed parent.
+  std::vector<ADSHANDLE> live;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    live.reserve(entries_.size());
+    for (const auto& entry : entries_) live.push_back(entry.first);
+  }
+  std::sort(live.begin(), live.end(), [](ADSHANDLE a, ADSHANDLE b) { return a > b; });
+  for (ADSHANDLE handle : live) Destroy(handle);
+}
+
 ADSHANDLE HandleRegistry::Register(UNSIGNED16 type, std::unique_ptr<EngineObject> object) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (next_ == 0) return 0;  // wrapped: every handle has been used once
@@ -97,18 +112,37 @@ ADSHANDLE HandleRegistry::Register(UNSIGNED16 type, std::unique_ptr<EngineObject
   return handle;
 }
 
+const HandleRegistry::Recent* HandleRegistry::Locate(ADSHANDLE handle) const {
+  Recent& slot = recent_[handle % recent_.size()];
+  if (slot.handle == handle && handle != 0) return &slot;
+  auto it = entries_.find(handle);
+  if (it == entries_.end()) return nullptr;
+  slot.handle = handle;
+  slot.type = it->second.type;
+  slot.object = it->second.object.get();
+  return &slot;
+}
+
 EngineObject* HandleRegistry::Find(ADSHANDLE handle, UNSIGNED16 type) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto it = entries_.find(handle);
-  if (it == entries_.end() || it->second.type != type) return nullptr;
-  return it->second.object.get();
+  const Recent* found = Locate(handle);
+  if (found == nullptr || found->type != type) return nullptr;
+  return found->object;
+}
+
+EngineObject* HandleRegistry::FindAny(ADSHANDLE handle, UNSIGNED16* type) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Recent* found = Locate(handle);
+  if (found == nullptr) return nullptr;
+  *type = found->type;
+  return found->object;
 }
 
 bool HandleRegistry::TypeOf(ADSHANDLE handle, UNSIGNED16* type) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto it = entries_.find(handle);
-  if (it == entries_.end()) return false;
-  *type = it->second.type;
+  const Recent* found = Locate(handle);
+  if (found == nullptr) return false;
+  *type = found->type;
   return true;
 }
 
@@ -120,6 +154,8 @@ bool HandleRegistry::Destroy(ADSHANDLE handle) {
     if (it == entries_.end()) return false;
     doomed = std::move(it->second.object);
     entries_.erase(it);
+    Recent& slot = recent_[handle % recent_.size()];
+    if (slot.handle == handle) slot = Recent();
   }
   doomed.reset();  // outside the lock: destructors destroy their children
   return true;
@@ -154,7 +190,10 @@ Statement::~Statement() { sqlite3_finalize(stmt_); }
 UNSIGNED32 OpenSqlite(const std::string& path, int flags, sqlite3** db) {
   *db = nullptr;
   sqlite3* handle = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &handle, flags, nullptr);
+  // Every database the engine opens is used under the engine's own mutex
+  // only, so SQLite's per-connection mutex would merely be taken and
+  // released again around each of the many calls that copy a row out.
+  int rc = sqlite3_open_v2(path.c_str(), &handle, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     UNSIGNED32 code = SqliteError(AE_KDX_SQLITE, "Cannot open database file '" + path + "'", handle);
     sqlite3_close(handle);

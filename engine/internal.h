@@ -9,11 +9,13 @@
 #ifndef KDX_ENGINE_INTERNAL_H_
 #define KDX_ENGINE_INTERNAL_H_
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/ads.h"
@@ -69,12 +71,16 @@ class EngineObject {
 class HandleRegistry {
  public:
   static HandleRegistry& Get();
+  ~HandleRegistry();
 
   // Registers `object` under a fresh handle of `type`; 0 only when the
   // handle space (2^32 - 1 handles) is exhausted.
   ADSHANDLE Register(UNSIGNED16 type, std::unique_ptr<EngineObject> object);
   // The object of `handle` when it exists and has `type`, else null.
   EngineObject* Find(ADSHANDLE handle, UNSIGNED16 type) const;
+  // The object and type of a live handle in one look-up; null for an
+  // unknown or closed one.
+  EngineObject* FindAny(ADSHANDLE handle, UNSIGNED16* type) const;
   // The type of a live handle; false for an unknown or closed one.
   bool TypeOf(ADSHANDLE handle, UNSIGNED16* type) const;
   // Removes and deletes the object; false when the handle is not live.
@@ -85,8 +91,20 @@ class HandleRegistry {
     UNSIGNED16 type;
     std::unique_ptr<EngineObject> object;
   };
+  // Handles looked up lately, by handle modulo the slot count: the data
+  // layer calls the engine on the same few handles over and over. A slot
+  // is emptied when its handle is destroyed (handles are never reused).
+  struct Recent {
+    ADSHANDLE handle = 0;
+    UNSIGNED16 type = 0;
+    EngineObject* object = nullptr;
+  };
+  // The entry of a live handle (through its slot), or null. Needs mutex_.
+  const Recent* Locate(ADSHANDLE handle) const;
+
   mutable std::mutex mutex_;
-  std::map<ADSHANDLE, Entry> entries_;
+  std::unordered_map<ADSHANDLE, Entry> entries_;
+  mutable std::array<Recent, 64> recent_{};
   ADSHANDLE next_ = 0x100;
 };
 
@@ -264,11 +282,17 @@ int BindValue(sqlite3_stmt* stmt, int index, const SqlValue& value);
 // with its column schema, indexes, navigation position and filter.
 //
 // Navigation reads rows ahead in the current order into a reusable buffer
-// (growing batches while a walk goes on) and resets its statement before
-// every return, so that an open table never holds a read lock between calls
-// and a writer is never kept waiting by a table left standing on a record.
-// The raw record is encoded only when asked. Position states: before the
-// first record (BOF), on a record, after the last (EOF).
+// (growing batches while a walk goes on; a seek reads the found record, the
+// records after it with the same key and the first with another key) and
+// resets its statement before every return, so that an open table never
+// holds a read lock between calls and a writer is never kept waiting by a
+// table left standing on a record. A table over a private in-memory
+// database (a decrypted sealed table, an SQL result), which nothing else
+// can write, also serves a repeated seek of the same key, a return to the
+// top and a return to a record it has buffered from memory, and encodes
+// each buffered raw record once. The raw record is encoded only when asked.
+// Position states: before the first record (BOF), on a record, after the
+// last (EOF).
 class EngineTable : public EngineObject {
  public:
   // `db` is used for every read; when `owns_db` it is closed with the table.
@@ -391,6 +415,8 @@ class EngineTable : public EngineObject {
 
  private:
   enum class State { kBof, kOnRow, kEof };
+  // How the first row of a batch was found (see Batch::anchor).
+  enum class Anchor { kNone, kTop, kSeek };
   struct Order;
   // Rows read ahead in the current order and direction, copied out of SQLite.
   struct Batch;
@@ -404,11 +430,39 @@ class EngineTable : public EngineObject {
   bool HasRow() const;
   Cell CurrentCell(int column) const;
   UNSIGNED32 Prepare(const std::string& sql, sqlite3_stmt** stmt);
+  // A sought key: `values` as DecodeKey gives them; the last one is a text
+  // prefix when its segment was given shorter than the column.
+  struct KeyRun {
+    const std::vector<SqlValue>* values = nullptr;
+    bool last_is_prefix = false;
+  };
+  // Whether buffered row `row` carries the key of `run` in `order` (SQLite
+  // values compared, text blank-padded). Only decides how far a seek reads
+  // ahead; whether a seek found its key is decided on the encoded record.
+  bool RowHasKey(size_t row, int order, const KeyRun& run) const;
   // Reads up to `limit` rows in `order` and direction from a start key (or
   // from the top/bottom when `key` is null) into the batch, then resets the
-  // statement so that no read lock outlives the call.
+  // statement so that no read lock outlives the call. With `run`, reading
+  // also stops after the first row that does not carry the run's key.
+  // With `append` the rows are added after those in the batch (which must be
+  // of the same order and direction and end on the row read on from).
   UNSIGNED32 Scan(int order, bool forward, size_t key_segments, bool strict, const std::vector<SqlValue>* key,
-                  int64_t rowid, bool with_rowid, size_t limit);
+                  int64_t rowid, bool with_rowid, size_t limit, const KeyRun* run = nullptr, bool append = false);
+  // Whether a buffered batch of a table of fixed rows was found by the same
+  // move (`key`: the raw key of a seek); a batch kept aside that matches
+  // becomes the current batch.
+  bool Anchored(int order, Anchor anchor, const uint8_t* key, size_t length);
+  // Keeps the current (anchored) batch aside and gives batch_ a free one.
+  void SetBatchAside();
+  void ForgetKeptBatches();
+  // For a table of fixed rows: makes the current batch a copy of the one
+  // row `rowid` found in a buffered batch, positioned as a read of it in
+  // `order` would leave it; false when no buffered batch holds it.
+  bool BatchFromMemory(int order, int64_t rowid);
+  // Whether `schema` of `db` is an in-memory database, which only the
+  // connection that made it can read or write.
+  static bool IsPrivateMemoryDatabase(sqlite3* db, const std::string& schema);
+  bool RowExists(int64_t rowid);
   UNSIGNED32 CurrentKey(int order, std::vector<SqlValue>* key);
   UNSIGNED32 StepTo(bool forward);
   // Lands on the first row of a fresh batch, or on BOF/EOF when it is empty.
@@ -437,6 +491,10 @@ class EngineTable : public EngineObject {
   UNSIGNED32 open_options_ = 2;
   bool rows_hidden_ = false;
   std::string sealed_path_;
+  // The table reads a private in-memory database (a decrypted sealed table,
+  // an SQL result) that nothing writes while the table is open: rows once
+  // read never go stale, so moves back to a batch's anchor read nothing.
+  bool rows_fixed_ = false;
 
   std::vector<std::unique_ptr<Order>> orders_;  // [0] natural, [i+1] index i
   State state_ = State::kBof;
@@ -445,6 +503,8 @@ class EngineTable : public EngineObject {
   int current_order_ = -1;  // order of the last navigation call
   int64_t current_rowid_ = 0;
   std::unique_ptr<Batch> batch_;
+  std::vector<std::unique_ptr<Batch>> kept_;  // anchored batches set aside, oldest first
+  std::unique_ptr<Batch> spare_;              // a free batch for BatchFromMemory
   std::string select_list_;  // "rowid, "c1", ..."
   std::string rowid_name_;   // the first entry of select_list_
   std::weak_ptr<Recycler> recycler_;
@@ -455,6 +515,14 @@ class EngineTable : public EngineObject {
   std::string filter_text_;
   std::unique_ptr<FilterProgram> filter_;
   bool exact22_ = false;
+
+  // Buffers reused from call to call, so that a seek or a step allocates
+  // nothing once they have grown: the decoded key of the last seek and its
+  // raw segments, the key a walk reads on from, one encoded column.
+  std::vector<SqlValue> seek_values_;
+  std::vector<std::string> seek_parts_;
+  std::vector<SqlValue> walk_key_;
+  std::vector<uint8_t> scratch_;
 
   // Key under construction per order (index number -> segment bytes).
   std::map<int, std::vector<std::string>> keys_;

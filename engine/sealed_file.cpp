@@ -339,7 +339,9 @@ bool LoadImage(sqlite3* db, const std::string& schema, uint8_t* image, size_t si
 
 bool OpenMemoryDatabase(sqlite3** db, const std::string& path, std::string* error) {
   sqlite3* mem = nullptr;
-  if (sqlite3_open_v2(":memory:", &mem, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+  // Used only by the engine, under its mutex: SQLite's own mutex is not needed.
+  if (sqlite3_open_v2(":memory:", &mem, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK) {
     *error = FileError(path, std::string("cannot open an in-memory database: ") +
                                  (mem ? sqlite3_errmsg(mem) : "out of memory"));
     sqlite3_close(mem);

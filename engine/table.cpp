@@ -92,9 +92,14 @@ struct EngineTable::Order {
   std::vector<int> segments;
   std::vector<bool> descending;
   std::map<std::string, sqlite3_stmt*> cache;
-  ~Order() {
+  sqlite3_stmt* key_of_row = nullptr;  // the order's key of one row, by rowid
+  void Clear() {
     for (auto& entry : cache) sqlite3_finalize(entry.second);
+    cache.clear();
+    sqlite3_finalize(key_of_row);
+    key_of_row = nullptr;
   }
+  ~Order() { Clear(); }
 };
 
 // A column value of a buffered row; `bytes` points into the batch's arena.
@@ -124,6 +129,27 @@ struct EngineTable::Batch {
   bool forward = true;
   int order = -1;
   size_t next_limit = 1;  // rows to read by the next scan of a walk
+  // How row 0 was found, kept only for a table whose rows cannot change
+  // while it is open (rows_fixed_): the first row of the order (kTop), or
+  // the first row at or after the raw key `anchor_key` (kSeek). Such a batch
+  // grows as a walk reads on, so that going back to the top, or seeking the
+  // same key again, is served from it without reading.
+  Anchor anchor = Anchor::kNone;
+  std::string anchor_key;
+  // Raw records already encoded (tables of fixed rows only): row r at
+  // r * record length in `records` when encoded[r] is 1.
+  std::vector<uint8_t> records;
+  std::vector<uint8_t> encoded;
+  // Forgets everything read (the buffers keep their memory).
+  void Clear() {
+    encoded.clear();
+    count = 0;
+    pos = 0;
+    exhausted = true;
+    order = -1;
+    next_limit = 1;
+    anchor = Anchor::kNone;
+  }
 };
 
 class EngineTable::ReadCache {
@@ -138,6 +164,17 @@ namespace {
 
 // Largest batch a walk grows to.
 constexpr size_t kMaxBatchRows = 256;
+// Most rows a seek reads: the found record, the records after it that carry
+// the same key, and the first record with another key (so that a walk over
+// the key's records, which stops on the first other key, is served from
+// memory). A longer run of equal keys is read on in growing batches.
+constexpr size_t kSeekReadAhead = 32;
+// Anchored batches a table of fixed rows keeps aside when a move reads
+// another batch (a seek of another key, the return to a record after a
+// missed seek), so that a later seek of their key reads nothing.
+constexpr size_t kKeptBatches = 3;
+// Most bytes of encoded raw records a batch keeps.
+constexpr size_t kMaxEncodedBytes = 256 * 1024;
 
 std::string CellText(int type, int64_t integer, double real, const char* bytes, size_t size) {
   char buffer[64];
@@ -164,6 +201,22 @@ EngineTable::EngineTable(EngineConnection* connection, sqlite3* db, bool owns_db
       table_(std::move(table)),
       display_name_(std::move(display_name)) {
   qualified_ = QuoteIdentifier(schema_) + "." + QuoteIdentifier(table_);
+  rows_fixed_ = IsPrivateMemoryDatabase(db_, schema_);
+}
+
+bool EngineTable::IsPrivateMemoryDatabase(sqlite3* db, const std::string& schema) {
+  if (db == nullptr) return false;
+  // An in-memory database opened by name (":memory:") has no file name; a
+  // decrypted image loaded with sqlite3_deserialize lives in the "memdb"
+  // file system. The engine opens neither kind shared, so no other
+  // connection can write them.
+  const char* file = sqlite3_db_filename(db, schema.c_str());
+  if (file == nullptr || *file == '\0') return true;
+  sqlite3_vfs* vfs = nullptr;
+  if (sqlite3_file_control(db, schema.c_str(), SQLITE_FCNTL_VFS_POINTER, &vfs) != SQLITE_OK || vfs == nullptr) {
+    return false;
+  }
+  return std::strcmp(vfs->zName, "memdb") == 0;
 }
 
 EngineTable::~EngineTable() {
@@ -343,14 +396,9 @@ void EngineTable::LoadLike(const EngineTable& source, ReadCachePtr reads) {
   } else {
     BuildOrders();
   }
-  if (batch_ != nullptr) {
-    // Nothing read by the previous table is visible to this one.
-    batch_->count = 0;
-    batch_->pos = 0;
-    batch_->exhausted = true;
-    batch_->order = -1;
-    batch_->next_limit = 1;
-  }
+  if (batch_ != nullptr) batch_->Clear();  // nothing read by the previous table is visible to this one
+  spare_.reset();
+  ForgetKeptBatches();
   state_ = State::kBof;
   at_bof_flag_ = at_eof_flag_ = false;
   current_order_ = -1;
@@ -374,17 +422,20 @@ UNSIGNED32 EngineTable::Register(std::unique_ptr<EngineTable> table, UNSIGNED16 
 
 void EngineTable::set_rows_hidden(bool hidden) {
   rows_hidden_ = hidden;
-  if (batch_ != nullptr) batch_->count = 0;
+  if (batch_ != nullptr) batch_->Clear();
+  ForgetKeptBatches();
   state_ = State::kEof;
   at_bof_flag_ = at_eof_flag_ = true;
 }
 
 UNSIGNED32 EngineTable::ReplaceDatabase(sqlite3* db, bool owns_db) {
   ResetStatements();
-  if (batch_ != nullptr) batch_->count = 0;
+  if (batch_ != nullptr) batch_->Clear();
+  ForgetKeptBatches();
   if (owns_db_ && db_ != nullptr) sqlite3_close(db_);
   db_ = db;
   owns_db_ = owns_db;
+  rows_fixed_ = IsPrivateMemoryDatabase(db_, schema_);
   state_ = State::kEof;
   at_bof_flag_ = at_eof_flag_ = true;
   Statement probe;
@@ -664,9 +715,25 @@ UNSIGNED32 EngineTable::GetRecord(uint8_t* buffer) {
     EmptyRecord(buffer);
     return 0;
   }
+  Batch& batch = *batch_;
+  const size_t length = record_length_;
+  const size_t pos = batch.pos;
+  if (pos < batch.encoded.size() && batch.encoded[pos] != 0) {
+    std::memcpy(buffer, batch.records.data() + pos * length, length);
+    return 0;
+  }
   for (size_t c = 0; c < columns_.size(); ++c) {
     int ci = static_cast<int>(c);
     if (UNSIGNED32 rc = EncodeColumn(ci, CurrentCell(ci), buffer + columns_[c].offset)) return rc;
+  }
+  // A table of fixed rows serves its buffered rows again and again (the
+  // top of a template walked once per employee, the same key sought for
+  // several columns): each row is encoded once.
+  if (rows_fixed_ && (pos + 1) * length <= kMaxEncodedBytes) {
+    if (batch.records.size() < (pos + 1) * length) batch.records.resize((pos + 1) * length);
+    if (batch.encoded.size() <= pos) batch.encoded.resize(pos + 1, 0);
+    std::memcpy(batch.records.data() + pos * length, buffer, length);
+    batch.encoded[pos] = 1;
   }
   return 0;
 }
@@ -697,7 +764,8 @@ UNSIGNED32 EngineTable::GetFieldText(int column, std::string* text) {
   Cell cell = CurrentCell(column);
   if (cell.type == SQLITE_NULL) return 0;
   const ColumnInfo& info = columns_[static_cast<size_t>(column)];
-  std::vector<uint8_t> raw(info.type.width);
+  std::vector<uint8_t>& raw = scratch_;
+  raw.assign(info.type.width, 0);
   if (UNSIGNED32 rc = EncodeColumn(column, cell, raw.data())) return rc;
   if (IsBlockType(info.type.type) || info.type.type == ADS_RAW) {
     *text = CellText(cell.type, cell.integer, cell.real, cell.bytes, cell.size);
@@ -741,10 +809,7 @@ UNSIGNED32 EngineTable::GetFieldText(int column, std::string* text) {
 EngineTable::Order& EngineTable::OrderFor(int order) { return *orders_[static_cast<size_t>(order + 1)]; }
 
 void EngineTable::ResetStatements() {
-  for (auto& order : orders_) {
-    for (auto& entry : order->cache) sqlite3_finalize(entry.second);
-    order->cache.clear();
-  }
+  for (auto& order : orders_) order->Clear();
 }
 
 UNSIGNED32 EngineTable::CurrentKey(int order, std::vector<SqlValue>* key) {
@@ -762,8 +827,53 @@ UNSIGNED32 EngineTable::CurrentKey(int order, std::vector<SqlValue>* key) {
   return 0;
 }
 
+bool EngineTable::RowHasKey(size_t row, int order, const KeyRun& run) const {
+  const Batch& batch = *batch_;
+  const Order& o = *orders_[static_cast<size_t>(order + 1)];
+  const std::vector<SqlValue>& values = *run.values;
+  for (size_t i = 0; i < values.size(); ++i) {
+    const Batch::Stored& cell = batch.cells[row * batch.columns + static_cast<size_t>(o.segments[i])];
+    const SqlValue& value = values[i];
+    switch (value.type) {
+      case SQLITE_NULL:
+        if (cell.type != SQLITE_NULL) return false;
+        break;
+      case SQLITE_INTEGER:
+      case SQLITE_FLOAT: {
+        if (cell.type != SQLITE_INTEGER && cell.type != SQLITE_FLOAT) return false;
+        if (cell.type == SQLITE_INTEGER && value.type == SQLITE_INTEGER) {
+          if (cell.integer != value.integer) return false;
+          break;
+        }
+        double a = cell.type == SQLITE_INTEGER ? static_cast<double>(cell.integer) : cell.real;
+        double b = value.type == SQLITE_INTEGER ? static_cast<double>(value.integer) : value.real;
+        if (a != b) return false;
+        break;
+      }
+      default: {
+        if (cell.type != value.type) return false;
+        const char* bytes = batch.arena.data() + cell.offset;
+        size_t size = cell.size;
+        const std::string& want = value.bytes;
+        if (run.last_is_prefix && i + 1 == values.size()) {
+          if (size < want.size() || std::memcmp(bytes, want.data(), want.size()) != 0) return false;
+          break;
+        }
+        // Character values compare blank-padded.
+        if (cell.type == SQLITE_TEXT) {
+          while (size > want.size() && bytes[size - 1] == ' ') --size;
+        }
+        if (size != want.size() || (size > 0 && std::memcmp(bytes, want.data(), size) != 0)) return false;
+        break;
+      }
+    }
+  }
+  return true;
+}
+
 UNSIGNED32 EngineTable::Scan(int order, bool forward, size_t key_segments, bool strict,
-                             const std::vector<SqlValue>* key, int64_t rowid, bool with_rowid, size_t limit) {
+                             const std::vector<SqlValue>* key, int64_t rowid, bool with_rowid, size_t limit,
+                             const KeyRun* run, bool append) {
   Order& o = OrderFor(order);
   const std::string& rowid_name = rowid_name_;
   // Cache key: direction, strictness, segment count, rowid use, NULL mask.
@@ -847,64 +957,170 @@ UNSIGNED32 EngineTable::Scan(int order, bool forward, size_t key_segments, bool 
     for (int i = 0; i < filter_params; ++i) BindValue(stmt, i + 1, filter_->parameters()[static_cast<size_t>(i)]);
   }
   if (key != nullptr) {
+    // The key outlives every step below; SQLite need not copy it.
     for (size_t i = 0; i < key_segments; ++i) {
-      if ((*key)[i].type != SQLITE_NULL) BindValue(stmt, filter_params + static_cast<int>(i) + 1, (*key)[i]);
+      const SqlValue& value = (*key)[i];
+      const int index = filter_params + static_cast<int>(i) + 1;
+      switch (value.type) {
+        case SQLITE_TEXT:
+          sqlite3_bind_text(stmt, index, value.bytes.data(), static_cast<int>(value.bytes.size()), SQLITE_STATIC);
+          break;
+        case SQLITE_BLOB:
+          sqlite3_bind_blob(stmt, index, value.bytes.data(), static_cast<int>(value.bytes.size()), SQLITE_STATIC);
+          break;
+        case SQLITE_NULL: break;  // written into the statement as IS NULL
+        default: BindValue(stmt, index, value); break;
+      }
     }
     if (with_rowid) sqlite3_bind_int64(stmt, filter_params + static_cast<int>(key_segments) + 1, rowid);
   }
   // Copy up to `limit` rows out of SQLite, then reset the statement.
   if (batch_ == nullptr) batch_ = std::make_unique<Batch>();
+  if (!append) {
+    if (batch_->anchor != Anchor::kNone) SetBatchAside();
+  }
   Batch& batch = *batch_;
-  batch.columns = columns_.size();
-  batch.count = 0;
-  batch.pos = 0;
-  batch.arena.clear();
-  batch.rowids.clear();
-  batch.forward = forward;
-  batch.order = order;
+  if (!append) {
+    batch.columns = columns_.size();
+    batch.count = 0;
+    batch.pos = 0;
+    batch.arena.clear();
+    batch.rowids.clear();
+    batch.encoded.clear();
+    batch.forward = forward;
+    batch.order = order;
+    batch.anchor = Anchor::kNone;
+  }
+  batch.rowids.resize(batch.count);
   batch.exhausted = false;
   int rc = SQLITE_ROW;
   const int ncolumns = static_cast<int>(columns_.size());
-  while (batch.count < limit) {
+  const size_t end = batch.count + limit;
+  while (batch.count < end) {
     rc = sqlite3_step(stmt);
     if (rc != SQLITE_ROW) break;
     batch.rowids.push_back(sqlite3_column_int64(stmt, 0));
     size_t base = batch.count * batch.columns;
     if (batch.cells.size() < base + batch.columns) batch.cells.resize(base + batch.columns);
+    // One column look-up per cell; the value is read while the statement
+    // stands on the row (the connection is only ever used under the
+    // engine's mutex).
     for (int i = 0; i < ncolumns; ++i) {
       Batch::Stored& cell = batch.cells[base + static_cast<size_t>(i)];
-      cell.type = sqlite3_column_type(stmt, i + 1);
+      sqlite3_value* value = sqlite3_column_value(stmt, i + 1);
+      cell.type = sqlite3_value_type(value);
       cell.size = 0;
       cell.offset = batch.arena.size();
       switch (cell.type) {
-        case SQLITE_INTEGER: cell.integer = sqlite3_column_int64(stmt, i + 1); break;
-        case SQLITE_FLOAT: cell.real = sqlite3_column_double(stmt, i + 1); break;
+        case SQLITE_INTEGER: cell.integer = sqlite3_value_int64(value); break;
+        case SQLITE_FLOAT: cell.real = sqlite3_value_double(value); break;
         case SQLITE_TEXT: {
-          const unsigned char* text = sqlite3_column_text(stmt, i + 1);
-          cell.size = static_cast<size_t>(sqlite3_column_bytes(stmt, i + 1));
+          const unsigned char* text = sqlite3_value_text(value);
+          cell.size = static_cast<size_t>(sqlite3_value_bytes(value));
+          if (text == nullptr) {  // out of memory converting the text
+            rc = SQLITE_NOMEM;
+            break;
+          }
           batch.arena.append(reinterpret_cast<const char*>(text), cell.size);
           break;
         }
         case SQLITE_BLOB: {
-          const void* blob = sqlite3_column_blob(stmt, i + 1);
-          cell.size = static_cast<size_t>(sqlite3_column_bytes(stmt, i + 1));
+          const void* blob = sqlite3_value_blob(value);
+          cell.size = static_cast<size_t>(sqlite3_value_bytes(value));
           if (cell.size > 0) batch.arena.append(static_cast<const char*>(blob), cell.size);
           break;
         }
         default: break;
       }
     }
+    if (rc != SQLITE_ROW) break;
     ++batch.count;
+    if (run != nullptr && !RowHasKey(batch.count - 1, order, *run)) break;
   }
   if (rc == SQLITE_DONE) batch.exhausted = true;
   sqlite3_reset(stmt);
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-    batch.count = 0;
+    batch.Clear();
     state_ = State::kEof;
     at_eof_flag_ = true;
+    if (rc == SQLITE_NOMEM) return SetError(AE_KDX_SQLITE, "Table " + display_name_ + ": out of memory reading records");
     return SqliteError(AE_KDX_SQLITE, "Table " + display_name_ + ": reading records", db_);
   }
   return 0;
+}
+
+void EngineTable::SetBatchAside() {
+  std::unique_ptr<Batch> reused;
+  if (kept_.size() >= kKeptBatches) {
+    reused = std::move(kept_.front());
+    kept_.erase(kept_.begin());
+  }
+  kept_.push_back(std::move(batch_));
+  batch_ = reused != nullptr ? std::move(reused) : std::make_unique<Batch>();
+}
+
+void EngineTable::ForgetKeptBatches() { kept_.clear(); }
+
+bool EngineTable::BatchFromMemory(int order, int64_t rowid) {
+  if (!rows_fixed_ || batch_ == nullptr) return false;
+  const Batch* source = nullptr;
+  size_t row = 0;
+  auto find = [&](const Batch& batch) {
+    for (size_t r = 0; r < batch.count; ++r) {
+      if (batch.rowids[r] != rowid) continue;
+      source = &batch;
+      row = r;
+      return true;
+    }
+    return false;
+  };
+  if (!find(*batch_)) {
+    for (const std::unique_ptr<Batch>& kept : kept_) {
+      if (find(*kept)) break;
+    }
+  }
+  if (source == nullptr) return false;
+  if (spare_ == nullptr) spare_ = std::make_unique<Batch>();
+  Batch& copy = *spare_;
+  copy.Clear();
+  copy.columns = source->columns;
+  copy.arena.clear();
+  copy.rowids.assign(1, rowid);
+  copy.cells.resize(copy.columns);
+  for (size_t c = 0; c < copy.columns; ++c) {
+    Batch::Stored cell = source->cells[row * source->columns + c];
+    const size_t offset = copy.arena.size();
+    copy.arena.append(source->arena, cell.offset, cell.size);
+    cell.offset = offset;
+    copy.cells[c] = cell;
+  }
+  copy.count = 1;
+  copy.exhausted = false;
+  copy.forward = true;
+  copy.order = order;
+  copy.next_limit = 8;
+  if (batch_->anchor != Anchor::kNone) SetBatchAside();
+  std::swap(batch_, spare_);
+  return true;
+}
+
+bool EngineTable::Anchored(int order, Anchor anchor, const uint8_t* key, size_t length) {
+  if (!rows_fixed_ || batch_ == nullptr) return false;
+  auto matches = [&](const Batch& batch) {
+    if (batch.anchor != anchor || batch.order != order || !batch.forward) return false;
+    if (batch.anchor != Anchor::kSeek) return true;
+    return batch.anchor_key.size() == length && std::memcmp(batch.anchor_key.data(), key, length) == 0;
+  };
+  if (matches(*batch_)) return true;
+  for (size_t i = 0; i < kept_.size(); ++i) {
+    if (!matches(*kept_[i])) continue;
+    std::swap(batch_, kept_[i]);  // the batch it replaces is kept aside in its place, if anchored
+    if (kept_[i]->anchor == Anchor::kNone) {
+      kept_.erase(kept_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    return true;
+  }
+  return false;
 }
 
 void EngineTable::LandOnBatch(bool forward) {
@@ -925,8 +1141,13 @@ void EngineTable::LandOnBatch(bool forward) {
 
 UNSIGNED32 EngineTable::GotoTop(int order) {
   current_order_ = order;
-  if (UNSIGNED32 rc = Scan(order, true, 0, false, nullptr, 0, false, 1)) return rc;
-  batch_->next_limit = 8;
+  if (Anchored(order, Anchor::kTop, nullptr, 0)) {
+    batch_->pos = 0;
+  } else {
+    if (UNSIGNED32 rc = Scan(order, true, 0, false, nullptr, 0, false, 1)) return rc;
+    batch_->next_limit = 8;
+    if (rows_fixed_) batch_->anchor = Anchor::kTop;
+  }
   LandOnBatch(true);
   if (state_ != State::kOnRow) at_bof_flag_ = true;  // an empty table is at both ends
   return 0;
@@ -970,18 +1191,33 @@ UNSIGNED32 EngineTable::StepTo(bool forward) {
     }
   }
   // Read on from the current row: its key in the wanted order, then rowid.
-  std::vector<SqlValue> key;
+  std::vector<SqlValue>& key = walk_key_;
   CurrentKey(current_order_, &key);
   int64_t rowid = current_rowid_;
-  size_t limit = batch.forward == forward && batch.order == current_order_ ? batch.next_limit : 1;
-  if (UNSIGNED32 rc = Scan(current_order_, forward, key.size(), true, &key, rowid, true, limit)) return rc;
+  bool same_walk = batch.forward == forward && batch.order == current_order_;
+  size_t limit = same_walk ? batch.next_limit : 1;
+  // An anchored batch standing on its last row grows instead of being
+  // replaced, while it stays within kMaxBatchRows.
+  bool append = same_walk && batch.anchor != Anchor::kNone && batch.pos + 1 == batch.count &&
+                batch.count + limit <= kMaxBatchRows;
+  if (UNSIGNED32 rc = Scan(current_order_, forward, key.size(), true, &key, rowid, true, limit, nullptr, append)) {
+    return rc;
+  }
   batch_->next_limit = std::min(kMaxBatchRows, limit < 8 ? 8 : limit * 4);
-  LandOnBatch(forward);
+  if (!append) {
+    LandOnBatch(forward);
+  } else if (batch.pos + 1 < batch.count) {
+    ++batch.pos;
+    current_rowid_ = batch.rowids[batch.pos];
+  } else {
+    LandBeyond(forward);
+  }
   return 0;
 }
 
 void EngineTable::LandBeyond(bool forward) {
-  batch_->count = 0;
+  // An anchored batch stays for the next return to its anchor.
+  if (batch_->anchor == Anchor::kNone) batch_->count = 0;
   if (forward) {
     state_ = State::kEof;
     at_eof_flag_ = true;
@@ -1042,38 +1278,60 @@ UNSIGNED32 EngineTable::GotoRecord(int order, UNSIGNED32 record) {
                     "Table " + display_name_ + ": record " + std::to_string(record) + " does not exist");
   }
   current_order_ = order;
-  Order& o = OrderFor(order);
-  std::string columns;
-  for (size_t i = 0; i < o.segments.size(); ++i) {
-    columns += (i ? ", " : "") + QuoteIdentifier(columns_[static_cast<size_t>(o.segments[i])].name);
+  if (BatchFromMemory(order, rowid)) {
+    LandOnBatch(true);
+    return 0;
   }
-  std::vector<SqlValue> key;
-  {
-    Statement lookup;
-    const std::string& rowid_name = rowid_name_;
-    std::string sql = "SELECT " + (columns.empty() ? std::string("1") : columns) + " FROM " + qualified_ +
-                      " WHERE " + rowid_name + " = ?1";
-    if (UNSIGNED32 rc = Prepare(sql, lookup.out())) return rc;
-    sqlite3_bind_int64(lookup.get(), 1, rowid);
-    int rc = sqlite3_step(lookup.get());
-    if (rc == SQLITE_DONE) {
-      return SetError(AE_INVALID_RECORD_NUMBER,
-                      "Table " + display_name_ + ": record " + std::to_string(record) + " no longer exists");
+  Order& o = OrderFor(order);
+  auto gone = [&]() {
+    return SetError(AE_INVALID_RECORD_NUMBER,
+                    "Table " + display_name_ + ": record " + std::to_string(record) + " no longer exists");
+  };
+  // The record's key in the order (none in the natural order: its rowid is
+  // the key), read by a statement prepared once per order.
+  std::vector<SqlValue>& key = walk_key_;
+  key.clear();
+  if (!o.segments.empty()) {
+    if (o.key_of_row == nullptr) {
+      std::string columns;
+      for (size_t i = 0; i < o.segments.size(); ++i) {
+        columns += (i ? ", " : "") + QuoteIdentifier(columns_[static_cast<size_t>(o.segments[i])].name);
+      }
+      std::string sql = "SELECT " + columns + " FROM " + qualified_ + " WHERE " + rowid_name_ + " = ?1";
+      if (UNSIGNED32 rc = Prepare(sql, &o.key_of_row)) return rc;
     }
+    sqlite3_stmt* lookup = o.key_of_row;
+    sqlite3_bind_int64(lookup, 1, rowid);
+    int rc = sqlite3_step(lookup);
+    if (rc == SQLITE_ROW) {
+      for (size_t i = 0; i < o.segments.size(); ++i) {
+        key.push_back(SqlValue::From(sqlite3_column_value(lookup, static_cast<int>(i))));
+      }
+    }
+    sqlite3_reset(lookup);  // no read lock outlives the call
+    if (rc == SQLITE_DONE) return gone();
     if (rc != SQLITE_ROW) return SqliteError(AE_KDX_SQLITE, "Table " + display_name_ + ": finding a record", db_);
-    for (size_t i = 0; i < o.segments.size(); ++i) {
-      key.push_back(SqlValue::From(sqlite3_column_value(lookup.get(), static_cast<int>(i))));
-    }
   }
   if (UNSIGNED32 rc = Scan(order, true, key.size(), false, &key, rowid, true, 1)) return rc;
   batch_->next_limit = 8;
   if (batch_->count == 0 || batch_->rowids[0] != rowid) {
     LandBeyond(true);
+    // In the natural order the scan alone cannot tell a deleted record from
+    // one the filter hides.
+    if (o.segments.empty() && (filter_ == nullptr || !RowExists(rowid))) return gone();
     return SetError(AE_INVALID_RECORD_NUMBER, "Table " + display_name_ + ": record " + std::to_string(record) +
                                                   " is not visible through the filter");
   }
   LandOnBatch(true);
   return 0;
+}
+
+bool EngineTable::RowExists(int64_t rowid) {
+  Statement lookup;
+  std::string sql = "SELECT 1 FROM " + qualified_ + " WHERE " + rowid_name_ + " = ?1";
+  if (Prepare(sql, lookup.out())) return false;
+  sqlite3_bind_int64(lookup.get(), 1, rowid);
+  return sqlite3_step(lookup.get()) == SQLITE_ROW;
 }
 
 UNSIGNED32 EngineTable::RecordCount(bool respect_filter, UNSIGNED32* count) {
@@ -1246,24 +1504,39 @@ UNSIGNED32 EngineTable::Seek(int order, const uint8_t* key, UNSIGNED16 length, b
     return SetError(AE_KDX_BAD_KEY, "Table " + display_name_ + ", index " +
                                         indexes_[static_cast<size_t>(order)].name + ": the key is empty");
   }
-  std::vector<SqlValue> values;
-  std::vector<std::string> parts;
+  std::vector<SqlValue>& values = seek_values_;
+  std::vector<std::string>& parts = seek_parts_;
+  values.clear();
+  parts.clear();
   if (UNSIGNED32 rc = DecodeKey(order, key, length, &values, &parts)) return rc;
   current_order_ = order;
-  if (UNSIGNED32 rc = Scan(order, true, values.size(), false, &values, 0, false, 1)) return rc;
-  batch_->next_limit = 8;
+  // The found record comes with the records after it that share its key and
+  // the first one beyond, read in the same statement execution.
+  KeyRun run;
+  run.values = &values;
+  const ColumnInfo& last = columns_[static_cast<size_t>(indexes_[static_cast<size_t>(order)].segments[parts.size() - 1])];
+  run.last_is_prefix = parts.back().size() < last.type.width;
+  if (Anchored(order, Anchor::kSeek, key, length)) {
+    batch_->pos = 0;  // the same key again: the rows it found are still those
+  } else {
+    if (UNSIGNED32 rc = Scan(order, true, values.size(), false, &values, 0, false, kSeekReadAhead, &run)) return rc;
+    batch_->next_limit = kSeekReadAhead;
+    if (rows_fixed_) {
+      batch_->anchor = Anchor::kSeek;
+      batch_->anchor_key.assign(reinterpret_cast<const char*>(key), length);
+    }
+  }
   bool got = batch_->count > 0;
   bool match = got;
   if (got) {
     batch_->pos = 0;
     const IndexInfo& index = indexes_[static_cast<size_t>(order)];
-    std::vector<uint8_t> raw;
     for (size_t i = 0; i < parts.size() && match; ++i) {
       int column = index.segments[i];
-      raw.assign(columns_[static_cast<size_t>(column)].type.width, 0);
-      if (UNSIGNED32 rc = EncodeColumn(column, CurrentCell(column), raw.data())) return rc;
+      scratch_.assign(columns_[static_cast<size_t>(column)].type.width, 0);
+      if (UNSIGNED32 rc = EncodeColumn(column, CurrentCell(column), scratch_.data())) return rc;
       // Empty text is all zeros in a key and in a record alike.
-      match = std::memcmp(raw.data(), parts[i].data(), parts[i].size()) == 0;
+      match = std::memcmp(scratch_.data(), parts[i].data(), parts[i].size()) == 0;
     }
   }
   *found = match;
@@ -1299,7 +1572,9 @@ void EngineTable::ClearFilter() {
 
 void EngineTable::KeepOnlyCurrentRow() {
   // The rows read ahead were chosen under the old filter: the next move reads anew.
+  ForgetKeptBatches();
   if (batch_ == nullptr) return;
+  batch_->anchor = Anchor::kNone;
   if (HasRow()) {
     batch_->count = batch_->pos + 1;
     batch_->exhausted = false;

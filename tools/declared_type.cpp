@@ -84,7 +84,7 @@ std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 // written as the engine writes it into the record: a whole number with its
 // digits, a real one rounded, and a negative zero without its sign.
 size_t NumericWidth(bool whole, int64_t integer, double real, int decimals) {
-  std::string text = whole ? fmt::format("{}", integer) + (decimals > 0 ? "." + std::string(decimals, '0') : "")
+  std::string text = whole ? fmt::format("{}{}{:0>{}}", integer, decimals > 0 ? "." : "", "", decimals)
                            : fmt::format("{:.{}f}", real, decimals);
   if (text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
   return text.size();

@@ -232,34 +232,24 @@ void TAdsDataSet::CheckActive() const {
 // Index selection
 
 void TAdsDataSet::SetIndexFieldNames(const std::string& names) {
-  const std::string old_fields = index_field_names_;
-  const std::string old_name = index_name_;
-  const IndexSelection old_selection = selection_;
-  index_field_names_ = Trim(names);
-  index_name_.clear();
-  selection_ = index_field_names_.empty() ? IndexSelection::None : IndexSelection::ByFields;
-  if (!IsActive()) {
-    ComputeKeyNames();
-    return;
-  }
-  try {
-    SelectIndex();
-  } catch (...) {
-    index_field_names_ = old_fields;
-    index_name_ = old_name;
-    selection_ = old_selection;
-    throw;
-  }
-  Resync();
+  std::string fields = Trim(names);
+  const IndexSelection selection = fields.empty() ? IndexSelection::None : IndexSelection::ByFields;
+  ChangeIndexSelection(std::move(fields), "", selection);
 }
 
 void TAdsDataSet::SetIndexName(const std::string& name) {
+  ChangeIndexSelection("", name, name.empty() ? IndexSelection::None : IndexSelection::ByName);
+}
+
+// On an open dataset the new index is selected at once and the position read
+// again; when the selection fails the previous setting is restored.
+void TAdsDataSet::ChangeIndexSelection(std::string fields, std::string name, IndexSelection selection) {
   const std::string old_fields = index_field_names_;
   const std::string old_name = index_name_;
   const IndexSelection old_selection = selection_;
-  index_name_ = name;
-  index_field_names_.clear();
-  selection_ = name.empty() ? IndexSelection::None : IndexSelection::ByName;
+  index_field_names_ = std::move(fields);
+  index_name_ = std::move(name);
+  selection_ = selection;
   if (!IsActive()) {
     ComputeKeyNames();
     return;

@@ -190,6 +190,7 @@ class TAdsDataSet : public TComponent {
   void ApplyDictionaryDefaultIndex(ADSHANDLE connection);
   void ReadIndexDefs();
   void SelectIndex();
+  void ChangeIndexSelection(std::string fields, std::string name, IndexSelection selection);
   // Reads the engine's current record into the record buffer; false (and no
   // current record) when the engine stands at its end.
   bool FetchCurrent();

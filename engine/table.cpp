@@ -478,23 +478,27 @@ UNSIGNED32 EngineTable::ValueError(int column, const std::string& what) {
                                                ", row " + std::to_string(current_rowid_) + ": " + what);
 }
 
+// Writes the "empty" encoding of a column of `type` at `out`.
+static void WriteEmptyColumn(const ColumnType& type, uint8_t* out) {
+  std::memset(out, 0, type.width);
+  switch (type.type) {
+    case ADS_LOGICAL: out[0] = ' '; break;
+    case ADS_DOUBLE:
+    case ADS_CURDOUBLE:
+      Put32(out, kEmptyDoubleLow);
+      Put32(out + 4, kEmptyDoubleHigh);
+      break;
+    case ADS_INTEGER: Put32(out, kEmptyInteger); break;
+    case ADS_SHORTINT: Put16(out, kEmptyShort); break;
+    case ADS_TIME: Put32(out, kEmptyTime); break;
+    case ADS_AUTOINC: Put32(out, kEmptyAutoinc); break;
+    default: break;
+  }
+}
+
 void EngineTable::EmptyRecord(uint8_t* buffer) const {
   for (const ColumnInfo& column : columns_) {
-    uint8_t* out = buffer + column.offset;
-    std::memset(out, 0, column.type.width);
-    switch (column.type.type) {
-      case ADS_LOGICAL: out[0] = ' '; break;
-      case ADS_DOUBLE:
-      case ADS_CURDOUBLE:
-        Put32(out, kEmptyDoubleLow);
-        Put32(out + 4, kEmptyDoubleHigh);
-        break;
-      case ADS_INTEGER: Put32(out, kEmptyInteger); break;
-      case ADS_SHORTINT: Put16(out, kEmptyShort); break;
-      case ADS_TIME: Put32(out, kEmptyTime); break;
-      case ADS_AUTOINC: Put32(out, kEmptyAutoinc); break;
-      default: break;
-    }
+    WriteEmptyColumn(column.type, buffer + column.offset);
   }
 }
 
@@ -549,21 +553,7 @@ UNSIGNED32 EngineTable::EncodeColumn(int c, const Cell& v, uint8_t* out) {
   bool number = v.type == SQLITE_INTEGER || v.type == SQLITE_FLOAT;
   double as_double = v.type == SQLITE_INTEGER ? static_cast<double>(v.integer) : v.real;
   if (v.type == SQLITE_NULL) {
-    // The empty encoding of this one column.
-    std::memset(out, 0, type.width);
-    switch (type.type) {
-      case ADS_LOGICAL: out[0] = ' '; break;
-      case ADS_DOUBLE:
-      case ADS_CURDOUBLE:
-        Put32(out, kEmptyDoubleLow);
-        Put32(out + 4, kEmptyDoubleHigh);
-        break;
-      case ADS_INTEGER: Put32(out, kEmptyInteger); break;
-      case ADS_SHORTINT: Put16(out, kEmptyShort); break;
-      case ADS_TIME: Put32(out, kEmptyTime); break;
-      case ADS_AUTOINC: Put32(out, kEmptyAutoinc); break;
-      default: break;
-    }
+    WriteEmptyColumn(type, out);
     return 0;
   }
   switch (type.type) {

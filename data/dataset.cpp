@@ -485,7 +485,7 @@ void TAdsDataSet::ForgetOpenState() {
   fields_.clear();
   key_marks_.clear();
   has_record_ = false;
-  engine_past_end_ = false;
+  engine_off_record_ = false;
   eof_ = true;
   bof_ = true;
   record_number_ = 0;
@@ -520,6 +520,7 @@ bool TAdsDataSet::EngineAtBof() const {
 bool TAdsDataSet::FetchCurrent() {
   if (EngineAtEof()) {
     has_record_ = false;
+    engine_off_record_ = false;
     return false;
   }
   ReadRecord();
@@ -531,13 +532,13 @@ void TAdsDataSet::ReadRecord() {
   CheckEngine(AdsGetRecord(table_, record_.data(), &length));
   CheckEngine(AdsGetBookmark60(order_, &record_number_));
   has_record_ = true;
-  engine_past_end_ = false;
+  engine_off_record_ = false;
 }
 
 void TAdsDataSet::PutEngineOnCurrentRecord() {
-  if (!engine_past_end_ || !has_record_) return;
+  if (!engine_off_record_ || !has_record_) return;
   CheckEngine(AdsGotoRecord(table_, record_number_));
-  engine_past_end_ = false;
+  engine_off_record_ = false;
 }
 
 void TAdsDataSet::GoFirst() {
@@ -550,13 +551,25 @@ void TAdsDataSet::GoFirst() {
 void TAdsDataSet::GoNext() {
   CheckActive();
   if (eof_) return;
+  if (engine_off_record_) {
+    // Back from where a missed seek left the engine. A record removed since
+    // then leaves the dataset on its last record, as an immediate return
+    // would have.
+    const UNSIGNED32 result = AdsGotoRecord(table_, record_number_);
+    if (result == AE_INVALID_RECORD_NUMBER) {
+      GoLast();
+      return;
+    }
+    CheckEngine(result);
+    engine_off_record_ = false;
+  }
   CheckEngine(AdsSkip(order_, 1));
   bof_ = false;
   // Past the last record the end flag is set and the last record stays
   // current (its bytes are still in the record buffer).
   if (EngineAtEof()) {
     eof_ = true;
-    engine_past_end_ = true;
+    engine_off_record_ = true;
     return;
   }
   ReadRecord();
@@ -760,7 +773,6 @@ bool TAdsDataSet::SeekKey(const std::vector<KeyValue>& values) {
 
   const bool was_eof = eof_;
   const bool was_bof = bof_;
-  const uint32_t record = record_number_;
   UNSIGNED16 found = 0;
   CheckEngine(AdsSeek(order_, key, key_length, kRawKey, kSeekExact, &found));
   if (found != 0 && FetchCurrent()) {
@@ -768,29 +780,22 @@ bool TAdsDataSet::SeekKey(const std::vector<KeyValue>& values) {
     bof_ = false;
     return true;
   }
-  RestoreAfterMiss(was_eof, was_bof, record);
+  RestoreAfterMiss(was_eof, was_bof);
   return false;
 }
 
-void TAdsDataSet::RestoreAfterMiss(bool was_eof, bool was_bof, uint32_t record) {
+void TAdsDataSet::RestoreAfterMiss(bool was_eof, bool was_bof) {
   if (was_eof) {
     GoLast();
     return;
   }
-  if (was_bof) {
+  if (was_bof || !has_record_) {
     GoFirst();
     return;
   }
-  const UNSIGNED32 result = AdsGotoRecord(table_, record);
-  if (result == AE_INVALID_RECORD_NUMBER) {
-    GoLast();
-    return;
-  }
-  CheckEngine(result);
-  if (!FetchCurrent()) {
-    GoLast();
-    return;
-  }
+  // The record buffer still holds the current record; the engine returns
+  // to it before the next relative move or engine-read column.
+  engine_off_record_ = true;
   eof_ = false;
   bof_ = false;
 }

@@ -197,11 +197,14 @@ class TAdsDataSet : public TComponent {
   // Copies the record the engine stands on (known not to be at its end).
   void ReadRecord();
   // Column values the engine reads itself (memo, binary) come from the
-  // engine's position: after GoNext ran past the end, the engine is put back
-  // on the record that is still current.
+  // engine's position: after GoNext ran past the end or a seek missed, the
+  // engine is put back on the record that is still current.
   void PutEngineOnCurrentRecord();
   void CheckActive() const;
-  void RestoreAfterMiss(bool was_eof, bool was_bof, uint32_t record);
+  // After a missed seek: the record that was current stays current. In the
+  // middle of the table the engine is put back lazily (the next move is
+  // usually another seek, which needs no return); at either end at once.
+  void RestoreAfterMiss(bool was_eof, bool was_bof);
   // Splits IndexFieldNames (or the field list of the IndexName entry) into
   // the key column names of SeekKey.
   void ComputeKeyNames();
@@ -244,7 +247,10 @@ class TAdsDataSet : public TComponent {
   bool eof_ = true;
   bool bof_ = true;
   bool has_record_ = false;
-  bool engine_past_end_ = false;  // GoNext left the engine after the current record
+  // The engine does not stand on the current record: GoNext ran past the
+  // end, or a missed seek left it where the seek ended. It is put back only
+  // when something needs the engine's own position.
+  bool engine_off_record_ = false;
   int controls_disabled_ = 0;
 };
 

@@ -81,6 +81,41 @@ TEST_F(SeekTest, MissLeavesThePreviousRecordCurrent) {
   EXPECT_EQ(table->ColumnByName("ID").ReadInt(), 7);
 }
 
+// A miss leaves the engine where the seek ended; what needs the engine's own
+// position (the next step, a memo column, another miss) must still see the
+// record that stayed current.
+TEST_F(SeekTest, AfterAMissStepsAndMemoColumnsStartFromTheCurrentRecord) {
+  MakeTable("NOTES", "K CHAR(4), NOTE MEMO",
+            "CREATE INDEX BYK ON NOTES(K);"
+            "INSERT INTO NOTES VALUES('A','alpha');INSERT INTO NOTES VALUES('B','beta');"
+            "INSERT INTO NOTES VALUES('C','gamma');");
+  TAdsTable* table = NewTable("T", "NOTES.adt", "K");
+  table->OpenDataSet();
+  ASSERT_TRUE(table->SeekKey({"B"}));
+  EXPECT_FALSE(table->SeekKey({"BB"}));
+  EXPECT_FALSE(table->SeekKey({"ZZ"}));
+  EXPECT_EQ(table->ColumnByName("NOTE").ReadText(), "beta");
+  table->GoNext();
+  EXPECT_EQ(table->ColumnByName("K").ReadText(), "C");
+  EXPECT_EQ(table->ColumnByName("NOTE").ReadText(), "gamma");
+
+  ASSERT_TRUE(table->SeekKey({"A"}));
+  EXPECT_FALSE(table->SeekKey({"ZZ"}));
+  EXPECT_TRUE(table->SeekKey({"C"}));
+  EXPECT_EQ(table->ColumnByName("NOTE").ReadText(), "gamma");
+}
+
+TEST_F(SeekTest, RecordRemovedAfterAMissEndsTheWalkOnTheLastRecord) {
+  TAdsTable* table = NewTable("T", "EMP_PROS.adt", "EMP_CODE;PAY_EFFECTIVE_DATE;ID");
+  table->OpenDataSet();
+  ASSERT_TRUE(table->SeekKey({"E001", EncodeDate(2010, 1, 1)}));
+  EXPECT_FALSE(table->SeekKey({"E005"}));
+  ExecOnTable("DELETE FROM EMP_PROS WHERE ID = 2");
+  table->GoNext();
+  EXPECT_TRUE(table->AtEof());
+  EXPECT_EQ(table->ColumnByName("EMP_CODE").ReadText(), "E10");
+}
+
 TEST_F(SeekTest, MissRightAfterOpenStaysOnTheFirstRecord) {
   TAdsTable* table = NewTable("T", "EMP_PROS.adt", "EMP_CODE;PAY_EFFECTIVE_DATE;ID");
   table->OpenDataSet();

@@ -20,11 +20,12 @@
 
 #include "exports/column_cache.h"
 #include "exports/export_host.h"
+#include "exports/lookup_memo.h"
 
-// The host plus the column references resolved so far in this run. Columns
-// are looked up by name once and then reused while their dataset stays open
-// with the same columns; a name the dataset lacks is looked up (and fails)
-// again every time a row needs it.
+// The host plus what this run has resolved so far: column references
+// (looked up by name once and reused while their dataset stays open with the
+// same columns; a name the dataset lacks is looked up, and fails, again every
+// time a row needs it) and the lookups it remembers (lookup_memo.h).
 class EmployeeExportContext {
  public:
   explicit EmployeeExportContext(ExportHost& host);
@@ -33,11 +34,13 @@ class EmployeeExportContext {
   RunState& state() { return host_.State(); }
   const ExportComponents& components() const { return components_; }
   ColumnCache& columns() { return columns_; }
+  LookupMemo& lookups() { return lookups_; }
 
  private:
   ExportHost& host_;
   const ExportComponents& components_;
   ColumnCache columns_;
+  LookupMemo lookups_;
 };
 
 // The whole run: prepares the connection and the tables, selects the

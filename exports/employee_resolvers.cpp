@@ -4,7 +4,9 @@
 //
 // Every walk tests its key columns on every row, so it is correct whatever
 // position a missed seek leaves the cursor in.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "data/query.h"
 #include "data/table.h"
@@ -58,11 +60,63 @@ uint32_t RunPeriodIndex(EmployeeExportContext& ctx) {
   return MonthIndex(static_cast<uint32_t>(year), static_cast<uint32_t>(month));
 }
 
+// The column of the employee's row in a table keyed by employee number. The
+// table is sought once per employee: while it stands on that employee's row,
+// the next column is read from it.
 std::string KeyedRowValue(EmployeeExportContext& ctx, TAdsTable& table, const char* table_label,
                           const std::string& column) {
   const std::string emp_no = EmployeeNumber(ctx);
-  if (!table.SeekKey({emp_no})) throw Exception(std::string(table_label) + " Unable to locate Employee : " + emp_no);
+  LookupMemo& memo = ctx.lookups();
+  if (!memo.StandsOn(table, emp_no) || !table.HasCurrentRecord()) {
+    memo.Forget(table);
+    if (!table.SeekKey({emp_no})) throw Exception(std::string(table_label) + " Unable to locate Employee : " + emp_no);
+    memo.SetStandsOn(table, emp_no);
+  }
   return ctx.columns().Text(table, column);
+}
+
+// The career row in force on AsOfDate for employee `emp_no`, with the value
+// of `column` (unless it is the date itself) among those read. One walk per
+// employee reads every career column the run has asked for; a column asked
+// for the first time walks again.
+const LookupMemo::Career& CareerInForce(EmployeeExportContext& ctx, const std::string& emp_no,
+                                        const std::string& column, bool is_date) {
+  LookupMemo& memo = ctx.lookups();
+  LookupMemo::Career& known = memo.CurrentCareer();
+  const std::vector<std::string>& asked = memo.CareerColumns();
+  if (!is_date && std::find(asked.begin(), asked.end(), column) == asked.end()) memo.AddCareerColumn(column);
+  if (known.valid && known.emp_no == emp_no && (is_date || known.Find(column) != nullptr)) return known;
+
+  TAdsTable& career = *ctx.components().wwQueryEmpCareer;
+  ColumnCache& col = ctx.columns();
+  const TDateTime as_of = ctx.state().AsOfDate;
+  const std::vector<std::string>& columns = memo.CareerColumns();
+  known.valid = false;
+  known.emp_no = emp_no;
+  known.in_force = false;
+  known.effective = 0;
+  known.values.resize(columns.size());
+  for (size_t i = 0; i < columns.size(); ++i) {
+    known.values[i].column = columns[i];
+    known.values[i].text.clear();
+    known.values[i].amount = 0;
+  }
+  career.SeekKey({emp_no});
+  while (!career.AtEof()) {
+    if (col.Text(career, "emp_code") != emp_no) break;
+    const TDateTime effective = col.DateTime(career, "pay_effective_date");
+    if (effective > as_of) break;
+    known.in_force = true;
+    known.effective = effective;
+    for (LookupMemo::CareerValue& v : known.values) {
+      const TField& value = col.Get(career, v.column);
+      v.text = value.ReadText();
+      v.amount = value.ReadFloat();
+    }
+    career.GoNext();
+  }
+  known.valid = true;
+  return known;
 }
 
 }  // namespace
@@ -70,40 +124,23 @@ std::string KeyedRowValue(EmployeeExportContext& ctx, TAdsTable& table, const ch
 uint32_t MonthIndex(uint32_t year, uint32_t month) { return year * 12 + month; }
 
 std::string CodeDescription(EmployeeExportContext& ctx, const std::string& category, const std::string& code) {
+  LookupMemo& memo = ctx.lookups();
+  if (const std::string* known = memo.FindDescription(category, code)) return *known;
   TAdsTable& codes = *ctx.components().AdsTableCode;
-  if (codes.SeekKey({category, code})) return ctx.columns().Text(codes, "desc");
-  return "NONE";
+  std::string description = codes.SeekKey({category, code}) ? ctx.columns().Text(codes, "desc") : "NONE";
+  memo.RememberDescription(category, code, description);
+  return description;
 }
 
 std::string CareerValueAsOf(EmployeeExportContext& ctx, const std::string& column) {
-  TAdsTable& career = *ctx.components().wwQueryEmpCareer;
   TAdsQuery& emp = *ctx.components().AdsQueryEmp;
   ColumnCache& col = ctx.columns();
   const bool is_date = column == "PAY_EFFECTIVE_DATE";
-  const std::string emp_no = EmployeeNumber(ctx);
-  const TDateTime as_of = ctx.state().AsOfDate;
-
-  std::string result;
-  double amount = 0;
-  // The effective date of the last row in force; formatted once, after the walk.
-  bool date_found = false;
-  TDateTime last_effective = 0;
-  career.SeekKey({emp_no});
-  while (!career.AtEof()) {
-    if (col.Text(career, "emp_code") != emp_no) break;
-    const TDateTime effective = col.DateTime(career, "pay_effective_date");
-    if (effective > as_of) break;
-    if (is_date) {
-      date_found = true;
-      last_effective = effective;
-    } else {
-      const TField& value = col.Get(career, column);
-      result = value.ReadText();
-      amount = value.ReadFloat();
-    }
-    career.GoNext();
-  }
-  if (is_date) return date_found ? FormatDateTime(kDayPattern, last_effective) : std::string();
+  const LookupMemo::Career& career = CareerInForce(ctx, EmployeeNumber(ctx), column, is_date);
+  if (is_date) return career.in_force ? FormatDateTime(kDayPattern, career.effective) : std::string();
+  const LookupMemo::CareerValue& value = *career.Find(column);
+  const std::string& result = value.text;
+  const double amount = value.amount;
 
   const std::string pay_type = col.Text(emp, "PAY_TYPE");
   if (pay_type == "SE" || pay_type == "SN") {

@@ -113,6 +113,24 @@ TEST_F(EmployeeExportTest, MissingMiscRowStopsRunAndKeepsEarlierRecords) {
   EXPECT_FALSE(host().Output().IsOpen());
 }
 
+TEST_F(EmployeeExportTest, EveryRecordReadsItsOwnEmployeesMiscAndEmploymentRows) {
+  AddEmployee({.emp_no = "E01"});
+  AddEmployee({.emp_no = "E02"});
+  AddEmployee({.emp_no = "E03"});
+  AddMisc("E01", "golf", "100");
+  AddMisc("E02", "chess", "200");
+  AddMisc("E03", "judo", "300");
+  AddEmployment("E01", "HR");
+  AddEmployment("E02", "IT");
+  AddEmployment("E03", "OPS");
+  AddTemplate({.no = 1, .field_name = "HOBBY", .table = "EMPMISC"});
+  AddTemplate({.no = 2, .field_name = "DEPT", .table = "EMPLOYMT"});
+  AddTemplate({.no = 3, .field_name = "OLD_SALARY", .table = "EMPMISC"});
+  AddTemplate({.no = 4, .field_name = "DEPT", .table = "EMPLOYMT"});
+  Run();
+  EXPECT_EQ(EmployeeFile(), Crlf({"golf,HR,100,HR,", "chess,IT,200,IT,", "judo,OPS,300,OPS,"}));
+}
+
 TEST_F(EmployeeExportTest, MissingEmploymentRowNamesTheEmployee) {
   AddEmployee({.emp_no = "E07"});
   AddTemplate({.no = 1, .field_name = "DEPT", .table = "EMPLOYMT"});

@@ -93,9 +93,14 @@ TEST_F(TemplateFieldTest, CategoryGivesCodeDescriptionOrNone) {
   AddEmployee({.emp_no = "E01", .national_code = "SG"});
   AddEmployee({.emp_no = "E02", .national_code = "ID"});
   AddEmployee({.emp_no = "E03", .national_code = "MY"});
+  AddEmployee({.emp_no = "E04", .national_code = "SG"});
+  AddEmployee({.emp_no = "E05", .national_code = "ID"});
   AddTemplate({.no = 1, .field_name = "national_code", .category = "NAT"});
+  // The same code in another category has its own description.
+  AddTemplate({.no = 2, .field_name = "national_code", .category = "REL"});
   Run();
-  EXPECT_EQ(EmployeeFile(), "Singaporean,\r\nNONE,\r\nMalaysian,\r\n");
+  EXPECT_EQ(EmployeeFile(), Crlf({"Singaporean,Wrong category,", "NONE,NONE,", "Malaysian,NONE,",
+                                  "Singaporean,Wrong category,", "NONE,NONE,"}));
 }
 
 TEST_F(TemplateFieldTest, CategoryWinsOverTable) {

@@ -210,6 +210,16 @@ TEST_F(EmployeeExportTest, SizeOutsideByteRangeNamesRowAndValue) {
   EXPECT_EQ(EmployeeFile(), "");
 }
 
+TEST_F(EmployeeExportTest, SizeOfARowFirstNeededByALaterRecordNamesThatRow) {
+  AddEmployee({.emp_no = "E01", .tel_ext = 0});
+  AddEmployee({.emp_no = "E02", .tel_ext = 55});
+  AddTemplate({.no = 1, .field_name = "emp_no"});
+  AddTemplate({.no = 7, .field_name = "TEL_EXT", .delimiter = "F", .size = 256});
+  AddTemplate({.no = 8, .field_name = "FIXED", .delimiter = "F", .value = "AB", .size = 2});
+  EXPECT_EQ(RunError(), "Export template section KDX, row NO 7: size 256 is not a field width of 0 to 255");
+  EXPECT_EQ(EmployeeFile(), "E01,AB\r\n");
+}
+
 TEST_F(EmployeeExportTest, NegativeSizeIsRefusedToo) {
   AddEmployee({.emp_no = "E01"});
   AddTemplate({.no = 4, .field_name = "FIXED", .delimiter = "F", .value = "AB", .size = -1});

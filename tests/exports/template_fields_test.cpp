@@ -53,11 +53,15 @@ TEST_F(TemplateFieldTest, DateIsTheRunMomentInTheRowsFormat) {
 TEST_F(TemplateFieldTest, TelephoneExtensionZeroGivesNoField) {
   AddEmployee({.emp_no = "E01", .tel_ext = 0});
   AddEmployee({.emp_no = "E02", .tel_ext = 123});
+  AddEmployee({.emp_no = "E03", .tel_ext = 0});
+  AddEmployee({.emp_no = "E04", .tel_ext = 7});
   AddTemplate({.no = 1, .field_name = "emp_no"});
-  AddTemplate({.no = 2, .field_name = "TEL_EXT"});
+  // The first record has no extension: the row's own delimiter must still
+  // lay out the later ones.
+  AddTemplate({.no = 2, .field_name = "TEL_EXT", .delimiter = "|"});
   AddTemplate({.no = 3, .field_name = "FIXED", .value = "end"});
   Run();
-  EXPECT_EQ(EmployeeFile(), "E01,end,\r\nE02,+65123,end,\r\n");
+  EXPECT_EQ(EmployeeFile(), Crlf({"E01,end,", "E02,+65123|end,", "E03,end,", "E04,+657|end,"}));
 }
 
 TEST_F(TemplateFieldTest, PayTypesBeginningWithCapitalSAreMonthly) {

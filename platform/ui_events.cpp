@@ -28,6 +28,11 @@ int64_t SystemEventSource::NowMs() const {
 
 UiEvents SystemEventSource::Wait(int timeout_ms) {
   UiEvents events;
+  if (timeout_ms == 0 && !CloseRequestSignals::Pending()) {
+    const int64_t now = NowMs();
+    if (last_look_ms_ >= 0 && now - last_look_ms_ < kLookIntervalMs) return events;
+    last_look_ms_ = now;
+  }
   struct pollfd fds[2];
   fds[0] = {signals_.ReadFd(), POLLIN, 0};
   nfds_t count = 1;

@@ -31,8 +31,13 @@ class UiEventSource {
 // The real source: close-request signals, standard input of an interactive
 // terminal, the steady clock. Keys are read only while the program is in the
 // terminal's foreground; a run sent to the background goes on undisturbed.
+// A run looks (Wait(0)) once per record: looks closer together than
+// kLookIntervalMs report a close request at once but leave the terminal for
+// the next look, so that a fast run does not spend its time in system calls.
 class SystemEventSource : public UiEventSource {
  public:
+  static constexpr int64_t kLookIntervalMs = 2;
+
   SystemEventSource();
   int64_t NowMs() const override;
   UiEvents Wait(int timeout_ms) override;
@@ -42,6 +47,7 @@ class SystemEventSource : public UiEventSource {
   CloseRequestSignals signals_;
   bool interactive_ = false;
   bool input_open_ = false;
+  int64_t last_look_ms_ = -1;  // NowMs of the last look at the terminal and the pipe
 };
 
 #endif  // KDX_PLATFORM_UI_EVENTS_H_

@@ -83,4 +83,6 @@ bool CloseRequestSignals::TakePending() {
   return g_pending.exchange(0) != 0;
 }
 
+bool CloseRequestSignals::Pending() { return g_pending.load() != 0; }
+
 int CloseRequestSignals::LastSignal() { return g_last_signal; }

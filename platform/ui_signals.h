@@ -24,6 +24,8 @@ class CloseRequestSignals {
   // Empties the pipe. True when at least one request arrived since the last
   // call; the request is then consumed.
   bool TakePending();
+  // Whether a request is pending, without consuming it or touching the pipe.
+  static bool Pending();
   // The number of the last signal seen (0 when none yet).
   static int LastSignal();
 

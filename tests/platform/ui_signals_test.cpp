@@ -54,6 +54,17 @@ TEST(SystemEventSourceTest, AWaitEndsAtOnceOnACloseRequest) {
   EXPECT_FALSE(events.Wait(0).close_request);
 }
 
+// Looks in quick succession skip the terminal, never a close request.
+TEST(SystemEventSourceTest, ACloseRequestIsSeenByTheNextLookHoweverSoon) {
+  SystemEventSource events;
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_FALSE(events.Wait(0).close_request);
+    raise(SIGINT);
+    EXPECT_TRUE(events.Wait(0).close_request);
+    EXPECT_FALSE(events.Wait(0).close_request);
+  }
+}
+
 TEST(SystemEventSourceTest, AWaitWithNothingToDoTimesOut) {
   SystemEventSource events;
   const int64_t before = events.NowMs();

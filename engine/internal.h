@@ -377,6 +377,10 @@ class EngineTable : public EngineObject {
   // Open options reported by AdsGetTableOpenOptions (2 = read-only).
   UNSIGNED32 open_options() const { return open_options_; }
   void set_open_options(UNSIGNED32 options) { open_options_ = options; }
+  // The number of rows of a table whose rows cannot change while it is open
+  // (an SQL result, counted as it was stored): an unfiltered RecordCount
+  // answers it without counting.
+  void set_known_row_count(int64_t rows) { known_row_count_ = rows; }
 
   // ---- order and navigation (order -1: natural, else index number) ----
   UNSIGNED32 GotoTop(int order);
@@ -495,6 +499,7 @@ class EngineTable : public EngineObject {
   // an SQL result) that nothing writes while the table is open: rows once
   // read never go stale, so moves back to a batch's anchor read nothing.
   bool rows_fixed_ = false;
+  int64_t known_row_count_ = -1;  // -1: not known
 
   std::vector<std::unique_ptr<Order>> orders_;  // [0] natural, [i+1] index i
   State state_ = State::kBof;

@@ -816,12 +816,14 @@ UNSIGNED32 SqlStatement::Materialise(ADSHANDLE* cursor) {
   }
   sqlite3* mem = store->db;
   auto fail = [&](const std::string& what) { return SqliteError(AE_KDX_SQL_EXECUTE, Describe() + ": " + what, mem); };
+  int64_t stored_rows = 0;
   {
     sqlite3_stmt* insert = store->insert.get();
     const int begun = sqlite3_step(store->begin.get());
     sqlite3_reset(store->begin.get());
     if (begun != SQLITE_DONE) return fail("storing its result");
     while (rc == SQLITE_ROW) {
+      ++stored_rows;
       for (int i = 0; i < count; ++i) sqlite3_bind_value(insert, i + 1, sqlite3_column_value(stmt_, i));
       const int stored = sqlite3_step(insert);
       sqlite3_reset(insert);
@@ -888,6 +890,7 @@ UNSIGNED32 SqlStatement::Materialise(ADSHANDLE* cursor) {
   auto table = std::make_unique<EngineTable>(connection_, mem, false, "main", shape.table_name, shape.display_name);
   table->LoadLike(*store->layout, std::move(store->reads));
   table->set_open_options(2);  // read-only
+  table->set_known_row_count(stored_rows);
   table->set_recycler(stores_);
   ResultStore* kept = store.get();
   stores_->stores.push_back(std::move(store));  // a failed registration recycles into it

@@ -1325,9 +1325,13 @@ bool EngineTable::RowExists(int64_t rowid) {
 }
 
 UNSIGNED32 EngineTable::RecordCount(bool respect_filter, UNSIGNED32* count) {
+  bool filtered = respect_filter && filter_ != nullptr;
+  if (!filtered && rows_fixed_ && known_row_count_ >= 0) {
+    *count = known_row_count_ > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<UNSIGNED32>(known_row_count_);
+    return 0;
+  }
   Statement stmt;
   std::string sql = "SELECT count(*) FROM " + qualified_;
-  bool filtered = respect_filter && filter_ != nullptr;
   if (filtered) sql += " WHERE " + filter_->where();
   if (UNSIGNED32 rc = Prepare(sql, stmt.out())) return rc;
   if (filtered) {

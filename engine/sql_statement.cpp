@@ -824,7 +824,33 @@ UNSIGNED32 SqlStatement::Materialise(ADSHANDLE* cursor) {
     if (begun != SQLITE_DONE) return fail("storing its result");
     while (rc == SQLITE_ROW) {
       ++stored_rows;
-      for (int i = 0; i < count; ++i) sqlite3_bind_value(insert, i + 1, sqlite3_column_value(stmt_, i));
+      // Texts and blobs are bound without a copy: the source row stays
+      // where it is until the insert below has stored it.
+      for (int i = 0; i < count; ++i) {
+        switch (sqlite3_column_type(stmt_, i)) {
+          case SQLITE_INTEGER: sqlite3_bind_int64(insert, i + 1, sqlite3_column_int64(stmt_, i)); break;
+          case SQLITE_FLOAT: sqlite3_bind_double(insert, i + 1, sqlite3_column_double(stmt_, i)); break;
+          case SQLITE_TEXT: {
+            const unsigned char* text = sqlite3_column_text(stmt_, i);
+            if (text == nullptr) return fail("reading a result value");  // out of memory
+            sqlite3_bind_text(insert, i + 1, reinterpret_cast<const char*>(text), sqlite3_column_bytes(stmt_, i),
+                              SQLITE_STATIC);
+            break;
+          }
+          case SQLITE_BLOB: {
+            const void* blob = sqlite3_column_blob(stmt_, i);
+            const int size = sqlite3_column_bytes(stmt_, i);
+            if (size == 0) {
+              sqlite3_bind_zeroblob(insert, i + 1, 0);
+            } else {
+              if (blob == nullptr) return fail("reading a result value");
+              sqlite3_bind_blob(insert, i + 1, blob, size, SQLITE_STATIC);
+            }
+            break;
+          }
+          default: sqlite3_bind_null(insert, i + 1); break;
+        }
+      }
       const int stored = sqlite3_step(insert);
       sqlite3_reset(insert);
       if (stored != SQLITE_DONE) return fail("storing a result row");

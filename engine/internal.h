@@ -286,7 +286,10 @@ int BindValue(sqlite3_stmt* stmt, int index, const SqlValue& value);
 // records after it with the same key and the first with another key) and
 // resets its statement before every return, so that an open table never
 // holds a read lock between calls and a writer is never kept waiting by a
-// table left standing on a record. A table over a private in-memory
+// table left standing on a record. A seek of a key that lies among the rows
+// read ahead after the current one is served from them, as a walk through
+// them would be; keys sought in order (the days of a leave) then read ahead
+// further. A table over a private in-memory
 // database (a decrypted sealed table, an SQL result), which nothing else
 // can write, also serves a repeated seek of the same key, a return to the
 // top and a return to a record it has buffered from memory, and encodes
@@ -444,6 +447,17 @@ class EngineTable : public EngineObject {
   // values compared, text blank-padded). Only decides how far a seek reads
   // ahead; whether a seek found its key is decided on the encoded record.
   bool RowHasKey(size_t row, int order, const KeyRun& run) const;
+  // Finds, among the buffered rows after the current one, the first row at
+  // or after `values` in `order`, when the current row sorts before them (the
+  // rows between were read with it, so none can be missing). Decided only
+  // where SQLite would compare without conversions (ascending BINARY
+  // segments, values and cells of the same kind, no NULL); false whenever it
+  // cannot be decided or no buffered row is at or after `values`.
+  bool BufferedRowStartsKey(int order, const std::vector<SqlValue>& values, size_t* row);
+  // -1, 0 or 1: buffered row `row` against `values` on the leading segments
+  // of `order`, as SQLite orders them; false when a pair is not comparable
+  // without conversions.
+  bool CompareRowToKey(size_t row, const Order& order, const std::vector<SqlValue>& values, int* result) const;
   // Reads up to `limit` rows in `order` and direction from a start key (or
   // from the top/bottom when `key` is null) into the batch, then resets the
   // statement so that no read lock outlives the call. With `run`, reading
@@ -500,6 +514,9 @@ class EngineTable : public EngineObject {
   // read never go stale, so moves back to a batch's anchor read nothing.
   bool rows_fixed_ = false;
   int64_t known_row_count_ = -1;  // -1: not known
+  // The last seek was served from the rows read ahead: the next one that
+  // reads, reads further ahead (the days of a leave, sought one by one).
+  bool seeking_in_order_ = false;
 
   std::vector<std::unique_ptr<Order>> orders_;  // [0] natural, [i+1] index i
   State state_ = State::kBof;

@@ -93,11 +93,15 @@ struct EngineTable::Order {
   std::vector<bool> descending;
   std::map<std::string, sqlite3_stmt*> cache;
   sqlite3_stmt* key_of_row = nullptr;  // the order's key of one row, by rowid
+  // Whether every segment sorts ascending by the BINARY collation: -1 not
+  // yet known, 0 no, 1 yes.
+  int binary_ascending = -1;
   void Clear() {
     for (auto& entry : cache) sqlite3_finalize(entry.second);
     cache.clear();
     sqlite3_finalize(key_of_row);
     key_of_row = nullptr;
+    binary_ascending = -1;
   }
   ~Order() { Clear(); }
 };
@@ -164,6 +168,9 @@ namespace {
 
 // Largest batch a walk grows to.
 constexpr size_t kMaxBatchRows = 256;
+// Rows a seek reads when the seek before it was served from the rows read
+// ahead: keys sought in their order find their rows already read.
+constexpr size_t kInOrderSeekReadAhead = 16;
 // Most rows a seek reads: the found record, the records after it that carry
 // the same key, and the first record with another key (so that a walk over
 // the key's records, which stops on the first other key, is served from
@@ -1510,20 +1517,30 @@ UNSIGNED32 EngineTable::Seek(int order, const uint8_t* key, UNSIGNED16 length, b
   run.values = &values;
   const ColumnInfo& last = columns_[static_cast<size_t>(indexes_[static_cast<size_t>(order)].segments[parts.size() - 1])];
   run.last_is_prefix = parts.back().size() < last.type.width;
-  if (Anchored(order, Anchor::kSeek, key, length)) {
+  size_t buffered_row = 0;
+  if (BufferedRowStartsKey(order, values, &buffered_row)) {
+    // The row was read with the one the table stands on, as a walk would
+    // have read it.
+    batch_->pos = buffered_row;
+    seeking_in_order_ = true;
+  } else if (Anchored(order, Anchor::kSeek, key, length)) {
     batch_->pos = 0;  // the same key again: the rows it found are still those
   } else {
-    if (UNSIGNED32 rc = Scan(order, true, values.size(), false, &values, 0, false, kSeekReadAhead, &run)) return rc;
+    if (seeking_in_order_) {
+      if (UNSIGNED32 rc = Scan(order, true, values.size(), false, &values, 0, false, kInOrderSeekReadAhead)) return rc;
+    } else {
+      if (UNSIGNED32 rc = Scan(order, true, values.size(), false, &values, 0, false, kSeekReadAhead, &run)) return rc;
+    }
+    seeking_in_order_ = false;
     batch_->next_limit = kSeekReadAhead;
     if (rows_fixed_) {
       batch_->anchor = Anchor::kSeek;
       batch_->anchor_key.assign(reinterpret_cast<const char*>(key), length);
     }
   }
-  bool got = batch_->count > 0;
+  bool got = batch_->pos < batch_->count;
   bool match = got;
   if (got) {
-    batch_->pos = 0;
     const IndexInfo& index = indexes_[static_cast<size_t>(order)];
     for (size_t i = 0; i < parts.size() && match; ++i) {
       int column = index.segments[i];
@@ -1535,11 +1552,87 @@ UNSIGNED32 EngineTable::Seek(int order, const uint8_t* key, UNSIGNED16 length, b
   }
   *found = match;
   if (got && (match || !exact)) {
-    LandOnBatch(true);
+    state_ = State::kOnRow;
+    current_rowid_ = batch_->rowids[batch_->pos];
+    at_bof_flag_ = at_eof_flag_ = false;
     return 0;
   }
   LandBeyond(true);
   return 0;
+}
+
+bool EngineTable::CompareRowToKey(size_t row, const Order& order, const std::vector<SqlValue>& values,
+                                  int* result) const {
+  // Integers beyond 2^53 do not compare exactly with a double.
+  constexpr int64_t kExactInDouble = int64_t{1} << 53;
+  const Batch& batch = *batch_;
+  for (size_t i = 0; i < values.size(); ++i) {
+    const Batch::Stored& cell = batch.cells[row * batch.columns + static_cast<size_t>(order.segments[i])];
+    const SqlValue& value = values[i];
+    int c = 0;
+    const bool cell_number = cell.type == SQLITE_INTEGER || cell.type == SQLITE_FLOAT;
+    const bool value_number = value.type == SQLITE_INTEGER || value.type == SQLITE_FLOAT;
+    if (cell_number && value_number) {
+      if (cell.type == SQLITE_INTEGER && value.type == SQLITE_INTEGER) {
+        c = cell.integer < value.integer ? -1 : cell.integer > value.integer ? 1 : 0;
+      } else {
+        if ((cell.type == SQLITE_INTEGER && (cell.integer > kExactInDouble || cell.integer < -kExactInDouble)) ||
+            (value.type == SQLITE_INTEGER && (value.integer > kExactInDouble || value.integer < -kExactInDouble))) {
+          return false;
+        }
+        const double a = cell.type == SQLITE_INTEGER ? static_cast<double>(cell.integer) : cell.real;
+        const double b = value.type == SQLITE_INTEGER ? static_cast<double>(value.integer) : value.real;
+        if (a != a || b != b) return false;  // NaN
+        c = a < b ? -1 : a > b ? 1 : 0;
+      }
+    } else if ((cell.type == SQLITE_TEXT || cell.type == SQLITE_BLOB) && cell.type == value.type) {
+      const char* bytes = batch.arena.data() + cell.offset;
+      const size_t n = std::min(cell.size, value.bytes.size());
+      const int m = n > 0 ? std::memcmp(bytes, value.bytes.data(), n) : 0;
+      c = m < 0 ? -1 : m > 0 ? 1 : cell.size < value.bytes.size() ? -1 : cell.size > value.bytes.size() ? 1 : 0;
+    } else {
+      return false;  // NULL, or a pair SQLite would convert or order by kind
+    }
+    if (c != 0) {
+      *result = c;
+      return true;
+    }
+  }
+  *result = 0;
+  return true;
+}
+
+bool EngineTable::BufferedRowStartsKey(int order, const std::vector<SqlValue>& values, size_t* row) {
+  if (batch_ == nullptr || state_ != State::kOnRow || values.empty()) return false;
+  const Batch& batch = *batch_;
+  if (!batch.forward || batch.order != order || batch.pos + 1 >= batch.count) return false;
+  Order& o = OrderFor(order);
+  if (o.binary_ascending < 0) {
+    o.binary_ascending = 1;
+    for (size_t i = 0; i < o.segments.size(); ++i) {
+      const char* collation = nullptr;
+      const std::string& column = columns_[static_cast<size_t>(o.segments[i])].name;
+      if (o.descending[i] ||
+          sqlite3_table_column_metadata(db_, schema_.c_str(), table_.c_str(), column.c_str(), nullptr, &collation,
+                                        nullptr, nullptr, nullptr) != SQLITE_OK ||
+          collation == nullptr || sqlite3_stricmp(collation, "BINARY") != 0) {
+        o.binary_ascending = 0;
+        break;
+      }
+    }
+  }
+  if (o.binary_ascending != 1 || values.size() > o.segments.size()) return false;
+  int c = 0;
+  if (!CompareRowToKey(batch.pos, o, values, &c) || c >= 0) return false;
+  if (!CompareRowToKey(batch.count - 1, o, values, &c) || c < 0) return false;
+  for (size_t r = batch.pos + 1; r < batch.count; ++r) {
+    if (!CompareRowToKey(r, o, values, &c)) return false;
+    if (c >= 0) {
+      *row = r;
+      return true;
+    }
+  }
+  return false;
 }
 
 // ---- filter -----------------------------------------------------------------------

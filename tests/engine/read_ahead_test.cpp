@@ -118,6 +118,27 @@ TEST_F(FileReadAheadTest, NoSeekOrReturnToARecordLeavesAWriterWaiting) {
   EXPECT_EQ(Row(), "B:8");
 }
 
+TEST_F(FileReadAheadTest, KeysSoughtInOrderFindTheFirstRowOfEachAndMissTheAbsentOnes) {
+  ASSERT_TRUE(Seek("A"));
+  EXPECT_EQ(Row(), "A:1");
+  ASSERT_TRUE(Seek("B"));
+  EXPECT_EQ(Row(), "B:1");
+  ASSERT_TRUE(Seek("B"));
+  EXPECT_EQ(Row(), "B:1");
+  ASSERT_TRUE(Seek("C"));
+  EXPECT_EQ(Row(), "C:1");
+  EXPECT_FALSE(Seek("CC"));
+  EXPECT_TRUE(Eof(table_));
+  ASSERT_TRUE(Seek("C"));
+  ASSERT_TRUE(Seek("D"));
+  EXPECT_EQ(Rows(5), (std::vector<std::string>{"D:1", "D:2"}));
+  ASSERT_TRUE(Seek("A"));
+  EXPECT_FALSE(Seek("AA"));
+  ASSERT_TRUE(Seek("A"));
+  EXPECT_TRUE(Seek("B", 1));
+  EXPECT_EQ(Rows(45), Expected("B:1"));
+}
+
 // The same rows in a sealed table: its decrypted image is private to the
 // engine, so rows read once are served again.
 class FixedRowsReadAheadTest : public ReadAheadTest {

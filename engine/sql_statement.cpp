@@ -304,7 +304,9 @@ UNSIGNED32 SqlStatement::OpenDatabase() {
     const char* file = sqlite3_db_filename(connection_->dictionary(), "main");
     path = file != nullptr ? file : connection_->path();
   }
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | (connection_->is_dictionary() ? 0 : SQLITE_OPEN_CREATE);
+  // Used under the engine's mutex only, like every database the engine opens.
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX |
+                    (connection_->is_dictionary() ? 0 : SQLITE_OPEN_CREATE);
   if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
     UNSIGNED32 rc = SqliteError(AE_KDX_SQLITE, "SQL statement: cannot open '" + path + "'", db_);
     sqlite3_close(db_);
@@ -757,7 +759,8 @@ std::string ColumnList(const PreparedShape& shape, const std::vector<std::string
 UNSIGNED32 SqlStatement::NewStore(std::unique_ptr<ResultStore>* out) {
   const PreparedShape& shape = *shape_;
   auto store = std::make_unique<ResultStore>();
-  if (sqlite3_open_v2(":memory:", &store->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
+  if (sqlite3_open_v2(":memory:", &store->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                      nullptr) != SQLITE_OK)
     return SetError(AE_KDX_SQLITE, Describe() + ": no memory for its result");
   sqlite3_exec(store->db, "PRAGMA temp_store=MEMORY; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr,
                nullptr, nullptr);

@@ -63,6 +63,10 @@ class TAdsQuery : public TAdsDataSet {
 
   void SetTablePassword(const std::string& table, const std::string& password);
 
+  // The engine statement the query runs (0 before the first open, and after
+  // a failure that released it).
+  ADSHANDLE StatementHandle() const { return statement_; }
+
   void SetReadAllColumns(bool on) { read_all_columns_ = on; }
   void SetRequestLive(bool on) { request_live_ = on; }
 

@@ -192,6 +192,36 @@ TEST_F(QueryRunTest, BadStatementNamesTheQuery) {
   EXPECT_FALSE(query_->IsActive());
 }
 
+// A failed execution whose text carries 7209 releases the statement; any
+// other failure keeps it. (An engine failure quotes the statement, so an
+// execution that fails at run time with 7209 in its text shows the rule.)
+TEST_F(QueryRunTest, FailureNamingCode7209ReleasesTheStatementOthersKeepIt) {
+  query_->AddSqlLine("select NO_SUCH_COLUMN from EMPLEAVE");
+  EXPECT_THROW(query_->OpenDataSet(), EADSDatabaseError);
+  const ADSHANDLE kept = query_->StatementHandle();
+  ASSERT_NE(kept, 0u);
+  UNSIGNED16 type = 0;
+  EXPECT_EQ(AdsGetHandleType(kept, &type), 0u);
+
+  query_->ClearSql();
+  query_->AddSqlLine("select abs(-9223372036854775808) as OVERFLOW_7209 from EMPLEAVE");
+  EXPECT_EQ(query_->StatementHandle(), kept);
+  try {
+    query_->OpenDataSet();
+    FAIL() << "no error";
+  } catch (const EADSDatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("7209"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(query_->StatementHandle(), 0u);
+  EXPECT_NE(AdsGetHandleType(kept, &type), 0u);
+
+  query_->ClearSql();
+  query_->AddSqlLine("select EMP_NO from EMPLEAVE where LEAVE_CODE = 'SL'");
+  query_->OpenDataSet();
+  EXPECT_NE(query_->StatementHandle(), 0u);
+  EXPECT_EQ(Column("EMP_NO"), (std::vector<std::string>{"E3"}));
+}
+
 TEST_F(QueryRunTest, ChangedDatabaseNameRunsOnTheNewConnection) {
   data_test::ScratchFolder other;
   data_test::ExecOnFile(other.File("EMPLEAVE.adt"),

@@ -68,7 +68,8 @@ std::string FormatField(EmployeeExportContext& ctx, const std::string& value);
 // As FormatField, appending the field to `record`.
 void AppendField(EmployeeExportContext& ctx, const std::string& value, std::string& record);
 
-// Description (`desc`) of the code in CODE.ADT, or "NONE" when there is none.
+// Description (`desc`) of the code in CODE.ADT, or "NONE" when there is none;
+// read the first time the run asks for the pair and remembered for the run.
 std::string CodeDescription(EmployeeExportContext& ctx, const std::string& category, const std::string& code);
 
 // The value of a career column of the current employee in force on AsOfDate:
@@ -76,6 +77,7 @@ std::string CodeDescription(EmployeeExportContext& ctx, const std::string& categ
 // converted by the employee's pay type (SE/SN to an hourly figure, D to a
 // daily one, H as it is, "0.00" each; other pay types the column text). An
 // SE/SN employee whose HRS_WORK_PERYEAR is 0 or empty raises EZeroDivide.
+// One walk of the employee's career rows serves every career column.
 std::string CareerValueAsOf(EmployeeExportContext& ctx, const std::string& column);
 
 // The AMT ("0.00") of the employee's allowance `code` in effect for RunPeriod;
@@ -90,8 +92,9 @@ std::string AllowanceAmount(EmployeeExportContext& ctx, const std::string& code)
 // and the value.
 bool AllowanceInEffect(EmployeeExportContext& ctx);
 
-// The named column of the employee's EMPLOYMT.ADT / EMPMISC.ADT row. No row:
-// Exception "EMPLOYMT Unable to locate Employee : <emp_no>" (resp. EMPMISC).
+// The named column of the employee's EMPLOYMT.ADT / EMPMISC.ADT row, sought
+// once per employee. No row: Exception "EMPLOYMT Unable to locate Employee :
+// <emp_no>" (resp. EMPMISC).
 std::string EmploymentValue(EmployeeExportContext& ctx, const std::string& column);
 std::string MiscValue(EmployeeExportContext& ctx, const std::string& column);
 

@@ -535,11 +535,14 @@ void TAdsDataSet::ReadRecord() {
   engine_off_record_ = false;
 }
 
-void TAdsDataSet::PutEngineOnCurrentRecord() {
-  if (!engine_off_record_ || !has_record_) return;
-  CheckEngine(AdsGotoRecord(table_, record_number_));
-  engine_off_record_ = false;
+UNSIGNED32 TAdsDataSet::ReturnEngineToCurrentRecord() {
+  if (!engine_off_record_ || !has_record_) return AE_SUCCESS;
+  const UNSIGNED32 result = AdsGotoRecord(table_, record_number_);
+  if (result == AE_SUCCESS) engine_off_record_ = false;
+  return result;
 }
+
+void TAdsDataSet::PutEngineOnCurrentRecord() { CheckEngine(ReturnEngineToCurrentRecord()); }
 
 void TAdsDataSet::GoFirst() {
   CheckActive();
@@ -551,18 +554,15 @@ void TAdsDataSet::GoFirst() {
 void TAdsDataSet::GoNext() {
   CheckActive();
   if (eof_) return;
-  if (engine_off_record_) {
-    // Back from where a missed seek left the engine. A record removed since
-    // then leaves the dataset on its last record, as an immediate return
-    // would have.
-    const UNSIGNED32 result = AdsGotoRecord(table_, record_number_);
-    if (result == AE_INVALID_RECORD_NUMBER) {
-      GoLast();
-      return;
-    }
-    CheckEngine(result);
-    engine_off_record_ = false;
+  // Back from where a missed seek left the engine. A record removed since
+  // then leaves the dataset on its last record, as an immediate return would
+  // have.
+  const UNSIGNED32 returned = ReturnEngineToCurrentRecord();
+  if (returned == AE_INVALID_RECORD_NUMBER) {
+    GoLast();
+    return;
   }
+  CheckEngine(returned);
   CheckEngine(AdsSkip(order_, 1));
   bof_ = false;
   // Past the last record the end flag is set and the last record stays

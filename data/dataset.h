@@ -200,6 +200,9 @@ class TAdsDataSet : public TComponent {
   // engine's position: after GoNext ran past the end or a seek missed, the
   // engine is put back on the record that is still current.
   void PutEngineOnCurrentRecord();
+  // As PutEngineOnCurrentRecord, giving the engine's answer instead of
+  // raising it.
+  UNSIGNED32 ReturnEngineToCurrentRecord();
   void CheckActive() const;
   // After a missed seek: the record that was current stays current. In the
   // middle of the table the engine is put back lazily (the next move is

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/ini_file.h"
+#include "util/ascii.h"
 #include "util/date_format.h"
 #include "util/error.h"
 
@@ -20,7 +21,6 @@ bool IsFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool EqualsNoCase(const char* a, const char* b) { return ::strcasecmp(a, b) == 0; }
 
 }  // namespace
 

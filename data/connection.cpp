@@ -9,7 +9,6 @@
 #include "data/query.h"
 #include "data/wait_cursor.h"
 
-using data_internal::EqualsNoCase;
 
 namespace {
 
@@ -42,7 +41,7 @@ TAdsConnection::TAdsConnection(Unregistered, const std::string& folder)
   server_types_ = {TAdsServerType::stADS_REMOTE, TAdsServerType::stADS_LOCAL};
   login_prompt_ = false;
   connect_path_ = folder;
-  is_dictionary_ = data_internal::UpperCase(folder).find(".ADD") != std::string::npos;
+  is_dictionary_ = ToUpperAscii(folder).find(".ADD") != std::string::npos;
 }
 
 TAdsConnection::~TAdsConnection() {
@@ -73,7 +72,7 @@ TAdsConnection::~TAdsConnection() {
 void TAdsConnection::SetConnectPath(const std::string& path) {
   if (IsConnected()) throw AdsConnectionError(kPathWhileConnected);
   connect_path_ = path;
-  is_dictionary_ = data_internal::UpperCase(path).find(".ADD") != std::string::npos;
+  is_dictionary_ = ToUpperAscii(path).find(".ADD") != std::string::npos;
 }
 
 void TAdsConnection::SetIsConnected(bool connected) {

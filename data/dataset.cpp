@@ -10,8 +10,6 @@
 #include "util/date_time.h"
 #include "util/number_format.h"
 
-using data_internal::EqualsNoCase;
-using data_internal::UpperCase;
 
 namespace {
 
@@ -142,7 +140,7 @@ void TAdsDataSet::SetDatabaseName(const std::string& name) {
       folder = alias;
       const size_t semi = alias.rfind(';');
       if (semi != std::string::npos) {
-        const std::string suffix = UpperCase(Trim(std::string_view(alias).substr(semi + 1)));
+        const std::string suffix = ToUpperAscii(Trim(std::string_view(alias).substr(semi + 1)));
         folder = alias.substr(0, semi);
         if (suffix == "N") table_type_ = 1;
         if (suffix == "C") table_type_ = 2;
@@ -282,7 +280,7 @@ void TAdsDataSet::ReadIndexDefs() {
       if (s > 0) def.fields += ';';
       def.fields += column;
     }
-    def.fields = UpperCase(def.fields);
+    def.fields = ToUpperAscii(def.fields);
     UNSIGNED16 flag = 0;
     CheckEngine(AdsIsIndexDescending(h, &flag));
     def.descending = flag != 0;
@@ -305,7 +303,7 @@ void TAdsDataSet::SelectIndex() {
       ComputeKeyNames();
       return;
     case IndexSelection::ByFields: {
-      const std::string wanted = UpperCase(index_field_names_);
+      const std::string wanted = ToUpperAscii(index_field_names_);
       // An exact match wins over an earlier index that merely starts with
       // the columns; descending indexes take part in neither pass.
       for (size_t i = 0; i < index_defs_.size() && chosen < 0; ++i) {

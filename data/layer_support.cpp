@@ -8,24 +8,6 @@
 
 namespace data_internal {
 
-namespace {
-char UpperChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-}  // namespace
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (UpperChar(a[i]) != UpperChar(b[i])) return false;
-  }
-  return true;
-}
-
-std::string UpperCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = UpperChar(c);
-  return out;
-}
-
 EngineError LastEngineError() {
   EngineError error;
   if (AdsGetLastError(&error.code, &error.text) != AE_SUCCESS) {

@@ -6,13 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "util/ascii.h"
+
 namespace data_internal {
 
 // Engine error texts are read into buffers of this many characters.
 inline constexpr size_t kErrorTextLimit = 600;
-
-bool EqualsNoCase(std::string_view a, std::string_view b);
-std::string UpperCase(std::string_view text);
 
 // The code and text of the engine's last error in this thread, the text cut
 // to kErrorTextLimit characters. Code 0 and an empty text when the engine

@@ -9,7 +9,6 @@
 #include "util/date_time.h"
 #include "util/number_format.h"
 
-using data_internal::EqualsNoCase;
 
 namespace {
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/ads.h"
+#include "util/ascii.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -154,9 +155,6 @@ class Statement {
 
 // Quotes an SQL identifier ("name" with inner quotes doubled).
 std::string QuoteIdentifier(const std::string& name);
-// ASCII case-insensitive equality.
-bool EqualsNoCase(const std::string& a, const std::string& b);
-std::string ToUpperAscii(std::string text);
 
 // ---- column types ----------------------------------------------------------------
 

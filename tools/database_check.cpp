@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Table names are compared without regard to case, as the engine opens them.
-bool SameName(const std::string& a, const std::string& b) { return engine::EqualsNoCase(a, b); }
+bool SameName(const std::string& a, const std::string& b) { return EqualsNoCase(a, b); }
 // The key of a table in the map: lower case, so that tables are listed in
 // that order.
 std::string Lower(std::string s) {

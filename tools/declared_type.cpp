@@ -180,7 +180,7 @@ bool ConvertUserValue(const ColumnType& type, std::string_view text, StoredValue
   if (text.empty()) return true;  // NULL, the empty value
   switch (type.type) {
     case ADS_LOGICAL: {
-      const std::string u = engine::ToUpperAscii(std::string(text));
+      const std::string u = ToUpperAscii(text);
       if (u == "Y" || u == "T" || u == "TRUE" || u == "YES" || u == "1" || u == ".T.") {
         value->kind = K::kInteger;
         value->integer = 1;

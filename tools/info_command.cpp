@@ -107,7 +107,7 @@ bool InfoTableFile(const std::string& path) {
   // The one user table named like the file.
   std::vector<std::string> names;
   ListUserTables(db, &names);
-  if (names.size() != 1 || !engine::EqualsNoCase(names[0], Stem(path))) {
+  if (names.size() != 1 || !EqualsNoCase(names[0], Stem(path))) {
     std::cerr << "kdx-db info: '" << path << "' holds " << names.size()
               << " tables; a table file holds exactly one, named like the file\n";
     sqlite3_close(db);
@@ -169,13 +169,13 @@ int RunInfo(const std::string& path) {
     std::cout << "Folder " << path << ": " << files.size() << " database files\n";
     bool ok = true;
     for (const std::string& file : files) {
-      std::string upper = engine::ToUpperAscii(file);
+      std::string upper = ToUpperAscii(file);
       bool dictionary = upper.size() > 4 && upper.compare(upper.size() - 4, 4, ".ADD") == 0;
       ok = (dictionary ? InfoDictionary(file) : InfoTableFile(file)) && ok;
     }
     return ok ? 0 : 1;
   }
-  std::string upper = engine::ToUpperAscii(path);
+  std::string upper = ToUpperAscii(path);
   bool dictionary = upper.size() > 4 && upper.compare(upper.size() - 4, 4, ".ADD") == 0;
   if (!IsSealedFile(path) && !IsSqliteFile(path)) {
     std::cerr << "kdx-db info: '" << path << "' is neither an SQLite database nor a sealed table\n";

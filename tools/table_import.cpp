@@ -18,7 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using engine::EqualsNoCase;
 using engine::QuoteIdentifier;
 
 struct Column {

@@ -23,8 +23,7 @@
 #include <vector>
 
 #include "engine/ads.h"
-#include "engine/sealed_file.h"
-#include "engine/sealed_format.h"
+#include "engine/storage.h"
 
 namespace {
 

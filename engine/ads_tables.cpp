@@ -3,9 +3,13 @@
 
 #include <cstring>
 
-#include "engine/internal.h"
+#include "engine/connection.h"
+#include "engine/engine_table.h"
+#include "engine/errors.h"
+#include "engine/handles.h"
 #include "engine/sealed_file.h"
 #include "engine/sql_codes.h"
+#include "util/ascii.h"
 
 namespace engine {
 

@@ -2,14 +2,11 @@
 #include <cctype>
 #include <cstdio>
 
-#include "engine/internal.h"
+#include "engine/record_format.h"
+#include "engine/schema.h"
 
 namespace engine {
 namespace {
-
-// Widths the record layout accepts for CHAR/VARCHAR/RAW and NUMERIC.
-constexpr UNSIGNED32 kMaxCharWidth = 65530;
-constexpr UNSIGNED32 kMaxNumericWidth = 32;
 
 struct TypeRow {
   const char* name;
@@ -24,10 +21,10 @@ constexpr TypeRow kTypes[] = {
     {"DATE", ADS_DATE, 0, 4},
     {"CHAR", ADS_STRING, 1, 0},
     {"CHARACTER", ADS_STRING, 1, 0},
-    {"MEMO", ADS_MEMO, 0, kBlockReferenceWidth},
-    {"BLOB", ADS_BINARY, 0, kBlockReferenceWidth},
-    {"BINARY", ADS_BINARY, 0, kBlockReferenceWidth},
-    {"IMAGE", ADS_IMAGE, 0, kBlockReferenceWidth},
+    {"MEMO", ADS_MEMO, 0, record_format::kBlockReferenceWidth},
+    {"BLOB", ADS_BINARY, 0, record_format::kBlockReferenceWidth},
+    {"BINARY", ADS_BINARY, 0, record_format::kBlockReferenceWidth},
+    {"IMAGE", ADS_IMAGE, 0, record_format::kBlockReferenceWidth},
     {"VARCHAR", ADS_VARCHAR, 1, 0},
     {"DOUBLE", ADS_DOUBLE, 0, 8},
     {"INTEGER", ADS_INTEGER, 0, 4},
@@ -130,7 +127,7 @@ bool ParseDeclaredType(const std::string& declared, ColumnType* out, std::string
       return false;
     }
     type.declared_width = first;
-    type.width = row->type == ADS_VARCHAR ? kBlockReferenceWidth : first;
+    type.width = row->type == ADS_VARCHAR ? record_format::kBlockReferenceWidth : first;
   }
   *out = type;
   return true;

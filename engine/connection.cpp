@@ -1,13 +1,18 @@
 // Connections: a folder of free tables or a dictionary file, the table-name
 // rules, and AdsConnect60 / AdsDisconnect.
+#include "engine/connection.h"
+
 #include <dirent.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 
-#include "engine/internal.h"
+#include "engine/errors.h"
+#include "engine/handles.h"
 #include "engine/sql_codes.h"
+#include "engine/sqlite_support.h"
+#include "util/ascii.h"
 
 #if __has_include("engine/accounts.h")
 #include "engine/accounts.h"

@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/errors.h"
+#include "util/ascii.h"
+
 namespace engine {
 
 // ---- dates in the engine's date format ------------------------------------------------

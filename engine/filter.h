@@ -18,7 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/internal.h"
+#include "engine/schema.h"
+#include "engine/sqlite_support.h"
 
 namespace engine {
 

@@ -74,8 +74,5 @@ bool CheckSealedLength(const SealedLayout& layout, uint64_t file_size, const std
 // nothing else (a sealed header may only carry those).
 bool IsSchemaStatement(std::string_view sql);
 
-// Forgets every key derived in this process (tests and benchmarks measure
-// the key derivation with it; it also wipes the keys from memory).
-void ForgetSealedKeys();
 
 #endif  // KDX_ENGINE_SEALED_FORMAT_H_

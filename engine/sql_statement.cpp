@@ -14,10 +14,16 @@
 #include <string>
 #include <vector>
 
-#include "engine/internal.h"
+#include "engine/connection.h"
+#include "engine/engine_table.h"
+#include "engine/errors.h"
+#include "engine/handles.h"
+#include "engine/schema.h"
 #include "engine/sealed_file.h"
 #include "engine/sql_context.h"
 #include "engine/sql_params.h"
+#include "engine/sqlite_support.h"
+#include "util/ascii.h"
 
 namespace engine {
 namespace {
@@ -26,7 +32,6 @@ constexpr int64_t kFirstJulian = 1721426;  // 1 January of year 1
 constexpr int64_t kLastJulian = 5373484;   // 31 December 9999
 constexpr int64_t kMillisecondsPerDay = 86400000;
 // Widest CHAR column the engine accepts; longer expression texts become MEMO.
-constexpr int64_t kMaxCharWidth = 65530;
 // How much of a statement's text error messages quote.
 constexpr size_t kQuotedTextLength = 300;
 // Tables one statement may attach (SQLite's compiled-in limit is 10).

@@ -11,80 +11,27 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/engine_table.h"
+#include "engine/errors.h"
 #include "engine/filter.h"
-#include "engine/internal.h"
+#include "engine/record_format.h"
+#include "engine/settings.h"
+#include "util/ascii.h"
 
 namespace engine {
 
-SqlValue SqlValue::From(sqlite3_value* value) {
-  switch (sqlite3_value_type(value)) {
-    case SQLITE_INTEGER: return Integer(sqlite3_value_int64(value));
-    case SQLITE_FLOAT: return Real(sqlite3_value_double(value));
-    case SQLITE_TEXT: {
-      const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-      return Text(std::string(text, static_cast<size_t>(sqlite3_value_bytes(value))));
-    }
-    case SQLITE_BLOB: {
-      const char* blob = static_cast<const char*>(sqlite3_value_blob(value));
-      return Blob(std::string(blob == nullptr ? "" : std::string(blob, static_cast<size_t>(sqlite3_value_bytes(value)))));
-    }
-    default: return Null();
-  }
-}
-
-int BindValue(sqlite3_stmt* stmt, int index, const SqlValue& value) {
-  switch (value.type) {
-    case SQLITE_INTEGER: return sqlite3_bind_int64(stmt, index, value.integer);
-    case SQLITE_FLOAT: return sqlite3_bind_double(stmt, index, value.real);
-    case SQLITE_TEXT:
-      return sqlite3_bind_text(stmt, index, value.bytes.data(), static_cast<int>(value.bytes.size()),
-                               SQLITE_TRANSIENT);
-    case SQLITE_BLOB:
-      return sqlite3_bind_blob(stmt, index, value.bytes.data(), static_cast<int>(value.bytes.size()),
-                               SQLITE_TRANSIENT);
-    default: return sqlite3_bind_null(stmt, index);
-  }
-}
-
-namespace {
-
-void Put16(uint8_t* out, uint16_t v) {
-  out[0] = static_cast<uint8_t>(v);
-  out[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void PutDouble(uint8_t* out, double v) {
-  uint64_t bits;
-  std::memcpy(&bits, &v, 8);
-  Put32(out, static_cast<uint32_t>(bits));
-  Put32(out + 4, static_cast<uint32_t>(bits >> 32));
-}
-double GetDouble(const uint8_t* p) {
-  uint64_t bits = Get32(p) | (static_cast<uint64_t>(Get32(p + 4)) << 32);
-  double v;
-  std::memcpy(&v, &bits, 8);
-  return v;
-}
-
-// The empty encodings of the ADT record (double: low word 32, high 0x80000000).
-constexpr uint32_t kEmptyInteger = 0x80000000u;
-constexpr uint16_t kEmptyShort = 0x8000u;
-constexpr uint32_t kEmptyTime = 0xFFFFFFFFu;
-constexpr uint32_t kEmptyAutoinc = 0xFFFFFFFFu;
-constexpr uint32_t kEmptyDoubleLow = 32;
-constexpr uint32_t kEmptyDoubleHigh = 0x80000000u;
-
-bool IsBlockType(UNSIGNED16 type) {
-  return type == ADS_MEMO || type == ADS_VARCHAR || type == ADS_BINARY || type == ADS_IMAGE;
-}
-
-}  // namespace
+using record_format::Get32;
+using record_format::GetDouble;
+using record_format::IsBlockType;
+using record_format::Put16;
+using record_format::Put32;
+using record_format::PutDouble;
+using record_format::kEmptyAutoinc;
+using record_format::kEmptyDoubleHigh;
+using record_format::kEmptyDoubleLow;
+using record_format::kEmptyInteger;
+using record_format::kEmptyShort;
+using record_format::kEmptyTime;
 
 // ---- per-order statement cache ---------------------------------------------------
 
@@ -485,27 +432,9 @@ UNSIGNED32 EngineTable::ValueError(int column, const std::string& what) {
                                                ", row " + std::to_string(current_rowid_) + ": " + what);
 }
 
-// Writes the "empty" encoding of a column of `type` at `out`.
-static void WriteEmptyColumn(const ColumnType& type, uint8_t* out) {
-  std::memset(out, 0, type.width);
-  switch (type.type) {
-    case ADS_LOGICAL: out[0] = ' '; break;
-    case ADS_DOUBLE:
-    case ADS_CURDOUBLE:
-      Put32(out, kEmptyDoubleLow);
-      Put32(out + 4, kEmptyDoubleHigh);
-      break;
-    case ADS_INTEGER: Put32(out, kEmptyInteger); break;
-    case ADS_SHORTINT: Put16(out, kEmptyShort); break;
-    case ADS_TIME: Put32(out, kEmptyTime); break;
-    case ADS_AUTOINC: Put32(out, kEmptyAutoinc); break;
-    default: break;
-  }
-}
-
 void EngineTable::EmptyRecord(uint8_t* buffer) const {
   for (const ColumnInfo& column : columns_) {
-    WriteEmptyColumn(column.type, buffer + column.offset);
+    record_format::PutEmpty(column.type.type, column.type.width, buffer + column.offset);
   }
 }
 
@@ -560,7 +489,7 @@ UNSIGNED32 EngineTable::EncodeColumn(int c, const Cell& v, uint8_t* out) {
   bool number = v.type == SQLITE_INTEGER || v.type == SQLITE_FLOAT;
   double as_double = v.type == SQLITE_INTEGER ? static_cast<double>(v.integer) : v.real;
   if (v.type == SQLITE_NULL) {
-    WriteEmptyColumn(type, out);
+    record_format::PutEmpty(type.type, type.width, out);
     return 0;
   }
   switch (type.type) {

@@ -1,12 +1,11 @@
 // kdx-db sample, import, query and check: the command lines of the tools in
 // sample_database.h, table_import.h, query_csv.h and database_check.h.
-#include <CLI/CLI.hpp>
+#include <fmt/format.h>
 
+#include <CLI/CLI.hpp>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
-
-#include <fmt/format.h>
 
 #include "tools/commands.h"
 #include "tools/database_check.h"

@@ -1,5 +1,6 @@
 #include "tools/database_check.h"
 
+#include <fmt/format.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -10,12 +11,11 @@
 #include <memory>
 #include <system_error>
 
-#include <fmt/format.h>
-
-#include "engine/sealed_file.h"
+#include "engine/storage.h"
 #include "tools/declared_type.h"
 #include "tools/sample_database.h"
 #include "tools/user_tables.h"
+#include "util/ascii.h"
 
 namespace fs = std::filesystem;
 
@@ -29,7 +29,7 @@ std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
-std::string Quote(const std::string& name) { return engine::QuoteIdentifier(name); }
+std::string Quote(const std::string& name) { return QuoteSqlName(name); }
 
 std::string Text(sqlite3_stmt* stmt, int column) {
   const unsigned char* t = sqlite3_column_text(stmt, column);

@@ -1,5 +1,6 @@
 #include "tools/declared_type.h"
 
+#include <fmt/format.h>
 #include <sqlite3.h>
 
 #include <cctype>
@@ -7,7 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include <fmt/format.h>
+#include "util/ascii.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/internal.h"
+#include "engine/schema.h"
 
 struct sqlite3_value;
 

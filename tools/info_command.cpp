@@ -1,25 +1,24 @@
 // kdx-db info PATH: the tables of a folder, a dictionary or one table file,
 // with their columns (engine types, widths, decimals), indexes (segments and
 // flags) and row counts, as the engine sees them.
-#include <CLI/CLI.hpp>
 #include <dirent.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <memory>
 
-#include "engine/internal.h"
-#include "engine/sealed_file.h"
+#include "engine/schema.h"
+#include "engine/storage.h"
 #include "tools/commands.h"
 #include "tools/user_tables.h"
+#include "util/ascii.h"
 
 namespace {
-
-using engine::EngineTable;
 
 std::string LastEngineError() {
   UNSIGNED32 code = 0;
@@ -37,33 +36,18 @@ bool StartsWith(const std::string& path, const char* marker, size_t length) {
 
 bool IsSqliteFile(const std::string& path) { return StartsWith(path, "SQLite format 3\0", 16); }
 
-std::string Stem(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  size_t dot = name.rfind('.');
-  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
-// Prints one loaded table; false when its rows could not be counted.
-bool PrintTable(EngineTable& table, const std::string& where, bool sealed) {
-  std::cout << "Table " << table.display_name() << "  (" << where << ")";
-  if (sealed) std::cout << "  sealed";
+void PrintTable(const engine::TableSchema& table, const std::string& where) {
+  std::cout << "Table " << table.name << "  (" << where << ")";
+  if (table.sealed) std::cout << "  sealed";
   std::cout << "\n";
-  bool ok = true;
-  if (table.rows_hidden()) {
+  if (table.sealed) {
     std::cout << "  rows: hidden without the table password\n";
   } else {
-    UNSIGNED32 count = 0;
-    if (table.RecordCount(false, &count) == 0) {
-      std::cout << "  rows: " << count << "\n";
-    } else {
-      std::cout << "  rows: " << LastEngineError() << "\n";
-      ok = false;
-    }
+    std::cout << "  rows: " << table.row_count << "\n";
   }
-  std::cout << "  record length: " << table.record_length() << "\n  columns:\n";
+  std::cout << "  record length: " << table.record_length << "\n  columns:\n";
   size_t number = 1;
-  for (const engine::ColumnInfo& column : table.columns()) {
+  for (const engine::ColumnInfo& column : table.columns) {
     char line[512];
     std::string type = engine::TypeName(column.type.type);
     if (column.type.declared_width != 0) {
@@ -76,73 +60,39 @@ bool PrintTable(EngineTable& table, const std::string& where, bool sealed) {
                   column.offset);
     std::cout << line;
   }
-  std::cout << "  indexes:" << (table.indexes().empty() ? " none" : "") << "\n";
-  for (const engine::IndexInfo& index : table.indexes()) {
+  std::cout << "  indexes:" << (table.indexes.empty() ? " none" : "") << "\n";
+  for (const engine::IndexSchema& index : table.indexes) {
     std::string segments;
     for (int column : index.segments) {
-      segments += (segments.empty() ? "" : ";") + table.columns()[static_cast<size_t>(column)].name;
+      segments += (segments.empty() ? "" : ";") + table.columns[static_cast<size_t>(column)].name;
     }
     std::cout << "    " << index.name << "  " << segments << (index.unique ? "  unique" : "")
               << (index.descending ? "  descending" : "") << "\n";
   }
-  return ok;
 }
 
 // One free table file (plain or sealed).
 bool InfoTableFile(const std::string& path) {
-  sqlite3* db = nullptr;
-  bool sealed = IsSealedFile(path);
-  if (sealed) {
-    SealedHeader header;
-    std::string why;
-    if (!ReadSealedHeader(path, &header, &why) || !OpenSealedSchema(header, &db, &why)) {
-      std::cerr << "kdx-db info: " << why << "\n";
-      return false;
-    }
-  } else if (UNSIGNED32 rc = engine::OpenSqlite(path, SQLITE_OPEN_READONLY, &db)) {
-    (void)rc;
+  engine::TableSchema table;
+  if (engine::DescribeTableFile(path, &table) != 0) {
     std::cerr << "kdx-db info: " << LastEngineError() << "\n";
     return false;
   }
-  // The one user table named like the file.
-  std::vector<std::string> names;
-  ListUserTables(db, &names);
-  if (names.size() != 1 || !EqualsNoCase(names[0], Stem(path))) {
-    std::cerr << "kdx-db info: '" << path << "' holds " << names.size()
-              << " tables; a table file holds exactly one, named like the file\n";
-    sqlite3_close(db);
-    return false;
-  }
-  EngineTable table(nullptr, db, true, "main", names[0], names[0]);
-  if (table.Load() != 0) {
-    std::cerr << "kdx-db info: " << LastEngineError() << "\n";
-    return false;
-  }
-  if (sealed) table.set_rows_hidden(true);
-  return PrintTable(table, path, sealed);
+  PrintTable(table, path);
+  return true;
 }
 
 bool InfoDictionary(const std::string& path) {
-  sqlite3* db = nullptr;
-  if (engine::OpenSqlite(path, SQLITE_OPEN_READONLY, &db) != 0) {
+  std::vector<engine::TableSchema> tables;
+  std::vector<std::pair<std::string, std::string>> failures;
+  if (engine::DescribeDictionary(path, &tables, &failures) != 0) {
     std::cerr << "kdx-db info: " << LastEngineError() << "\n";
     return false;
   }
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> owner(db, sqlite3_close);
-  std::vector<std::string> names;
-  ListUserTables(db, &names);
-  std::cout << "Dictionary " << path << ": " << names.size() << " tables\n";
-  bool ok = true;
-  for (const std::string& name : names) {
-    EngineTable table(nullptr, db, false, "main", name, name);
-    if (table.Load() != 0) {
-      std::cout << "Table " << name << ": " << LastEngineError() << "\n";
-      ok = false;
-      continue;
-    }
-    ok = PrintTable(table, path, false) && ok;
-  }
-  return ok;
+  std::cout << "Dictionary " << path << ": " << tables.size() + failures.size() << " tables\n";
+  for (const engine::TableSchema& table : tables) PrintTable(table, path);
+  for (const auto& [name, why] : failures) std::cout << "Table " << name << ": " << why << "\n";
+  return failures.empty();
 }
 
 int RunInfo(const std::string& path) {
@@ -151,7 +101,6 @@ int RunInfo(const std::string& path) {
     std::cerr << "kdx-db info: '" << path << "' does not exist\n";
     return 1;
   }
-  engine::EngineGuard guard(engine::EngineMutex());
   if (S_ISDIR(info.st_mode)) {
     std::vector<std::string> files;
     if (DIR* d = opendir(path.c_str())) {

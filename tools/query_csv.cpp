@@ -1,14 +1,14 @@
 #include "tools/query_csv.h"
 
+#include <fmt/format.h>
+
 #include <cctype>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
-#include <fmt/format.h>
-
 #include "engine/ads.h"
-#include "engine/sealed_file.h"
+#include "engine/storage.h"
 #include "tools/csv.h"
 
 namespace fs = std::filesystem;

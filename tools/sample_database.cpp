@@ -3,6 +3,7 @@
 // which is several times faster than maintaining them row by row.
 #include "tools/sample_database.h"
 
+#include <fmt/format.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -13,11 +14,9 @@
 #include <string_view>
 #include <system_error>
 
-#include <fmt/format.h>
-
-#include "engine/accounts.h"
-#include "engine/internal.h"
-#include "engine/sealed_file.h"
+#include "engine/schema.h"
+#include "engine/storage.h"
+#include "tools/user_tables.h"
 
 namespace fs = std::filesystem;
 
@@ -195,7 +194,7 @@ std::vector<SampleTable> BuildTables() {
   return t;
 }
 
-std::string Quote(const std::string& name) { return engine::QuoteIdentifier(name); }
+std::string Quote(const std::string& name) { return QuoteSqlName(name); }
 
 // ---- one table file ------------------------------------------------------------
 

@@ -3,11 +3,11 @@
 // prompt without echo on a terminal; never from a plain argument, which
 // other users could read in the process list and which shells keep in their
 // history.
-#include <CLI/CLI.hpp>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -15,8 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/accounts.h"
-#include "engine/sealed_file.h"
+#include "engine/storage.h"
 #include "tools/commands.h"
 
 namespace {

@@ -1,5 +1,6 @@
 #include "tools/table_import.h"
 
+#include <fmt/format.h>
 #include <sqlite3.h>
 
 #include <filesystem>
@@ -7,18 +8,16 @@
 #include <optional>
 #include <sstream>
 
-#include <fmt/format.h>
-
-#include "engine/sealed_file.h"
+#include "engine/storage.h"
 #include "tools/csv.h"
 #include "tools/declared_type.h"
 #include "tools/user_tables.h"
+#include "util/ascii.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using engine::QuoteIdentifier;
 
 struct Column {
   std::string name;
@@ -143,8 +142,8 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
   for (size_t c = 0; c < columns.size(); ++c) {
     if (columns[c].type.type != ADS_AUTOINC) continue;
     Statement max;
-    max.Prepare(db.get(), "SELECT coalesce(max(" + QuoteIdentifier(columns[c].name) + "), 0) FROM " +
-                              QuoteIdentifier(table));
+    max.Prepare(db.get(), "SELECT coalesce(max(" + QuoteSqlName(columns[c].name) + "), 0) FROM " +
+                              QuoteSqlName(table));
     if (sqlite3_step(max.get()) == SQLITE_ROW) next_auto[c] = sqlite3_column_int64(max.get(), 0) + 1;
   }
 
@@ -187,8 +186,8 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
     return false;
   }
 
-  std::string sql = "INSERT INTO " + QuoteIdentifier(table) + " (";
-  for (size_t c = 0; c < columns.size(); ++c) sql += (c ? ", " : "") + QuoteIdentifier(columns[c].name);
+  std::string sql = "INSERT INTO " + QuoteSqlName(table) + " (";
+  for (size_t c = 0; c < columns.size(); ++c) sql += (c ? ", " : "") + QuoteSqlName(columns[c].name);
   sql += ") VALUES (";
   for (size_t c = 0; c < columns.size(); ++c) sql += c ? ", ?" : "?";
   sql += ")";

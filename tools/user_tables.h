@@ -1,6 +1,7 @@
 // The tables of an SQLite database that hold data: every table but SQLite's
 // own ("sqlite_...") and the engine's bookkeeping ("__..."), such as the
-// account table of a dictionary.
+// account table of a dictionary; and the quoting of names in the SQL the tool
+// writes.
 #ifndef KDX_TOOLS_USER_TABLES_H_
 #define KDX_TOOLS_USER_TABLES_H_
 
@@ -26,6 +27,16 @@ inline bool ListUserTables(sqlite3* db, std::vector<std::string>* names) {
   }
   sqlite3_finalize(stmt);
   return true;
+}
+
+// `name` as an SQL identifier: in double quotes, inner double quotes doubled.
+inline std::string QuoteSqlName(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
 }
 
 #endif  // KDX_TOOLS_USER_TABLES_H_

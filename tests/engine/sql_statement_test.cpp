@@ -10,7 +10,8 @@
 
 #include "engine/accounts.h"
 #include "engine/ads.h"
-#include "engine/internal.h"
+#include "engine/engine_table.h"
+#include "engine/errors.h"
 #include "engine/sealed_file.h"
 #include "tests/engine/sql_test_support.h"
 

@@ -1,6 +1,6 @@
-#include "tools/csv.h"
-
 #include <gtest/gtest.h>
+
+#include "tools/csv.h"
 
 namespace {
 

@@ -1,9 +1,8 @@
-#include "tools/database_check.h"
-
 #include <gtest/gtest.h>
 
-#include "engine/sealed_file.h"
+#include "engine/storage.h"
 #include "tests/tools/tool_test_support.h"
+#include "tools/database_check.h"
 #include "tools/sample_database.h"
 
 namespace {

@@ -1,7 +1,7 @@
-#include "tools/declared_type.h"
-
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+
+#include "tools/declared_type.h"
 
 namespace {
 

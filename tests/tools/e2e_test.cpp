@@ -1,6 +1,7 @@
 // The whole program, end to end, on generated databases: the unattended run
 // and the leave CSV mode, on sealed and unsealed free tables and on a
 // dictionary, checked against what the database says the files must hold.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -14,9 +15,7 @@
 #include <string>
 #include <vector>
 
-#include <fmt/format.h>
-
-#include "engine/sealed_file.h"
+#include "engine/storage.h"
 #include "tests/tools/tool_test_support.h"
 #include "tools/sample_database.h"
 

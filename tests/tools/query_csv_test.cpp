@@ -1,10 +1,9 @@
-#include "tools/query_csv.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "tests/tools/tool_test_support.h"
+#include "tools/query_csv.h"
 #include "tools/sample_database.h"
 
 namespace {

@@ -1,5 +1,3 @@
-#include "tools/sample_database.h"
-
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -10,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/sealed_file.h"
+#include "engine/storage.h"
 #include "tests/tools/tool_test_support.h"
 #include "tools/declared_type.h"
+#include "tools/sample_database.h"
 
 namespace fs = std::filesystem;
 

@@ -7,8 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/accounts.h"
-#include "engine/sealed_file.h"
+#include "engine/storage.h"
 #include "tests/tools/tool_test_support.h"
 
 namespace {

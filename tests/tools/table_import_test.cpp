@@ -1,9 +1,8 @@
-#include "tools/table_import.h"
-
 #include <gtest/gtest.h>
 
-#include "engine/sealed_file.h"
+#include "engine/storage.h"
 #include "tests/tools/tool_test_support.h"
+#include "tools/table_import.h"
 
 namespace {
 

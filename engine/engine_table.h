@@ -1,280 +1,40 @@
-// The engine's internal shared declarations: the per-thread last error, the
-// handle registry, connections and open tables (tables, sealed tables and SQL
-// result cursors alike), and the declared-type parser. Everything here is
-// used only inside engine/; the data layer sees engine/ads.h alone.
+// EngineTable: one open table or SQL result cursor over one SQLite table (of
+// any database and schema), with its column layout, indexes, navigation
+// position and filter; and the index-order handles that view it.
 //
-// Locking: every Ads* entry point takes EngineGuard first, so the objects
-// below are only touched by one thread at a time. The handle registry has its
-// own mutex as well, so a lookup is safe even outside the guard.
-#ifndef KDX_ENGINE_INTERNAL_H_
-#define KDX_ENGINE_INTERNAL_H_
+// The implementation is split by job: table_schema.cpp (layout, indexes,
+// registration), table_record.cpp (raw records and column texts),
+// table_scan.cpp (reading rows ahead into batches), table_navigation.cpp
+// (moves, record numbers, counts, filters), table_seek.cpp (keys and seeks).
+#ifndef KDX_ENGINE_ENGINE_TABLE_H_
+#define KDX_ENGINE_ENGINE_TABLE_H_
 
-#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/ads.h"
-#include "util/ascii.h"
+#include "engine/connection.h"
+#include "engine/handles.h"
+#include "engine/schema.h"
+#include "engine/sqlite_support.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
-struct sqlite3_value;
 
 namespace engine {
 
-// ---- errors -----------------------------------------------------------------
-
-// Records `code` and `text` as this thread's last error; returns `code`, so
-// that `return SetError(...)` reads naturally.
-UNSIGNED32 SetError(UNSIGNED32 code, std::string text);
-// Clears this thread's last error (every successful entry point leaves the
-// previous error in place, as the client library did; callers need not call it).
-void ClearError();
-// Converts an SQLite failure into an engine error: `context` first (what was
-// being done, naming the path/table/statement), then SQLite's own message for
-// `db` (or the generic text when `db` is null). Returns `code`.
-UNSIGNED32 SqliteError(UNSIGNED32 code, const std::string& context, sqlite3* db);
-// The fixed text of an error code (AdsGetErrorString), "" for unknown codes.
-std::string ErrorCodeText(UNSIGNED32 code);
-
-// The whole engine is serialised by one recursive mutex; every Ads* function
-// holds an EngineGuard for its duration.
-std::recursive_mutex& EngineMutex();
-using EngineGuard = std::lock_guard<std::recursive_mutex>;
-
-// ---- process-wide settings ---------------------------------------------------
-struct EngineSettings {
-  std::string date_format = "MM/dd/ccyy";
-  UNSIGNED16 decimals = 2;
-  UNSIGNED16 show_deleted = 1;
-  UNSIGNED16 server_types = ADS_LOCAL_SERVER | ADS_REMOTE_SERVER | ADS_AIS_SERVER;
-  UNSIGNED16 cached_tables = 0;
-  UNSIGNED16 cached_cursors = 25;
-};
-EngineSettings& Settings();
-
-// ---- handle registry ---------------------------------------------------------
-
-// Base of every object a handle stands for.
-class EngineObject {
- public:
-  virtual ~EngineObject() = default;
-};
-
-// Typed 32-bit handles, never reused within the process. The registry owns
-// the objects registered with it; Destroy deletes the object after removing
-// it (outside the registry's lock, so destructors may destroy children).
-class HandleRegistry {
- public:
-  static HandleRegistry& Get();
-  ~HandleRegistry();
-
-  // Registers `object` under a fresh handle of `type`; 0 only when the
-  // handle space (2^32 - 1 handles) is exhausted.
-  ADSHANDLE Register(UNSIGNED16 type, std::unique_ptr<EngineObject> object);
-  // The object of `handle` when it exists and has `type`, else null.
-  EngineObject* Find(ADSHANDLE handle, UNSIGNED16 type) const;
-  // The object and type of a live handle in one look-up; null for an
-  // unknown or closed one.
-  EngineObject* FindAny(ADSHANDLE handle, UNSIGNED16* type) const;
-  // The type of a live handle; false for an unknown or closed one.
-  bool TypeOf(ADSHANDLE handle, UNSIGNED16* type) const;
-  // Removes and deletes the object; false when the handle is not live.
-  bool Destroy(ADSHANDLE handle);
-
- private:
-  struct Entry {
-    UNSIGNED16 type;
-    std::unique_ptr<EngineObject> object;
-  };
-  // Handles looked up lately, by handle modulo the slot count: the data
-  // layer calls the engine on the same few handles over and over. A slot
-  // is emptied when its handle is destroyed (handles are never reused).
-  struct Recent {
-    ADSHANDLE handle = 0;
-    UNSIGNED16 type = 0;
-    EngineObject* object = nullptr;
-  };
-  // The entry of a live handle (through its slot), or null. Needs mutex_.
-  const Recent* Locate(ADSHANDLE handle) const;
-
-  mutable std::mutex mutex_;
-  std::unordered_map<ADSHANDLE, Entry> entries_;
-  mutable std::array<Recent, 64> recent_{};
-  ADSHANDLE next_ = 0x100;
-};
-
-// The error a handle of `type` answers when it is stale or of another type:
-// 5024 for connections, 5106 for statements, AE_INVALID_HANDLE otherwise.
-UNSIGNED32 InvalidHandleError(ADSHANDLE handle, UNSIGNED16 type);
-
-// Looks `handle` up as a `type`; on failure records the error and returns
-// null. `T` must be the class registered under that type.
-template <class T>
-T* Lookup(ADSHANDLE handle, UNSIGNED16 type, UNSIGNED32* error) {
-  EngineObject* object = HandleRegistry::Get().Find(handle, type);
-  if (object == nullptr) {
-    *error = InvalidHandleError(handle, type);
-    return nullptr;
-  }
-  return static_cast<T*>(object);
-}
-
-// ---- SQLite helpers ------------------------------------------------------------
-
-// Busy timeout of every database the engine opens: a writer holding a lock
-// delays a read instead of failing it.
-constexpr int kBusyTimeoutMs = 8000;
-
-// Opens `path` with `flags` (SQLITE_OPEN_* values), sets the busy timeout and
-// checks that the file is an SQLite database. 0 and `*db`, or an error naming
-// the path (the handle is closed on failure).
-UNSIGNED32 OpenSqlite(const std::string& path, int flags, sqlite3** db);
-
-// Owns a prepared statement; finalises it on destruction.
-class Statement {
- public:
-  Statement() = default;
-  explicit Statement(sqlite3_stmt* stmt) : stmt_(stmt) {}
-  Statement(Statement&& other) noexcept : stmt_(other.stmt_) { other.stmt_ = nullptr; }
-  Statement& operator=(Statement&& other) noexcept;
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  ~Statement();
-  sqlite3_stmt* get() const { return stmt_; }
-  sqlite3_stmt** out() { return &stmt_; }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-// Quotes an SQL identifier ("name" with inner quotes doubled).
-std::string QuoteIdentifier(const std::string& name);
-
-// ---- column types ----------------------------------------------------------------
-
-// An engine column type parsed from an SQLite declared type.
-struct ColumnType {
-  UNSIGNED16 type = 0;       // ADS_* type code
-  UNSIGNED32 width = 0;      // bytes in the raw record
-  UNSIGNED16 decimals = 0;   // NUMERIC only
-  UNSIGNED32 declared_width = 0;  // n of CHAR(n)/VARCHAR(n)/RAW(n), w of NUMERIC(w,d)
-};
-
-// Bytes of the block reference that stands for a memo, varchar, binary or
-// image value in a raw record (0 when the value is empty).
-constexpr UNSIGNED32 kBlockReferenceWidth = 8;
-
-// Parses a declared type ("CHAR(10)", "numeric(8, 2)", "DATE", ...), case and
-// blanks ignored. false with `*why` describing the problem for a type outside
-// the engine's table or a width/decimals out of range.
-bool ParseDeclaredType(const std::string& declared, ColumnType* out, std::string* why);
-
-// Name of an engine type code for messages and `kdx-db info` ("CHAR", ...).
-std::string TypeName(UNSIGNED16 type);
-
-// Julian day number of a proleptic Gregorian date, and back.
-int64_t JulianFromCivil(int year, int month, int day);
-void CivilFromJulian(int64_t julian, int* year, int* month, int* day);
-// Parses 'YYYY-MM-DD' strictly (a real calendar date); false otherwise.
-bool ParseIsoDate(const std::string& text, int64_t* julian);
-// Parses 'HH:MM:SS' or 'HH:MM:SS.sss' strictly; false otherwise.
-bool ParseIsoTime(const std::string& text, uint32_t* milliseconds);
-// Parses 'YYYY-MM-DD HH:MM:SS' or with '.sss'.
-bool ParseIsoTimestamp(const std::string& text, int64_t* julian, uint32_t* milliseconds);
-std::string FormatIsoDate(int64_t julian);
-std::string FormatIsoTime(uint32_t milliseconds);  // '.sss' only when not zero
-
-// ---- connections --------------------------------------------------------------
-
-class EngineTable;
-
-// One AdsConnect60: a folder of free tables or a dictionary file.
-class EngineConnection : public EngineObject {
- public:
-  ~EngineConnection() override;  // closes every child handle still open
-
-  const std::string& path() const { return path_; }
-  bool is_dictionary() const { return dictionary_ != nullptr; }
-  // The dictionary's database (null for a folder connection). Owned.
-  sqlite3* dictionary() const { return dictionary_; }
-  // The folder free tables are looked up in: the connection path, or the
-  // folder holding the dictionary file.
-  const std::string& folder() const { return folder_; }
-  ADSHANDLE handle() const { return handle_; }
-
-  // Resolves a table name the way AdsOpenTable does for free tables: "\" and
-  // "/" separate components; a bare name is looked up in folder(); the file
-  // name is matched without regard to case, and a name without extension
-  // tries the name as given, then with ".adt". 0 and the file's path, or an
-  // error naming the table and the folder searched.
-  UNSIGNED32 ResolveTableFile(const std::string& name, std::string* file) const;
-
-  // Opens an SQLite file for reading with the engine's busy timeout.
-  static UNSIGNED32 OpenSqlite(const std::string& path, int flags, sqlite3** db) {
-    return engine::OpenSqlite(path, flags, db);
-  }
-
-  // Child handles (tables, cursors, statements) are closed with the
-  // connection. Children register themselves here and remove themselves on close.
-  void AddChild(ADSHANDLE handle) { children_.push_back(handle); }
-  void RemoveChild(ADSHANDLE handle);
-
-  // Made by AdsConnect60 only.
-  static UNSIGNED32 Connect(const std::string& path, UNSIGNED16 server_types,
-                            const std::string& user, const std::string& password,
-                            ADSHANDLE* handle);
-
- private:
-  EngineConnection() = default;
-  std::string path_;
-  std::string folder_;
-  sqlite3* dictionary_ = nullptr;
-  ADSHANDLE handle_ = 0;
-  std::vector<ADSHANDLE> children_;
-};
-
-// ---- tables -------------------------------------------------------------------
-
-struct ColumnInfo {
-  std::string name;
-  std::string declared;  // the declared type as written
-  ColumnType type;
-  UNSIGNED32 offset = 0;  // byte offset in the raw record
-};
-
-struct IndexInfo {
-  std::string name;         // without a leading "<table>."
+// An index as the engine holds it: its schema, its name in the database and
+// the order handle it is reached through.
+struct IndexInfo : IndexSchema {
   std::string sqlite_name;  // as in the database
-  std::vector<int> segments;          // 0-based column numbers
-  std::vector<bool> segment_descending;
-  bool unique = false;
-  bool descending = false;  // first segment DESC
   ADSHANDLE handle = 0;     // the index's order handle, once registered
 };
 
 class FilterProgram;  // engine/filter.h
 
-// A value to bind to an SQLite statement.
-struct SqlValue {
-  int type = 5;  // SQLITE_INTEGER 1, SQLITE_FLOAT 2, SQLITE_TEXT 3, SQLITE_BLOB 4, SQLITE_NULL 5
-  int64_t integer = 0;
-  double real = 0;
-  std::string bytes;  // text or blob
-  static SqlValue Null() { return SqlValue(); }
-  static SqlValue Integer(int64_t v) { SqlValue x; x.type = 1; x.integer = v; return x; }
-  static SqlValue Real(double v) { SqlValue x; x.type = 2; x.real = v; return x; }
-  static SqlValue Text(std::string v) { SqlValue x; x.type = 3; x.bytes = std::move(v); return x; }
-  static SqlValue Blob(std::string v) { SqlValue x; x.type = 4; x.bytes = std::move(v); return x; }
-  static SqlValue From(sqlite3_value* value);
-};
-// Binds `value` to parameter `index` (1-based) of `stmt`; the SQLite result code.
-int BindValue(sqlite3_stmt* stmt, int index, const SqlValue& value);
 
 // An open table or cursor over one SQLite table (any database, any schema),
 // with its column schema, indexes, navigation position and filter.
@@ -569,4 +329,4 @@ EngineTable* LookupTable(ADSHANDLE handle, UNSIGNED32* error);
 
 }  // namespace engine
 
-#endif  // KDX_ENGINE_INTERNAL_H_
+#endif  // KDX_ENGINE_ENGINE_TABLE_H_

@@ -1,0 +1,65 @@
+// A connection (AdsConnect60): a folder of free tables or a dictionary file.
+// The connection owns the dictionary's database and closes every child handle
+// (tables, cursors, statements) still open when it is disconnected.
+#ifndef KDX_ENGINE_CONNECTION_H_
+#define KDX_ENGINE_CONNECTION_H_
+
+#include <string>
+#include <vector>
+
+#include "engine/ads.h"
+#include "engine/handles.h"
+#include "engine/sqlite_support.h"
+
+struct sqlite3;
+
+namespace engine {
+
+// One AdsConnect60: a folder of free tables or a dictionary file.
+class EngineConnection : public EngineObject {
+ public:
+  ~EngineConnection() override;  // closes every child handle still open
+
+  const std::string& path() const { return path_; }
+  bool is_dictionary() const { return dictionary_ != nullptr; }
+  // The dictionary's database (null for a folder connection). Owned.
+  sqlite3* dictionary() const { return dictionary_; }
+  // The folder free tables are looked up in: the connection path, or the
+  // folder holding the dictionary file.
+  const std::string& folder() const { return folder_; }
+  ADSHANDLE handle() const { return handle_; }
+
+  // Resolves a table name the way AdsOpenTable does for free tables: "\" and
+  // "/" separate components; a bare name is looked up in folder(); the file
+  // name is matched without regard to case, and a name without extension
+  // tries the name as given, then with ".adt". 0 and the file's path, or an
+  // error naming the table and the folder searched.
+  UNSIGNED32 ResolveTableFile(const std::string& name, std::string* file) const;
+
+  // Opens an SQLite file for reading with the engine's busy timeout.
+  static UNSIGNED32 OpenSqlite(const std::string& path, int flags, sqlite3** db) {
+    return engine::OpenSqlite(path, flags, db);
+  }
+
+  // Child handles (tables, cursors, statements) are closed with the
+  // connection. Children register themselves here and remove themselves on close.
+  void AddChild(ADSHANDLE handle) { children_.push_back(handle); }
+  void RemoveChild(ADSHANDLE handle);
+
+  // Made by AdsConnect60 only.
+  static UNSIGNED32 Connect(const std::string& path, UNSIGNED16 server_types,
+                            const std::string& user, const std::string& password,
+                            ADSHANDLE* handle);
+
+ private:
+  EngineConnection() = default;
+  std::string path_;
+  std::string folder_;
+  sqlite3* dictionary_ = nullptr;
+  ADSHANDLE handle_ = 0;
+  std::vector<ADSHANDLE> children_;
+};
+
+}  // namespace engine
+
+#endif  // KDX_ENGINE_CONNECTION_H_

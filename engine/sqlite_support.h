@@ -1,0 +1,65 @@
+// Small helpers for the engine's use of SQLite: opening a database file the
+// way every engine read does, owning a prepared statement, quoting names and
+// binding values. Everything here is used under the engine's lock.
+#ifndef KDX_ENGINE_SQLITE_SUPPORT_H_
+#define KDX_ENGINE_SQLITE_SUPPORT_H_
+
+#include <cstdint>
+#include <string>
+
+#include "engine/ads.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+struct sqlite3_value;
+
+namespace engine {
+
+// Busy timeout of every database the engine opens: a writer holding a lock
+// delays a read instead of failing it.
+constexpr int kBusyTimeoutMs = 8000;
+
+// Opens `path` with `flags` (SQLITE_OPEN_* values), sets the busy timeout and
+// checks that the file is an SQLite database. 0 and `*db`, or an error naming
+// the path (the handle is closed on failure).
+UNSIGNED32 OpenSqlite(const std::string& path, int flags, sqlite3** db);
+
+// Owns a prepared statement; finalises it on destruction.
+class Statement {
+ public:
+  Statement() = default;
+  explicit Statement(sqlite3_stmt* stmt) : stmt_(stmt) {}
+  Statement(Statement&& other) noexcept : stmt_(other.stmt_) { other.stmt_ = nullptr; }
+  Statement& operator=(Statement&& other) noexcept;
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  ~Statement();
+  sqlite3_stmt* get() const { return stmt_; }
+  sqlite3_stmt** out() { return &stmt_; }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+// Quotes an SQL identifier ("name" with inner quotes doubled).
+std::string QuoteIdentifier(const std::string& name);
+
+// A value to bind to an SQLite statement.
+struct SqlValue {
+  int type = 5;  // SQLITE_INTEGER 1, SQLITE_FLOAT 2, SQLITE_TEXT 3, SQLITE_BLOB 4, SQLITE_NULL 5
+  int64_t integer = 0;
+  double real = 0;
+  std::string bytes;  // text or blob
+  static SqlValue Null() { return SqlValue(); }
+  static SqlValue Integer(int64_t v) { SqlValue x; x.type = 1; x.integer = v; return x; }
+  static SqlValue Real(double v) { SqlValue x; x.type = 2; x.real = v; return x; }
+  static SqlValue Text(std::string v) { SqlValue x; x.type = 3; x.bytes = std::move(v); return x; }
+  static SqlValue Blob(std::string v) { SqlValue x; x.type = 4; x.bytes = std::move(v); return x; }
+  static SqlValue From(sqlite3_value* value);
+};
+// Binds `value` to parameter `index` (1-based) of `stmt`; the SQLite result code.
+int BindValue(sqlite3_stmt* stmt, int index, const SqlValue& value);
+
+}  // namespace engine
+
+#endif  // KDX_ENGINE_SQLITE_SUPPORT_H_

@@ -5,11 +5,11 @@
 
 #include "data/connection.h"
 #include "data/layer_support.h"
+#include "engine/record_format.h"
 #include "platform/ini_file.h"
 #include "util/date_format.h"
 #include "util/date_time.h"
 #include "util/number_format.h"
-
 
 namespace {
 
@@ -66,8 +66,6 @@ TFieldKind KindOf(UNSIGNED16 type, uint32_t width, UNSIGNED16 decimals, bool* kn
     default: *known = false; return TFieldKind::Bytes;
   }
 }
-
-void Store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 // Milliseconds since midnight of a date-time value's time of day.
 uint32_t MillisecondsOf(double value) {
@@ -621,61 +619,56 @@ TField& TAdsDataSet::ColumnByName(const std::string& column) {
 // SeekKey
 
 uint16_t TAdsDataSet::EncodeKeyValue(const TField& field, const KeyValue& value, uint8_t* buffer) const {
+  namespace rf = record_format;
   uint8_t* p = buffer + field.offset_;
   const uint32_t width = field.width_;
+  // A character column takes a number as its text.
+  auto put_text = [&](const std::string& text) {
+    return static_cast<uint16_t>(std::min<size_t>(rf::PutCharacter(text, width, p), kNoValue - 1));
+  };
   auto encode_number = [&](double number) {
     switch (field.engine_type_) {
       case ADS_NUMERIC: {
-        char text[64];
-        const int n = std::snprintf(text, sizeof(text), "%.*f", static_cast<int>(field.decimals_), number);
-        // A text that did not fit the local buffer is wider than any numeric
-        // column the engine makes; it must never be copied from that buffer.
-        if (n < 0 || static_cast<size_t>(n) >= sizeof(text) || static_cast<uint32_t>(n) > width ||
-            std::strpbrk(text, "eEn") != nullptr) {
+        // A text wider than the column (or an infinity or NaN) is refused
+        // before anything is written.
+        const std::string text = rf::NumericText(number, field.decimals_);
+        if (text.find_first_of("eEn") != std::string::npos || !rf::PutNumericText(text, width, p)) {
           RaiseLayerError("Numeric out of range.");
         }
-        std::memset(p, ' ', width);
-        std::memcpy(p + (width - static_cast<uint32_t>(n)), text, static_cast<size_t>(n));
         break;
       }
       case ADS_DOUBLE:
       case ADS_CURDOUBLE:
-        std::memcpy(p, &number, 8);
+        rf::PutDouble(p, number);
         break;
       case ADS_INTEGER:
       case ADS_AUTOINC: {
         const double r = std::nearbyint(number);
         if (!(r >= -2147483648.0 && r <= 2147483647.0)) RaiseLayerError("Numeric out of range.");
-        const int32_t v = static_cast<int32_t>(r);
-        std::memcpy(p, &v, 4);
+        rf::Put32(p, static_cast<uint32_t>(static_cast<int32_t>(r)));
         break;
       }
       case ADS_SHORTINT: {
         const double r = std::nearbyint(number);
         if (!(r >= -32768.0 && r <= 32767.0)) RaiseLayerError("Numeric out of range.");
-        const int16_t v = static_cast<int16_t>(r);
-        std::memcpy(p, &v, 2);
+        rf::Put16(p, static_cast<uint16_t>(static_cast<int16_t>(r)));
         break;
       }
       case ADS_DATE:
-        Store32(p, static_cast<uint32_t>(DateToJulianDay(number)));
+        rf::PutDate(DateToJulianDay(number), p);
         break;
       case ADS_TIMESTAMP:
-        Store32(p, static_cast<uint32_t>(DateToJulianDay(number)));
-        Store32(p + 4, MillisecondsOf(number));
+        rf::PutTimestamp(DateToJulianDay(number), MillisecondsOf(number), p);
         break;
       case ADS_TIME:
-        Store32(p, MillisecondsOf(number));
+        rf::PutTime(MillisecondsOf(number), p);
         break;
       case ADS_LOGICAL:
-        p[0] = number != 0 ? 'T' : 'F';
+        rf::PutLogical(number != 0, p);
         break;
-      case ADS_STRING: {
-        const std::string text = FormatGeneral(number);
-        std::memset(p, ' ', width);
-        std::memcpy(p, text.data(), std::min<size_t>(text.size(), width));
+      case ADS_STRING:
+        put_text(FormatGeneral(number));
         break;
-      }
       default:
         throw EDatabaseError("Cannot access field '" + field.name_ + "' as type Float");
     }
@@ -683,16 +676,8 @@ uint16_t TAdsDataSet::EncodeKeyValue(const TField& field, const KeyValue& value,
 
   if (const auto* text = std::get_if<std::string>(&value.value)) {
     switch (field.engine_type_) {
-      case ADS_STRING: {
-        if (text->empty()) {
-          std::memset(p, 0, width);  // the empty value of an ADT character column
-          return 0;
-        }
-        const size_t n = std::min<size_t>(text->size(), width);
-        std::memset(p, ' ', width);
-        std::memcpy(p, text->data(), n);
-        return static_cast<uint16_t>(std::min<size_t>(n, kNoValue - 1));
-      }
+      case ADS_STRING:
+        return put_text(*text);
       case ADS_LOGICAL:
         p[0] = text->empty() ? ' ' : static_cast<uint8_t>((*text)[0]);
         return 1;
@@ -715,24 +700,12 @@ uint16_t TAdsDataSet::EncodeKeyValue(const TField& field, const KeyValue& value,
     }
   }
   if (const auto* integer = std::get_if<int32_t>(&value.value)) {
-    if (field.engine_type_ == ADS_STRING) {
-      const std::string text = std::to_string(*integer);
-      std::memset(p, ' ', width);
-      const size_t n = std::min<size_t>(text.size(), width);
-      std::memcpy(p, text.data(), n);
-      return static_cast<uint16_t>(n);
-    }
+    if (field.engine_type_ == ADS_STRING) return put_text(std::to_string(*integer));
     encode_number(static_cast<double>(*integer));
     return 1;
   }
   const double number = std::get<double>(value.value);
-  if (field.engine_type_ == ADS_STRING) {
-    const std::string text = FormatGeneral(number);
-    std::memset(p, ' ', width);
-    const size_t n = std::min<size_t>(text.size(), width);
-    std::memcpy(p, text.data(), n);
-    return static_cast<uint16_t>(n);
-  }
+  if (field.engine_type_ == ADS_STRING) return put_text(FormatGeneral(number));
   // A floating-point value written into a date column keeps its whole days.
   encode_number(number);
   return 1;

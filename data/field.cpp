@@ -1,41 +1,18 @@
 // Decoding of a column of the current record from the dataset's raw record
 // buffer, and the typed readers built on it.
-#include <bit>
 #include <cmath>
 #include <cstring>
 
 #include "data/dataset.h"
+#include "engine/record_format.h"
 #include "util/date_format.h"
 #include "util/date_time.h"
 #include "util/number_format.h"
 
-static_assert(std::endian::native == std::endian::little,
-              "raw records hold little-endian numbers and are decoded in place");
-
 namespace {
 
 constexpr double kMsPerDay = 86400000.0;
-constexpr uint32_t kEmptyInteger = 0x80000000u;
-constexpr uint16_t kEmptyShortInt = 0x8000u;
-constexpr uint32_t kEmptyTime = 0xFFFFFFFFu;
-constexpr uint32_t kEmptyAutoInc = 0xFFFFFFFFu;
-// An empty double: low 32 bits 32, high 32 bits 0x80000000.
-constexpr uint32_t kEmptyDoubleLow = 32;
-constexpr uint32_t kEmptyDoubleHigh = 0x80000000u;
-
-template <typename T>
-T Load(const uint8_t* p) {
-  T value;
-  std::memcpy(&value, p, sizeof(T));
-  return value;
-}
-
-bool AllZero(const uint8_t* p, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
-    if (p[i] != 0) return false;
-  }
-  return true;
-}
+namespace rf = record_format;
 
 [[noreturn]] void AccessError(const std::string& column, const char* type) {
   throw EDatabaseError("Cannot access field '" + column + "' as type " + type);
@@ -45,9 +22,7 @@ double JulianToDateTime(int32_t julian) { return static_cast<double>(julian) - k
 
 // Decoded numeric value of a right-aligned decimal text of `width` bytes.
 bool ParseNumericText(const uint8_t* p, uint32_t width, double* out) {
-  size_t n = 0;
-  while (n < width && p[n] != 0) ++n;
-  return TryTextToFloat(std::string(reinterpret_cast<const char*>(p), n), out);
+  return TryTextToFloat(rf::NumericColumnText(p, width), out);
 }
 
 }  // namespace
@@ -55,37 +30,28 @@ bool ParseNumericText(const uint8_t* p, uint32_t width, double* out) {
 bool TField::IsEmpty() const {
   if (dataset_ == nullptr || !dataset_->has_record_) return true;
   const uint8_t* p = dataset_->record_.data() + offset_;
+  if (rf::IsBlockType(engine_type_)) {
+    // Only the engine can tell whether the value behind the reference is empty.
+    UNSIGNED16 empty = 1;
+    dataset_->PutEngineOnCurrentRecord();
+    dataset_->CheckEngine(AdsIsEmpty(dataset_->table_, name_, &empty));
+    return empty != 0;
+  }
   switch (engine_type_) {
     case ADS_LOGICAL:
-      return p[0] == ' ';
     case ADS_NUMERIC:
     case ADS_DATE:
     case ADS_STRING:
     case ADS_COMPACTDATE:
     case ADS_RAW:
-      return AllZero(p, width_);
-    case ADS_MEMO:
-    case ADS_VARCHAR:
-    case ADS_BINARY:
-    case ADS_IMAGE: {
-      UNSIGNED16 empty = 1;
-      dataset_->PutEngineOnCurrentRecord();
-      dataset_->CheckEngine(AdsIsEmpty(dataset_->table_, name_, &empty));
-      return empty != 0;
-    }
     case ADS_DOUBLE:
     case ADS_CURDOUBLE:
-      return Load<uint32_t>(p) == kEmptyDoubleLow && Load<uint32_t>(p + 4) == kEmptyDoubleHigh;
     case ADS_INTEGER:
-      return Load<uint32_t>(p) == kEmptyInteger;
     case ADS_SHORTINT:
-      return Load<uint16_t>(p) == kEmptyShortInt;
     case ADS_TIME:
-      return Load<uint32_t>(p) == kEmptyTime;
     case ADS_TIMESTAMP:
-      return Load<uint32_t>(p) == 0;
     case ADS_AUTOINC:
-      return Load<uint32_t>(p) == kEmptyAutoInc;
+      return rf::IsEmpty(engine_type_, width_, p);
     default:
       return true;
   }
@@ -102,14 +68,7 @@ struct Decoded {
 
 }  // namespace
 
-// Text of a character column: the column's bytes up to the first zero byte,
-// trailing blanks removed.
-static std::string CharacterText(const uint8_t* p, uint32_t width) {
-  size_t n = 0;
-  while (n < width && p[n] != 0) ++n;
-  while (n > 0 && p[n - 1] == ' ') --n;
-  return std::string(reinterpret_cast<const char*>(p), n);
-}
+static std::string CharacterText(const uint8_t* p, uint32_t width) { return rf::CharacterText(p, width); }
 
 static Decoded DecodeNumber(const TField& field, const uint8_t* p) {
   Decoded d;
@@ -129,22 +88,22 @@ static Decoded DecodeNumber(const TField& field, const uint8_t* p) {
     }
     case ADS_DOUBLE:
     case ADS_CURDOUBLE:
-      d.number = Load<double>(p);
+      d.number = rf::GetDouble(p);
       break;
     case ADS_INTEGER:
       d.is_integer = true;
-      d.integer = Load<int32_t>(p);
+      d.integer = static_cast<int32_t>(rf::Get32(p));
       break;
     case ADS_SHORTINT:
       d.is_integer = true;
-      d.integer = Load<int16_t>(p);
+      d.integer = static_cast<int16_t>(rf::Get16(p));
       break;
     case ADS_AUTOINC:
       d.is_integer = true;
-      d.integer = Load<uint32_t>(p);
+      d.integer = rf::Get32(p);
       break;
     case ADS_DATE:
-      d.number = JulianToDateTime(Load<int32_t>(p));
+      d.number = JulianToDateTime(static_cast<int32_t>(rf::Get32(p)));
       break;
     case ADS_COMPACTDATE: {
       // Bytes 1-2: big-endian word, year in its upper 15 bits; month from its
@@ -161,10 +120,10 @@ static Decoded DecodeNumber(const TField& field, const uint8_t* p) {
       break;
     }
     case ADS_TIME:
-      d.number = Load<uint32_t>(p) / kMsPerDay;
+      d.number = rf::Get32(p) / kMsPerDay;
       break;
     case ADS_TIMESTAMP:
-      d.number = JulianToDateTime(Load<int32_t>(p)) + Load<uint32_t>(p + 4) / kMsPerDay;
+      d.number = JulianToDateTime(static_cast<int32_t>(rf::Get32(p))) + rf::Get32(p + 4) / kMsPerDay;
       break;
     default:
       break;
@@ -182,7 +141,7 @@ std::string TField::ReadText() const {
   switch (kind_) {
     case TFieldKind::Boolean: {
       const uint8_t c = p[0];
-      const bool value = c == '1' || c == 'T' || c == 'Y' || c == 't' || c == 'y';
+      const bool value = rf::LogicalValue(c);
       return value ? "True" : "False";
     }
     case TFieldKind::Memo:

@@ -188,6 +188,10 @@ class EngineTable : public EngineObject {
   // One column value of a buffered row.
   struct Cell;
 
+  // The two halves of Load: the columns with the record layout and the
+  // rowid's name, then the indexes.
+  UNSIGNED32 LoadColumns();
+  UNSIGNED32 LoadIndexes();
   Order& OrderFor(int order);
   // One order per index after the natural one, with empty statement caches.
   void BuildOrders();
@@ -224,6 +228,11 @@ class EngineTable : public EngineObject {
   // of the same order and direction and end on the row read on from).
   UNSIGNED32 Scan(int order, bool forward, size_t key_segments, bool strict, const std::vector<SqlValue>* key,
                   int64_t rowid, bool with_rowid, size_t limit, const KeyRun* run = nullptr, bool append = false);
+  // Binds a scan's filter values, key segments and rowid (see scan_sql.h).
+  void BindScan(sqlite3_stmt* stmt, int filter_params, size_t key_segments, const std::vector<SqlValue>* key,
+                int64_t rowid, bool with_rowid);
+  // Steps a bound scan, copying up to `limit` rows into the batch (see Scan).
+  UNSIGNED32 ReadRows(sqlite3_stmt* stmt, int order, bool forward, size_t limit, const KeyRun* run, bool append);
   // Whether a buffered batch of a table of fixed rows was found by the same
   // move (`key`: the raw key of a seek); a batch kept aside that matches
   // becomes the current batch.
@@ -248,7 +257,15 @@ class EngineTable : public EngineObject {
   void KeepOnlyCurrentRow();
   UNSIGNED32 DecodeKey(int order, const uint8_t* key, UNSIGNED16 length, std::vector<SqlValue>* values,
                        std::vector<std::string>* parts);
+  // Encodes one column of a buffered row in the raw record format; 6008
+  // naming the table, column and row when the stored value does not fit.
   UNSIGNED32 EncodeColumn(int column, const Cell& value, uint8_t* out);
+  // The value one key segment of `n` bytes stands for (NULL for the empty
+  // value), as the scan binds it.
+  UNSIGNED32 DecodeKeySegment(const IndexInfo& index, const ColumnInfo& info, const uint8_t* p, size_t n,
+                              SqlValue* value);
+  UNSIGNED32 EncodeNumberColumn(int column, const Cell& value, uint8_t* out);
+  UNSIGNED32 EncodeTextColumn(int column, const Cell& value, uint8_t* out);
   UNSIGNED32 ValueError(int column, const std::string& what);
   UNSIGNED32 RecordNumberFor(int64_t rowid, UNSIGNED32* record);
 

@@ -1,0 +1,298 @@
+// EngineTable: reading rows ahead in an order into batches, and keeping
+// batches of fixed rows for later moves.
+#include <sqlite3.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/engine_table.h"
+#include "engine/errors.h"
+#include "engine/filter.h"
+#include "engine/record_format.h"
+#include "engine/scan_sql.h"
+#include "engine/settings.h"
+#include "engine/table_rows.h"
+#include "util/ascii.h"
+
+namespace engine {
+
+EngineTable::Order& EngineTable::OrderFor(int order) { return *orders_[static_cast<size_t>(order + 1)]; }
+
+void EngineTable::ResetStatements() {
+  for (auto& order : orders_) order->Clear();
+}
+
+UNSIGNED32 EngineTable::CurrentKey(int order, std::vector<SqlValue>* key) {
+  key->clear();
+  for (int column : OrderFor(order).segments) {
+    Cell cell = CurrentCell(column);
+    switch (cell.type) {
+      case SQLITE_INTEGER: key->push_back(SqlValue::Integer(cell.integer)); break;
+      case SQLITE_FLOAT: key->push_back(SqlValue::Real(cell.real)); break;
+      case SQLITE_TEXT: key->push_back(SqlValue::Text(std::string(cell.bytes, cell.size))); break;
+      case SQLITE_BLOB: key->push_back(SqlValue::Blob(std::string(cell.bytes, cell.size))); break;
+      default: key->push_back(SqlValue::Null()); break;
+    }
+  }
+  return 0;
+}
+
+bool EngineTable::RowHasKey(size_t row, int order, const KeyRun& run) const {
+  const Batch& batch = *batch_;
+  const Order& o = *orders_[static_cast<size_t>(order + 1)];
+  const std::vector<SqlValue>& values = *run.values;
+  for (size_t i = 0; i < values.size(); ++i) {
+    const Batch::Stored& cell = batch.cells[row * batch.columns + static_cast<size_t>(o.segments[i])];
+    const SqlValue& value = values[i];
+    switch (value.type) {
+      case SQLITE_NULL:
+        if (cell.type != SQLITE_NULL) return false;
+        break;
+      case SQLITE_INTEGER:
+      case SQLITE_FLOAT: {
+        if (cell.type != SQLITE_INTEGER && cell.type != SQLITE_FLOAT) return false;
+        if (cell.type == SQLITE_INTEGER && value.type == SQLITE_INTEGER) {
+          if (cell.integer != value.integer) return false;
+          break;
+        }
+        double a = cell.type == SQLITE_INTEGER ? static_cast<double>(cell.integer) : cell.real;
+        double b = value.type == SQLITE_INTEGER ? static_cast<double>(value.integer) : value.real;
+        if (a != b) return false;
+        break;
+      }
+      default: {
+        if (cell.type != value.type) return false;
+        const char* bytes = batch.arena.data() + cell.offset;
+        size_t size = cell.size;
+        const std::string& want = value.bytes;
+        if (run.last_is_prefix && i + 1 == values.size()) {
+          if (size < want.size() || std::memcmp(bytes, want.data(), want.size()) != 0) return false;
+          break;
+        }
+        // Character values compare blank-padded.
+        if (cell.type == SQLITE_TEXT) {
+          while (size > want.size() && bytes[size - 1] == ' ') --size;
+        }
+        if (size != want.size() || (size > 0 && std::memcmp(bytes, want.data(), size) != 0)) return false;
+        break;
+      }
+    }
+  }
+  return true;
+}
+
+UNSIGNED32 EngineTable::Scan(int order, bool forward, size_t key_segments, bool strict,
+                             const std::vector<SqlValue>* key, int64_t rowid, bool with_rowid, size_t limit,
+                             const KeyRun* run, bool append) {
+  ScanRequest request;
+  request.forward = forward;
+  request.strict = strict;
+  request.with_rowid = with_rowid;
+  request.has_key = key != nullptr;
+  if (key != nullptr) {
+    for (size_t i = 0; i < key_segments; ++i) request.key_null.push_back((*key)[i].type == SQLITE_NULL);
+  }
+  if (filter_ != nullptr) {
+    request.filter = filter_->where();
+    request.filter_parameters = static_cast<int>(filter_->parameters().size());
+  }
+  Order& o = OrderFor(order);
+  sqlite3_stmt* stmt = nullptr;
+  const std::string cache_key = ScanCacheKey(request);
+  auto cached = o.cache.find(cache_key);
+  if (cached != o.cache.end()) {
+    stmt = cached->second;
+  } else {
+    ScanTable table{qualified_, select_list_, rowid_name_};
+    ScanOrder scan_order;
+    for (size_t i = 0; i < o.segments.size(); ++i) {
+      scan_order.columns.push_back(columns_[static_cast<size_t>(o.segments[i])].name);
+      scan_order.descending.push_back(o.descending[i]);
+    }
+    if (UNSIGNED32 rc = Prepare(BuildScanSql(table, scan_order, request), &stmt)) return rc;
+    o.cache.emplace(cache_key, stmt);
+  }
+  BindScan(stmt, request.filter_parameters, key_segments, key, rowid, with_rowid);
+  return ReadRows(stmt, order, forward, limit, run, append);
+}
+
+void EngineTable::BindScan(sqlite3_stmt* stmt, int filter_params, size_t key_segments,
+                           const std::vector<SqlValue>* key, int64_t rowid, bool with_rowid) {
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  if (filter_ != nullptr) {
+    for (int i = 0; i < filter_params; ++i) BindValue(stmt, i + 1, filter_->parameters()[static_cast<size_t>(i)]);
+  }
+  if (key != nullptr) {
+    // The key outlives every step below; SQLite need not copy it.
+    for (size_t i = 0; i < key_segments; ++i) {
+      const SqlValue& value = (*key)[i];
+      const int index = filter_params + static_cast<int>(i) + 1;
+      switch (value.type) {
+        case SQLITE_TEXT:
+          sqlite3_bind_text(stmt, index, value.bytes.data(), static_cast<int>(value.bytes.size()), SQLITE_STATIC);
+          break;
+        case SQLITE_BLOB:
+          sqlite3_bind_blob(stmt, index, value.bytes.data(), static_cast<int>(value.bytes.size()), SQLITE_STATIC);
+          break;
+        case SQLITE_NULL: break;  // written into the statement as IS NULL
+        default: BindValue(stmt, index, value); break;
+      }
+    }
+    if (with_rowid) sqlite3_bind_int64(stmt, filter_params + static_cast<int>(key_segments) + 1, rowid);
+  }
+}
+
+UNSIGNED32 EngineTable::ReadRows(sqlite3_stmt* stmt, int order, bool forward, size_t limit, const KeyRun* run,
+                                 bool append) {
+  // Copy up to `limit` rows out of SQLite, then reset the statement.
+  if (batch_ == nullptr) batch_ = std::make_unique<Batch>();
+  if (!append) {
+    if (batch_->anchor != Anchor::kNone) SetBatchAside();
+  }
+  Batch& batch = *batch_;
+  if (!append) {
+    batch.columns = columns_.size();
+    batch.count = 0;
+    batch.pos = 0;
+    batch.arena.clear();
+    batch.rowids.clear();
+    batch.encoded.clear();
+    batch.forward = forward;
+    batch.order = order;
+    batch.anchor = Anchor::kNone;
+  }
+  batch.rowids.resize(batch.count);
+  batch.exhausted = false;
+  int rc = SQLITE_ROW;
+  const int ncolumns = static_cast<int>(columns_.size());
+  const size_t end = batch.count + limit;
+  while (batch.count < end) {
+    rc = sqlite3_step(stmt);
+    if (rc != SQLITE_ROW) break;
+    batch.rowids.push_back(sqlite3_column_int64(stmt, 0));
+    size_t base = batch.count * batch.columns;
+    if (batch.cells.size() < base + batch.columns) batch.cells.resize(base + batch.columns);
+    // One column look-up per cell; the value is read while the statement
+    // stands on the row (the connection is only ever used under the
+    // engine's mutex).
+    for (int i = 0; i < ncolumns; ++i) {
+      Batch::Stored& cell = batch.cells[base + static_cast<size_t>(i)];
+      sqlite3_value* value = sqlite3_column_value(stmt, i + 1);
+      cell.type = sqlite3_value_type(value);
+      cell.size = 0;
+      cell.offset = batch.arena.size();
+      switch (cell.type) {
+        case SQLITE_INTEGER: cell.integer = sqlite3_value_int64(value); break;
+        case SQLITE_FLOAT: cell.real = sqlite3_value_double(value); break;
+        case SQLITE_TEXT: {
+          const unsigned char* text = sqlite3_value_text(value);
+          cell.size = static_cast<size_t>(sqlite3_value_bytes(value));
+          if (text == nullptr) {  // out of memory converting the text
+            rc = SQLITE_NOMEM;
+            break;
+          }
+          batch.arena.append(reinterpret_cast<const char*>(text), cell.size);
+          break;
+        }
+        case SQLITE_BLOB: {
+          const void* blob = sqlite3_value_blob(value);
+          cell.size = static_cast<size_t>(sqlite3_value_bytes(value));
+          if (cell.size > 0) batch.arena.append(static_cast<const char*>(blob), cell.size);
+          break;
+        }
+        default: break;
+      }
+    }
+    if (rc != SQLITE_ROW) break;
+    ++batch.count;
+    if (run != nullptr && !RowHasKey(batch.count - 1, order, *run)) break;
+  }
+  if (rc == SQLITE_DONE) batch.exhausted = true;
+  sqlite3_reset(stmt);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    batch.Clear();
+    state_ = State::kEof;
+    at_eof_flag_ = true;
+    if (rc == SQLITE_NOMEM) return SetError(AE_KDX_SQLITE, "Table " + display_name_ + ": out of memory reading records");
+    return SqliteError(AE_KDX_SQLITE, "Table " + display_name_ + ": reading records", db_);
+  }
+  return 0;
+}
+
+void EngineTable::SetBatchAside() {
+  std::unique_ptr<Batch> reused;
+  if (kept_.size() >= kKeptBatches) {
+    reused = std::move(kept_.front());
+    kept_.erase(kept_.begin());
+  }
+  kept_.push_back(std::move(batch_));
+  batch_ = reused != nullptr ? std::move(reused) : std::make_unique<Batch>();
+}
+
+void EngineTable::ForgetKeptBatches() { kept_.clear(); }
+
+bool EngineTable::BatchFromMemory(int order, int64_t rowid) {
+  if (!rows_fixed_ || batch_ == nullptr) return false;
+  const Batch* source = nullptr;
+  size_t row = 0;
+  auto find = [&](const Batch& batch) {
+    for (size_t r = 0; r < batch.count; ++r) {
+      if (batch.rowids[r] != rowid) continue;
+      source = &batch;
+      row = r;
+      return true;
+    }
+    return false;
+  };
+  if (!find(*batch_)) {
+    for (const std::unique_ptr<Batch>& kept : kept_) {
+      if (find(*kept)) break;
+    }
+  }
+  if (source == nullptr) return false;
+  if (spare_ == nullptr) spare_ = std::make_unique<Batch>();
+  Batch& copy = *spare_;
+  copy.Clear();
+  copy.columns = source->columns;
+  copy.arena.clear();
+  copy.rowids.assign(1, rowid);
+  copy.cells.resize(copy.columns);
+  for (size_t c = 0; c < copy.columns; ++c) {
+    Batch::Stored cell = source->cells[row * source->columns + c];
+    const size_t offset = copy.arena.size();
+    copy.arena.append(source->arena, cell.offset, cell.size);
+    cell.offset = offset;
+    copy.cells[c] = cell;
+  }
+  copy.count = 1;
+  copy.exhausted = false;
+  copy.forward = true;
+  copy.order = order;
+  copy.next_limit = 8;
+  if (batch_->anchor != Anchor::kNone) SetBatchAside();
+  std::swap(batch_, spare_);
+  return true;
+}
+
+bool EngineTable::Anchored(int order, Anchor anchor, const uint8_t* key, size_t length) {
+  if (!rows_fixed_ || batch_ == nullptr) return false;
+  auto matches = [&](const Batch& batch) {
+    if (batch.anchor != anchor || batch.order != order || !batch.forward) return false;
+    if (batch.anchor != Anchor::kSeek) return true;
+    return batch.anchor_key.size() == length && std::memcmp(batch.anchor_key.data(), key, length) == 0;
+  };
+  if (matches(*batch_)) return true;
+  for (size_t i = 0; i < kept_.size(); ++i) {
+    if (!matches(*kept_[i])) continue;
+    std::swap(batch_, kept_[i]);  // the batch it replaces is kept aside in its place, if anchored
+    if (kept_[i]->anchor == Anchor::kNone) {
+      kept_.erase(kept_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    return true;
+  }
+  return false;
+}
+
+}  // namespace engine

@@ -338,11 +338,6 @@ class IndexOrder : public EngineObject {
   int index_;
 };
 
-// Resolves a navigation handle (table, cursor or index order) to its table and
-// order (-1 natural). On failure records the error and returns null.
-EngineTable* LookupOrder(ADSHANDLE handle, int* order, UNSIGNED32* error);
-// Resolves a table or cursor handle (an index handle gives its table too).
-EngineTable* LookupTable(ADSHANDLE handle, UNSIGNED32* error);
 
 }  // namespace engine
 

@@ -14,7 +14,9 @@
 #include <list>
 #include <mutex>
 
+#include "engine/record_format.h"
 #include "engine/sealed_format.h"
+#include "util/whole_file.h"
 
 namespace {
 
@@ -46,56 +48,28 @@ std::string FileError(const std::string& path, const std::string& reason) {
   return "Sealed table file " + Quoted(path) + ": " + reason;
 }
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+// The header's numbers are little-endian, in the engine's one byte order.
+using record_format::Get16;
+using record_format::Get32;
 uint64_t Get64(const uint8_t* p) {
   return static_cast<uint64_t>(Get32(p)) | (static_cast<uint64_t>(Get32(p + 4)) << 32);
 }
 void Put16(std::string* out, uint16_t v) {
-  out->push_back(static_cast<char>(v & 0xFF));
-  out->push_back(static_cast<char>(v >> 8));
+  uint8_t bytes[2];
+  record_format::Put16(bytes, v);
+  out->append(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 void Put32(std::string* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  uint8_t bytes[4];
+  record_format::Put32(bytes, v);
+  out->append(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 void Put64(std::string* out, uint64_t v) {
-  for (int i = 0; i < 8; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  Put32(out, static_cast<uint32_t>(v));
+  Put32(out, static_cast<uint32_t>(v >> 32));
 }
 
 // ---- whole-file I/O ----------------------------------------------------------
-
-bool ReadWholeFile(const std::string& path, std::string* data, std::string* error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *error = "Cannot open " + Quoted(path) + ": " + std::strerror(errno);
-    return false;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    *error = "Cannot read " + Quoted(path) + ": not a regular file";
-    return false;
-  }
-  data->clear();
-  data->resize(static_cast<size_t>(st.st_size));
-  size_t done = 0;
-  while (done < data->size()) {
-    ssize_t n = ::read(fd, data->data() + done, data->size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int saved = errno;
-      ::close(fd);
-      *error = "Cannot read " + Quoted(path) + ": " + (n == 0 ? "file shrank while reading" : std::strerror(saved));
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  return true;
-}
 
 // Reads at most `limit` bytes from the start of `path`; `*size` is the file's size.
 bool ReadFilePrefix(const std::string& path, size_t limit, std::string* data, uint64_t* size, std::string* error) {

@@ -1,13 +1,9 @@
 #include "platform/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <string_view>
 
 #include "util/ascii.h"
+#include "util/whole_file.h"
 
 namespace {
 
@@ -22,34 +18,12 @@ std::string_view Trim(std::string_view s) {
 // A byte-order mark some editors put in front of a text file.
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
-// Reads a regular file whole; false when it is missing, is a folder or fails
-// to read (an unreadable file counts as missing).
-bool ReadWholeFile(const std::string& path, std::string* contents) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-  char buf[8192];
-  while (ok) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-    } else if (n == 0) {
-      break;
-    } else {
-      contents->append(buf, static_cast<size_t>(n));
-    }
-  }
-  ::close(fd);
-  return ok;
-}
-
 }  // namespace
 
 IniFile::IniFile(const std::string& path) {
   std::string contents;
-  if (!ReadWholeFile(path, &contents)) return;
+  // An unreadable file counts as missing.
+  if (!ReadWholeFile(path, &contents, nullptr)) return;
   exists_ = true;
   Parse(contents);
 }

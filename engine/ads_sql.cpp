@@ -1,0 +1,205 @@
+// Entry points for SQL statements.
+#include <cstring>
+#include <memory>
+
+#include "engine/connection.h"
+#include "engine/errors.h"
+#include "engine/handles.h"
+#include "engine/sql_statement.h"
+
+namespace engine {
+namespace {
+
+SqlStatement* FindStatement(ADSHANDLE handle, UNSIGNED32* error) {
+  return Lookup<SqlStatement>(handle, ADS_STATEMENT, error);
+}
+
+template <class F>
+UNSIGNED32 WithStatement(ADSHANDLE handle, F&& f) {
+  EngineGuard guard(EngineMutex());
+  UNSIGNED32 error = 0;
+  SqlStatement* statement = FindStatement(handle, &error);
+  if (statement == nullptr) return error;
+  return f(*statement);
+}
+
+UNSIGNED32 SetOption(ADSHANDLE handle, UNSIGNED16 StatementOptions::*member, UNSIGNED16 value) {
+  return WithStatement(handle, [&](SqlStatement& s) {
+    s.options().*member = value;
+    return UNSIGNED32{0};
+  });
+}
+
+}  // namespace
+
+UNSIGNED32 GetStatementOptions(ADSHANDLE statement, StatementOptions* options) {
+  return WithStatement(statement, [&](SqlStatement& s) {
+    *options = s.options();
+    return UNSIGNED32{0};
+  });
+}
+
+}  // namespace engine
+
+const char* SqlCodeText(UNSIGNED32 code) {
+  switch (code) {
+    case AE_KDX_LOGIN_FAILED: return "The dictionary refused the user name or password";
+    case AE_KDX_TABLE_PASSWORD_MISSING: return "The SQL statement reads a sealed table without its table password";
+    case AE_KDX_SEALED_REFUSED: return "Wrong table password, or a damaged sealed table";
+    case AE_KDX_SQL_PREPARE: return "The SQL statement cannot be prepared";
+    case AE_KDX_SQL_PARAMETER: return "The SQL parameter is not valid";
+    case AE_KDX_SQL_EXECUTE: return "The SQL statement failed";
+    case AE_KDX_SQL_NOT_PREPARED: return "The SQL statement has not been prepared";
+    default: return "";
+  }
+}
+
+using namespace engine;
+
+UNSIGNED32 AdsCreateSQLStatement(ADSHANDLE connection, ADSHANDLE* statement) {
+  EngineGuard guard(EngineMutex());
+  UNSIGNED32 error = 0;
+  EngineConnection* c = Lookup<EngineConnection>(connection, ADS_CONNECTION, &error);
+  if (c == nullptr) return error;
+  if (statement == nullptr) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsCreateSQLStatement: no place for the handle");
+  auto object = std::make_unique<SqlStatement>(c);
+  SqlStatement* raw = object.get();
+  const ADSHANDLE h = HandleRegistry::Get().Register(ADS_STATEMENT, std::move(object));
+  if (h == 0) return SetError(AE_KDX_INVALID_ARGUMENT, "No handle left for a new SQL statement");
+  raw->set_handle(h);
+  c->AddChild(h);
+  *statement = h;
+  return 0;
+}
+
+UNSIGNED32 AdsStmtSetTablePassword(ADSHANDLE statement, const std::string& table, const std::string& password) {
+  return WithStatement(statement, [&](SqlStatement& s) { return s.SetTablePassword(table, password); });
+}
+
+UNSIGNED32 AdsStmtSetTableLockType(ADSHANDLE statement, UNSIGNED16 value) {
+  return SetOption(statement, &StatementOptions::lock_type, value);
+}
+UNSIGNED32 AdsStmtSetTableCharType(ADSHANDLE statement, UNSIGNED16 value) {
+  return SetOption(statement, &StatementOptions::char_type, value);
+}
+UNSIGNED32 AdsStmtSetTableRights(ADSHANDLE statement, UNSIGNED16 value) {
+  return SetOption(statement, &StatementOptions::rights, value);
+}
+UNSIGNED32 AdsStmtSetTableReadOnly(ADSHANDLE statement, UNSIGNED16 value) {
+  return SetOption(statement, &StatementOptions::read_only, value);
+}
+UNSIGNED32 AdsStmtSetTableType(ADSHANDLE statement, UNSIGNED16 value) {
+  return SetOption(statement, &StatementOptions::table_type, value);
+}
+UNSIGNED32 AdsStmtConstrainUpdates(ADSHANDLE statement, UNSIGNED16 value) {
+  return SetOption(statement, &StatementOptions::constrain_updates, value);
+}
+UNSIGNED32 AdsStmtReadAllColumns(ADSHANDLE statement, UNSIGNED16 value) {
+  return SetOption(statement, &StatementOptions::read_all_columns, value);
+}
+
+UNSIGNED32 AdsGetSQLStmtParams(const std::string& text, std::vector<std::string>* names) {
+  EngineGuard guard(EngineMutex());
+  if (names == nullptr) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsGetSQLStmtParams: no place for the names");
+  names->clear();
+  for (const SqlParamPlace& place : ScanSqlParams(text)) {
+    if (place.name.empty()) {
+      names->clear();
+      return SetError(AE_KDX_SQL_PARAMETER, "SQL statement \"" + text.substr(0, kQuotedTextLength) +
+                                                "\": the ':' at offset " + std::to_string(place.offset) +
+                                                " is followed by no parameter name");
+    }
+    names->push_back(place.name);
+  }
+  return 0;
+}
+
+UNSIGNED32 AdsPrepareSQL(ADSHANDLE statement, const std::string& text) {
+  return WithStatement(statement, [&](SqlStatement& s) { return s.Prepare(text); });
+}
+
+UNSIGNED32 AdsSetEmpty(ADSHANDLE statement, UNSIGNED16 position) {
+  return WithStatement(statement, [&](SqlStatement& s) { return s.Bind(position, BoundValue()); });
+}
+
+UNSIGNED32 AdsSetString(ADSHANDLE statement, UNSIGNED16 position, const std::string& value) {
+  BoundValue v;
+  v.kind = BoundValue::Kind::kText;
+  v.bytes = value;
+  return WithStatement(statement, [&](SqlStatement& s) { return s.Bind(position, std::move(v)); });
+}
+
+UNSIGNED32 AdsSetJulian(ADSHANDLE statement, UNSIGNED16 position, SIGNED32 julian_day) {
+  BoundValue v;
+  if (julian_day != 0) {  // day 0 is the empty date
+    v.kind = BoundValue::Kind::kDate;
+    v.julian = julian_day;
+  }
+  return WithStatement(statement, [&](SqlStatement& s) { return s.Bind(position, std::move(v)); });
+}
+
+UNSIGNED32 AdsSetMilliseconds(ADSHANDLE statement, UNSIGNED16 position, SIGNED32 milliseconds) {
+  BoundValue v;
+  v.kind = BoundValue::Kind::kTime;
+  v.milliseconds = milliseconds;
+  return WithStatement(statement, [&](SqlStatement& s) { return s.Bind(position, std::move(v)); });
+}
+
+UNSIGNED32 AdsSetTimeStampRaw(ADSHANDLE statement, UNSIGNED16 position, const uint8_t* bytes, UNSIGNED32 length) {
+  return WithStatement(statement, [&](SqlStatement& s) {
+    if (bytes == nullptr || length != 8) {
+      return SetError(AE_KDX_SQL_PARAMETER, "AdsSetTimeStampRaw: a time stamp is 8 bytes, not " +
+                                                std::to_string(bytes == nullptr ? 0 : length));
+    }
+    int32_t day;
+    int32_t ms;
+    std::memcpy(&day, bytes, 4);  // little-endian, as the raw record holds it
+    std::memcpy(&ms, bytes + 4, 4);
+    BoundValue v;
+    if (day != 0) {  // a zero day part is the empty date-time
+      v.kind = BoundValue::Kind::kTimestamp;
+      v.julian = day;
+      v.milliseconds = ms;
+    }
+    return s.Bind(position, std::move(v));
+  });
+}
+
+UNSIGNED32 AdsSetDouble(ADSHANDLE statement, UNSIGNED16 position, double value) {
+  BoundValue v;
+  v.kind = BoundValue::Kind::kDouble;
+  v.number = value;
+  return WithStatement(statement, [&](SqlStatement& s) { return s.Bind(position, std::move(v)); });
+}
+
+UNSIGNED32 AdsSetLogical(ADSHANDLE statement, UNSIGNED16 position, UNSIGNED16 value) {
+  BoundValue v;
+  v.kind = BoundValue::Kind::kLogical;
+  v.number = value != 0 ? 1 : 0;
+  return WithStatement(statement, [&](SqlStatement& s) { return s.Bind(position, std::move(v)); });
+}
+
+UNSIGNED32 AdsSetBinary(ADSHANDLE statement, UNSIGNED16 position, UNSIGNED16 binary_type, const uint8_t* bytes,
+                        UNSIGNED32 length) {
+  (void)binary_type;  // binary and image values are stored alike
+  BoundValue v;
+  v.kind = BoundValue::Kind::kBinary;
+  if (bytes != nullptr) v.bytes.assign(reinterpret_cast<const char*>(bytes), length);
+  return WithStatement(statement, [&](SqlStatement& s) { return s.Bind(position, std::move(v)); });
+}
+
+UNSIGNED32 AdsExecuteSQL(ADSHANDLE statement, ADSHANDLE* cursor) {
+  return WithStatement(statement, [&](SqlStatement& s) {
+    if (cursor == nullptr) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsExecuteSQL: no place for the cursor handle");
+    *cursor = 0;
+    return s.Execute(cursor);
+  });
+}
+
+UNSIGNED32 AdsCloseSQLStatement(ADSHANDLE statement) {
+  EngineGuard guard(EngineMutex());
+  UNSIGNED32 error = 0;
+  if (FindStatement(statement, &error) == nullptr) return error;
+  HandleRegistry::Get().Destroy(statement);
+  return 0;
+}

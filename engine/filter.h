@@ -42,11 +42,6 @@ class FilterProgram {
   std::vector<SqlValue> parameters_;
 };
 
-// Parses `text` in the date format `format` (d, M, y, c and separators) into
-// a Julian day. false when the text does not match or is not a real date.
-bool ParseDateWithFormat(const std::string& text, const std::string& format, int64_t* julian);
-// Formats a Julian day in `format`.
-std::string FormatDateWithFormat(int64_t julian, const std::string& format);
 
 }  // namespace engine
 

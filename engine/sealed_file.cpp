@@ -49,11 +49,6 @@ std::string FileError(const std::string& path, const std::string& reason) {
 }
 
 // The header's numbers are little-endian, in the engine's one byte order.
-using record_format::Get16;
-using record_format::Get32;
-uint64_t Get64(const uint8_t* p) {
-  return static_cast<uint64_t>(Get32(p)) | (static_cast<uint64_t>(Get32(p + 4)) << 32);
-}
 void Put16(std::string* out, uint16_t v) {
   uint8_t bytes[2];
   record_format::Put16(bytes, v);
@@ -327,168 +322,7 @@ bool OpenMemoryDatabase(sqlite3** db, const std::string& path, std::string* erro
   return true;
 }
 
-bool SkipSpaceAndComments(std::string_view s, size_t* i) {
-  while (*i < s.size()) {
-    const char c = s[*i];
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
-      ++*i;
-    } else if (s.compare(*i, 2, "--") == 0) {
-      while (*i < s.size() && s[*i] != '\n') ++*i;
-    } else if (s.compare(*i, 2, "/*") == 0) {
-      const size_t end = s.find("*/", *i + 2);
-      if (end == std::string_view::npos) return false;
-      *i = end + 2;
-    } else {
-      break;
-    }
-  }
-  return true;
-}
-
-bool TakeWord(std::string_view s, size_t* i, std::string_view word) {
-  if (!SkipSpaceAndComments(s, i)) return false;
-  if (s.size() - *i < word.size()) return false;
-  for (size_t k = 0; k < word.size(); ++k) {
-    char c = s[*i + k];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != word[k]) return false;
-  }
-  const size_t end = *i + word.size();
-  if (end < s.size()) {
-    const char next = s[end];
-    if ((next >= 'A' && next <= 'Z') || (next >= 'a' && next <= 'z') || (next >= '0' && next <= '9') ||
-        next == '_')
-      return false;
-  }
-  *i = end;
-  return true;
-}
-
-bool IsCreateTable(std::string_view sql) {
-  size_t i = 0;
-  return TakeWord(sql, &i, "CREATE") && TakeWord(sql, &i, "TABLE");
-}
-
 }  // namespace
-
-// ---- layout ------------------------------------------------------------------
-
-bool IsSchemaStatement(std::string_view sql) {
-  if (sql.find('\0') != std::string_view::npos) return false;
-  size_t i = 0;
-  if (!TakeWord(sql, &i, "CREATE")) return false;
-  size_t j = i;
-  if (TakeWord(sql, &j, "TABLE")) return true;
-  j = i;
-  if (TakeWord(sql, &j, "UNIQUE")) i = j;
-  return TakeWord(sql, &i, "INDEX");
-}
-
-bool ParseSealedLayout(std::string_view data, bool whole_file, const std::string& name, SealedLayout* layout,
-                       std::string* error) {
-  const auto* p = reinterpret_cast<const uint8_t*>(data.data());
-  if (data.size() < sizeof(kSealMarker) || std::memcmp(p, kSealMarker, sizeof(kSealMarker)) != 0) {
-    *error = FileError(name, "not a sealed table file (marker missing)");
-    return false;
-  }
-  if (data.size() < kSealFixedHeaderBytes) {
-    *error = FileError(name, "truncated inside its header");
-    return false;
-  }
-  SealedLayout out;
-  out.version = Get16(p + 8);
-  out.kdf = Get16(p + 10);
-  out.passes = Get32(p + 12);
-  out.memory_kib = Get32(p + 16);
-  if (out.version != kSealVersion) {
-    *error = FileError(name, "unknown format version " + std::to_string(out.version));
-    return false;
-  }
-  if (out.kdf != kSealKdfArgon2id13) {
-    *error = FileError(name, "unknown key derivation " + std::to_string(out.kdf));
-    return false;
-  }
-  if (out.passes < kSealMinPasses || out.memory_kib < kSealMinMemoryKib) {
-    *error = FileError(name, "refused: its key derivation (" + std::to_string(out.passes) + " passes, " +
-                                 std::to_string(out.memory_kib) + " KiB) is weaker than the minimum of " +
-                                 std::to_string(kSealMinPasses) + " passes and " +
-                                 std::to_string(kSealMinMemoryKib) + " KiB");
-    return false;
-  }
-  if (out.passes > kSealMaxPasses || out.memory_kib > kSealMaxMemoryKib) {
-    *error = FileError(name, "refused: its key derivation (" + std::to_string(out.passes) + " passes, " +
-                                 std::to_string(out.memory_kib) + " KiB) exceeds the maximum of " +
-                                 std::to_string(kSealMaxPasses) + " passes and " +
-                                 std::to_string(kSealMaxMemoryKib) + " KiB");
-    return false;
-  }
-  std::memcpy(out.salt.data(), p + 20, kSealSaltBytes);
-  std::memcpy(out.nonce.data(), p + 36, kSealNonceBytes);
-  std::memcpy(out.key_check.data(), p + 60, kSealKeyCheckBytes);
-  const uint32_t count = Get32(p + 76);
-  if (count == 0 || count > kSealMaxSchemaStatements) {
-    *error = FileError(name, "damaged header: " + std::to_string(count) + " schema statements");
-    return false;
-  }
-  size_t at = kSealFixedHeaderBytes;
-  bool seen_index = false;
-  for (uint32_t n = 0; n < count; ++n) {
-    if (data.size() - at < 4) {
-      *error = FileError(name, "truncated inside its header");
-      return false;
-    }
-    const uint32_t len = Get32(p + at);
-    at += 4;
-    if (len > kSealMaxStatementBytes) {
-      *error = FileError(name, "damaged header: schema statement " + std::to_string(n + 1) + " claims " +
-                                   std::to_string(len) + " bytes");
-      return false;
-    }
-    if (data.size() - at < len) {
-      *error = FileError(name, "truncated inside its header");
-      return false;
-    }
-    std::string sql(data.substr(at, len));
-    at += len;
-    const bool is_table = IsCreateTable(sql);
-    if (!IsSchemaStatement(sql) || (n == 0 && !is_table) || (is_table && seen_index)) {
-      *error = FileError(name, "damaged header: schema statement " + std::to_string(n + 1) +
-                                   " is not a CREATE TABLE or CREATE INDEX statement in its place");
-      return false;
-    }
-    seen_index = seen_index || !is_table;
-    out.schema_sql.push_back(std::move(sql));
-  }
-  if (data.size() - at < 8) {
-    *error = FileError(name, "truncated inside its header");
-    return false;
-  }
-  out.cipher_bytes = Get64(p + at);
-  at += 8;
-  out.header_bytes = at;
-  if (out.cipher_bytes < kSealTagBytes) {
-    *error = FileError(name, "damaged header: encrypted length " + std::to_string(out.cipher_bytes));
-    return false;
-  }
-  if (whole_file && !CheckSealedLength(out, data.size(), name, error)) return false;
-  *layout = std::move(out);
-  return true;
-}
-
-bool CheckSealedLength(const SealedLayout& layout, uint64_t file_size, const std::string& name, std::string* error) {
-  const uint64_t have = file_size - layout.header_bytes;
-  if (have < layout.cipher_bytes) {
-    *error = FileError(name, "truncated: " + std::to_string(layout.cipher_bytes - have) +
-                                 " bytes of the encrypted table are missing");
-    return false;
-  }
-  if (have > layout.cipher_bytes) {
-    *error = FileError(name, "damaged: " + std::to_string(have - layout.cipher_bytes) +
-                                 " unexpected bytes after the encrypted table");
-    return false;
-  }
-  return true;
-}
 
 void ForgetSealedKeys() { Keys().Clear(); }
 
@@ -532,12 +366,7 @@ bool OpenSealedSchema(const SealedHeader& header, sqlite3** db, std::string* err
     int rc = IsSchemaStatement(sql) ? sqlite3_prepare_v2(mem, sql.c_str(), -1, &stmt, &tail) : SQLITE_ERROR;
     bool ok = rc == SQLITE_OK && stmt != nullptr;
     if (ok) {
-      std::string_view rest(tail);
-      size_t i = 0;
-      ok = SkipSpaceAndComments(rest, &i) && (i == rest.size() || (rest[i] == ';' && [&] {
-                                                ++i;
-                                                return SkipSpaceAndComments(rest, &i) && i == rest.size();
-                                              }()));
+      ok = OnlyBlanksAfterStatement(tail);
     }
     if (ok) ok = sqlite3_step(stmt) == SQLITE_DONE;
     std::string detail = sqlite3_errmsg(mem);

@@ -74,5 +74,9 @@ bool CheckSealedLength(const SealedLayout& layout, uint64_t file_size, const std
 // nothing else (a sealed header may only carry those).
 bool IsSchemaStatement(std::string_view sql);
 
+// Whether `tail`, what follows a statement, holds nothing but blanks,
+// comments and at most one ';'.
+bool OnlyBlanksAfterStatement(std::string_view tail);
+
 
 #endif  // KDX_ENGINE_SEALED_FORMAT_H_

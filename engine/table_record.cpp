@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/date_text.h"
 #include "engine/engine_table.h"
 #include "engine/errors.h"
 #include "engine/filter.h"

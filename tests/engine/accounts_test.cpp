@@ -1,11 +1,10 @@
 // Dictionary accounts: creating a dictionary, adding users, and logging in.
-#include "engine/accounts.h"
-
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <string>
 
+#include "engine/accounts.h"
 #include "tests/engine/sql_test_support.h"
 
 namespace {

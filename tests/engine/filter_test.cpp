@@ -1,5 +1,6 @@
 // Record filters: every term form the data layer's LocateValue builds, the
 // exact setting, quotes inside values, buffers and refused expressions.
+#include "engine/date_text.h"
 #include "engine/filter.h"
 #include "tests/engine/engine_fixture.h"
 

@@ -1,12 +1,11 @@
 // Sealed table files: sealing, opening with and without the password,
 // damage detection, and that no plaintext reaches the disk.
-#include "engine/sealed_file.h"
-
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <string>
 
+#include "engine/sealed_file.h"
 #include "engine/sealed_format.h"
 #include "tests/engine/sql_test_support.h"
 

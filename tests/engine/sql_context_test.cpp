@@ -1,9 +1,9 @@
 // Finding the column a placeholder is compared with.
-#include "engine/sql_context.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "engine/sql_context.h"
 
 namespace {
 

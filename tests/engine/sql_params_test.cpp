@@ -1,10 +1,10 @@
 // The named-parameter scan and its rewrite to positional placeholders.
-#include "engine/sql_params.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "engine/sql_params.h"
 
 namespace {
 

@@ -1,7 +1,5 @@
 // SQL statements through the engine interface: folders of free tables,
 // parameters, date comparisons, cursors and their indexes, sealed tables.
-#include "engine/sql_statement.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,6 +11,7 @@
 #include "engine/engine_table.h"
 #include "engine/errors.h"
 #include "engine/sealed_file.h"
+#include "engine/sql_statement.h"
 #include "tests/engine/sql_test_support.h"
 
 namespace {

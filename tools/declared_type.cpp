@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "engine/record_format.h"
 #include "util/ascii.h"
 
 namespace {
@@ -82,13 +83,10 @@ bool ParseInteger(std::string_view s, int64_t* out) {
 std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
 // Characters a NUMERIC column needs for a number with `decimals` decimals,
-// written as the engine writes it into the record: a whole number with its
-// digits, a real one rounded, and a negative zero without its sign.
+// written as the engine writes it into the record.
 size_t NumericWidth(bool whole, int64_t integer, double real, int decimals) {
-  std::string text = whole ? fmt::format("{}{}{:0>{}}", integer, decimals > 0 ? "." : "", "", decimals)
-                           : fmt::format("{:.{}f}", real, decimals);
-  if (text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
-  return text.size();
+  const UNSIGNED16 d = static_cast<UNSIGNED16>(decimals);
+  return (whole ? record_format::NumericText(integer, d) : record_format::NumericText(real, d)).size();
 }
 
 bool NumericFits(const ColumnType& type, bool whole, int64_t integer, double real) {
@@ -98,14 +96,9 @@ bool NumericFits(const ColumnType& type, bool whole, int64_t integer, double rea
 // The whole numbers a column of an integer type holds; the value one past
 // each end is the record's mark of an empty field.
 bool IntegerRange(const ColumnType& type, int64_t v, std::string* why, std::string_view text) {
-  int64_t lo = -2147483647, hi = 2147483647;
-  if (type.type == ADS_SHORTINT) {
-    lo = -32767;
-    hi = 32767;
-  } else if (type.type == ADS_AUTOINC) {
-    lo = 0;
-    hi = 4294967294;
-  }
+  const record_format::IntegerRange range = record_format::RangeOf(type.type);
+  const int64_t lo = range.low;
+  const int64_t hi = range.high;
   if (v < lo || v > hi) {
     *why = fmt::format("{} is outside the range {} to {} of the column", Quoted(text), lo, hi);
     return false;

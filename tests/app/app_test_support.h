@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/sealed_file.h"
+#include "engine/storage.h"
 #include "tests/support/hr_site_schema.h"
 
 namespace app_test {

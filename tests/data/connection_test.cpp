@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "data_test_support.h"
 #include "data/wait_cursor.h"
-#include "engine/accounts.h"
+#include "data_test_support.h"
+#include "engine/storage.h"
 #include "util/date_time.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // the statement handle kept across reopening with its table passwords, and
 // statements that give no cursor.
 #include "data_test_support.h"
-#include "engine/sealed_file.h"
+#include "engine/storage.h"
 #include "util/date_time.h"
 
 namespace {

@@ -27,7 +27,7 @@
 #include "data/query.h"
 #include "data/settings.h"
 #include "data/table.h"
-#include "engine/accounts.h"
+#include "engine/storage.h"
 #include "exports/export_host.h"
 #include "tests/support/hr_site_schema.h"
 #include "platform/clock.h"

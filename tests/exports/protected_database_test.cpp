@@ -3,7 +3,7 @@
 // and a data dictionary reached with the fixed account.
 #include <string>
 
-#include "engine/sealed_file.h"
+#include "engine/storage.h"
 #include "exports/employee_export.h"
 #include "exports/leave_csv.h"
 #include "exports/leave_days.h"

@@ -252,6 +252,8 @@ class EngineTable : public EngineObject {
   UNSIGNED32 StepTo(bool forward);
   // Lands on the first row of a fresh batch, or on BOF/EOF when it is empty.
   void LandOnBatch(bool forward);
+  // Stands after the last record (forward) or before the first.
+  void StandAtEnd(bool forward);
   // Moves past the last (forward) or before the first record.
   void LandBeyond(bool forward);
   void KeepOnlyCurrentRow();

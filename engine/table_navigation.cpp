@@ -15,19 +15,19 @@
 
 namespace engine {
 
+void EngineTable::StandAtEnd(bool forward) {
+  state_ = forward ? State::kEof : State::kBof;
+  at_eof_flag_ = forward;
+  at_bof_flag_ = !forward;
+}
+
 void EngineTable::LandOnBatch(bool forward) {
   if (batch_->count > 0) {
     state_ = State::kOnRow;
     current_rowid_ = batch_->rowids[0];
     at_bof_flag_ = at_eof_flag_ = false;
-  } else if (forward) {
-    state_ = State::kEof;
-    at_eof_flag_ = true;
-    at_bof_flag_ = false;
   } else {
-    state_ = State::kBof;
-    at_bof_flag_ = true;
-    at_eof_flag_ = false;
+    StandAtEnd(forward);
   }
 }
 
@@ -110,15 +110,7 @@ UNSIGNED32 EngineTable::StepTo(bool forward) {
 void EngineTable::LandBeyond(bool forward) {
   // An anchored batch stays for the next return to its anchor.
   if (batch_->anchor == Anchor::kNone) batch_->count = 0;
-  if (forward) {
-    state_ = State::kEof;
-    at_eof_flag_ = true;
-    at_bof_flag_ = false;
-  } else {
-    state_ = State::kBof;
-    at_bof_flag_ = true;
-    at_eof_flag_ = false;
-  }
+  StandAtEnd(forward);
 }
 
 UNSIGNED32 EngineTable::Skip(int order, SIGNED32 count) {

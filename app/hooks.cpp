@@ -1,48 +1,20 @@
-// The fixed credentials, the table-opening hooks and PrepareConnection.
+// The table-opening hooks and PrepareConnection: where the window hands the
+// fixed credentials (exports/credentials.h) to its datasets and connection.
 //
-// On a connection to a folder of free tables the encrypted tables each need
-// the table password, and a statement reading "employee" needs it too; on a
-// data-dictionary connection the dictionary login takes its place and no
-// table password is handed over at all.
+// Each hook ignores its argument and works on its own component. On a
+// data-dictionary connection none of them hands over a table password.
 #include "app/main_window.h"
 #include "data/connection.h"
 #include "data/query.h"
 #include "data/table.h"
+#include "exports/credentials.h"
 
-namespace {
+void TForm1::AdsQueryEmpBeforeOpen(TAdsDataSet&) { ApplyEmployeeTablePassword(*components_.AdsQueryEmp); }
 
-// Compiled in; not configurable.
-constexpr char kTablePassword[] = "VARDE5816";
-constexpr char kConnectionUsername[] = "GLOVERUN4";
-constexpr char kConnectionPassword[] = "BRISKOLDENT";
-constexpr char kEmployeeTable[] = "employee";
+void TForm1::wwQueryEmpCareerAfterOpen(TAdsDataSet&) { ApplyTablePassword(*components_.CareerTable); }
 
-bool OnDictionary(const TAdsDataSet& dataset) {
-  const TAdsConnection* connection = dataset.Connection();
-  return connection != nullptr && connection->IsDictionaryConnection();
-}
+void TForm1::TableEmpAllowanceAfterOpen(TAdsDataSet&) { ApplyTablePassword(*components_.TableEmpAllowance); }
 
-void UnlockTable(TAdsTable& table) {
-  if (!OnDictionary(table)) table.EnableEncryption(kTablePassword);
-}
+void TForm1::AdsTableParaAfterOpen(TAdsDataSet&) { ApplyTablePassword(*components_.AdsTablePara); }
 
-}  // namespace
-
-void TForm1::AdsQueryEmpBeforeOpen(TAdsDataSet&) {
-  if (!OnDictionary(*AdsQueryEmp)) AdsQueryEmp->SetTablePassword(kEmployeeTable, kTablePassword);
-}
-
-void TForm1::wwQueryEmpCareerAfterOpen(TAdsDataSet&) { UnlockTable(*wwQueryEmpCareer); }
-
-void TForm1::TableEmpAllowanceAfterOpen(TAdsDataSet&) { UnlockTable(*TableEmpAllowance); }
-
-void TForm1::AdsTableParaAfterOpen(TAdsDataSet&) { UnlockTable(*AdsTablePara); }
-
-void TForm1::PrepareConnection() {
-  // Disconnecting first closes every dataset on the connection; the path may
-  // not change while connected.
-  AdsConnection1->SetIsConnected(false);
-  AdsConnection1->SetConnectPath(run_state_.SourcePath);
-  AdsConnection1->SetPassword(kConnectionPassword);
-  AdsConnection1->SetUsername(kConnectionUsername);
-}
+void TForm1::PrepareConnection() { PointConnectionAt(*components_.AdsConnection1, run_state_.SourcePath); }

@@ -3,7 +3,6 @@
 #include "app/configuration.h"
 #include "data/connection.h"
 #include "data/query.h"
-#include "data/settings.h"
 #include "data/table.h"
 #include "data/wait_cursor.h"
 #include "exports/employee_export.h"
@@ -13,23 +12,6 @@
 namespace {
 
 constexpr char kStoppedHint[] = "Run stopped. Press Enter or Ctrl-C to close the window.";
-
-TAdsTable* MakeTable(TComponent* owner, const char* name, const char* table_name, const char* index_field_names) {
-  auto* table = new TAdsTable(owner, name);
-  table->SetDatabaseName("AdsConnection1");
-  table->SetTableName(table_name);
-  table->SetIndexFieldNames(index_field_names);
-  return table;
-}
-
-TAdsQuery* MakeQuery(TComponent* owner, const char* name, const std::vector<std::string>& lines,
-                     const std::vector<TParam>& params) {
-  auto* query = new TAdsQuery(owner, name);
-  query->SetDatabaseName("AdsConnection1");
-  query->SetReadAllColumns(false);
-  query->LoadStored(lines, params);
-  return query;
-}
 
 }  // namespace
 
@@ -82,66 +64,18 @@ TForm1::~TForm1() {
 void TForm1::CreateComponents() {
   // The engine-wide settings first, so that every later component sees the
   // program's date format.
-  AdsSettings1 = new TAdsSettings(this, "AdsSettings1");
-  AdsSettings1->SetDateFormat("dd/MM/yyyy");
-  AdsSettings1->SetNumDecimals(2);
-  AdsSettings1->SetSyncAppDateFormat(true);
-  AdsSettings1->SetShowDeleted(true);
-  AdsSettings1->SetAdsServerTypes({TAdsServerType::stADS_REMOTE, TAdsServerType::stADS_AIS});
-  AdsSettings1->SetNumCachedTables(0);
-  AdsSettings1->SetNumCachedCursors(25);
-
-  AdsConnection1 = new TAdsConnection(this, "AdsConnection1");
-  AdsConnection1->SetConnectPath("D:\\KORVAL");
-  AdsConnection1->SetAdsServerTypes({TAdsServerType::stADS_REMOTE, TAdsServerType::stADS_LOCAL});
-  AdsConnection1->SetLoginPrompt(false);
-  AdsConnection1->SetReadOnly(false);
+  AdsSettings1 = CreateEngineSettings(this);
+  components_ = CreateExportComponents(*this);
 
   AdsConnection2 = new TAdsConnection(this, "AdsConnection2");
   AdsConnection2->SetConnectPath("C:\\BRAMBLE");
   AdsConnection2->SetAdsServerTypes({TAdsServerType::stADS_REMOTE, TAdsServerType::stADS_LOCAL});
   AdsConnection2->SetLoginPrompt(false);
 
-  AdsQuerySource = MakeQuery(this, "AdsQuerySource", {},
-                             {MakeStoredParam("date1", TFieldType::ftDateTime),
-                              MakeStoredParam("date2", TFieldType::ftDateTime)});
-  AdsQueryEmp = MakeQuery(this, "AdsQueryEmp", {}, {MakeStoredParam("date", TFieldType::ftDateTime)});
-  wwTableTemplate = MakeQuery(this, "wwTableTemplate", {"select * from  export", "where section=:section"},
-                              {MakeStoredParam("section", TFieldType::ftString)});
-  wwTableTemplate->SetIndexFieldNames("SECTION;NO");
-  AdsQueryLVTX = MakeQuery(this, "AdsQueryLVTX",
-                           {"select * from LEAV_TRX", "WHERE ID=:ID AND EMPCODE=:EMPCODE and LEAVE_CODE=:LEAVE_CODE"},
-                           {MakeStoredParam("ID", TFieldType::ftString),
-                            MakeStoredParam("EMPCODE", TFieldType::ftString),
-                            MakeStoredParam("LEAVE_CODE", TFieldType::ftString)});
-  AdsQuerySHIFT = MakeQuery(this, "AdsQuerySHIFT", {"select * from LV_PAYGRP_SHIFT", "ORDER BY SHIFT"}, {});
-
-  AdsTableCode = MakeTable(this, "AdsTableCode", "CODE.ADT", "CATEGORY;CODE");
-  wwQueryEmpCareer = MakeTable(this, "wwQueryEmpCareer", "EMP_PROS.adt", "EMP_CODE;PAY_EFFECTIVE_DATE;ID");
-  AdsTableCLD = MakeTable(this, "AdsTableCLD", "EMP_CLD.ADT", "EMP_NO;DATE");
-  AdsQueryEmployment = MakeTable(this, "AdsQueryEmployment", "EMPLOYMT.ADT", "EMP_NO");
-  AdsTableMisc = MakeTable(this, "AdsTableMisc", "EMPMISC.ADT", "EMP_NO");
-  TableEmpAllowance = MakeTable(this, "TableEmpAllowance", "EMP_ALW", "EMP_NO;ALLOW_CODE");
-  AdsTablePara = MakeTable(this, "AdsTablePara", "PAYPARA1", "YEAR");
-
-  AdsQueryEmp->BeforeOpen = [this](TAdsDataSet& dataset) { AdsQueryEmpBeforeOpen(dataset); };
-  wwQueryEmpCareer->AfterOpen = [this](TAdsDataSet& dataset) { wwQueryEmpCareerAfterOpen(dataset); };
-  TableEmpAllowance->AfterOpen = [this](TAdsDataSet& dataset) { TableEmpAllowanceAfterOpen(dataset); };
-  AdsTablePara->AfterOpen = [this](TAdsDataSet& dataset) { AdsTableParaAfterOpen(dataset); };
-
-  components_.AdsConnection1 = AdsConnection1;
-  components_.AdsQuerySource = AdsQuerySource;
-  components_.AdsQueryEmp = AdsQueryEmp;
-  components_.wwTableTemplate = wwTableTemplate;
-  components_.AdsQueryLVTX = AdsQueryLVTX;
-  components_.AdsQuerySHIFT = AdsQuerySHIFT;
-  components_.AdsTableCode = AdsTableCode;
-  components_.wwQueryEmpCareer = wwQueryEmpCareer;
-  components_.AdsTableCLD = AdsTableCLD;
-  components_.AdsQueryEmployment = AdsQueryEmployment;
-  components_.AdsTableMisc = AdsTableMisc;
-  components_.TableEmpAllowance = TableEmpAllowance;
-  components_.AdsTablePara = AdsTablePara;
+  components_.AdsQueryEmp->BeforeOpen = [this](TAdsDataSet& dataset) { AdsQueryEmpBeforeOpen(dataset); };
+  components_.CareerTable->AfterOpen = [this](TAdsDataSet& dataset) { wwQueryEmpCareerAfterOpen(dataset); };
+  components_.TableEmpAllowance->AfterOpen = [this](TAdsDataSet& dataset) { TableEmpAllowanceAfterOpen(dataset); };
+  components_.AdsTablePara->AfterOpen = [this](TAdsDataSet& dataset) { AdsTableParaAfterOpen(dataset); };
 }
 
 void TForm1::FormCreate() { TForm::SetCaption(Application().Title()); }

@@ -35,9 +35,7 @@
 
 class TAdsConnection;
 class TAdsDataSet;
-class TAdsQuery;
 class TAdsSettings;
-class TAdsTable;
 
 inline constexpr char kApplicationTitle[] = "KDX INTERFACE VER1.00 24/03/2010";
 inline constexpr char kStoredCaption[] = "Interface module  Version 1.10 20/08/2008";
@@ -61,21 +59,10 @@ class TForm1 : public TForm, public TComponent, public ExportHost {
   ~TForm1() override;
 
   // ---- components -------------------------------------------------------------
+  // AdsSettings1 and AdsConnection2 (which no run uses) are the window's own;
+  // AdsConnection1 and the datasets are in Components().
   TAdsSettings* AdsSettings1 = nullptr;
-  TAdsConnection* AdsConnection1 = nullptr;
   TAdsConnection* AdsConnection2 = nullptr;
-  TAdsQuery* AdsQuerySource = nullptr;
-  TAdsQuery* AdsQueryEmp = nullptr;
-  TAdsQuery* wwTableTemplate = nullptr;
-  TAdsQuery* AdsQueryLVTX = nullptr;
-  TAdsQuery* AdsQuerySHIFT = nullptr;
-  TAdsTable* AdsTableCode = nullptr;
-  TAdsTable* wwQueryEmpCareer = nullptr;
-  TAdsTable* AdsTableCLD = nullptr;
-  TAdsTable* AdsQueryEmployment = nullptr;
-  TAdsTable* AdsTableMisc = nullptr;
-  TAdsTable* TableEmpAllowance = nullptr;
-  TAdsTable* AdsTablePara = nullptr;
   TEdit Edit1;
   TProgressBar ProgressBar1;
   TButton Button1;

@@ -30,11 +30,10 @@
 #include <fmt/format.h>
 
 #include "data/component.h"
-#include "data/connection.h"
-#include "data/query.h"
 #include "data/settings.h"
-#include "data/table.h"
+#include "exports/credentials.h"
 #include "exports/employee_export.h"
+#include "exports/export_components.h"
 #include "exports/export_host.h"
 #include "exports/leave_days.h"
 #include "platform/clock.h"
@@ -46,50 +45,19 @@
 
 namespace {
 
-constexpr char kTablePassword[] = "VARDE5816";
 // The day of the runs, and of the generation: the sample's dates are laid
 // out around it.
 constexpr CivilDate kRunDay{2010, 6, 15};
 // Selected leave records per employee in the leave-day database.
 constexpr int64_t kLeavesPerEmployee = 10;
 
-// The main window's components, configured as the window configures them;
-// the window texts go nowhere.
+// The main window's components as the window builds them, with its open
+// hooks; the window texts go nowhere.
 class BenchHost : public ExportHost {
  public:
   BenchHost() : owner_(std::make_unique<TComponent>(nullptr, "Form1")) {
-    TComponent* form = owner_.get();
-    connection_ = new TAdsConnection(form, "AdsConnection1");
-    connection_->SetAdsServerTypes({TAdsServerType::stADS_REMOTE, TAdsServerType::stADS_LOCAL});
-    connection_->SetLoginPrompt(false);
-    c_.AdsConnection1 = connection_;
-    c_.AdsQuerySource = Query("AdsQuerySource", {}, {MakeStoredParam("date1", TFieldType::ftDateTime),
-                                                      MakeStoredParam("date2", TFieldType::ftDateTime)});
-    c_.AdsQueryEmp = Query("AdsQueryEmp", {}, {MakeStoredParam("date", TFieldType::ftDateTime)});
-    c_.wwTableTemplate = Query("wwTableTemplate", {"select * from  export", "where section=:section"},
-                               {MakeStoredParam("section", TFieldType::ftString)});
-    c_.wwTableTemplate->SetIndexFieldNames("SECTION;NO");
-    c_.AdsQueryLVTX = Query("AdsQueryLVTX",
-                            {"select * from LEAV_TRX", "WHERE ID=:ID AND EMPCODE=:EMPCODE and LEAVE_CODE=:LEAVE_CODE"},
-                            {MakeStoredParam("ID", TFieldType::ftString),
-                             MakeStoredParam("EMPCODE", TFieldType::ftString),
-                             MakeStoredParam("LEAVE_CODE", TFieldType::ftString)});
-    c_.AdsQuerySHIFT = Query("AdsQuerySHIFT", {"select * from LV_PAYGRP_SHIFT", "ORDER BY SHIFT"}, {});
-    c_.AdsTableCode = Table("AdsTableCode", "CODE.ADT", "CATEGORY;CODE");
-    c_.wwQueryEmpCareer = Table("wwQueryEmpCareer", "EMP_PROS.adt", "EMP_CODE;PAY_EFFECTIVE_DATE;ID");
-    c_.AdsTableCLD = Table("AdsTableCLD", "EMP_CLD.ADT", "EMP_NO;DATE");
-    c_.AdsQueryEmployment = Table("AdsQueryEmployment", "EMPLOYMT.ADT", "EMP_NO");
-    c_.AdsTableMisc = Table("AdsTableMisc", "EMPMISC.ADT", "EMP_NO");
-    c_.TableEmpAllowance = Table("TableEmpAllowance", "EMP_ALW", "EMP_NO;ALLOW_CODE");
-    c_.AdsTablePara = Table("AdsTablePara", "PAYPARA1", "YEAR");
-    c_.AdsQueryEmp->BeforeOpen = [this](TAdsDataSet&) {
-      if (!connection_->IsDictionaryConnection()) c_.AdsQueryEmp->SetTablePassword("employee", kTablePassword);
-    };
-    for (TAdsTable* table : {c_.wwQueryEmpCareer, c_.TableEmpAllowance, c_.AdsTablePara}) {
-      table->AfterOpen = [this, table](TAdsDataSet&) {
-        if (!connection_->IsDictionaryConnection()) table->EnableEncryption(kTablePassword);
-      };
-    }
+    c_ = CreateExportComponents(*owner_);
+    AttachPasswordHooks(c_);
   }
 
   RunState& State() override { return state_; }
@@ -103,12 +71,7 @@ class BenchHost : public ExportHost {
   void ProcessMessages() override {}
   void ShowMessage(const std::string& text) override { std::fprintf(stderr, "message: %s\n", text.c_str()); }
   void SetWaitCursor(bool) override {}
-  void PrepareConnection() override {
-    connection_->SetIsConnected(false);
-    connection_->SetConnectPath(state_.SourcePath);
-    connection_->SetPassword("BRISKOLDENT");
-    connection_->SetUsername("GLOVERUN4");
-  }
+  void PrepareConnection() override { PointConnectionAt(*c_.AdsConnection1, state_.SourcePath); }
   void WriteRunLog() override {
     state_.LogPath = state_.ProgramFolder + "LOG.TXT";
     output_.Assign(state_.LogPath);
@@ -119,23 +82,7 @@ class BenchHost : public ExportHost {
   FixedClock& clock() { return clock_; }
 
  private:
-  TAdsQuery* Query(const std::string& name, const std::vector<std::string>& lines,
-                   const std::vector<TParam>& params) {
-    auto* q = new TAdsQuery(owner_.get(), name);
-    q->SetDatabaseName("AdsConnection1");
-    q->LoadStored(lines, params);
-    return q;
-  }
-  TAdsTable* Table(const std::string& name, const std::string& table, const std::string& index) {
-    auto* t = new TAdsTable(owner_.get(), name);
-    t->SetDatabaseName("AdsConnection1");
-    t->SetTableName(table);
-    t->SetIndexFieldNames(index);
-    return t;
-  }
-
   std::unique_ptr<TComponent> owner_;
-  TAdsConnection* connection_ = nullptr;
   ExportComponents c_;
   RunState state_;
   OutputFile output_;
@@ -295,8 +242,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  TAdsSettings settings(nullptr, "AdsSettings1");
-  settings.SetDateFormat("dd/MM/yyyy");
+  std::unique_ptr<TAdsSettings> settings(CreateEngineSettings(nullptr));
   int failures = 0;
   const std::string root =
       keep.empty() ? (std::filesystem::temp_directory_path() / ("kdx-export-bench-" + std::to_string(getpid()))).string()

@@ -6,7 +6,6 @@
 #include <string_view>
 #include <vector>
 
-#include "data/connection.h"
 #include "data/query.h"
 #include "data/table.h"
 #include "exports/credentials.h"
@@ -50,10 +49,10 @@ void PositionPayrollParameters(ExportHost& host, TDateTime now) {
   }
 }
 
-void ReopenWithPassword(ExportHost& host, TAdsTable& table) {
+void ReopenWithPassword(TAdsTable& table) {
   table.CloseDataSet();
   table.OpenDataSet();
-  if (!host.Components().AdsConnection1->IsDictionaryConnection()) table.EnableEncryption(kExportTablePassword);
+  ApplyTablePassword(table);
 }
 
 // Set-up steps 1 to 10; the output file is step 11, done by the caller.
@@ -67,7 +66,7 @@ void PrepareRun(ExportHost& host) {
   c.TableEmpAllowance->CloseDataSet();
   c.TableEmpAllowance->OpenDataSet();
 
-  ReopenWithPassword(host, *c.AdsQueryEmployment);
+  ReopenWithPassword(*c.EmploymentTable);
 
   TAdsQuery& emp = *c.AdsQueryEmp;
   emp.CloseDataSet();
@@ -77,13 +76,13 @@ void PrepareRun(ExportHost& host) {
   emp.ParamNamed("date").BindDateTime(EncodeDate(DateYear(today), DateMonth(today), 1));
   emp.OpenDataSet();
 
-  c.wwQueryEmpCareer->OpenDataSet();
-  ReopenWithPassword(host, *c.AdsTableMisc);
+  c.CareerTable->OpenDataSet();
+  ReopenWithPassword(*c.AdsTableMisc);
   c.AdsTableCode->OpenDataSet();
 
   state.AsOfDate = host.GetClock().Now();
 
-  TAdsQuery& tmpl = *c.wwTableTemplate;
+  TAdsQuery& tmpl = *c.TemplateQuery;
   tmpl.CloseDataSet();
   tmpl.ParamNamed("section").BindText(kTemplateSection);
   tmpl.OpenDataSet();
@@ -140,7 +139,7 @@ struct TemplateField {
 // Reads the kind of the current template row.
 TemplateField ReadTemplateField(EmployeeExportContext& ctx) {
   ColumnCache& col = ctx.columns();
-  TAdsQuery& tmpl = *ctx.components().wwTableTemplate;
+  TAdsQuery& tmpl = *ctx.components().TemplateQuery;
   TemplateField f;
   f.name = col.Text(tmpl, "Field Name");
   const std::string& name = f.name;
@@ -190,7 +189,7 @@ TemplateField ReadTemplateField(EmployeeExportContext& ctx) {
 // fixed-width row is an error naming the row's NO and the value.
 FieldLayout ReadLayout(EmployeeExportContext& ctx) {
   ColumnCache& col = ctx.columns();
-  TAdsQuery& tmpl = *ctx.components().wwTableTemplate;
+  TAdsQuery& tmpl = *ctx.components().TemplateQuery;
   FieldLayout layout;
   layout.delimiter = col.Text(tmpl, "DELIMITER");
   if (layout.delimiter != "F") return layout;
@@ -286,7 +285,7 @@ std::optional<std::string> FieldValue(EmployeeExportContext& ctx, TemplateField&
 // again from the cursor when a record first needs it.
 class RunTemplate {
  public:
-  explicit RunTemplate(EmployeeExportContext& ctx) : ctx_(ctx), tmpl_(*ctx.components().wwTableTemplate) {}
+  explicit RunTemplate(EmployeeExportContext& ctx) : ctx_(ctx), tmpl_(*ctx.components().TemplateQuery) {}
 
   void BuildRecord(std::string& record) {
     if (!complete_) {

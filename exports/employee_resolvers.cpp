@@ -87,7 +87,7 @@ const LookupMemo::Career& CareerInForce(EmployeeExportContext& ctx, const std::s
   if (!is_date && std::find(asked.begin(), asked.end(), column) == asked.end()) memo.AddCareerColumn(column);
   if (known.valid && known.emp_no == emp_no && (is_date || known.Find(column) != nullptr)) return known;
 
-  TAdsTable& career = *ctx.components().wwQueryEmpCareer;
+  TAdsTable& career = *ctx.components().CareerTable;
   ColumnCache& col = ctx.columns();
   const TDateTime as_of = ctx.state().AsOfDate;
   const std::vector<std::string>& columns = memo.CareerColumns();
@@ -197,7 +197,7 @@ bool AllowanceInEffect(EmployeeExportContext& ctx) {
 }
 
 std::string EmploymentValue(EmployeeExportContext& ctx, const std::string& column) {
-  return KeyedRowValue(ctx, *ctx.components().AdsQueryEmployment, "EMPLOYMT", column);
+  return KeyedRowValue(ctx, *ctx.components().EmploymentTable, "EMPLOYMT", column);
 }
 
 std::string MiscValue(EmployeeExportContext& ctx, const std::string& column) {

@@ -11,12 +11,9 @@
 
 #include <string>
 
+#include "exports/export_components.h"
 #include "platform/clock.h"
 #include "platform/output_file.h"
-
-class TAdsConnection;
-class TAdsQuery;
-class TAdsTable;
 
 // The fields of the main window that the run steps share.
 struct RunState {
@@ -28,23 +25,6 @@ struct RunState {
   std::string LogPath;
   std::string FieldSeparator;  // empty at start
   double AsOfDate = 0;         // date-time; 0 at start
-};
-
-// The dataset components of the main window used by the jobs.
-struct ExportComponents {
-  TAdsConnection* AdsConnection1 = nullptr;
-  TAdsQuery* AdsQuerySource = nullptr;
-  TAdsQuery* AdsQueryEmp = nullptr;
-  TAdsQuery* wwTableTemplate = nullptr;
-  TAdsQuery* AdsQueryLVTX = nullptr;
-  TAdsQuery* AdsQuerySHIFT = nullptr;
-  TAdsTable* AdsTableCode = nullptr;
-  TAdsTable* wwQueryEmpCareer = nullptr;
-  TAdsTable* AdsTableCLD = nullptr;
-  TAdsTable* AdsQueryEmployment = nullptr;
-  TAdsTable* AdsTableMisc = nullptr;
-  TAdsTable* TableEmpAllowance = nullptr;
-  TAdsTable* AdsTablePara = nullptr;
 };
 
 class ExportHost {

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include "data/connection.h"
 #include "data/query.h"
 #include "data/table.h"
 #include "exports/column_cache.h"
@@ -86,7 +85,7 @@ class LeaveDayRun {
 
 void LeaveDayRun::Run() {
   RunState& state = host_.State();
-  if (!c_.AdsConnection1->IsDictionaryConnection()) src_.SetTablePassword("employee", kExportTablePassword);
+  ApplyEmployeeTablePassword(src_);
   if (state.FieldSeparator.empty()) state.FieldSeparator.assign(1, ',');
   separator_ = state.FieldSeparator;
   host_.SetCaption("EXPORTING LEAVE DATABASE...");

@@ -22,13 +22,12 @@
 #include <vector>
 
 #include "engine/storage.h"
+#include "exports/credentials.h"
 #include "tests/support/hr_site_schema.h"
 
 namespace app_test {
 
 namespace fs = std::filesystem;
-
-inline constexpr char kTablePassword[] = "VARDE5816";
 
 inline std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

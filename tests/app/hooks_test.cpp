@@ -28,7 +28,7 @@ class HooksTest : public WindowFixture {
     return !dataset.AtEof();
   }
   void OpenEmployeeQuery() {
-    TAdsQuery& emp = *form().AdsQueryEmp;
+    TAdsQuery& emp = *form().Components().AdsQueryEmp;
     emp.CloseDataSet();
     emp.ClearSql();
     emp.AddSqlLine("select * from employee");
@@ -38,48 +38,48 @@ class HooksTest : public WindowFixture {
 
 TEST_F(HooksTest, OnAFolderTheHookedTablesGetTheTablePassword) {
   PrepareSite("db");
-  ASSERT_TRUE(HasRecords(*form().wwQueryEmpCareer));
-  EXPECT_EQ(form().wwQueryEmpCareer->ColumnByName("EMP_CODE").ReadText(), "E00001");
-  ASSERT_TRUE(HasRecords(*form().TableEmpAllowance));
-  EXPECT_EQ(form().TableEmpAllowance->ColumnByName("ALLOW_CODE").ReadText(), "TRANS");
-  ASSERT_TRUE(HasRecords(*form().AdsTablePara));
-  EXPECT_EQ(form().AdsTablePara->ColumnByName("COMPANY").ReadText(), "ACME");
+  ASSERT_TRUE(HasRecords(*form().Components().CareerTable));
+  EXPECT_EQ(form().Components().CareerTable->ColumnByName("EMP_CODE").ReadText(), "E00001");
+  ASSERT_TRUE(HasRecords(*form().Components().TableEmpAllowance));
+  EXPECT_EQ(form().Components().TableEmpAllowance->ColumnByName("ALLOW_CODE").ReadText(), "TRANS");
+  ASSERT_TRUE(HasRecords(*form().Components().AdsTablePara));
+  EXPECT_EQ(form().Components().AdsTablePara->ColumnByName("COMPANY").ReadText(), "ACME");
 }
 
 TEST_F(HooksTest, OnAFolderTheEmployeeStatementGetsTheTablePasswordAtEveryOpen) {
   PrepareSite("db");
   OpenEmployeeQuery();
-  ASSERT_FALSE(form().AdsQueryEmp->AtEof());
-  EXPECT_EQ(form().AdsQueryEmp->ColumnByName("EMP_NO").ReadText(), "E00001");
+  ASSERT_FALSE(form().Components().AdsQueryEmp->AtEof());
+  EXPECT_EQ(form().Components().AdsQueryEmp->ColumnByName("EMP_NO").ReadText(), "E00001");
   // A new connection (and so a new statement) gets the password again.
   form().PrepareConnection();
   OpenEmployeeQuery();
-  EXPECT_FALSE(form().AdsQueryEmp->AtEof());
+  EXPECT_FALSE(form().Components().AdsQueryEmp->AtEof());
 }
 
 TEST_F(HooksTest, TablesReopenedGetThePasswordAgain) {
   PrepareSite("db");
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(HasRecords(*form().TableEmpAllowance)) << i;
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(HasRecords(*form().Components().TableEmpAllowance)) << i;
 }
 
 TEST_F(HooksTest, TheWindowHandsNoPasswordToTheOtherDatasets) {
   PrepareSite("db");
   // EMPLOYMT and EMPMISC get theirs from the employee export itself, right
   // after it opens them; the window's hooks leave them alone.
-  EXPECT_FALSE(HasRecords(*form().AdsQueryEmployment));
-  EXPECT_FALSE(HasRecords(*form().AdsTableMisc));
-  form().AdsQueryEmployment->EnableEncryption("VARDE5816");
-  EXPECT_FALSE(form().AdsQueryEmployment->AtEof());
+  EXPECT_FALSE(HasRecords(*form().Components().EmploymentTable));
+  EXPECT_FALSE(HasRecords(*form().Components().AdsTableMisc));
+  form().Components().EmploymentTable->EnableEncryption("VARDE5816");
+  EXPECT_FALSE(form().Components().EmploymentTable->AtEof());
 }
 
 TEST_F(HooksTest, ADictionaryConnectionGetsNoTablePassword) {
   // A folder whose name contains ".ADD" counts as a data-dictionary
   // connection: the hooks apply nothing, so the sealed tables stay closed.
   PrepareSite("HR.ADDONS");
-  ASSERT_TRUE(form().AdsConnection1->IsDictionaryConnection());
-  EXPECT_FALSE(HasRecords(*form().wwQueryEmpCareer));
-  EXPECT_FALSE(HasRecords(*form().TableEmpAllowance));
-  EXPECT_FALSE(HasRecords(*form().AdsTablePara));
+  ASSERT_TRUE(form().Components().AdsConnection1->IsDictionaryConnection());
+  EXPECT_FALSE(HasRecords(*form().Components().CareerTable));
+  EXPECT_FALSE(HasRecords(*form().Components().TableEmpAllowance));
+  EXPECT_FALSE(HasRecords(*form().Components().AdsTablePara));
   EXPECT_THROW(OpenEmployeeQuery(), Exception);
 }
 
@@ -90,7 +90,7 @@ class PrepareConnectionTest : public HooksTest {};
 TEST_F(PrepareConnectionTest, SetsPathAndTheFixedCredentialsWithoutConnecting) {
   form().State().SourcePath = "/no/such/folder";
   form().PrepareConnection();
-  const TAdsConnection& c = *form().AdsConnection1;
+  const TAdsConnection& c = *form().Components().AdsConnection1;
   EXPECT_EQ(c.ConnectPath(), "/no/such/folder");
   EXPECT_EQ(c.Username(), "GLOVERUN4");
   EXPECT_EQ(c.Password(), "BRISKOLDENT");
@@ -99,9 +99,9 @@ TEST_F(PrepareConnectionTest, SetsPathAndTheFixedCredentialsWithoutConnecting) {
 
 TEST_F(PrepareConnectionTest, OnAConnectedConnectionClosesItsDatasetsAndMovesToTheNewPath) {
   PrepareSite("db");
-  ASSERT_TRUE(HasRecords(*form().AdsTablePara));
-  ASSERT_TRUE(HasRecords(*form().TableEmpAllowance));
-  ASSERT_TRUE(form().AdsConnection1->IsConnected());
+  ASSERT_TRUE(HasRecords(*form().Components().AdsTablePara));
+  ASSERT_TRUE(HasRecords(*form().Components().TableEmpAllowance));
+  ASSERT_TRUE(form().Components().AdsConnection1->IsConnected());
 
   // A second site whose payroll company differs.
   HrDatabase other(scratch_.Sub("other"));
@@ -109,15 +109,15 @@ TEST_F(PrepareConnectionTest, OnAConnectedConnectionClosesItsDatasetsAndMovesToT
   other.Sql("PAYPARA1.ADT", "INSERT INTO PAYPARA1 VALUES (2010,'OTHER CO','','','','')");
   form().State().SourcePath = other.Folder();
   form().PrepareConnection();
-  EXPECT_FALSE(form().AdsConnection1->IsConnected());
-  EXPECT_FALSE(form().AdsTablePara->IsActive());
-  EXPECT_FALSE(form().TableEmpAllowance->IsActive());
-  EXPECT_EQ(form().AdsConnection1->ConnectPath(), other.Folder());
+  EXPECT_FALSE(form().Components().AdsConnection1->IsConnected());
+  EXPECT_FALSE(form().Components().AdsTablePara->IsActive());
+  EXPECT_FALSE(form().Components().TableEmpAllowance->IsActive());
+  EXPECT_EQ(form().Components().AdsConnection1->ConnectPath(), other.Folder());
 
   // The next open connects on demand, to the new path.
-  ASSERT_TRUE(HasRecords(*form().AdsTablePara));
-  EXPECT_EQ(form().AdsTablePara->ColumnByName("COMPANY").ReadText(), "OTHER CO");
-  EXPECT_TRUE(form().AdsConnection1->IsConnected());
+  ASSERT_TRUE(HasRecords(*form().Components().AdsTablePara));
+  EXPECT_EQ(form().Components().AdsTablePara->ColumnByName("COMPANY").ReadText(), "OTHER CO");
+  EXPECT_TRUE(form().Components().AdsConnection1->IsConnected());
 }
 
 }  // namespace

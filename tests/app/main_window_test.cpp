@@ -34,7 +34,7 @@ TEST_F(WindowCreationTest, ControlsHaveTheirStoredProperties) {
 }
 
 TEST_F(WindowCreationTest, ConnectionsAndSettingsHaveTheirStoredProperties) {
-  const TAdsConnection& c1 = *form().AdsConnection1;
+  const TAdsConnection& c1 = *form().Components().AdsConnection1;
   EXPECT_EQ(c1.ConnectPath(), "D:\\KORVAL");
   EXPECT_EQ(c1.AdsServerTypes().Mask(), 3);
   EXPECT_FALSE(c1.IsConnected());
@@ -52,11 +52,11 @@ TEST_F(WindowCreationTest, ConnectionsAndSettingsHaveTheirStoredProperties) {
 }
 
 TEST_F(WindowCreationTest, QueriesKeepTheirStoredStatementsAndParameters) {
-  TAdsQuery& tmpl = *form().wwTableTemplate;
+  TAdsQuery& tmpl = *form().Components().TemplateQuery;
   EXPECT_EQ(tmpl.SqlLines(), (std::vector<std::string>{"select * from  export", "where section=:section"}));
   EXPECT_EQ(tmpl.IndexFieldNames(), "SECTION;NO");
   EXPECT_EQ(tmpl.ParamNamed("section").DataType(), TFieldType::ftString);
-  TAdsQuery& lvtx = *form().AdsQueryLVTX;
+  TAdsQuery& lvtx = *form().Components().AdsQueryLVTX;
   EXPECT_EQ(lvtx.SqlLines(), (std::vector<std::string>{
                                  "select * from LEAV_TRX",
                                  "WHERE ID=:ID AND EMPCODE=:EMPCODE and LEAVE_CODE=:LEAVE_CODE"}));
@@ -64,45 +64,67 @@ TEST_F(WindowCreationTest, QueriesKeepTheirStoredStatementsAndParameters) {
   EXPECT_EQ(lvtx.Params()[0].Name(), "ID");
   EXPECT_EQ(lvtx.Params()[1].Name(), "EMPCODE");
   EXPECT_EQ(lvtx.Params()[2].Name(), "LEAVE_CODE");
-  EXPECT_EQ(form().AdsQuerySHIFT->SqlLines(),
+  EXPECT_EQ(form().Components().AdsQuerySHIFT->SqlLines(),
             (std::vector<std::string>{"select * from LV_PAYGRP_SHIFT", "ORDER BY SHIFT"}));
-  EXPECT_TRUE(form().AdsQuerySHIFT->Params().empty());
-  ASSERT_EQ(form().AdsQuerySource->Params().size(), 2u);
-  EXPECT_EQ(form().AdsQuerySource->ParamNamed("date1").DataType(), TFieldType::ftDateTime);
-  EXPECT_EQ(form().AdsQuerySource->ParamNamed("date2").DataType(), TFieldType::ftDateTime);
-  ASSERT_EQ(form().AdsQueryEmp->Params().size(), 1u);
-  EXPECT_EQ(form().AdsQueryEmp->ParamNamed("date").DataType(), TFieldType::ftDateTime);
+  EXPECT_TRUE(form().Components().AdsQuerySHIFT->Params().empty());
+  ASSERT_EQ(form().Components().AdsQuerySource->Params().size(), 2u);
+  EXPECT_EQ(form().Components().AdsQuerySource->ParamNamed("date1").DataType(), TFieldType::ftDateTime);
+  EXPECT_EQ(form().Components().AdsQuerySource->ParamNamed("date2").DataType(), TFieldType::ftDateTime);
+  ASSERT_EQ(form().Components().AdsQueryEmp->Params().size(), 1u);
+  EXPECT_EQ(form().Components().AdsQueryEmp->ParamNamed("date").DataType(), TFieldType::ftDateTime);
 }
 
 TEST_F(WindowCreationTest, TablesHaveTheirNamesAndIndexFieldsOnTheFirstConnection) {
+  const ExportComponents& c = form().Components();
   struct Expected {
     TAdsTable* table;
     const char* name;
     const char* index;
   };
   for (const Expected& e : std::vector<Expected>{
-           {form().AdsTableCode, "CODE.ADT", "CATEGORY;CODE"},
-           {form().wwQueryEmpCareer, "EMP_PROS.adt", "EMP_CODE;PAY_EFFECTIVE_DATE;ID"},
-           {form().AdsTableCLD, "EMP_CLD.ADT", "EMP_NO;DATE"},
-           {form().AdsQueryEmployment, "EMPLOYMT.ADT", "EMP_NO"},
-           {form().AdsTableMisc, "EMPMISC.ADT", "EMP_NO"},
-           {form().TableEmpAllowance, "EMP_ALW", "EMP_NO;ALLOW_CODE"},
-           {form().AdsTablePara, "PAYPARA1", "YEAR"}}) {
+           {c.AdsTableCode, "CODE.ADT", "CATEGORY;CODE"},
+           {c.CareerTable, "EMP_PROS.adt", "EMP_CODE;PAY_EFFECTIVE_DATE;ID"},
+           {c.AdsTableCLD, "EMP_CLD.ADT", "EMP_NO;DATE"},
+           {c.EmploymentTable, "EMPLOYMT.ADT", "EMP_NO"},
+           {c.AdsTableMisc, "EMPMISC.ADT", "EMP_NO"},
+           {c.TableEmpAllowance, "EMP_ALW", "EMP_NO;ALLOW_CODE"},
+           {c.AdsTablePara, "PAYPARA1", "YEAR"}}) {
     EXPECT_EQ(e.table->TableName(), e.name);
     EXPECT_EQ(e.table->IndexFieldNames(), e.index) << e.name;
-    EXPECT_EQ(e.table->Connection(), form().AdsConnection1) << e.name;
+    EXPECT_EQ(e.table->Connection(), c.AdsConnection1) << e.name;
     EXPECT_FALSE(e.table->IsActive()) << e.name;
   }
 }
 
+// Error messages and the hooks' names carry the window's component names,
+// whatever the C++ members are called.
+TEST_F(WindowCreationTest, ComponentsCarryTheirWindowNames) {
+  const ExportComponents& c = form().Components();
+  const std::vector<std::pair<const TComponent*, const char*>> expected = {
+      {form().AdsSettings1, "AdsSettings1"},     {c.AdsConnection1, "AdsConnection1"},
+      {form().AdsConnection2, "AdsConnection2"}, {c.AdsQuerySource, "AdsQuerySource"},
+      {c.AdsQueryEmp, "AdsQueryEmp"},            {c.TemplateQuery, "wwTableTemplate"},
+      {c.AdsQueryLVTX, "AdsQueryLVTX"},          {c.AdsQuerySHIFT, "AdsQuerySHIFT"},
+      {c.AdsTableCode, "AdsTableCode"},          {c.CareerTable, "wwQueryEmpCareer"},
+      {c.AdsTableCLD, "AdsTableCLD"},            {c.EmploymentTable, "AdsQueryEmployment"},
+      {c.AdsTableMisc, "AdsTableMisc"},          {c.TableEmpAllowance, "TableEmpAllowance"},
+      {c.AdsTablePara, "AdsTablePara"}};
+  for (const auto& [component, name] : expected) {
+    ASSERT_NE(component, nullptr) << name;
+    EXPECT_EQ(component->Name(), name);
+    EXPECT_EQ(component->Owner(), static_cast<const TComponent*>(&form())) << name;
+  }
+}
+
 TEST_F(WindowCreationTest, OnlyTheFourHookedDatasetsHaveOpenHooks) {
+  const ExportComponents& c = form().Components();
   const std::vector<std::pair<TAdsDataSet*, std::pair<bool, bool>>> expected = {
-      {form().AdsQuerySource, {false, false}},   {form().AdsQueryEmp, {true, false}},
-      {form().wwTableTemplate, {false, false}},  {form().AdsQueryLVTX, {false, false}},
-      {form().AdsQuerySHIFT, {false, false}},    {form().AdsTableCode, {false, false}},
-      {form().wwQueryEmpCareer, {false, true}},  {form().AdsTableCLD, {false, false}},
-      {form().AdsQueryEmployment, {false, false}}, {form().AdsTableMisc, {false, false}},
-      {form().TableEmpAllowance, {false, true}}, {form().AdsTablePara, {false, true}}};
+      {c.AdsQuerySource, {false, false}},    {c.AdsQueryEmp, {true, false}},
+      {c.TemplateQuery, {false, false}},     {c.AdsQueryLVTX, {false, false}},
+      {c.AdsQuerySHIFT, {false, false}},     {c.AdsTableCode, {false, false}},
+      {c.CareerTable, {false, true}},        {c.AdsTableCLD, {false, false}},
+      {c.EmploymentTable, {false, false}},   {c.AdsTableMisc, {false, false}},
+      {c.TableEmpAllowance, {false, true}},  {c.AdsTablePara, {false, true}}};
   for (const auto& [dataset, hooks] : expected) {
     EXPECT_EQ(static_cast<bool>(dataset->BeforeOpen), hooks.first) << dataset->Name();
     EXPECT_EQ(static_cast<bool>(dataset->AfterOpen), hooks.second) << dataset->Name();

@@ -1,9 +1,8 @@
 // Test fixture of the export jobs: a scratch folder holding a small real HR
 // database (one SQLite file per table, as the engine reads them), a host that
-// carries the main window's dataset components configured as the window
-// configures them (statements, parameters, index field names, open hooks),
-// a clock standing still at a chosen moment, and a window that records what
-// the jobs showed.
+// carries the main window's dataset components as the window builds them,
+// with the window's open hooks, a clock standing still at a chosen moment,
+// and a window that records what the jobs showed.
 #ifndef KDX_TESTS_EXPORTS_EXPORT_FIXTURE_H_
 #define KDX_TESTS_EXPORTS_EXPORT_FIXTURE_H_
 
@@ -28,6 +27,8 @@
 #include "data/settings.h"
 #include "data/table.h"
 #include "engine/storage.h"
+#include "exports/credentials.h"
+#include "exports/export_components.h"
 #include "exports/export_host.h"
 #include "tests/support/hr_site_schema.h"
 #include "platform/clock.h"
@@ -45,20 +46,10 @@
 
 namespace export_test {
 
-inline constexpr char kTablePassword[] = "VARDE5816";
-inline constexpr char kUserName[] = "GLOVERUN4";
-inline constexpr char kUserPassword[] = "BRISKOLDENT";
-
 // The engine settings of the main window, made once per test program (the
 // process allows one settings component).
 inline void EnsureEngineSettings() {
-  static TAdsSettings* settings = [] {
-    auto* s = new TAdsSettings(nullptr, "AdsSettings1");
-    s->SetDateFormat("dd/MM/yyyy");
-    s->SetNumDecimals(2);
-    s->SetShowDeleted(true);
-    return s;
-  }();
+  static TAdsSettings* settings = CreateEngineSettings(nullptr);
   (void)settings;
 }
 
@@ -69,44 +60,8 @@ class TestHost : public ExportHost {
  public:
   TestHost() : owner_(std::make_unique<TComponent>(nullptr, "Form1")) {
     EnsureEngineSettings();
-    TComponent* form = owner_.get();
-    connection_ = new TAdsConnection(form, "AdsConnection1");
-    connection_->SetConnectPath("D:\\KORVAL");
-    connection_->SetAdsServerTypes({TAdsServerType::stADS_REMOTE, TAdsServerType::stADS_LOCAL});
-    connection_->SetLoginPrompt(false);
-    c_.AdsConnection1 = connection_;
-
-    c_.AdsQuerySource = Query("AdsQuerySource", {}, {MakeStoredParam("date1", TFieldType::ftDateTime),
-                                                      MakeStoredParam("date2", TFieldType::ftDateTime)});
-    c_.AdsQueryEmp = Query("AdsQueryEmp", {}, {MakeStoredParam("date", TFieldType::ftDateTime)});
-    c_.wwTableTemplate = Query("wwTableTemplate", {"select * from  export", "where section=:section"},
-                               {MakeStoredParam("section", TFieldType::ftString)});
-    c_.wwTableTemplate->SetIndexFieldNames("SECTION;NO");
-    const std::vector<std::string> lvtx = {"select * from LEAV_TRX",
-                                           "WHERE ID=:ID AND EMPCODE=:EMPCODE and LEAVE_CODE=:LEAVE_CODE"};
-    c_.AdsQueryLVTX = Query("AdsQueryLVTX", lvtx,
-                            {MakeStoredParam("ID", TFieldType::ftString),
-                             MakeStoredParam("EMPCODE", TFieldType::ftString),
-                             MakeStoredParam("LEAVE_CODE", TFieldType::ftString)});
-    c_.AdsQuerySHIFT = Query("AdsQuerySHIFT", {"select * from LV_PAYGRP_SHIFT", "ORDER BY SHIFT"}, {});
-
-    c_.AdsTableCode = Table("AdsTableCode", "CODE.ADT", "CATEGORY;CODE");
-    c_.wwQueryEmpCareer = Table("wwQueryEmpCareer", "EMP_PROS.adt", "EMP_CODE;PAY_EFFECTIVE_DATE;ID");
-    c_.AdsTableCLD = Table("AdsTableCLD", "EMP_CLD.ADT", "EMP_NO;DATE");
-    c_.AdsQueryEmployment = Table("AdsQueryEmployment", "EMPLOYMT.ADT", "EMP_NO");
-    c_.AdsTableMisc = Table("AdsTableMisc", "EMPMISC.ADT", "EMP_NO");
-    c_.TableEmpAllowance = Table("TableEmpAllowance", "EMP_ALW", "EMP_NO;ALLOW_CODE");
-    c_.AdsTablePara = Table("AdsTablePara", "PAYPARA1", "YEAR");
-
-    // The open hooks of the main window.
-    c_.AdsQueryEmp->BeforeOpen = [this](TAdsDataSet&) {
-      if (!connection_->IsDictionaryConnection()) c_.AdsQueryEmp->SetTablePassword("employee", kTablePassword);
-    };
-    for (TAdsTable* table : {c_.wwQueryEmpCareer, c_.TableEmpAllowance, c_.AdsTablePara}) {
-      table->AfterOpen = [this, table](TAdsDataSet&) {
-        if (!connection_->IsDictionaryConnection()) table->EnableEncryption(kTablePassword);
-      };
-    }
+    c_ = CreateExportComponents(*owner_);
+    AttachPasswordHooks(c_);
   }
 
   RunState& State() override { return state_; }
@@ -128,12 +83,7 @@ class TestHost : public ExportHost {
   void ShowMessage(const std::string& text) override { messages_.push_back(text); }
   void SetWaitCursor(bool on) override { wait_cursor_ = on; }
 
-  void PrepareConnection() override {
-    connection_->SetIsConnected(false);
-    connection_->SetConnectPath(state_.SourcePath);
-    connection_->SetPassword(kUserPassword);
-    connection_->SetUsername(kUserName);
-  }
+  void PrepareConnection() override { PointConnectionAt(*c_.AdsConnection1, state_.SourcePath); }
   void WriteRunLog() override {
     state_.LogPath = state_.ProgramFolder + "LOG.TXT";
     output_.Assign(state_.LogPath);
@@ -157,23 +107,7 @@ class TestHost : public ExportHost {
   std::function<void()> on_process_messages;
 
  private:
-  TAdsQuery* Query(const std::string& name, const std::vector<std::string>& lines,
-                   const std::vector<TParam>& params) {
-    auto* q = new TAdsQuery(owner_.get(), name);
-    q->SetDatabaseName("AdsConnection1");
-    q->LoadStored(lines, params);
-    return q;
-  }
-  TAdsTable* Table(const std::string& name, const std::string& table, const std::string& index) {
-    auto* t = new TAdsTable(owner_.get(), name);
-    t->SetDatabaseName("AdsConnection1");
-    t->SetTableName(table);
-    t->SetIndexFieldNames(index);
-    return t;
-  }
-
   std::unique_ptr<TComponent> owner_;
-  TAdsConnection* connection_ = nullptr;
   ExportComponents c_;
   RunState state_;
   FaultyFileSystem file_system_;
@@ -361,7 +295,7 @@ class ExportFixture : public ::testing::Test {
   void CreateDictionaryFile() {
     std::string error;
     ASSERT_TRUE(CreateDictionary(DictionaryPath(), &error)) << error;
-    ASSERT_TRUE(AddDictionaryUser(DictionaryPath(), kUserName, kUserPassword, &error)) << error;
+    ASSERT_TRUE(AddDictionaryUser(DictionaryPath(), kDictionaryUsername, kDictionaryPassword, &error)) << error;
   }
   TestHost& host() { return *host_; }
   RunState& state() { return host_->State(); }

@@ -198,7 +198,7 @@ TEST_F(TemplateFieldTest, FormatFieldOnTheCurrentRow) {
   AddTemplate({.no = 2, .field_name = "emp_no", .delimiter = "#"});
   Run();
   EmployeeExportContext ctx(host());
-  TAdsQuery& tmpl = *host().Components().wwTableTemplate;
+  TAdsQuery& tmpl = *host().Components().TemplateQuery;
   tmpl.GoFirst();
   EXPECT_EQ(FormatField(ctx, "ABCDEF"), "ABCD");
   EXPECT_EQ(FormatField(ctx, "A"), "A   ");

@@ -1,145 +1,39 @@
-// SQL statements on table files: their own SQLite connection, table
-// attachment on demand, named parameters bound by position, and result
-// cursors.
+// The parts of an SQL statement that do not depend on what runs it.
 #include "engine/sql_statement.h"
 
-#include <sqlite3.h>
-
-#include <cctype>
-#include <cstring>
-
-#include "engine/engine_table.h"
 #include "engine/errors.h"
 #include "engine/schema.h"
-#include "engine/sealed_file.h"
-#include "engine/sql_context.h"
-#include "engine/sqlite_support.h"
-#include "util/ascii.h"
 
 namespace engine {
 namespace {
 
-
 constexpr int64_t kFirstJulian = 1721426;  // 1 January of year 1
 constexpr int64_t kLastJulian = 5373484;   // 31 December 9999
 constexpr int64_t kMillisecondsPerDay = 86400000;
-// Widest CHAR column the engine accepts; longer expression texts become MEMO.
-// Tables one statement may attach (SQLite's compiled-in limit is 10).
-constexpr int kMaxAttachments = 10;
-
-std::string Upper(std::string text) { return ToUpperAscii(std::move(text)); }
-
-// The key passwords are stored under: the bare table name, upper case,
-// without folder and without a ".ADT" extension.
-std::string TableKey(const std::string& name) {
-  std::string key = name;
-  const size_t slash = key.find_last_of("/\\");
-  if (slash != std::string::npos) key = key.substr(slash + 1);
-  key = Upper(key);
-  if (key.size() > 4 && key.compare(key.size() - 4, 4, ".ADT") == 0) key.resize(key.size() - 4);
-  return key;
-}
-
-std::string FileStem(const std::string& path) {
-  std::string name = path.substr(path.find_last_of('/') + 1);
-  const size_t dot = name.rfind('.');
-  if (dot != std::string::npos && dot > 0) name.resize(dot);
-  return name;
-}
-
-std::string FileUri(const std::string& path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string uri = "file:";
-  for (unsigned char c : path) {
-    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-      uri += static_cast<char>(c);
-    } else {
-      uri += '%';
-      uri += kHex[c >> 4];
-      uri += kHex[c & 15];
-    }
-  }
-  return uri + "?mode=rw";
-}
-
-bool OnlySpaceOrSemicolons(const char* tail) {
-  std::string_view rest(tail == nullptr ? "" : tail);
-  size_t i = 0;
-  while (i < rest.size()) {
-    const char c = rest[i];
-    if (std::isspace(static_cast<unsigned char>(c)) || c == ';') {
-      ++i;
-    } else if (rest.compare(i, 2, "--") == 0) {
-      while (i < rest.size() && rest[i] != '\n') ++i;
-    } else if (rest.compare(i, 2, "/*") == 0) {
-      const size_t end = rest.find("*/", i + 2);
-      if (end == std::string_view::npos) return true;  // an open comment runs to the end
-      i = end + 2;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
-PlaceKind KindOfDeclared(const std::string& declared) {
-  ColumnType type;
-  std::string why;
-  if (declared.empty() || !ParseDeclaredType(declared, &type, &why)) return PlaceKind::kOther;
-  switch (type.type) {
-    case ADS_DATE: return PlaceKind::kDate;
-    case ADS_TIMESTAMP: return PlaceKind::kTimestamp;
-    case ADS_TIME: return PlaceKind::kTime;
-    default: return PlaceKind::kOther;
-  }
-}
-
-// The rows of the SQLite statement, which stands on its first step's result
-// when handed over.
-class SqliteRows : public ResultRows {
- public:
-  SqliteRows(sqlite3_stmt* stmt, int first, sqlite3* db, std::string describe)
-      : stmt_(stmt), pending_(first), db_(db), describe_(std::move(describe)) {}
-  UNSIGNED32 Step(bool* row) override {
-    const int rc = pending_ != 0 ? pending_ : sqlite3_step(stmt_);
-    pending_ = 0;
-    *row = rc == SQLITE_ROW;
-    if (rc == SQLITE_ROW || rc == SQLITE_DONE) return 0;
-    return SqliteError(AE_KDX_SQL_EXECUTE, describe_ + " failed", db_);
-  }
-  ResultCell Cell(int column) override {
-    ResultCell cell;
-    cell.type = sqlite3_column_type(stmt_, column);
-    switch (cell.type) {
-      case SQLITE_INTEGER: cell.integer = sqlite3_column_int64(stmt_, column); break;
-      case SQLITE_FLOAT: cell.real = sqlite3_column_double(stmt_, column); break;
-      case SQLITE_TEXT:
-        cell.bytes = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-        cell.size = static_cast<size_t>(sqlite3_column_bytes(stmt_, column));
-        break;
-      case SQLITE_BLOB:
-        cell.bytes = static_cast<const char*>(sqlite3_column_blob(stmt_, column));
-        cell.size = static_cast<size_t>(sqlite3_column_bytes(stmt_, column));
-        break;
-      default: break;
-    }
-    return cell;
-  }
-
- private:
-  sqlite3_stmt* stmt_;
-  int pending_;
-  sqlite3* db_;
-  std::string describe_;
-};
 
 }  // namespace
 
+std::string PlaceText(const BoundValue& v, PlaceKind kind) {
+  const uint32_t ms = static_cast<uint32_t>(v.milliseconds);
+  switch (v.kind) {
+    case BoundValue::Kind::kDate:
+      return kind == PlaceKind::kTimestamp ? FormatIsoDate(v.julian) + " 00:00:00"
+             : kind == PlaceKind::kTime    ? std::string("00:00:00")
+                                           : FormatIsoDate(v.julian);
+    case BoundValue::Kind::kTime:
+      return FormatIsoTime(ms);
+    case BoundValue::Kind::kTimestamp:
+      return kind == PlaceKind::kDate   ? FormatIsoDate(v.julian)
+             : kind == PlaceKind::kTime ? FormatIsoTime(ms)
+                                        : FormatIsoDate(v.julian) + " " + FormatIsoTime(ms);
+    default:
+      return "";
+  }
+}
+
 SqlStatement::~SqlStatement() {
-  Finalize();
   stores_->ReleaseToOpenCursors();
   stores_.reset();  // every cursor's recycler expires here
-  if (db_ != nullptr) sqlite3_close(db_);
   if (connection_ != nullptr && handle_ != 0) connection_->RemoveChild(handle_);
 }
 
@@ -150,184 +44,15 @@ std::string SqlStatement::Describe() const {
   return "SQL statement \"" + text + "\"";
 }
 
-void SqlStatement::Finalize() {
-  if (stmt_ != nullptr) sqlite3_finalize(stmt_);
-  stmt_ = nullptr;
-  prepared_ = false;
-}
-
-int SqlStatement::Authorize(void* self_pointer, int action, const char* a, const char*, const char* schema,
-                            const char*) {
-  auto* self = static_cast<SqlStatement*>(self_pointer);
-  const std::string table = a != nullptr ? a : "";
-  switch (action) {
-    case SQLITE_READ:
-      // The account table's password hashes are not for SQL.
-      if (EqualsNoCase(table, "__users")) return SQLITE_DENY;
-      if (self->collecting_reads_ && !table.empty() && Upper(table).rfind("SQLITE_", 0) != 0)
-        self->reads_.insert({schema != nullptr ? schema : "main", table});
-      return SQLITE_OK;
-    case SQLITE_INSERT:
-    case SQLITE_UPDATE:
-    case SQLITE_DELETE:
-      // The engine's own tables are written by the engine only.
-      return table.rfind("__", 0) == 0 ? SQLITE_DENY : SQLITE_OK;
-    case SQLITE_ATTACH:
-    case SQLITE_DETACH:
-      // Which files a statement reads is the connection's business.
-      return self->internal_attach_ ? SQLITE_OK : SQLITE_DENY;
-    default:
-      return SQLITE_OK;
-  }
-}
-
-UNSIGNED32 SqlStatement::OpenDatabase() {
-  if (db_ != nullptr) return 0;
-  std::string path = ":memory:";
-  if (connection_->is_dictionary()) {
-    const char* file = sqlite3_db_filename(connection_->dictionary(), "main");
-    path = file != nullptr ? file : connection_->path();
-  }
-  // Used under the engine's mutex only, like every database the engine opens.
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX |
-                    (connection_->is_dictionary() ? 0 : SQLITE_OPEN_CREATE);
-  if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-    UNSIGNED32 rc = SqliteError(AE_KDX_SQLITE, "SQL statement: cannot open '" + path + "'", db_);
-    sqlite3_close(db_);
-    db_ = nullptr;
-    return rc;
-  }
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-  sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, kMaxAttachments);
-  // Sorting the rows of a sealed table must not spill plaintext to disk.
-  sqlite3_exec(db_, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
-  sqlite3_set_authorizer(db_, &SqlStatement::Authorize, this);
-  return 0;
-}
-
-void SqlStatement::Detach(const std::string& schema) {
-  internal_attach_ = true;
-  sqlite3_exec(db_, ("DETACH DATABASE " + QuoteIdentifier(schema)).c_str(), nullptr, nullptr, nullptr);
-  internal_attach_ = false;
-}
-
-UNSIGNED32 SqlStatement::SetTablePassword(const std::string& table, const std::string& password) {
-  const std::string key = TableKey(table);
-  if (key.empty()) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsStmtSetTablePassword: the table name is empty");
-  passwords_[key] = password;
-  // A sealed table decrypted with another password is read again next time.
-  for (auto it = attached_.begin(); it != attached_.end(); ++it) {
-    if (it->sealed && TableKey(FileStem(it->file)) == key && it->password != password) {
-      Finalize();
-      text_.clear();
-      Detach(it->schema);
-      attached_.erase(it);
-      break;
-    }
-  }
-  return 0;
-}
-
-UNSIGNED32 SqlStatement::AttachTable(const std::string& name) {
-  if (connection_->is_dictionary()) {
-    return SetError(AE_TABLE_NOT_IN_DICTIONARY,
-                    "Table " + name + " is not in dictionary '" + connection_->path() + "' (" + Describe() + ")");
-  }
-  std::string file;
-  if (connection_->ResolveTableFile(name, &file) != 0) {
-    UNSIGNED32 code = 0;
-    std::string text;
-    AdsGetLastError(&code, &text);
-    return SetError(code, text + " (" + Describe() + ")");
-  }
-  for (const Attachment& a : attached_) {
-    if (a.file == file) {
-      return SetError(AE_KDX_TABLE_LAYOUT, "Table file '" + file + "' holds no table named " + name + " (" +
-                                               Describe() + ")");
-    }
-  }
-  if (static_cast<int>(attached_.size()) >= kMaxAttachments) {
-    return SetError(AE_KDX_SQL_PREPARE, Describe() + " reads more than " + std::to_string(kMaxAttachments) +
-                                            " tables; table " + name + " cannot be added");
-  }
-  // The schema is named after the file so that SQLite's messages stay readable.
-  std::string base;
-  for (char c : FileStem(file)) base += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  if (base.empty()) base = "t";
-  std::string schema = base;
-  for (int n = 2;; ++n) {
-    bool taken = EqualsNoCase(schema, "main") || EqualsNoCase(schema, "temp");
-    for (const Attachment& a : attached_) taken = taken || EqualsNoCase(a.schema, schema);
-    if (!taken) break;
-    schema = base + "_" + std::to_string(n);
-  }
-  Attachment attachment;
-  attachment.schema = schema;
-  attachment.file = file;
-  const UNSIGNED32 rc = IsSealedFile(file) ? AttachSealed(name, &attachment) : AttachPlain(file, schema);
-  if (rc != 0) return rc;
-  attached_.push_back(std::move(attachment));
-  return 0;
-}
-
-UNSIGNED32 SqlStatement::AttachSealed(const std::string& name, Attachment* attachment) {
-  const std::string& file = attachment->file;
-  const std::string& schema = attachment->schema;
-  auto it = passwords_.find(TableKey(name));
-  if (it == passwords_.end()) it = passwords_.find(TableKey(FileStem(file)));
-  if (it == passwords_.end()) {
-    return SetError(AE_KDX_TABLE_PASSWORD_MISSING,
-                    "Table " + name + " is sealed and " + Describe() +
-                        " has no table password for it (AdsStmtSetTablePassword)");
-  }
-  std::string why;
-  internal_attach_ = true;
-  const bool ok = AttachSealedImage(db_, schema, file, it->second, &why);
-  internal_attach_ = false;
-  if (!ok) {
-    if (sqlite3_db_filename(db_, schema.c_str()) != nullptr) Detach(schema);
-    return SetError(AE_KDX_SEALED_REFUSED, "Table " + name + " cannot be read by " + Describe() + ": " + why);
-  }
-  attachment->sealed = true;
-  attachment->password = it->second;
-  return 0;
-}
-
-UNSIGNED32 SqlStatement::AttachPlain(const std::string& file, const std::string& schema) {
-  Statement attach;
-  internal_attach_ = true;
-  int rc = sqlite3_prepare_v2(db_, ("ATTACH DATABASE ?1 AS " + QuoteIdentifier(schema)).c_str(), -1,
-                              attach.out(), nullptr);
-  if (rc == SQLITE_OK) {
-    const std::string uri = FileUri(file);
-    sqlite3_bind_text(attach.get(), 1, uri.c_str(), -1, SQLITE_TRANSIENT);
-    rc = sqlite3_step(attach.get());
-  }
-  internal_attach_ = false;
-  if (rc != SQLITE_DONE) {
-    return SqliteError(AE_KDX_SQLITE, "Table file '" + file + "' cannot be attached to " + Describe(), db_);
-  }
-  Statement probe;
-  rc = sqlite3_prepare_v2(db_, ("SELECT count(*) FROM " + QuoteIdentifier(schema) + ".sqlite_schema").c_str(), -1,
-                          probe.out(), nullptr);
-  if (rc == SQLITE_OK) rc = sqlite3_step(probe.get()) == SQLITE_ROW ? SQLITE_OK : SQLITE_ERROR;
-  if (rc != SQLITE_OK) {
-    UNSIGNED32 code = SqliteError(AE_KDX_NOT_A_DATABASE, "Table file '" + file + "' cannot be read", db_);
-    probe = Statement();
-    Detach(schema);
-    return code;
-  }
-  return 0;
-}
-
 UNSIGNED32 SqlStatement::Prepare(const std::string& text) {
   if (prepared_ && text == text_) {
-    sqlite3_reset(stmt_);
+    Reuse();
     values_.assign(places_.size(), BoundValue());
     bound_.assign(places_.size(), false);
     return 0;
   }
-  Finalize();
+  Forget();
+  prepared_ = false;
   shape_.reset();
   text_ = text;
   places_ = ScanSqlParams(text);
@@ -337,76 +62,12 @@ UNSIGNED32 SqlStatement::Prepare(const std::string& text) {
                                                 " is followed by no parameter name");
     }
   }
-  if (UNSIGNED32 rc = OpenDatabase()) return rc;
-  const std::string positional = ToPositionalSql(text, places_);
-  for (int attempt = 0;; ++attempt) {
-    reads_.clear();
-    collecting_reads_ = true;
-    const char* tail = nullptr;
-    sqlite3_stmt* stmt = nullptr;
-    const int rc = sqlite3_prepare_v3(db_, positional.c_str(), static_cast<int>(positional.size()),
-                                      SQLITE_PREPARE_PERSISTENT, &stmt, &tail);
-    collecting_reads_ = false;
-    if (rc == SQLITE_OK) {
-      if (stmt == nullptr) return SetError(AE_KDX_SQL_PREPARE, Describe() + " holds no statement");
-      if (!OnlySpaceOrSemicolons(tail)) {
-        sqlite3_finalize(stmt);
-        return SetError(AE_KDX_SQL_PREPARE, Describe() + " holds more than one statement");
-      }
-      stmt_ = stmt;
-      break;
-    }
-    const std::string message = sqlite3_errmsg(db_);
-    static const std::string kNoSuchTable = "no such table: ";
-    if (message.rfind(kNoSuchTable, 0) == 0 && attempt <= kMaxAttachments) {
-      if (UNSIGNED32 code = AttachTable(message.substr(kNoSuchTable.size()))) return code;
-      continue;
-    }
-    return SetError(AE_KDX_SQL_PREPARE, Describe() + ": " + message);
-  }
-  // Every placeholder SQLite sees must be one of ours.
-  const int count = sqlite3_bind_parameter_count(stmt_);
-  for (int i = 1; i <= count; ++i) {
-    const char* name = sqlite3_bind_parameter_name(stmt_, i);
-    if (name == nullptr) {
-      if (i <= static_cast<int>(places_.size())) continue;  // a place inside what SQLite takes for a literal
-      Finalize();
-      return SetError(AE_KDX_SQL_PARAMETER, Describe() + ": a '?' placeholder is not supported; name the parameter (:name)");
-    }
-    if (std::string(name) != "?" + std::to_string(i) || i > static_cast<int>(places_.size())) {
-      const std::string shown = name;
-      Finalize();
-      return SetError(AE_KDX_SQL_PARAMETER, Describe() + ": placeholder " + shown + " is not a :name parameter");
-    }
-  }
-  ComputePlaceKinds(positional);
+  place_kinds_.assign(places_.size(), PlaceKind::kOther);
+  if (UNSIGNED32 rc = PrepareText()) return rc;
   values_.assign(places_.size(), BoundValue());
   bound_.assign(places_.size(), false);
   prepared_ = true;
   return 0;
-}
-
-void SqlStatement::ComputePlaceKinds(const std::string& positional) {
-  place_kinds_.assign(places_.size(), PlaceKind::kOther);
-  const std::vector<ComparedColumn> columns = FindComparedColumns(positional, places_.size());
-  for (size_t i = 0; i < columns.size(); ++i) {
-    if (columns[i].column.empty()) continue;
-    // The declared types the column has in the tables the statement reads;
-    // a qualifier that names one of them narrows the search (an alias does not).
-    std::vector<std::pair<std::string, std::string>> tables;
-    for (const auto& read : reads_)
-      if (columns[i].qualifier.empty() || EqualsNoCase(read.second, columns[i].qualifier)) tables.push_back(read);
-    if (tables.empty()) tables.assign(reads_.begin(), reads_.end());
-    std::set<PlaceKind> kinds;
-    for (const auto& [schema, table] : tables) {
-      const char* declared = nullptr;
-      if (sqlite3_table_column_metadata(db_, schema.c_str(), table.c_str(), columns[i].column.c_str(), &declared,
-                                        nullptr, nullptr, nullptr, nullptr) == SQLITE_OK) {
-        kinds.insert(KindOfDeclared(declared != nullptr ? declared : ""));
-      }
-    }
-    if (kinds.size() == 1) place_kinds_[i] = *kinds.begin();
-  }
 }
 
 UNSIGNED32 SqlStatement::Bind(UNSIGNED16 position, BoundValue value) {
@@ -434,194 +95,18 @@ UNSIGNED32 SqlStatement::Bind(UNSIGNED16 position, BoundValue value) {
   return 0;
 }
 
-UNSIGNED32 SqlStatement::BindPlaces() {
-  sqlite3_reset(stmt_);
-  sqlite3_clear_bindings(stmt_);
-  for (size_t i = 0; i < places_.size(); ++i) {
-    if (!bound_[i]) continue;  // an unbound place is NULL
-    const BoundValue& v = values_[i];
-    const int index = static_cast<int>(i + 1);
-    const PlaceKind kind = place_kinds_[i];
-    std::string text;
-    int rc = SQLITE_OK;
-    switch (v.kind) {
-      case BoundValue::Kind::kNull:
-        break;
-      case BoundValue::Kind::kText:
-        rc = sqlite3_bind_text(stmt_, index, v.bytes.data(), static_cast<int>(v.bytes.size()), SQLITE_STATIC);
-        break;
-      case BoundValue::Kind::kDate:
-        text = kind == PlaceKind::kTimestamp ? FormatIsoDate(v.julian) + " 00:00:00"
-               : kind == PlaceKind::kTime    ? std::string("00:00:00")
-                                             : FormatIsoDate(v.julian);
-        break;
-      case BoundValue::Kind::kTime:
-        text = FormatIsoTime(static_cast<uint32_t>(v.milliseconds));
-        break;
-      case BoundValue::Kind::kTimestamp:
-        text = kind == PlaceKind::kDate ? FormatIsoDate(v.julian)
-               : kind == PlaceKind::kTime
-                   ? FormatIsoTime(static_cast<uint32_t>(v.milliseconds))
-                   : FormatIsoDate(v.julian) + " " + FormatIsoTime(static_cast<uint32_t>(v.milliseconds));
-        break;
-      case BoundValue::Kind::kDouble:
-        rc = sqlite3_bind_double(stmt_, index, v.number);
-        break;
-      case BoundValue::Kind::kLogical:
-        rc = sqlite3_bind_int(stmt_, index, v.number != 0 ? 1 : 0);
-        break;
-      case BoundValue::Kind::kBinary:
-        rc = sqlite3_bind_blob(stmt_, index, v.bytes.data(), static_cast<int>(v.bytes.size()), SQLITE_STATIC);
-        break;
-    }
-    if (!text.empty()) rc = sqlite3_bind_text(stmt_, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    if (rc != SQLITE_OK && rc != SQLITE_RANGE) {
-      return SqliteError(AE_KDX_SQL_PARAMETER, Describe() + ", parameter " + places_[i].name, db_);
-    }
-  }
-  return 0;
-}
-
 UNSIGNED32 SqlStatement::Execute(ADSHANDLE* cursor) {
   if (!prepared_) return SetError(AE_KDX_SQL_NOT_PREPARED, "SQL statement: AdsExecuteSQL before AdsPrepareSQL");
-  if (UNSIGNED32 rc = BindPlaces()) return rc;
-  if (sqlite3_column_count(stmt_) == 0) {
-    int rc;
-    while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
-    }
-    if (rc != SQLITE_DONE) {
-      UNSIGNED32 code = SqliteError(AE_KDX_SQL_EXECUTE, Describe() + " failed", db_);
-      sqlite3_reset(stmt_);
-      return code;
-    }
-    sqlite3_reset(stmt_);
-    *cursor = 0;
-    return 0;
-  }
-  const UNSIGNED32 rc = Materialise(cursor);
-  sqlite3_reset(stmt_);
-  return rc;
+  return Run(cursor);
 }
 
-UNSIGNED32 SqlStatement::BuildShape() {
-  auto shape = std::make_unique<ResultShape>();
-  const int count = sqlite3_column_count(stmt_);
-  std::set<std::string> used;
-  for (int i = 0; i < count; ++i) {
-    ResultColumn column;
-    const char* name = sqlite3_column_name(stmt_, i);
-    std::string base = name != nullptr && *name ? name : "EXPR_" + std::to_string(i + 1);
-    column.name = base;
-    for (int n = 1; used.count(Upper(column.name)) != 0; ++n) column.name = base + "_" + std::to_string(n);
-    used.insert(Upper(column.name));
-    const char* declared = sqlite3_column_decltype(stmt_, i);
-    column.declared = declared != nullptr ? declared : "";
-    if (!column.declared.empty()) {
-      ColumnType type;
-      std::string why;
-      if (!ParseDeclaredType(column.declared, &type, &why)) {
-        return SetError(AE_KDX_BAD_COLUMN_TYPE, Describe() + ", result column " + column.name + ": " + why);
-      }
-    }
-    shape->has_expressions = shape->has_expressions || column.declared.empty();
-    shape->columns.push_back(std::move(column));
-  }
-  shape->table_name = "SQL_RESULT";
-  shape->display_name = "SQL result";
-  if (reads_.size() == 1) {
-    const auto& [schema, table] = *reads_.begin();
-    if (UNSIGNED32 rc = OfferSourceIndexes(shape.get(), schema, table)) return rc;
-  }
+UNSIGNED32 SqlStatement::StoreRows(ResultRows& rows, ADSHANDLE* cursor) {
+  return ResultStores::Store(stores_, *shape_, shape_generation_, rows, connection_, Describe(), cursor);
+}
+
+void SqlStatement::SetShape(std::unique_ptr<ResultShape> shape) {
   shape_ = std::move(shape);
   ++shape_generation_;
-  return 0;
-}
-
-UNSIGNED32 SqlStatement::OfferSourceIndexes(ResultShape* shape, const std::string& schema, const std::string& table) {
-  const int count = static_cast<int>(shape->columns.size());
-  shape->table_name = table;
-  shape->display_name = table + " (SQL result)";
-  // Result column of each source column (the first that carries it,
-  // preferring one that kept the source column's name).
-  std::map<std::string, int> origin;
-  for (int i = 0; i < count; ++i) {
-    const char* from_table = sqlite3_column_table_name(stmt_, i);
-    const char* from_column = sqlite3_column_origin_name(stmt_, i);
-    const char* from_schema = sqlite3_column_database_name(stmt_, i);
-    if (from_table == nullptr || from_column == nullptr || from_schema == nullptr) continue;
-    if (!EqualsNoCase(from_table, table) || !EqualsNoCase(from_schema, schema)) continue;
-    const std::string key = Upper(from_column);
-    auto it = origin.find(key);
-    if (it == origin.end() || (!EqualsNoCase(shape->columns[it->second].name, from_column) &&
-                               EqualsNoCase(shape->columns[i].name, from_column)))
-      origin[key] = i;
-  }
-  Statement list;
-  const std::string q_schema = QuoteIdentifier(schema);
-  if (sqlite3_prepare_v2(db_,
-                         ("SELECT name FROM " + q_schema +
-                          ".sqlite_schema WHERE type='index' AND tbl_name=?1 COLLATE NOCASE AND sql IS NOT NULL "
-                          "ORDER BY rowid").c_str(),
-                         -1, list.out(), nullptr) != SQLITE_OK) {
-    return SqliteError(AE_KDX_SQLITE, Describe() + ": reading the indexes of " + table, db_);
-  }
-  sqlite3_bind_text(list.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  std::vector<std::string> names;
-  while (sqlite3_step(list.get()) == SQLITE_ROW)
-    names.push_back(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
-  std::map<std::string, std::pair<bool, bool>> flags;  // unique, partial
-  {
-    Statement pragma;
-    if (sqlite3_prepare_v2(db_, ("PRAGMA " + q_schema + ".index_list(" + QuoteIdentifier(table) + ")").c_str(), -1,
-                           pragma.out(), nullptr) == SQLITE_OK) {
-      while (sqlite3_step(pragma.get()) == SQLITE_ROW)
-        flags[reinterpret_cast<const char*>(sqlite3_column_text(pragma.get(), 1))] = {
-            sqlite3_column_int(pragma.get(), 2) != 0, sqlite3_column_int(pragma.get(), 4) != 0};
-    }
-  }
-  for (const std::string& index : names) {
-    if (flags[index].second) continue;  // partial: not every result row is in it
-    Statement xinfo;
-    if (sqlite3_prepare_v2(db_, ("PRAGMA " + q_schema + ".index_xinfo(" + QuoteIdentifier(index) + ")").c_str(), -1,
-                           xinfo.out(), nullptr) != SQLITE_OK)
-      continue;
-    std::string segments;
-    bool usable = true;
-    while (usable && sqlite3_step(xinfo.get()) == SQLITE_ROW) {
-      if (sqlite3_column_int(xinfo.get(), 5) == 0) continue;  // not a key column
-      const unsigned char* column = sqlite3_column_text(xinfo.get(), 2);
-      const unsigned char* collation = sqlite3_column_text(xinfo.get(), 4);
-      auto it = column != nullptr ? origin.find(Upper(reinterpret_cast<const char*>(column))) : origin.end();
-      if (it == origin.end() ||
-          (collation != nullptr && !EqualsNoCase(reinterpret_cast<const char*>(collation), "BINARY"))) {
-        usable = false;
-        break;
-      }
-      if (!segments.empty()) segments += ", ";
-      segments += QuoteIdentifier(shape->columns[it->second].name);
-      if (sqlite3_column_int(xinfo.get(), 3) != 0) segments += " DESC";
-    }
-    if (!usable || segments.empty()) continue;
-    shape->index_sql.push_back(std::string(flags[index].first ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
-                               QuoteIdentifier(index) + " ON " + QuoteIdentifier(shape->table_name) + "(" +
-                               segments + ")");
-  }
-  return 0;
-}
-
-UNSIGNED32 SqlStatement::Materialise(ADSHANDLE* cursor) {
-  // The first step comes before the shape is looked at: it is where SQLite
-  // prepares the statement again after a schema change.
-  const int first = sqlite3_step(stmt_);
-  if (first != SQLITE_ROW && first != SQLITE_DONE) return SqliteError(AE_KDX_SQL_EXECUTE, Describe() + " failed", db_);
-  const int reprepares = sqlite3_stmt_status(stmt_, SQLITE_STMTSTATUS_REPREPARE, 0);
-  if (!shape_ || reprepares != shape_reprepares_) {
-    shape_.reset();
-    if (UNSIGNED32 code = BuildShape()) return code;
-    shape_reprepares_ = reprepares;
-  }
-  SqliteRows rows(stmt_, first, db_, Describe());
-  return ResultStores::Store(stores_, *shape_, shape_generation_, rows, connection_, Describe(), cursor);
 }
 
 }  // namespace engine

@@ -1,0 +1,86 @@
+// SQL statements on table files (a folder connection or a dictionary).
+//
+// A statement owns its own SQLite connection: for a folder connection an
+// in-memory main database to which free table files are attached on demand
+// (a table the text names is looked up in the connection's folder when SQLite
+// reports it missing; sealed files are decrypted into memory with the table
+// password given by AdsStmtSetTablePassword); for a dictionary connection the
+// dictionary file itself. The prepared SQLite statement is kept while the
+// text stays the same, so a reopen with new values costs a bind and a step.
+//
+// A date bound to a parameter is compared as the column it is compared with
+// in the text (sql_context.h) stores its values. When the statement reads one
+// table, every index of that table whose columns are all in the result is
+// offered by the cursor too. A statement without a rows set runs and gives
+// cursor 0.
+#ifndef KDX_ENGINE_FILE_STATEMENT_H_
+#define KDX_ENGINE_FILE_STATEMENT_H_
+
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/sql_statement.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace engine {
+
+class FileStatement : public SqlStatement {
+ public:
+  explicit FileStatement(EngineConnection* connection) : SqlStatement(connection) {}
+  ~FileStatement() override;
+
+  UNSIGNED32 SetTablePassword(const std::string& table, const std::string& password) override;
+
+ protected:
+  UNSIGNED32 PrepareText() override;
+  void Reuse() override;
+  void Forget() override;
+  UNSIGNED32 Run(ADSHANDLE* cursor) override;
+
+ private:
+  // A table file attached to the statement's database.
+  struct Attachment {
+    std::string schema;
+    std::string file;
+    bool sealed = false;
+    std::string password;  // the password the image was decrypted with
+  };
+
+  static int Authorize(void* self, int action, const char* a, const char* b, const char* schema, const char*);
+  UNSIGNED32 OpenDatabase();
+  // Makes table `name` of the connection's folder readable by the text: a
+  // sealed file is decrypted into memory with the statement's table password,
+  // a plain file is attached to the statement's database.
+  UNSIGNED32 AttachTable(const std::string& name);
+  UNSIGNED32 AttachSealed(const std::string& name, Attachment* attachment);
+  UNSIGNED32 AttachPlain(const std::string& file, const std::string& schema);
+  void Detach(const std::string& schema);
+  void ComputePlaceKinds(const std::string& positional);
+  UNSIGNED32 BuildShape();
+  // Offers on the result every index of the one table the text reads whose
+  // columns all reach the result (under the result's column names).
+  UNSIGNED32 OfferSourceIndexes(ResultShape* shape, const std::string& schema, const std::string& table);
+  UNSIGNED32 BindPlaces();
+  UNSIGNED32 Materialise(ADSHANDLE* cursor);
+
+  std::map<std::string, std::string> passwords_;  // TableKey -> password
+  sqlite3* db_ = nullptr;
+  std::vector<Attachment> attached_;
+  sqlite3_stmt* stmt_ = nullptr;
+  std::set<std::pair<std::string, std::string>> reads_;  // (schema, table) read by the text
+  bool collecting_reads_ = false;
+  bool internal_attach_ = false;
+  // SQLite's re-preparation count of stmt_ when the shape was built: SQLite
+  // prepares a statement again after a schema change, which may change its
+  // columns, and the shape is then built again.
+  int shape_reprepares_ = 0;
+};
+
+}  // namespace engine
+
+#endif  // KDX_ENGINE_FILE_STATEMENT_H_

@@ -17,36 +17,6 @@ bool IsBlockType(UNSIGNED16 type) {
   return type == ADS_MEMO || type == ADS_VARCHAR || type == ADS_BINARY || type == ADS_IMAGE;
 }
 
-void Put16(uint8_t* out, uint16_t value) {
-  out[0] = static_cast<uint8_t>(value);
-  out[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void Put32(uint8_t* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-void PutDouble(uint8_t* out, double value) {
-  uint64_t bits;
-  std::memcpy(&bits, &value, 8);
-  Put32(out, static_cast<uint32_t>(bits));
-  Put32(out + 4, static_cast<uint32_t>(bits >> 32));
-}
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
-double GetDouble(const uint8_t* p) {
-  const uint64_t bits = Get32(p) | (static_cast<uint64_t>(Get32(p + 4)) << 32);
-  double value;
-  std::memcpy(&value, &bits, 8);
-  return value;
-}
-
 void PutEmpty(UNSIGNED16 type, UNSIGNED32 width, uint8_t* out) {
   std::memset(out, 0, width);
   switch (type) {

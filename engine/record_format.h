@@ -12,6 +12,7 @@
 #define KDX_ENGINE_RECORD_FORMAT_H_
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -49,13 +50,31 @@ IntegerRange RangeOf(UNSIGNED16 type);
 // block reference (memo, varchar, binary, image).
 bool IsBlockType(UNSIGNED16 type);
 
-// ---- byte order --------------------------------------------------------------
-void Put16(uint8_t* out, uint16_t value);
-void Put32(uint8_t* out, uint32_t value);
-void PutDouble(uint8_t* out, double value);
-uint16_t Get16(const uint8_t* p);
-uint32_t Get32(const uint8_t* p);
-double GetDouble(const uint8_t* p);
+// ---- byte order (inline: every column of every record goes through them) ---
+inline void Put16(uint8_t* out, uint16_t value) {
+  out[0] = static_cast<uint8_t>(value);
+  out[1] = static_cast<uint8_t>(value >> 8);
+}
+inline void Put32(uint8_t* out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+inline uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+inline void PutDouble(uint8_t* out, double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, 8);
+  Put32(out, static_cast<uint32_t>(bits));
+  Put32(out + 4, static_cast<uint32_t>(bits >> 32));
+}
+inline double GetDouble(const uint8_t* p) {
+  const uint64_t bits = Get32(p) | (static_cast<uint64_t>(Get32(p + 4)) << 32);
+  double value;
+  std::memcpy(&value, &bits, 8);
+  return value;
+}
 
 // ---- empty values ------------------------------------------------------------
 // Writes the empty value of a column of `type` and `width`.

@@ -1,0 +1,227 @@
+// Reading the server's catalogue: table names, columns and index tags.
+#include "engine/pg_catalog.h"
+
+#include <libpq-fe.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "engine/errors.h"
+#include "engine/pg_codes.h"
+#include "engine/pg_session.h"
+#include "engine/sqlite_support.h"
+#include "util/ascii.h"
+
+namespace engine {
+namespace {
+
+constexpr char kTablesSql[] =
+    "SELECT c.oid, n.nspname, c.relname, s.pos FROM pg_catalog.pg_class c "
+    "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+    "JOIN unnest(pg_catalog.current_schemas(false)) WITH ORDINALITY AS s(name, pos) ON s.name = n.nspname "
+    "WHERE c.relkind IN ('r', 'p') ORDER BY s.pos, c.relname";
+
+constexpr char kTableByOidSql[] =
+    "SELECT c.oid, n.nspname, c.relname, 0 FROM pg_catalog.pg_class c "
+    "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace WHERE c.oid = $1::oid";
+
+// A domain stands for its base type; a column filled from a sequence it owns
+// (identity, or serial's automatic dependency) is an autoincrement.
+constexpr char kColumnsSql[] =
+    "SELECT a.attname, a.attnum, "
+    "CASE WHEN t.typtype = 'd' THEN t.typbasetype ELSE a.atttypid END, "
+    "CASE WHEN t.typtype = 'd' THEN t.typtypmod ELSE a.atttypmod END, "
+    "pg_catalog.format_type(a.atttypid, a.atttypmod), "
+    "a.attidentity <> '' OR EXISTS (SELECT 1 FROM pg_catalog.pg_depend d "
+    "JOIN pg_catalog.pg_class q ON q.oid = d.objid AND q.relkind = 'S' "
+    "WHERE d.classid = 'pg_catalog.pg_class'::regclass AND d.refclassid = 'pg_catalog.pg_class'::regclass "
+    "AND d.refobjid = a.attrelid AND d.refobjsubid = a.attnum AND d.deptype IN ('a', 'i')) "
+    "FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_type t ON t.oid = a.atttypid "
+    "WHERE a.attrelid = $1::oid AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum";
+
+constexpr char kIndexesSql[] =
+    "SELECT c.relname, i.indisunique, i.indnkeyatts, i.indkey, i.indoption, "
+    "i.indpred IS NOT NULL, i.indexprs IS NOT NULL, am.amname "
+    "FROM pg_catalog.pg_index i JOIN pg_catalog.pg_class c ON c.oid = i.indexrelid "
+    "JOIN pg_catalog.pg_am am ON am.oid = c.relam WHERE i.indrelid = $1::oid ORDER BY i.indexrelid";
+
+// Bit of pg_index.indoption for a descending key column.
+constexpr int kIndexOptionDesc = 1;
+
+std::string BareName(const std::string& given) {
+  const size_t slash = given.find_last_of("/\\");
+  std::string name = slash == std::string::npos ? given : given.substr(slash + 1);
+  if (name.size() > 4 && EqualsNoCase(std::string_view(name).substr(name.size() - 4), ".adt")) {
+    name.resize(name.size() - 4);
+  }
+  return name;
+}
+
+std::vector<int> Int2Vector(const char* text) {
+  std::vector<int> values;
+  std::istringstream in(text);
+  int value;
+  while (in >> value) values.push_back(value);
+  return values;
+}
+
+bool IsTrue(const PGresult* r, int row, int column) { return PQgetvalue(r, row, column)[0] == 't'; }
+
+}  // namespace
+
+UNSIGNED32 PgCatalog::LoadNames() {
+  if (names_loaded_) return 0;
+  const PgPrepared* prepared = nullptr;
+  PgResultPtr r;
+  const std::string context = "reading the list of tables";
+  if (UNSIGNED32 rc = session_->PrepareOnce(kTablesSql, AE_KDX_PG_SERVER, context, &prepared)) return rc;
+  if (UNSIGNED32 rc = session_->ExecPrepared(*prepared, {}, AE_KDX_PG_SERVER, context, &r)) return rc;
+  for (int i = 0; i < PQntuples(r.get()); ++i) {
+    names_.push_back({static_cast<uint32_t>(std::strtoul(PQgetvalue(r.get(), i, 0), nullptr, 10)),
+                      PQgetvalue(r.get(), i, 1), PQgetvalue(r.get(), i, 2), std::atoi(PQgetvalue(r.get(), i, 3))});
+  }
+  names_loaded_ = true;
+  return 0;
+}
+
+UNSIGNED32 PgCatalog::FindTable(const std::string& given, const PgTable** table) {
+  if (UNSIGNED32 rc = LoadNames()) return rc;
+  const std::string bare = BareName(given);
+  std::vector<const Name*> matches;
+  for (const Name& name : names_) {
+    if (!EqualsNoCase(name.name, bare)) continue;
+    if (!matches.empty() && matches[0]->path_position != name.path_position) break;  // a later schema
+    matches.push_back(&name);
+  }
+  if (matches.empty()) {
+    return SetError(AE_KDX_TABLE_NOT_FOUND, "Table '" + given + "' not found on " + session_->name() +
+                                                " (in the schemas of its search path)");
+  }
+  if (matches.size() > 1) {
+    return SetError(AE_KDX_PG_AMBIGUOUS, "Table '" + given + "' on " + session_->name() + ": schema " +
+                                             matches[0]->schema + " holds both " + matches[0]->name + " and " +
+                                             matches[1]->name + ", whose names differ only in letter case");
+  }
+  return Describe(*matches[0], table);
+}
+
+UNSIGNED32 PgCatalog::TableByOid(uint32_t oid, const PgTable** table) {
+  auto found = tables_.find(oid);
+  if (found != tables_.end()) {
+    *table = found->second.get();
+    return 0;
+  }
+  const PgPrepared* prepared = nullptr;
+  PgResultPtr r;
+  const std::string oid_text = std::to_string(oid);
+  const std::string context = "looking up table number " + oid_text;
+  if (UNSIGNED32 rc = session_->PrepareOnce(kTableByOidSql, AE_KDX_PG_SERVER, context, &prepared)) return rc;
+  if (UNSIGNED32 rc = session_->ExecPrepared(*prepared, {oid_text.c_str()}, AE_KDX_PG_SERVER, context, &r)) return rc;
+  if (PQntuples(r.get()) == 0) {
+    return SetError(AE_KDX_TABLE_NOT_FOUND, "Table number " + oid_text + " not found on " + session_->name());
+  }
+  return Describe({oid, PQgetvalue(r.get(), 0, 1), PQgetvalue(r.get(), 0, 2), 0}, table);
+}
+
+UNSIGNED32 PgCatalog::Describe(const Name& name, const PgTable** table) {
+  auto found = tables_.find(name.oid);
+  if (found != tables_.end()) {
+    *table = found->second.get();
+    return 0;
+  }
+  auto described = std::make_unique<PgTable>();
+  described->oid = name.oid;
+  described->schema = name.schema;
+  described->name = name.name;
+  described->qualified = QuoteIdentifier(name.schema) + "." + QuoteIdentifier(name.name);
+  if (UNSIGNED32 rc = LoadColumns(described.get())) return rc;
+  if (UNSIGNED32 rc = LoadIndexes(described.get())) return rc;
+  *table = described.get();
+  tables_[name.oid] = std::move(described);
+  return 0;
+}
+
+UNSIGNED32 PgCatalog::LoadColumns(PgTable* table) {
+  const PgPrepared* prepared = nullptr;
+  PgResultPtr r;
+  const std::string oid_text = std::to_string(table->oid);
+  const std::string context = "reading the columns of table " + table->name;
+  if (UNSIGNED32 rc = session_->PrepareOnce(kColumnsSql, AE_KDX_PG_SERVER, context, &prepared)) return rc;
+  if (UNSIGNED32 rc = session_->ExecPrepared(*prepared, {oid_text.c_str()}, AE_KDX_PG_SERVER, context, &r)) return rc;
+  for (int i = 0; i < PQntuples(r.get()); ++i) {
+    PgColumn column;
+    column.name = PQgetvalue(r.get(), i, 0);
+    column.attnum = std::atoi(PQgetvalue(r.get(), i, 1));
+    const auto type = static_cast<uint32_t>(std::strtoul(PQgetvalue(r.get(), i, 2), nullptr, 10));
+    column.server_type = PQgetvalue(r.get(), i, 4);
+    const PgTypeMapping mapping = MapServerType(type, std::atoi(PQgetvalue(r.get(), i, 3)), IsTrue(r.get(), i, 5));
+    if (mapping.declared.empty()) {
+      return SetError(AE_KDX_BAD_COLUMN_TYPE, "Table " + table->name + " on " + session_->name() + ", column " +
+                                                  column.name + ": type " + column.server_type + " is refused (" +
+                                                  mapping.why + ")");
+    }
+    column.declared = mapping.declared;
+    column.form = mapping.form;
+    column.select = QuoteIdentifier(column.name);
+    // Money's own text follows the locale; its numeric value does not.
+    if (mapping.form == PgValueForm::kMoneyText) {
+      column.select += "::numeric";
+      column.form = PgValueForm::kExactNumber;
+    }
+    table->columns.push_back(std::move(column));
+  }
+  return 0;
+}
+
+UNSIGNED32 PgCatalog::LoadIndexes(PgTable* table) {
+  const PgPrepared* prepared = nullptr;
+  PgResultPtr r;
+  const std::string oid_text = std::to_string(table->oid);
+  const std::string context = "reading the indexes of table " + table->name;
+  if (UNSIGNED32 rc = session_->PrepareOnce(kIndexesSql, AE_KDX_PG_SERVER, context, &prepared)) return rc;
+  if (UNSIGNED32 rc = session_->ExecPrepared(*prepared, {oid_text.c_str()}, AE_KDX_PG_SERVER, context, &r)) return rc;
+  const std::string prefix = table->name + ".";
+  for (int i = 0; i < PQntuples(r.get()); ++i) {
+    PgIndex index;
+    index.server_name = PQgetvalue(r.get(), i, 0);
+    const bool meant_as_tag = index.server_name.size() > prefix.size() &&
+                              EqualsNoCase(std::string_view(index.server_name).substr(0, prefix.size()), prefix);
+    index.tag = meant_as_tag ? index.server_name.substr(prefix.size()) : index.server_name;
+    index.unique = IsTrue(r.get(), i, 1);
+    const int keys = std::atoi(PQgetvalue(r.get(), i, 2));
+    const std::vector<int> attnums = Int2Vector(PQgetvalue(r.get(), i, 3));
+    const std::vector<int> options = Int2Vector(PQgetvalue(r.get(), i, 4));
+    std::string refusal;
+    if (IsTrue(r.get(), i, 5)) refusal = "a partial index (CREATE INDEX ... WHERE) cannot be a tag";
+    if (IsTrue(r.get(), i, 6)) refusal = "an index on an expression cannot be a tag";
+    if (std::string(PQgetvalue(r.get(), i, 7)) != "btree") {
+      refusal = std::string("an index of method ") + PQgetvalue(r.get(), i, 7) + " cannot be a tag (only btree)";
+    }
+    for (int k = 0; k < keys && k < static_cast<int>(attnums.size()) && refusal.empty(); ++k) {
+      for (size_t c = 0; c < table->columns.size(); ++c) {
+        if (table->columns[c].attnum == attnums[k]) index.segments.push_back(static_cast<int>(c));
+      }
+      const bool desc = k < static_cast<int>(options.size()) && (options[k] & kIndexOptionDesc) != 0;
+      index.descending.push_back(desc);
+    }
+    if (refusal.empty() && index.segments.size() != index.descending.size()) {
+      refusal = "an index on an expression cannot be a tag";  // a key column 0 stands for an expression
+    }
+    if (!refusal.empty()) {
+      if (!meant_as_tag) continue;  // an index of the HR application's own
+      return SetError(AE_KDX_BAD_INDEX, "Table " + table->name + " on " + session_->name() + ", index " +
+                                            index.server_name + ": " + refusal);
+    }
+    for (const PgIndex& other : table->indexes) {
+      if (EqualsNoCase(other.tag, index.tag)) {
+        return SetError(AE_KDX_PG_AMBIGUOUS, "Table " + table->name + " on " + session_->name() + ": indexes " +
+                                                 other.server_name + " and " + index.server_name +
+                                                 " give tags that differ only in letter case");
+      }
+    }
+    table->indexes.push_back(std::move(index));
+  }
+  return 0;
+}
+
+}  // namespace engine

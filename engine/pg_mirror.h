@@ -1,0 +1,38 @@
+// Copies a server table into a private SQLite database, so that the engine's
+// table code reads it exactly as it reads a table file: the mirror table has
+// the engine declared types of the server's columns (pg_catalog.h), values in
+// the storage forms of table files (pg_values.h), and one SQLite index per
+// index tag, named "<table>.<tag>".
+//
+// The rows are read in one ordered read of the session's snapshot, through a
+// server cursor fetched kPgMirrorBatchRows at a time, in the server's
+// physical order (ORDER BY tableoid, ctid), so a freshly loaded table reads
+// in load order and the mirror's natural (rowid) order is that order. A
+// unique server index whose rows are no longer distinct once stored (two
+// timestamps that differ below the millisecond) becomes a plain index.
+#ifndef KDX_ENGINE_PG_MIRROR_H_
+#define KDX_ENGINE_PG_MIRROR_H_
+
+#include "engine/ads.h"
+#include "engine/pg_catalog.h"
+
+struct sqlite3;
+
+namespace engine {
+
+class PgSession;
+
+// Rows fetched per round trip.
+constexpr int kPgMirrorBatchRows = 5000;
+
+// Creates table `table.name` in `db`'s main schema (which must not hold it),
+// fills it with every row of the server table and creates its indexes. 0, or
+// an error: 6008 naming table, column and row for a value with no stored
+// form, the session's errors (6202, 6203, 6204) for a failed read, 6010 for
+// an SQLite failure. After a failure `db` holds a partial table and is for
+// closing only. The session stays usable after any error but 6202.
+UNSIGNED32 PgMirrorTable(PgSession& session, const PgTable& table, sqlite3* db);
+
+}  // namespace engine
+
+#endif  // KDX_ENGINE_PG_MIRROR_H_

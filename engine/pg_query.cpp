@@ -1,0 +1,106 @@
+// Server statements and their rows.
+#include "engine/pg_query.h"
+
+#include <libpq-fe.h>
+
+#include "engine/errors.h"
+#include "engine/pg_values.h"
+#include "engine/sql_codes.h"
+
+namespace engine {
+namespace {
+
+PlaceKind KindOf(uint32_t type_oid) {
+  switch (type_oid) {
+    case pg_oid::kDate: return PlaceKind::kDate;
+    case pg_oid::kTimestamp:
+    case pg_oid::kTimestamptz: return PlaceKind::kTimestamp;
+    case pg_oid::kTime:
+    case pg_oid::kTimetz: return PlaceKind::kTime;
+    default: return PlaceKind::kOther;
+  }
+}
+
+}  // namespace
+
+PgRows::PgRows(PgResultPtr result, std::string describe) : result_(std::move(result)), describe_(std::move(describe)) {
+  has_rows_ = PQresultStatus(result_.get()) == PGRES_TUPLES_OK;
+  if (!has_rows_) return;
+  rows_ = PQntuples(result_.get());
+  const int count = PQnfields(result_.get());
+  for (int c = 0; c < count; ++c) {
+    PgResultColumn column;
+    column.name = PQfname(result_.get(), c);
+    column.type_oid = PQftype(result_.get(), c);
+    column.typmod = PQfmod(result_.get(), c);
+    column.table_oid = PQftable(result_.get(), c);
+    column.table_column = PQftablecol(result_.get(), c);
+    const PgTypeMapping mapping = MapServerType(column.type_oid, column.typmod, false);
+    column.declared = mapping.declared;
+    forms_.push_back(mapping.form);
+    columns_.push_back(std::move(column));
+  }
+  cells_.resize(count);
+  scratch_.resize(count);
+}
+
+UNSIGNED32 PgRows::Step(bool* row) {
+  *row = has_rows_ && next_ < rows_;
+  if (!*row) return 0;
+  const int r = static_cast<int>(next_++);
+  for (size_t c = 0; c < columns_.size(); ++c) {
+    const int column = static_cast<int>(c);
+    const char* text = PQgetisnull(result_.get(), r, column) ? nullptr : PQgetvalue(result_.get(), r, column);
+    std::string why;
+    if (!ToStoredForm(forms_[c], text, PQgetlength(result_.get(), r, column), &scratch_[c], &cells_[c], &why)) {
+      *row = false;
+      return SetError(AE_KDX_SQL_EXECUTE, describe_ + ", column " + columns_[c].name + ", row " +
+                                              std::to_string(next_) + ": " + why);
+    }
+  }
+  return 0;
+}
+
+std::string PgQuery::Describe() const {
+  std::string text = text_.size() > kQuotedTextLength ? text_.substr(0, kQuotedTextLength) + "..." : text_;
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return "SQL statement \"" + text + "\"";
+}
+
+UNSIGNED32 PgQuery::Prepare(PgSession* session, const std::string& text) {
+  session_ = session;
+  text_ = text;
+  places_ = ScanSqlParams(text);
+  server_text_.clear();
+  size_t at = 0;
+  for (size_t k = 0; k < places_.size(); ++k) {
+    server_text_.append(text, at, places_[k].offset - at);
+    server_text_ += " $" + std::to_string(k + 1) + " ";  // a token of its own whatever surrounds it
+    at = places_[k].offset + places_[k].length;
+  }
+  server_text_.append(text, at, std::string::npos);
+  prepared_ = nullptr;
+  kinds_.clear();
+  if (UNSIGNED32 rc = session->PrepareOnce(server_text_, AE_KDX_SQL_PREPARE, Describe(), &prepared_)) return rc;
+  for (uint32_t type : prepared_->param_types) kinds_.push_back(KindOf(type));
+  kinds_.resize(places_.size(), PlaceKind::kOther);
+  return 0;
+}
+
+UNSIGNED32 PgQuery::Execute(const std::vector<std::optional<std::string>>& values, std::unique_ptr<PgRows>* rows) {
+  if (prepared_ == nullptr) return SetError(AE_KDX_SQL_NOT_PREPARED, "SQL statement: executed before it was prepared");
+  if (values.size() != places_.size()) {
+    return SetError(AE_KDX_SQL_PARAMETER, Describe() + ": " + std::to_string(values.size()) + " values for " +
+                                              std::to_string(places_.size()) + " parameter places");
+  }
+  std::vector<const char*> texts;
+  for (const std::optional<std::string>& value : values) texts.push_back(value ? value->c_str() : nullptr);
+  PgResultPtr result;
+  if (UNSIGNED32 rc = session_->ExecPrepared(*prepared_, texts, AE_KDX_SQL_EXECUTE, Describe(), &result)) return rc;
+  *rows = std::make_unique<PgRows>(std::move(result), Describe() + " on " + session_->name());
+  return 0;
+}
+
+}  // namespace engine

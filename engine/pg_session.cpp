@@ -1,0 +1,193 @@
+// Requests of a server session and the engine errors they end in.
+#include "engine/pg_session.h"
+
+#include <libpq-fe.h>
+
+#include "engine/errors.h"
+#include "engine/pg_codes.h"
+
+namespace engine {
+namespace {
+
+constexpr char kGuard[] = "kdx_guard";
+
+bool Succeeded(const PGresult* result) {
+  const ExecStatusType status = PQresultStatus(result);
+  return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+// A server or libpq message on one line, without the severity libpq puts
+// before its own copy of it.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+  }
+  for (const char* prefix : {"ERROR:  ", "FATAL:  "}) {
+    if (text.rfind(prefix, 0) == 0) text.erase(0, std::char_traits<char>::length(prefix));
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  size_t at;
+  while ((at = text.find("  ")) != std::string::npos) text.erase(at, 1);
+  return text;
+}
+
+// SQLSTATEs of a connection the server ended: class 08 and 57P01-57P03
+// (terminated by an administrator, crash, shutting down).
+bool MeansLost(const std::string& sqlstate) {
+  return sqlstate.rfind("08", 0) == 0 || sqlstate == "57P01" || sqlstate == "57P02" || sqlstate == "57P03";
+}
+
+bool Send(PGconn* conn, const char* sql) {
+  return PQsendQueryParams(conn, sql, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+}
+
+}  // namespace
+
+void PgResultDeleter::operator()(pg_result* result) const { PQclear(result); }
+
+PgSession::~PgSession() {
+  if (conn_ == nullptr) return;
+  if (!lost_ && PQstatus(conn_) == CONNECTION_OK) PQclear(PQexec(conn_, "ROLLBACK"));
+  PQfinish(conn_);
+}
+
+int PgSession::backend_pid() const { return PQbackendPID(conn_); }
+
+std::string PgSession::Redact(std::string text) const {
+  for (const std::string& secret : secrets_) {
+    for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3)) {
+      text.replace(at, secret.size(), "***");
+    }
+  }
+  return text;
+}
+
+UNSIGNED32 PgSession::Fail(UNSIGNED32 code, const std::string& context, const pg_result* result) {
+  std::string sqlstate;
+  std::string message;
+  if (result != nullptr) {
+    const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
+    sqlstate = state != nullptr ? state : "";
+    message = primary != nullptr ? primary : PQresultErrorMessage(result);
+  }
+  if (message.empty()) message = PQerrorMessage(conn_);
+  message = OneLine(message);
+  if (message.empty()) message = "no message from the server";
+  if (lost_ || PQstatus(conn_) == CONNECTION_BAD || MeansLost(sqlstate)) {
+    lost_ = true;
+    return SetError(AE_KDX_PG_CONNECTION_LOST,
+                    Redact("Lost the connection to " + name_ + " (" + context + "): " + message));
+  }
+  if (sqlstate == "57014") {
+    return SetError(AE_KDX_PG_CANCELLED, Redact(context + " on " + name_ + " was cancelled: " + message));
+  }
+  return SetError(code, Redact(context + " on " + name_ + ": " + message));
+}
+
+UNSIGNED32 PgSession::LostAlready(const std::string& context) {
+  return SetError(AE_KDX_PG_CONNECTION_LOST,
+                  Redact("The connection to " + name_ + " was lost earlier in the run (" + context + ")"));
+}
+
+UNSIGNED32 PgSession::Exec(const std::string& sql, UNSIGNED32 code, const std::string& context, PgResultPtr* result) {
+  if (lost_) return LostAlready(context);
+  PgResultPtr reply(PQexec(conn_, sql.c_str()));
+  if (reply == nullptr || !Succeeded(reply.get())) return Fail(code, context, reply.get());
+  if (result != nullptr) *result = std::move(reply);
+  return 0;
+}
+
+void PgSession::RollbackTo(const std::string& savepoint) {
+  if (lost_ || PQstatus(conn_) != CONNECTION_OK) return;
+  const std::string sql = "ROLLBACK TO SAVEPOINT " + savepoint + "; RELEASE SAVEPOINT " + savepoint;
+  PQclear(PQexec(conn_, sql.c_str()));
+  if (PQstatus(conn_) != CONNECTION_OK) lost_ = true;
+}
+
+UNSIGNED32 PgSession::Guarded(const std::function<bool()>& send, size_t commands, UNSIGNED32 code,
+                              const std::string& context, std::vector<PgResultPtr>* results) {
+  if (lost_) return LostAlready(context);
+  const std::string savepoint = std::string("SAVEPOINT ") + kGuard;
+  const std::string release = std::string("RELEASE SAVEPOINT ") + kGuard;
+  if (PQenterPipelineMode(conn_) != 1) return Fail(code, context, nullptr);
+  const bool sent = Send(conn_, savepoint.c_str()) && send() && Send(conn_, release.c_str()) &&
+                    PQpipelineSync(conn_) == 1;
+  if (!sent) {
+    // Only a broken connection refuses to queue; the pipeline cannot be
+    // trusted any more either way.
+    const UNSIGNED32 rc = Fail(code, context, nullptr);
+    lost_ = true;
+    return rc;
+  }
+  // One result per request (each followed by a null), then the sync's.
+  std::vector<PgResultPtr> replies;
+  const size_t requests = commands + 2;
+  while (replies.size() < requests && PQstatus(conn_) == CONNECTION_OK) {
+    PgResultPtr reply(PQgetResult(conn_));
+    if (reply == nullptr) break;
+    while (PGresult* extra = PQgetResult(conn_)) PQclear(extra);
+    replies.push_back(std::move(reply));
+  }
+  if (replies.size() < requests || PQstatus(conn_) != CONNECTION_OK) {
+    // The connection broke mid-pipeline: nothing more can be read from it.
+    lost_ = true;
+    return Fail(code, context, replies.empty() ? nullptr : replies.back().get());
+  }
+  PQclear(PQgetResult(conn_));  // PGRES_PIPELINE_SYNC
+  PQexitPipelineMode(conn_);
+  for (size_t i = 0; i < replies.size(); ++i) {
+    if (Succeeded(replies[i].get())) continue;
+    const UNSIGNED32 rc = Fail(code, context, replies[i].get());
+    RollbackTo(kGuard);
+    return rc;
+  }
+  results->clear();
+  for (size_t i = 1; i <= commands; ++i) results->push_back(std::move(replies[i]));
+  return 0;
+}
+
+UNSIGNED32 PgSession::PrepareOnce(const std::string& sql, UNSIGNED32 code, const std::string& context,
+                                  const PgPrepared** prepared) {
+  auto found = prepared_.find(sql);
+  if (found != prepared_.end()) {
+    *prepared = &found->second;
+    return 0;
+  }
+  PgPrepared made;
+  made.name = "kdx_" + std::to_string(++next_statement_);
+  std::vector<PgResultPtr> results;
+  auto send = [&] {
+    return PQsendPrepare(conn_, made.name.c_str(), sql.c_str(), 0, nullptr) == 1 &&
+           PQsendDescribePrepared(conn_, made.name.c_str()) == 1;
+  };
+  if (UNSIGNED32 rc = Guarded(send, 2, code, context, &results)) return rc;
+  for (int i = 0; i < PQnparams(results[1].get()); ++i) made.param_types.push_back(PQparamtype(results[1].get(), i));
+  *prepared = &prepared_.emplace(sql, std::move(made)).first->second;
+  return 0;
+}
+
+UNSIGNED32 PgSession::ExecPrepared(const PgPrepared& prepared, const std::vector<const char*>& values,
+                                   UNSIGNED32 code, const std::string& context, PgResultPtr* result) {
+  std::vector<PgResultPtr> results;
+  auto send = [&] {
+    return PQsendQueryPrepared(conn_, prepared.name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
+                               nullptr, 0) == 1;
+  };
+  if (UNSIGNED32 rc = Guarded(send, 1, code, context, &results)) return rc;
+  *result = std::move(results[0]);
+  return 0;
+}
+
+}  // namespace engine
+
+const char* PgCodeText(UNSIGNED32 code) {
+  switch (code) {
+    case AE_KDX_PG_CONNECT: return "The PostgreSQL server cannot be reached";
+    case AE_KDX_PG_CONNECTION_LOST: return "The connection to the PostgreSQL server was lost";
+    case AE_KDX_PG_CANCELLED: return "The PostgreSQL server cancelled the statement";
+    case AE_KDX_PG_SERVER: return "The PostgreSQL server refused a read";
+    case AE_KDX_PG_AMBIGUOUS: return "Two names on the PostgreSQL server differ only in letter case";
+    default: return "";
+  }
+}

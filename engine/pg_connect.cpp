@@ -122,6 +122,7 @@ std::string CleanConnectMessage(const std::string& text, std::string* sqlstate) 
       }
     }
     while (!line.empty() && (line[0] == '\t' || line[0] == ' ')) line.erase(0, 1);
+    for (size_t at; (at = line.find("  ")) != std::string::npos;) line.erase(at, 1);
     if (!line.empty()) out += (out.empty() ? "" : " ") + line;
   }
   return out;
@@ -169,6 +170,9 @@ std::string ServerPathName(const std::string& uri) {
   const std::string user = OptionOr(options, "user", "PGUSER", "");
   std::string host = OptionOr(options, "host", "PGHOST", "");
   if (host.empty()) host = OptionOr(options, "hostaddr", "PGHOSTADDR", "localhost");
+  // libpq ends the user information at the first "@": the rest of a password
+  // holding an unencoded "@" would read as the host.
+  if (host.find('@') != std::string::npos) host = "(malformed host)";
   std::string name = NameOf(host, OptionOr(options, "port", "PGPORT", "5432"),
                             OptionOr(options, "dbname", "PGDATABASE", user.empty() ? "(default)" : user.c_str()));
   PQconninfoFree(options);
@@ -211,6 +215,13 @@ UNSIGNED32 PgSession::Connect(const std::string& uri) {
     if (keys.back() == "connect_timeout") timeout = std::atoi(o->val);
   }
   PQconninfoFree(options);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i] == "host" && values[i].find('@') != std::string::npos) {
+      return SetError(AE_KDX_PG_CONNECT, "Cannot connect to " + name_ +
+                                             ": the connection URI is malformed (an \"@\" in a password must be "
+                                             "written %40)");
+    }
+  }
   for (const auto& [key, value] : kDefaults) {
     if (std::find(keys.begin(), keys.end(), key) == keys.end()) {
       keys.push_back(key);

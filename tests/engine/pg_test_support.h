@@ -60,7 +60,7 @@ inline Conn Connect(const std::string& uri) {
 }
 
 // Runs `sql` on `conn`; the result's first value ("" when none).
-inline std::string Run(PGconn* conn, const std::string& sql) {
+inline std::string RunSql(PGconn* conn, const std::string& sql) {
   PGresult* r = PQexec(conn, sql.c_str());
   const ExecStatusType status = PQresultStatus(r);
   EXPECT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) << sql << ": " << PQresultErrorMessage(r);
@@ -88,18 +88,20 @@ class PgFixture : public ::testing::Test {
                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 100000);
     server_ = Connect(admin_uri_);
     ASSERT_EQ(PQstatus(server_.get()), CONNECTION_OK);
-    Run(server_.get(), "CREATE DATABASE " + database_);
+    RunSql(server_.get(), "CREATE DATABASE " + database_);
     uri_ = WithDatabase(admin_uri_, database_);
     admin_ = Connect(uri_);
     ASSERT_EQ(PQstatus(admin_.get()), CONNECTION_OK);
   }
   void TearDown() override {
     admin_.reset();
-    if (server_ != nullptr && !database_.empty()) Run(server_.get(), "DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)");
+    if (server_ != nullptr && !database_.empty()) {
+      RunSql(server_.get(), "DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)");
+    }
   }
 
   // Runs `sql` as the HR application would (committed at once).
-  std::string Sql(const std::string& sql) { return Run(admin_.get(), sql); }
+  std::string Sql(const std::string& sql) { return RunSql(admin_.get(), sql); }
 
   std::string admin_uri_;
   std::string database_;

@@ -1,0 +1,204 @@
+// Server tables mirrored into SQLite: value for value what a table file with
+// the same rows holds, read by the engine's own table code, in load order,
+// from the session's snapshot.
+#include "engine/pg_mirror.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "engine/engine_table.h"
+#include "engine/pg_catalog.h"
+#include "engine/pg_codes.h"
+#include "engine/pg_session.h"
+#include "tests/engine/pg_test_support.h"
+
+namespace engine {
+namespace {
+
+using pg_test::LastErrorText;
+
+struct DbCloser {
+  void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using Db = std::unique_ptr<sqlite3, DbCloser>;
+
+Db MemoryDb() {
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  return Db(db);
+}
+
+// Every row of `table` in rowid order, each value as "type:quoted value".
+std::string Dump(sqlite3* db, const std::string& table) {
+  sqlite3_stmt* stmt = nullptr;
+  std::string sql = "SELECT * FROM \"" + table + "\" ORDER BY rowid";
+  EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  std::string out;
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+      static const char* kTypes[] = {"?", "int", "real", "text", "blob", "null"};
+      char real[40];
+      std::string value;
+      switch (sqlite3_column_type(stmt, c)) {
+        case SQLITE_FLOAT: std::snprintf(real, sizeof real, "%.17g", sqlite3_column_double(stmt, c)); value = real; break;
+        case SQLITE_BLOB: value = std::to_string(sqlite3_column_bytes(stmt, c)) + " bytes"; break;
+        case SQLITE_NULL: break;
+        default: value = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
+      }
+      out += std::string(kTypes[sqlite3_column_type(stmt, c)]) + ":" + value + "|";
+    }
+    out += "\n";
+  }
+  sqlite3_finalize(stmt);
+  return out;
+}
+
+class PgMirrorTest : public pg_test::PgFixture {
+ protected:
+  void OpenSession() {
+    ASSERT_EQ(PgSession::Open(uri_, &session_), 0u) << LastErrorText();
+    catalog_ = std::make_unique<PgCatalog>(session_.get());
+  }
+  // Mirrors `name` into a fresh database; null when refused.
+  Db Mirror(const std::string& name, UNSIGNED32* rc = nullptr) {
+    if (session_ == nullptr) OpenSession();
+    const PgTable* table = nullptr;
+    Db db = MemoryDb();
+    UNSIGNED32 result = catalog_->FindTable(name, &table);
+    if (result == 0) result = PgMirrorTable(*session_, *table, db.get());
+    if (rc != nullptr) *rc = result;
+    if (rc == nullptr) {
+      EXPECT_EQ(result, 0u) << LastErrorText();
+    }
+    return result == 0 ? std::move(db) : nullptr;
+  }
+
+  std::unique_ptr<PgSession> session_;
+  std::unique_ptr<PgCatalog> catalog_;
+};
+
+TEST_F(PgMirrorTest, HoldsWhatATableFileWithTheSameRowsHolds) {
+  Sql("CREATE TABLE emp(code char(6), active boolean, salary numeric(12,2), rate numeric(19,4), pay money, "
+      "start date, note text, name varchar(20), photo bytea, factor double precision, at time(6), "
+      "modified timestamp, id integer, small smallint)");
+  Sql("INSERT INTO emp VALUES "
+      "('E1', true, 2500.00, 12.3456, '1234.5', '2010-03-05', 'memo', 'Ann', '\\x00ff', 0.1, '10:00:00', "
+      "'2010-03-05 10:00:00', 1, -2), "
+      "('E2  ', false, -2500.5, 100, '-0.01', '0001-01-01', '', ' ', '\\x', 1e300, '23:59:59.999999', "
+      "'9999-12-31 23:59:59.1239', -2147483647, 32767), "
+      "(NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL), "
+      "('', true, 0, 0, 0, '2024-02-29', 'a\nb', 'x', '\\x41', -0.5, '00:00:00.5', '2024-02-29 00:00:00.001', 0, 0)");
+  Db mirror = Mirror("emp");
+  ASSERT_NE(mirror, nullptr);
+
+  // The same rows written to a table file by the storage rules.
+  Db file = MemoryDb();
+  ASSERT_EQ(sqlite3_exec(file.get(),
+                         "CREATE TABLE emp(code CHAR(6), active LOGICAL, salary NUMERIC(12,2), rate MONEY, pay MONEY, "
+                         "start DATE, note MEMO, name VARCHAR(20), photo BLOB, factor DOUBLE, at TIME, "
+                         "modified TIMESTAMP, id INTEGER, small SHORTINT);"
+                         "INSERT INTO emp VALUES "
+                         "('E1', 1, 2500, 12.3456, 1234.5, '2010-03-05', 'memo', 'Ann', x'00ff', 0.1, '10:00:00', "
+                         "'2010-03-05 10:00:00', 1, -2), "
+                         "('E2', 0, -2500.5, 100, -0.01, '0001-01-01', '', ' ', x'', 1e300, '23:59:59.999', "
+                         "'9999-12-31 23:59:59.123', -2147483647, 32767), "
+                         "(NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL), "
+                         "('', 1, 0, 0, 0, '2024-02-29', 'a' || char(10) || 'b', 'x', x'41', -0.5, '00:00:00.500', "
+                         "'2024-02-29 00:00:00.001', 0, 0)",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(file.get());
+  EXPECT_EQ(Dump(mirror.get(), "emp"), Dump(file.get(), "emp"));
+}
+
+TEST_F(PgMirrorTest, TheEngineReadsTheMirrorAsATableWithItsTags) {
+  Sql("CREATE TABLE \"Emp_Cld\"(emp_code char(12), date date, work_code char(2))");
+  Sql("CREATE UNIQUE INDEX \"EMP_CLD.PRIMARY\" ON \"Emp_Cld\"(emp_code, date DESC)");
+  Sql("CREATE INDEX work ON \"Emp_Cld\"(work_code)");
+  Db mirror = Mirror("emp_cld.adt");
+  ASSERT_NE(mirror, nullptr);
+  EngineTable table(nullptr, mirror.get(), false, "main", "Emp_Cld", "Emp_Cld");
+  ASSERT_EQ(table.Load(), 0u) << LastErrorText();
+  ASSERT_EQ(table.columns().size(), 3u);
+  EXPECT_EQ(table.columns()[0].type.type, ADS_STRING);
+  EXPECT_EQ(table.columns()[0].type.width, 12u);
+  EXPECT_EQ(table.columns()[1].type.type, ADS_DATE);
+  ASSERT_EQ(table.indexes().size(), 2u);
+  EXPECT_EQ(table.indexes()[0].name, "PRIMARY");
+  EXPECT_TRUE(table.indexes()[0].unique);
+  EXPECT_EQ(table.indexes()[0].segments, (std::vector<int>{0, 1}));
+  EXPECT_EQ(table.indexes()[0].segment_descending, (std::vector<bool>{false, true}));
+  EXPECT_EQ(table.indexes()[1].name, "work");
+}
+
+TEST_F(PgMirrorTest, ReadsTheSessionsSnapshotInLoadOrder) {
+  Sql("CREATE TABLE emp(code text)");
+  Sql("INSERT INTO emp VALUES ('c'), ('a'), ('b')");
+  OpenSession();
+  Sql("INSERT INTO emp VALUES ('d')");  // committed after the session began
+  Sql("DELETE FROM emp WHERE code = 'a'");
+  Db mirror = Mirror("emp");
+  ASSERT_NE(mirror, nullptr);
+  EXPECT_EQ(Dump(mirror.get(), "emp"), "text:c|\ntext:a|\ntext:b|\n");
+}
+
+TEST_F(PgMirrorTest, AUniqueIndexWhoseStoredKeysCollideBecomesPlain) {
+  Sql("CREATE TABLE emp(code char(4), seen timestamp)");
+  Sql("CREATE UNIQUE INDEX \"emp.SEEN\" ON emp(seen)");
+  Sql("INSERT INTO emp VALUES ('E1', '2010-03-05 10:00:00.0001'), ('E2', '2010-03-05 10:00:00.0002')");
+  Db mirror = Mirror("emp");
+  ASSERT_NE(mirror, nullptr);
+  EngineTable table(nullptr, mirror.get(), false, "main", "emp", "emp");
+  ASSERT_EQ(table.Load(), 0u) << LastErrorText();
+  ASSERT_EQ(table.indexes().size(), 1u);
+  EXPECT_EQ(table.indexes()[0].name, "SEEN");
+  EXPECT_FALSE(table.indexes()[0].unique);
+}
+
+TEST_F(PgMirrorTest, AValueWithoutAStoredFormNamesTableColumnAndRowAndTheSessionGoesOn) {
+  Sql("CREATE TABLE emp(code char(6), start date)");
+  Sql("INSERT INTO emp SELECT 'E' || n, '2010-01-01'::date + n FROM generate_series(1, 7000) n");
+  Sql("UPDATE emp SET start = '0044-03-15 BC' WHERE code = 'E6500'");  // moves to the end: row 7000
+  Sql("CREATE TABLE dept(code char(4))");
+  Sql("INSERT INTO dept VALUES ('D1')");
+  UNSIGNED32 rc = 0;
+  EXPECT_EQ(Mirror("emp", &rc), nullptr);
+  EXPECT_EQ(rc, AE_KDX_BAD_STORED_VALUE);
+  EXPECT_NE(LastErrorText().find("Table emp on " + session_->name() + ", column start, row 7000: '0044-03-15 BC'"),
+            std::string::npos)
+      << LastErrorText();
+  Db dept = Mirror("dept");
+  ASSERT_NE(dept, nullptr);
+  EXPECT_EQ(Dump(dept.get(), "dept"), "text:D1|\n");
+}
+
+TEST_F(PgMirrorTest, AHundredThousandRowsInOneOrderedRead) {
+  constexpr int kRows = 100000;
+  Sql("CREATE TABLE emp(code char(12), name varchar(40), start date, salary numeric(12,2), active boolean)");
+  Sql("INSERT INTO emp SELECT 'E' || lpad(n::text, 6, '0'), 'Employee ' || n, '2000-01-01'::date + n % 5000, "
+      "n * 1.25, n % 2 = 0 FROM generate_series(" + std::to_string(kRows) + ", 1, -1) n");
+  Sql("CREATE UNIQUE INDEX \"emp.PRIMARY\" ON emp(code)");
+  OpenSession();
+  const auto start = std::chrono::steady_clock::now();
+  Db mirror = Mirror("emp");
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ASSERT_NE(mirror, nullptr);
+  std::printf("mirrored %d rows in %.3f s: %.0f rows/s\n", kRows, seconds, kRows / seconds);
+  sqlite3_stmt* stmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(mirror.get(), "SELECT count(*), min(rowid), max(rowid), "
+                                             "(SELECT code FROM emp WHERE rowid = 1), "
+                                             "(SELECT code FROM emp ORDER BY code LIMIT 1) FROM emp",
+                               -1, &stmt, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(stmt, 0), kRows);
+  EXPECT_EQ(sqlite3_column_int(stmt, 2), kRows);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 3)), "E100000");  // load order
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 4)), "E000001");
+  sqlite3_finalize(stmt);
+}
+
+}  // namespace
+}  // namespace engine

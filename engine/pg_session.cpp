@@ -3,6 +3,9 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "engine/errors.h"
 #include "engine/pg_codes.h"
 
@@ -10,6 +13,9 @@ namespace engine {
 namespace {
 
 constexpr char kGuard[] = "kdx_guard";
+constexpr Oid kTextOid = 25;
+// The server's own limit on the places of a statement.
+constexpr size_t kMaxPlaces = 65535;
 
 bool Succeeded(const PGresult* result) {
   const ExecStatusType status = PQresultStatus(result);
@@ -35,6 +41,15 @@ std::string OneLine(std::string text) {
 // (terminated by an administrator, crash, shutting down).
 bool MeansLost(const std::string& sqlstate) {
   return sqlstate.rfind("08", 0) == 0 || sqlstate == "57P01" || sqlstate == "57P02" || sqlstate == "57P03";
+}
+
+// The number N of "$N" in the server's refusal of a statement whose place
+// $N has a type it cannot infer (SQLSTATE 42P18), or 0.
+size_t UninferredPlace(const std::string& refused) {
+  if (refused.rfind("42P18 ", 0) != 0) return 0;
+  const size_t dollar = refused.find('$');
+  if (dollar == std::string::npos) return 0;
+  return static_cast<size_t>(std::strtoul(refused.c_str() + dollar + 1, nullptr, 10));
 }
 
 bool Send(PGconn* conn, const char* sql) {
@@ -106,7 +121,7 @@ void PgSession::RollbackTo(const std::string& savepoint) {
 }
 
 UNSIGNED32 PgSession::Guarded(const std::function<bool()>& send, size_t commands, UNSIGNED32 code,
-                              const std::string& context, std::vector<PgResultPtr>* results) {
+                              const std::string& context, std::vector<PgResultPtr>* results, std::string* refused) {
   if (lost_) return LostAlready(context);
   const std::string savepoint = std::string("SAVEPOINT ") + kGuard;
   const std::string release = std::string("RELEASE SAVEPOINT ") + kGuard;
@@ -138,6 +153,11 @@ UNSIGNED32 PgSession::Guarded(const std::function<bool()>& send, size_t commands
   PQexitPipelineMode(conn_);
   for (size_t i = 0; i < replies.size(); ++i) {
     if (Succeeded(replies[i].get())) continue;
+    if (refused != nullptr) {
+      const char* state = PQresultErrorField(replies[i].get(), PG_DIAG_SQLSTATE);
+      const char* message = PQresultErrorField(replies[i].get(), PG_DIAG_MESSAGE_PRIMARY);
+      *refused = std::string(state != nullptr ? state : "") + " " + (message != nullptr ? message : "");
+    }
     const UNSIGNED32 rc = Fail(code, context, replies[i].get());
     RollbackTo(kGuard);
     return rc;
@@ -157,11 +177,20 @@ UNSIGNED32 PgSession::PrepareOnce(const std::string& sql, UNSIGNED32 code, const
   PgPrepared made;
   made.name = "kdx_" + std::to_string(++next_statement_);
   std::vector<PgResultPtr> results;
+  std::vector<Oid> types;  // 0: the server infers the type
   auto send = [&] {
-    return PQsendPrepare(conn_, made.name.c_str(), sql.c_str(), 0, nullptr) == 1 &&
+    return PQsendPrepare(conn_, made.name.c_str(), sql.c_str(), static_cast<int>(types.size()), types.data()) == 1 &&
            PQsendDescribePrepared(conn_, made.name.c_str()) == 1;
   };
-  if (UNSIGNED32 rc = Guarded(send, 2, code, context, &results)) return rc;
+  for (;;) {
+    std::string refused;
+    const UNSIGNED32 rc = Guarded(send, 2, code, context, &results, &refused);
+    if (rc == 0) break;
+    const size_t place = UninferredPlace(refused);
+    if (place == 0 || place > kMaxPlaces || (place <= types.size() && types[place - 1] != 0)) return rc;
+    types.resize(std::max(types.size(), place), 0);
+    types[place - 1] = kTextOid;
+  }
   for (int i = 0; i < PQnparams(results[1].get()); ++i) made.param_types.push_back(PQparamtype(results[1].get(), i));
   *prepared = &prepared_.emplace(sql, std::move(made)).first->second;
   return 0;

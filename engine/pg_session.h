@@ -76,8 +76,9 @@ class PgSession {
   int backend_pid() const;
 
   // Prepares `sql` ($1.. places) as a server-side statement, once per session
-  // and text: the same text again gives the same statement. On failure, the
-  // engine error `code` with `context` (what the text is, for messages).
+  // and text: the same text again gives the same statement. A place whose
+  // type the server cannot infer (":x IS NULL") is typed text. On failure,
+  // the engine error `code` with `context` (what the text is, for messages).
   UNSIGNED32 PrepareOnce(const std::string& sql, UNSIGNED32 code, const std::string& context,
                          const PgPrepared** prepared);
   // Executes a prepared statement with text-format `values` (null: SQL NULL)
@@ -108,8 +109,10 @@ class PgSession {
   UNSIGNED32 Start();
   // Sends SAVEPOINT, whatever `send` queues (`commands` requests), RELEASE
   // and a sync as one pipeline, and collects each queued request's result.
+  // A request the server refused leaves its SQLSTATE, a blank and its
+  // message in `*refused`.
   UNSIGNED32 Guarded(const std::function<bool()>& send, size_t commands, UNSIGNED32 code,
-                     const std::string& context, std::vector<PgResultPtr>* results);
+                     const std::string& context, std::vector<PgResultPtr>* results, std::string* refused = nullptr);
   UNSIGNED32 LostAlready(const std::string& context);
 
   pg_conn* conn_ = nullptr;

@@ -5,6 +5,7 @@
 #include "engine/connection.h"
 #include "engine/errors.h"
 #include "engine/file_statement.h"
+#include "engine/server_statement.h"
 #include "engine/handles.h"
 
 namespace engine {
@@ -62,7 +63,12 @@ UNSIGNED32 AdsCreateSQLStatement(ADSHANDLE connection, ADSHANDLE* statement) {
   EngineConnection* c = Lookup<EngineConnection>(connection, ADS_CONNECTION, &error);
   if (c == nullptr) return error;
   if (statement == nullptr) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsCreateSQLStatement: no place for the handle");
-  std::unique_ptr<SqlStatement> object = std::make_unique<FileStatement>(c);
+  std::unique_ptr<SqlStatement> object;
+  if (c->is_server()) {
+    object = std::make_unique<ServerStatement>(c);
+  } else {
+    object = std::make_unique<FileStatement>(c);
+  }
   SqlStatement* raw = object.get();
   const ADSHANDLE h = HandleRegistry::Get().Register(ADS_STATEMENT, std::move(object));
   if (h == 0) return SetError(AE_KDX_INVALID_ARGUMENT, "No handle left for a new SQL statement");

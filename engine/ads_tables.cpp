@@ -7,6 +7,7 @@
 #include "engine/handles.h"
 #include "engine/sealed_file.h"
 #include "engine/sql_codes.h"
+#include "engine/server_tables.h"
 #include "engine/table_files.h"
 #include "util/ascii.h"
 
@@ -38,7 +39,9 @@ UNSIGNED32 AdsOpenTable(ADSHANDLE connection, const std::string& name, const std
   }
   std::unique_ptr<EngineTable> opened;
   bool is_path = name.find('/') != std::string::npos || name.find('\\') != std::string::npos;
-  if (c->is_dictionary() && !is_path) {
+  if (c->is_server()) {
+    if (UNSIGNED32 rc = OpenServerTable(c, name, &opened)) return rc;
+  } else if (c->is_dictionary() && !is_path) {
     if (UNSIGNED32 rc = OpenDictionaryTable(c, name, &opened)) return rc;
   } else {
     std::string file;
@@ -64,6 +67,9 @@ UNSIGNED32 AdsEnableEncryption(ADSHANDLE table, const std::string& password) {
   UNSIGNED32 error = 0;
   EngineTable* t = Lookup<EngineTable>(table, ADS_TABLE, &error);
   if (t == nullptr) return error;
+  // Table passwords do not apply to a server's tables: the server's own
+  // login guards them.
+  if (t->connection() != nullptr && t->connection()->is_server()) return 0;
   if (!t->rows_hidden() || t->sealed_path().empty()) {
     return SetError(AE_TABLE_NOT_ENCRYPTED, "Table " + t->display_name() + " is not encrypted or is already readable");
   }

@@ -10,6 +10,8 @@
 
 #include "engine/errors.h"
 #include "engine/handles.h"
+#include "engine/pg_catalog.h"
+#include "engine/pg_session.h"
 #include "engine/sql_codes.h"
 #include "engine/sqlite_support.h"
 #include "util/ascii.h"
@@ -67,12 +69,37 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 
 }  // namespace
 
+EngineConnection::EngineConnection() = default;
+
 EngineConnection::~EngineConnection() {
   // Children remove themselves from children_ as they close; work on a copy.
   std::vector<ADSHANDLE> children = children_;
   children_.clear();
   for (auto it = children.rbegin(); it != children.rend(); ++it) HandleRegistry::Get().Destroy(*it);
   if (dictionary_ != nullptr) sqlite3_close(dictionary_);
+  for (const auto& [oid, db] : mirrors_) sqlite3_close(db);
+  catalog_.reset();
+  session_.reset();  // ends the run's transaction and the connection
+}
+
+sqlite3* EngineConnection::mirror(uint32_t oid) const {
+  auto it = mirrors_.find(oid);
+  return it == mirrors_.end() ? nullptr : it->second;
+}
+
+UNSIGNED32 EngineConnection::ConnectServer(const std::string& uri, UNSIGNED16 server_types,
+                                           std::unique_ptr<EngineConnection>* connection) {
+  if ((server_types & ADS_REMOTE_SERVER) == 0) {
+    return SetError(AE_KDX_SERVER_UNAVAILABLE, "Cannot connect to " + ServerPathName(uri) + ": server types " +
+                                                   std::to_string(server_types) +
+                                                   " do not include the remote server (2)");
+  }
+  std::unique_ptr<EngineConnection> made(new EngineConnection());
+  made->path_ = uri;
+  if (UNSIGNED32 rc = PgSession::Open(uri, &made->session_)) return rc;
+  made->catalog_ = std::make_unique<PgCatalog>(made->session_.get());
+  *connection = std::move(made);
+  return 0;
 }
 
 void EngineConnection::RemoveChild(ADSHANDLE handle) {
@@ -113,6 +140,13 @@ UNSIGNED32 EngineConnection::ResolveTableFile(const std::string& name, std::stri
 UNSIGNED32 EngineConnection::Connect(const std::string& path, UNSIGNED16 server_types,
                                      const std::string& user, const std::string& password,
                                      ADSHANDLE* handle) {
+  std::unique_ptr<EngineConnection> server;
+  if (IsServerPath(path)) {
+    // The server's own login applies (the URI, PGPASSWORD, ~/.pgpass): the
+    // dictionary's user name and password mean nothing here.
+    if (UNSIGNED32 rc = ConnectServer(path, server_types, &server)) return rc;
+    return RegisterConnection(std::move(server), handle);
+  }
   if ((server_types & ADS_LOCAL_SERVER) == 0) {
     return SetError(AE_KDX_SERVER_UNAVAILABLE,
                     "Cannot connect to '" + path + "': server types " + std::to_string(server_types) +
@@ -143,6 +177,10 @@ UNSIGNED32 EngineConnection::Connect(const std::string& path, UNSIGNED16 server_
   } else {
     return SetError(AE_KDX_PATH_NOT_FOUND, "Cannot connect: path '" + path + "' does not exist");
   }
+  return RegisterConnection(std::move(connection), handle);
+}
+
+UNSIGNED32 EngineConnection::RegisterConnection(std::unique_ptr<EngineConnection> connection, ADSHANDLE* handle) {
   EngineConnection* raw = connection.get();
   ADSHANDLE h = HandleRegistry::Get().Register(ADS_CONNECTION, std::move(connection));
   if (h == 0) return SetError(AE_KDX_INVALID_ARGUMENT, "No handle left for a new connection");

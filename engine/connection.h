@@ -1,9 +1,13 @@
-// A connection (AdsConnect60): a folder of free tables or a dictionary file.
-// The connection owns the dictionary's database and closes every child handle
-// (tables, cursors, statements) still open when it is disconnected.
+// A connection (AdsConnect60): a folder of free tables, a dictionary file, or
+// a PostgreSQL server (a libpq URI). The connection owns the dictionary's
+// database, or the server session with its catalogue and the mirrors of the
+// server tables opened so far, and closes every child handle (tables,
+// cursors, statements) still open when it is disconnected.
 #ifndef KDX_ENGINE_CONNECTION_H_
 #define KDX_ENGINE_CONNECTION_H_
 
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,7 +19,10 @@ struct sqlite3;
 
 namespace engine {
 
-// One AdsConnect60: a folder of free tables or a dictionary file.
+class PgCatalog;
+class PgSession;
+
+// One AdsConnect60: a folder of free tables, a dictionary file or a server.
 class EngineConnection : public EngineObject {
  public:
   ~EngineConnection() override;  // closes every child handle still open
@@ -28,6 +35,16 @@ class EngineConnection : public EngineObject {
   // folder holding the dictionary file.
   const std::string& folder() const { return folder_; }
   ADSHANDLE handle() const { return handle_; }
+
+  // A server connection: its session (the run's one snapshot) and catalogue.
+  bool is_server() const { return session_ != nullptr; }
+  PgSession* session() const { return session_.get(); }
+  PgCatalog* catalog() const { return catalog_.get(); }
+  // The private in-memory copy of server table `oid`, made by the first open
+  // of that table and shared by every later one; null when not made yet. The
+  // connection closes the copies after its children.
+  sqlite3* mirror(uint32_t oid) const;
+  void AddMirror(uint32_t oid, sqlite3* db) { mirrors_[oid] = db; }
 
   // Resolves a table name the way AdsOpenTable does for free tables: "\" and
   // "/" separate components; a bare name is looked up in folder(); the file
@@ -52,12 +69,18 @@ class EngineConnection : public EngineObject {
                             ADSHANDLE* handle);
 
  private:
-  EngineConnection() = default;
+  EngineConnection();
+  static UNSIGNED32 ConnectServer(const std::string& uri, UNSIGNED16 server_types,
+                                  std::unique_ptr<EngineConnection>* connection);
+  static UNSIGNED32 RegisterConnection(std::unique_ptr<EngineConnection> connection, ADSHANDLE* handle);
   std::string path_;
   std::string folder_;
   sqlite3* dictionary_ = nullptr;
   ADSHANDLE handle_ = 0;
   std::vector<ADSHANDLE> children_;
+  std::unique_ptr<PgSession> session_;
+  std::unique_ptr<PgCatalog> catalog_;
+  std::map<uint32_t, sqlite3*> mirrors_;
 };
 
 }  // namespace engine

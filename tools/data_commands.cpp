@@ -11,6 +11,7 @@
 #include "tools/database_check.h"
 #include "tools/query_csv.h"
 #include "tools/sample_database.h"
+#include "tools/server_database.h"
 #include "tools/table_import.h"
 
 namespace {
@@ -31,7 +32,9 @@ void RegisterSample(CLI::App& app, int* exit_status) {
   auto args = std::make_shared<Args>();
   CLI::App* cmd = app.add_subcommand(
       "sample", "Write a sample HR database (a folder of free tables) that exercises every path of the exports");
-  cmd->add_option("DIR", args->folder, "Folder to write; created when missing, must not hold the tables already")
+  cmd->add_option("DIR", args->folder,
+                  "Folder to write (created when missing), or a postgresql:// URI of an empty database; must not "
+                  "hold the tables already")
       ->required();
   cmd->add_option("--employees", args->employees, "Number of employees")->capture_default_str()->check(CLI::NonNegativeNumber);
   cmd->add_option("--leaves", args->leaves,
@@ -60,6 +63,10 @@ void RegisterSample(CLI::App& app, int* exit_status) {
       where = (std::filesystem::path(args->folder) / "HR.add").string();
       options.sealed = false;
       ok = GenerateSampleDictionary(where, options, kProgramUser, kProgramPassword, &summary, &error);
+    } else if (IsServerUri(args->folder)) {
+      where = RedactedUri(args->folder);
+      options.sealed = false;
+      ok = GenerateSampleOnServer(args->folder, options, &summary, &error);
     } else {
       ok = GenerateSampleDatabase(args->folder, options, &summary, &error);
     }

@@ -1,0 +1,143 @@
+#include "engine/server_statement.h"
+
+#include <cstdio>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "engine/errors.h"
+#include "engine/pg_catalog.h"
+#include "engine/sql_codes.h"
+#include "engine/sqlite_support.h"
+#include "util/ascii.h"
+
+namespace engine {
+namespace {
+
+// A bound value in the server's text format for its place.
+std::optional<std::string> ServerText(const BoundValue& v, PlaceKind kind) {
+  switch (v.kind) {
+    case BoundValue::Kind::kNull:
+      return std::nullopt;
+    case BoundValue::Kind::kText:
+      return v.bytes;
+    case BoundValue::Kind::kDouble: {
+      char buffer[40];
+      std::snprintf(buffer, sizeof buffer, "%.17g", v.number);
+      return std::string(buffer);
+    }
+    case BoundValue::Kind::kLogical:
+      return std::string(v.number != 0 ? "1" : "0");  // a boolean or a number place takes either
+    case BoundValue::Kind::kBinary: {
+      static const char kHex[] = "0123456789abcdef";
+      std::string text = "\\x";
+      for (unsigned char c : v.bytes) {
+        text += kHex[c >> 4];
+        text += kHex[c & 15];
+      }
+      return text;
+    }
+    default:
+      return PlaceText(v, kind);
+  }
+}
+
+}  // namespace
+
+UNSIGNED32 ServerStatement::SetTablePassword(const std::string& table, const std::string&) {
+  if (table.empty()) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsStmtSetTablePassword: the table name is empty");
+  return 0;
+}
+
+void ServerStatement::Forget() {
+  query_.reset();
+  prepared_ = false;
+}
+
+UNSIGNED32 ServerStatement::PrepareText() {
+  auto query = std::make_unique<PgQuery>();
+  if (UNSIGNED32 rc = query->Prepare(connection_->session(), text_)) return rc;
+  place_kinds_ = query->place_kinds();
+  query_ = std::move(query);
+  return 0;
+}
+
+UNSIGNED32 ServerStatement::Run(ADSHANDLE* cursor) {
+  std::vector<std::optional<std::string>> values(places_.size());
+  for (size_t i = 0; i < places_.size(); ++i) {
+    if (bound_[i]) values[i] = ServerText(values_[i], place_kinds_[i]);  // an unbound place is NULL
+  }
+  std::unique_ptr<PgRows> rows;
+  if (UNSIGNED32 rc = query_->Execute(values, &rows)) return rc;
+  if (!rows->has_rows()) {
+    *cursor = 0;
+    return 0;
+  }
+  if (!shape_) {
+    if (UNSIGNED32 rc = BuildShape(*rows)) return rc;
+  }
+  return StoreRows(*rows, cursor);
+}
+
+UNSIGNED32 ServerStatement::BuildShape(const PgRows& rows) {
+  auto shape = std::make_unique<ResultShape>();
+  std::set<std::string> used;
+  const std::vector<PgResultColumn>& columns = rows.columns();
+  for (size_t i = 0; i < columns.size(); ++i) {
+    ResultColumn column;
+    const std::string base = columns[i].name.empty() ? "EXPR_" + std::to_string(i + 1) : columns[i].name;
+    column.name = base;
+    for (int n = 1; used.count(ToUpperAscii(column.name)) != 0; ++n) column.name = base + "_" + std::to_string(n);
+    used.insert(ToUpperAscii(column.name));
+    column.declared = columns[i].declared;
+    shape->has_expressions = shape->has_expressions || column.declared.empty();
+    shape->columns.push_back(std::move(column));
+  }
+  if (UNSIGNED32 rc = OfferSourceIndexes(rows, shape.get())) return rc;
+  SetShape(std::move(shape));
+  return 0;
+}
+
+UNSIGNED32 ServerStatement::OfferSourceIndexes(const PgRows& rows, ResultShape* shape) {
+  std::set<uint32_t> sources;
+  for (const PgResultColumn& column : rows.columns()) {
+    if (column.table_oid != 0) sources.insert(column.table_oid);
+  }
+  if (sources.size() != 1) return 0;
+  const PgTable* table = nullptr;
+  if (UNSIGNED32 rc = connection_->catalog()->TableByOid(*sources.begin(), &table)) return rc;
+  shape->table_name = table->name;
+  shape->display_name = table->name + " (SQL result)";
+  // The result column of each source column: the first that carries it,
+  // preferring one that kept the source column's name.
+  const std::vector<PgResultColumn>& columns = rows.columns();
+  auto result_column = [&](const PgColumn& source) -> int {
+    int found = -1;
+    for (size_t i = 0; i < columns.size(); ++i) {
+      if (columns[i].table_column != source.attnum) continue;
+      if (found < 0 || (!EqualsNoCase(shape->columns[found].name, source.name) &&
+                        EqualsNoCase(shape->columns[i].name, source.name)))
+        found = static_cast<int>(i);
+    }
+    return found;
+  };
+  for (const PgIndex& index : table->indexes) {
+    std::string segments;
+    bool usable = true;
+    for (size_t s = 0; s < index.segments.size() && usable; ++s) {
+      const int column = result_column(table->columns[static_cast<size_t>(index.segments[s])]);
+      usable = column >= 0;
+      if (!usable) break;
+      if (!segments.empty()) segments += ", ";
+      segments += QuoteIdentifier(shape->columns[static_cast<size_t>(column)].name);
+      if (index.descending[s]) segments += " DESC";
+    }
+    if (!usable || segments.empty()) continue;
+    shape->index_sql.push_back(std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
+                               QuoteIdentifier(table->name + "." + index.tag) + " ON " +
+                               QuoteIdentifier(shape->table_name) + "(" + segments + ")");
+  }
+  return 0;
+}
+
+}  // namespace engine

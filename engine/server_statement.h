@@ -1,0 +1,42 @@
+// SQL statements on a PostgreSQL server connection: the text runs on the
+// server (pg_query.h) inside the run's one snapshot, prepared once per
+// session and text; a date bound to a place compared with a DATE column is
+// sent as its calendar date. The rows of each execution are stored like
+// those of a statement on table files and read through a cursor; when every
+// column of the result that comes from a table comes from the same one, the
+// indexes of that table whose columns all reach the result are offered by
+// the cursor too. Table passwords do not apply and are accepted unused.
+#ifndef KDX_ENGINE_SERVER_STATEMENT_H_
+#define KDX_ENGINE_SERVER_STATEMENT_H_
+
+#include <memory>
+#include <string>
+
+#include "engine/pg_query.h"
+#include "engine/sql_statement.h"
+
+namespace engine {
+
+class ServerStatement : public SqlStatement {
+ public:
+  explicit ServerStatement(EngineConnection* connection) : SqlStatement(connection) {}
+
+  UNSIGNED32 SetTablePassword(const std::string& table, const std::string& password) override;
+
+ protected:
+  UNSIGNED32 PrepareText() override;
+  void Forget() override;
+  UNSIGNED32 Run(ADSHANDLE* cursor) override;
+
+ private:
+  // The result's shape from the first execution's columns.
+  UNSIGNED32 BuildShape(const PgRows& rows);
+  // The index statements of the one source table, when there is one.
+  UNSIGNED32 OfferSourceIndexes(const PgRows& rows, ResultShape* shape);
+
+  std::unique_ptr<PgQuery> query_;
+};
+
+}  // namespace engine
+
+#endif  // KDX_ENGINE_SERVER_STATEMENT_H_

@@ -1,0 +1,24 @@
+// Opening the tables of a PostgreSQL server connection. The first open of a
+// table copies its rows from the run's snapshot into a private in-memory
+// database (pg_mirror.h); every open of it reads that copy through an
+// ordinary EngineTable, so seeks, walks, filters, bookmarks and record counts
+// behave exactly as on a table file and cost no round trip to the server.
+#ifndef KDX_ENGINE_SERVER_TABLES_H_
+#define KDX_ENGINE_SERVER_TABLES_H_
+
+#include <memory>
+#include <string>
+
+#include "engine/connection.h"
+#include "engine/engine_table.h"
+
+namespace engine {
+
+// Opens and loads table `name` (a bare name or a path; its last component
+// is matched without regard to case, an ".adt" extension dropped) of the
+// server connection. Errors name the table and the server.
+UNSIGNED32 OpenServerTable(EngineConnection* connection, const std::string& name, std::unique_ptr<EngineTable>* out);
+
+}  // namespace engine
+
+#endif  // KDX_ENGINE_SERVER_TABLES_H_

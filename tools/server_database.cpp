@@ -1,0 +1,238 @@
+#include "tools/server_database.h"
+
+#include <fmt/format.h>
+#include <libpq-fe.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "engine/schema.h"
+#include "tools/user_tables.h"
+#include "util/ascii.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using PgConn = std::unique_ptr<PGconn, void (*)(PGconn*)>;
+using PgResult = std::unique_ptr<PGresult, void (*)(PGresult*)>;
+
+// One request; false with `*error` holding the server's message.
+bool Run(PGconn* conn, const std::string& sql, const std::string& what, std::string* error) {
+  PgResult result(PQexec(conn, sql.c_str()), PQclear);
+  const ExecStatusType status = PQresultStatus(result.get());
+  if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_COPY_IN) return true;
+  *error = fmt::format("{}: {}", what, PQerrorMessage(conn));
+  while (!error->empty() && error->back() == '\n') error->pop_back();
+  return false;
+}
+
+// A value of the staging table in COPY's text format.
+void AppendCopyValue(sqlite3_stmt* row, int column, bool logical, std::string* line) {
+  switch (sqlite3_column_type(row, column)) {
+    case SQLITE_NULL: *line += "\\N"; return;
+    case SQLITE_INTEGER: {
+      const int64_t v = sqlite3_column_int64(row, column);
+      *line += logical ? (v != 0 ? "t" : "f") : std::to_string(v);
+      return;
+    }
+    case SQLITE_FLOAT: *line += fmt::format("{:.17g}", sqlite3_column_double(row, column)); return;
+    case SQLITE_BLOB: {
+      const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(row, column));
+      *line += "\\\\x";
+      for (int i = 0; i < sqlite3_column_bytes(row, column); ++i) *line += fmt::format("{:02x}", bytes[i]);
+      return;
+    }
+    default: {
+      const char* text = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
+      for (int i = 0; i < sqlite3_column_bytes(row, column); ++i) {
+        switch (text[i]) {
+          case '\\': *line += "\\\\"; break;
+          case '\n': *line += "\\n"; break;
+          case '\r': *line += "\\r"; break;
+          case '\t': *line += "\\t"; break;
+          default: *line += text[i];
+        }
+      }
+    }
+  }
+}
+
+std::string CreateServerTable(const SampleTable& table, std::string* error) {
+  std::string sql = "CREATE TABLE " + QuoteSqlName(ToLowerAscii(table.name)) + " (";
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    std::string type, why;
+    if (!ServerTypeOf(table.columns[i].type, &type, &why)) {
+      *error = fmt::format("Table {}, column {}: {}", table.name, table.columns[i].name, why);
+      return "";
+    }
+    sql += (i ? ", " : "") + QuoteSqlName(ToLowerAscii(table.columns[i].name)) + " " + type;
+  }
+  return sql + ")";
+}
+
+// Copies one staging table file onto the server, then indexes it.
+bool CopyTable(PGconn* conn, const SampleTable& table, const std::string& file, std::string* error) {
+  const std::string create = CreateServerTable(table, error);
+  if (create.empty() || !Run(conn, create, "Table " + table.name, error)) return false;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    *error = fmt::format("Table {}: cannot read the generated rows", table.name);
+    return false;
+  }
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> owner(db, sqlite3_close);
+  sqlite3_stmt* raw = nullptr;
+  sqlite3_prepare_v2(db, ("SELECT * FROM " + QuoteSqlName(table.name) + " ORDER BY rowid").c_str(), -1, &raw, nullptr);
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> rows(raw, sqlite3_finalize);
+  if (!Run(conn, "COPY " + QuoteSqlName(ToLowerAscii(table.name)) + " FROM STDIN", "Table " + table.name, error))
+    return false;
+  std::string chunk;
+  bool sent = true;
+  while (sent && rows != nullptr && sqlite3_step(rows.get()) == SQLITE_ROW) {
+    for (size_t c = 0; c < table.columns.size(); ++c) {
+      if (c > 0) chunk += '\t';
+      AppendCopyValue(rows.get(), static_cast<int>(c), EqualsNoCase(table.columns[c].type, "LOGICAL"), &chunk);
+    }
+    chunk += '\n';
+    if (chunk.size() > (1 << 20)) {
+      sent = PQputCopyData(conn, chunk.data(), static_cast<int>(chunk.size())) == 1;
+      chunk.clear();
+    }
+  }
+  if (sent && !chunk.empty()) sent = PQputCopyData(conn, chunk.data(), static_cast<int>(chunk.size())) == 1;
+  PQputCopyEnd(conn, sent ? nullptr : "the rows could not be sent");
+  PgResult done(PQgetResult(conn), PQclear);
+  while (PGresult* more = PQgetResult(conn)) PQclear(more);
+  if (PQresultStatus(done.get()) != PGRES_COMMAND_OK) {
+    *error = fmt::format("Table {}: {}", table.name, PQerrorMessage(conn));
+    return false;
+  }
+  for (const SampleIndex& index : table.indexes) {
+    std::string sql = std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
+                      QuoteSqlName(ToLowerAscii(table.name) + "." + index.name) + " ON " +
+                      QuoteSqlName(ToLowerAscii(table.name)) + " (";
+    for (size_t i = 0; i < index.columns.size(); ++i) sql += (i ? ", " : "") + QuoteSqlName(ToLowerAscii(index.columns[i]));
+    if (!Run(conn, sql + ")", "Table " + table.name + ", index " + index.name, error)) return false;
+  }
+  return true;
+}
+
+// The first sample table the server already has, or "".
+bool ExistingSampleTable(PGconn* conn, std::string* existing, std::string* error) {
+  existing->clear();
+  for (const SampleTable& table : SampleTables()) {
+    const std::string name = ToLowerAscii(table.name);
+    const char* values[] = {name.c_str()};
+    PgResult result(PQexecParams(conn,
+                                 "SELECT c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+                                 "WHERE n.nspname = ANY (current_schemas(false)) AND lower(c.relname) = $1 "
+                                 "AND c.relkind IN ('r', 'p', 'v', 'm', 'f')",
+                                 1, nullptr, values, nullptr, nullptr, 0),
+                    PQclear);
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+      *error = fmt::format("Cannot read the server's tables: {}", PQerrorMessage(conn));
+      return false;
+    }
+    if (PQntuples(result.get()) > 0) {
+      *existing = PQgetvalue(result.get(), 0, 0);
+      return true;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsServerUri(const std::string& path) {
+  const std::string lower = ToLowerAscii(path.substr(0, 13));
+  return lower.rfind("postgresql://", 0) == 0 || lower.rfind("postgres://", 0) == 0;
+}
+
+std::string RedactedUri(const std::string& uri) {
+  const size_t scheme = uri.find("://");
+  if (scheme == std::string::npos) return uri;
+  const size_t start = scheme + 3;
+  const size_t at = uri.find('@', start);
+  const size_t slash = uri.find('/', start);
+  std::string out = uri;
+  if (at != std::string::npos && (slash == std::string::npos || at < slash)) {
+    const size_t colon = uri.find(':', start);
+    if (colon != std::string::npos && colon < at) out = uri.substr(0, colon + 1) + "***" + uri.substr(at);
+  }
+  // A password given as an option of the URI.
+  const size_t option = ToLowerAscii(out).find("password=");
+  if (option != std::string::npos) {
+    const size_t end = out.find('&', option);
+    out = out.substr(0, option + 9) + "***" + (end == std::string::npos ? "" : out.substr(end));
+  }
+  return out;
+}
+
+bool ServerTypeOf(const std::string& declared, std::string* server_type, std::string* why) {
+  engine::ColumnType type;
+  if (!engine::ParseDeclaredType(declared, &type, why)) return false;
+  const std::string n = std::to_string(type.declared_width);
+  switch (type.type) {
+    case ADS_LOGICAL: *server_type = "boolean"; return true;
+    case ADS_NUMERIC: *server_type = fmt::format("numeric({},{})", type.declared_width, type.decimals); return true;
+    case ADS_DATE: *server_type = "date"; return true;
+    case ADS_STRING: *server_type = "char(" + n + ")"; return true;
+    case ADS_VARCHAR: *server_type = "varchar(" + n + ")"; return true;
+    case ADS_MEMO: *server_type = "text"; return true;
+    case ADS_BINARY:
+    case ADS_IMAGE: *server_type = "bytea"; return true;
+    case ADS_DOUBLE: *server_type = "double precision"; return true;
+    case ADS_INTEGER: *server_type = "integer"; return true;
+    case ADS_SHORTINT: *server_type = "smallint"; return true;
+    case ADS_TIME: *server_type = "time(3)"; return true;
+    case ADS_TIMESTAMP: *server_type = "timestamp(3)"; return true;
+    case ADS_AUTOINC: *server_type = "integer GENERATED BY DEFAULT AS IDENTITY"; return true;
+    case ADS_CURDOUBLE: *server_type = "numeric(19,4)"; return true;
+    default:
+      *why = "type " + engine::TypeName(type.type) + " has no PostgreSQL counterpart";
+      return false;
+  }
+}
+
+bool GenerateSampleOnServer(const std::string& uri, const SampleOptions& options, SampleSummary* summary,
+                            std::string* error) {
+  const std::string shown = RedactedUri(uri);
+  PgConn conn(PQconnectdb(uri.c_str()), PQfinish);
+  if (PQstatus(conn.get()) != CONNECTION_OK) {
+    *error = fmt::format("Cannot connect to {}: {}", shown, PQerrorMessage(conn.get()));
+    while (!error->empty() && error->back() == '\n') error->pop_back();
+    return false;
+  }
+  std::string existing;
+  if (!ExistingSampleTable(conn.get(), &existing, error)) return false;
+  if (!existing.empty()) {
+    *error = fmt::format("{} already holds a table {}; generate into an empty database", shown, existing);
+    return false;
+  }
+  char pattern[] = "/tmp/kdx-sample-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) {
+    *error = "Cannot make a staging folder in /tmp";
+    return false;
+  }
+  const fs::path staging = pattern;
+  SampleOptions plain = options;
+  plain.sealed = false;
+  SampleSummary local;
+  bool ok = GenerateSampleDatabase(staging.string(), plain, &local, error) &&
+            Run(conn.get(), "BEGIN", "Cannot start a transaction on " + shown, error);
+  for (const SampleTable& table : SampleTables()) {
+    if (!ok) break;
+    ok = CopyTable(conn.get(), table, (staging / table.file_name).string(), error);
+  }
+  if (ok) ok = Run(conn.get(), "COMMIT", "Cannot commit on " + shown, error);
+  if (!ok) Run(conn.get(), "ROLLBACK", "", &existing);  // nothing is left behind
+  std::error_code ec;
+  fs::remove_all(staging, ec);
+  if (!ok) return false;
+  *summary = std::move(local);
+  return true;
+}

@@ -1,0 +1,35 @@
+// kdx-db's side of a PostgreSQL server holding the HR database: recognising a
+// server URI, naming it without its password, and writing the sample tables
+// onto the server. The program itself never writes to the server; only the
+// tool does, and only into tables that do not exist yet.
+//
+// Tables and columns are created under their names in lower case, so that
+// the program's SQL texts, which name them unquoted in any case, find them;
+// index tags are created as indexes named "<table>.<tag>".
+#ifndef KDX_TOOLS_SERVER_DATABASE_H_
+#define KDX_TOOLS_SERVER_DATABASE_H_
+
+#include <string>
+
+#include "tools/sample_database.h"
+
+// Whether `path` is a libpq connection URI ("postgresql://" or "postgres://").
+bool IsServerUri(const std::string& path);
+
+// `uri` with its password (if any) replaced by "***", for messages.
+std::string RedactedUri(const std::string& uri);
+
+// The PostgreSQL type of an engine declared type ("CHAR(12)" -> "char(12)",
+// "MONEY" -> "numeric(19,4)", "AUTOINC" -> an identity integer); false with
+// `*why` for a declared type a server table cannot hold.
+bool ServerTypeOf(const std::string& declared, std::string* server_type, std::string* why);
+
+// Writes the sample tables onto the server `uri` names: the same rows as
+// GenerateSampleDatabase with `options` (nothing sealed), in one
+// transaction. Refuses, writing nothing, when any sample table exists on the
+// server already. false with `*error` naming the server (never the
+// password) and the table on failure; nothing is left behind then.
+bool GenerateSampleOnServer(const std::string& uri, const SampleOptions& options, SampleSummary* summary,
+                            std::string* error);
+
+#endif  // KDX_TOOLS_SERVER_DATABASE_H_

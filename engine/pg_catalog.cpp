@@ -3,6 +3,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -81,6 +82,21 @@ UNSIGNED32 PgCatalog::LoadNames() {
                       PQgetvalue(r.get(), i, 1), PQgetvalue(r.get(), i, 2), std::atoi(PQgetvalue(r.get(), i, 3))});
   }
   names_loaded_ = true;
+  return 0;
+}
+
+UNSIGNED32 PgCatalog::TableNames(std::vector<std::string>* names) {
+  if (UNSIGNED32 rc = LoadNames()) return rc;
+  names->clear();
+  for (const Name& name : names_) {
+    bool hidden = false;  // by a table of an earlier schema
+    for (const Name& other : names_) {
+      hidden = hidden || (other.path_position < name.path_position && EqualsNoCase(other.name, name.name));
+    }
+    if (!hidden) names->push_back(name.name);
+  }
+  std::sort(names->begin(), names->end());
+  names->erase(std::unique(names->begin(), names->end()), names->end());
   return 0;
 }
 

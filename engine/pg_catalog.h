@@ -72,6 +72,10 @@ class PgCatalog {
   // The table with server OID `oid` (a statement's source table, from
   // PQftable), wherever it is; errors as FindTable.
   UNSIGNED32 TableByOid(uint32_t oid, const PgTable** table);
+  // The names of the tables FindTable can find, as the server spells them:
+  // each name once (the first schema of the search path that holds it), in
+  // name order.
+  UNSIGNED32 TableNames(std::vector<std::string>* names);
 
  private:
   struct Name {

@@ -88,6 +88,19 @@ UNSIGNED32 DescribeTableFile(const std::string& path, TableSchema* table);
 UNSIGNED32 DescribeDictionary(const std::string& path, std::vector<TableSchema>* tables,
                               std::vector<std::pair<std::string, std::string>>* failures);
 
+// Describes the tables of the PostgreSQL server `uri` names (a libpq URI), as
+// AdsOpenTable opens them, in name order, with their rows counted on the
+// server. A table the engine cannot open (a column type it has no type for,
+// an index it cannot use) goes to `failures` with its error text. 0, or the
+// error code of a failed connection (the text names the server, never the
+// password).
+UNSIGNED32 DescribeServer(const std::string& uri, std::vector<TableSchema>* tables,
+                          std::vector<std::pair<std::string, std::string>>* failures);
+
+// Describes one table of the server, found as AdsOpenTable finds it (its
+// name as the server spells it in `table->name`); rows are not counted.
+UNSIGNED32 DescribeServerTable(const std::string& uri, const std::string& name, TableSchema* table);
+
 }  // namespace engine
 
 #endif  // KDX_ENGINE_SCHEMA_H_

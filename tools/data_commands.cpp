@@ -89,24 +89,31 @@ void RegisterSample(CLI::App& app, int* exit_status) {
 }
 
 void RegisterImport(CLI::App& app, int* exit_status) {
-  struct Args {
-    std::string table;
-    std::string csv;
-  };
-  auto args = std::make_shared<Args>();
+  auto args = std::make_shared<std::vector<std::string>>();
   CLI::App* cmd = app.add_subcommand(
-      "import", "Append the rows of a CSV file to a table file (all or nothing; the header names the columns)");
-  cmd->add_option("TABLE", args->table, "The table file, e.g. mydb/EMP_CLD.ADT")->required();
-  cmd->add_option("CSVFILE", args->csv, "CSV file (RFC 4180); dates as YYYY-MM-DD or DD/MM/YYYY")->required();
+      "import", "Append the rows of a CSV file to a table (all or nothing; the header names the columns): "
+                "TABLEFILE CSVFILE, or URI TABLE CSVFILE for a table of a PostgreSQL server");
+  cmd->add_option("ARGS", *args, "TABLEFILE CSVFILE (e.g. mydb/EMP_CLD.ADT new.csv), or URI TABLE CSVFILE")
+      ->required()
+      ->expected(2, 3);
   cmd->callback([args, exit_status] {
     int64_t rows = 0;
     std::vector<std::string> errors;
-    if (!ImportCsvIntoTable(args->table, args->csv, &rows, &errors)) {
+    const bool server = args->size() == 3;
+    if (server != IsServerUri((*args)[0])) {
+      std::cerr << "kdx-db import: give TABLEFILE CSVFILE, or a postgresql:// URI, the table and CSVFILE\n";
+      *exit_status = 2;
+      return;
+    }
+    const std::string where = server ? (*args)[1] + " on " + RedactedUri((*args)[0]) : (*args)[0];
+    const bool ok = server ? ImportCsvIntoServerTable((*args)[0], (*args)[1], (*args)[2], &rows, &errors)
+                           : ImportCsvIntoTable((*args)[0], (*args)[1], &rows, &errors);
+    if (!ok) {
       for (const std::string& e : errors) std::cerr << "kdx-db import: " << e << "\n";
       *exit_status = 1;
       return;
     }
-    std::cout << fmt::format("Imported {} rows into {}\n", rows, args->table);
+    std::cout << fmt::format("Imported {} rows into {}\n", rows, where);
     *exit_status = 0;
   });
 }
@@ -119,7 +126,7 @@ void RegisterQuery(CLI::App& app, int* exit_status) {
   };
   auto args = std::make_shared<Args>();
   CLI::App* cmd = app.add_subcommand("query", "Run an SQL statement through the program's engine; print CSV");
-  cmd->add_option("PATH", args->path, "Database folder or dictionary file")->required();
+  cmd->add_option("PATH", args->path, "Database folder, dictionary file or postgresql:// URI")->required();
   cmd->add_option("SQL", args->sql, "The statement, e.g. \"select * from employee\"")->required();
   cmd->add_option("--table-password", args->credentials.table_password,
                   "Password of the folder's sealed tables (default: the program's table password)");
@@ -146,7 +153,7 @@ void RegisterCheck(CLI::App& app, int* exit_status) {
   auto args = std::make_shared<Args>();
   CLI::App* cmd = app.add_subcommand(
       "check", "Check a database against the storage format and what the exports need; list every problem");
-  cmd->add_option("PATH", args->path, "Database folder or dictionary file")->required();
+  cmd->add_option("PATH", args->path, "Database folder, dictionary file or postgresql:// URI")->required();
   cmd->add_option("--table-password", args->table_password,
                   "Password of the folder's sealed tables (default: the program's table password)");
   cmd->callback([args, exit_status] {
@@ -156,11 +163,12 @@ void RegisterCheck(CLI::App& app, int* exit_status) {
       std::cout << "PROBLEM " << p.where << ": " << p.problem << "\n    fix: " << p.fix << "\n";
     }
     if (report.ok()) {
-      std::cout << fmt::format("OK: {} ({} tables) has everything the exports need\n", args->path, report.tables);
+      std::cout << fmt::format("OK: {} ({} tables) has everything the exports need\n", RedactedUri(args->path),
+                               report.tables);
       *exit_status = 0;
     } else {
       std::cout << fmt::format("{} problem{} found in {}\n", report.problems.size(),
-                               report.problems.size() == 1 ? "" : "s", args->path);
+                               report.problems.size() == 1 ? "" : "s", RedactedUri(args->path));
       *exit_status = 1;
     }
   });

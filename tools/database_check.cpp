@@ -11,9 +11,12 @@
 #include <memory>
 #include <system_error>
 
+#include "engine/ads.h"
+#include "engine/schema.h"
 #include "engine/storage.h"
 #include "tools/declared_type.h"
 #include "tools/sample_database.h"
+#include "tools/server_database.h"
 #include "tools/user_tables.h"
 #include "util/ascii.h"
 
@@ -60,6 +63,7 @@ struct TableInfo {
   std::string path;  // the file's path as the user named the folder
   bool sealed = false;
   bool readable = false;  // rows can be read (a sealed table opened with its password)
+  bool server = false;    // a table of a PostgreSQL server
   sqlite3* db = nullptr;
   std::vector<ColumnInfo> columns;
   std::vector<IndexInfo> indexes;
@@ -77,6 +81,7 @@ struct TableInfo {
     return "unseal " + file + " with kdx-db unseal, then " + fix + ", then seal it again with kdx-db seal";
   }
   std::string Sql(const std::string& statement) const {
+    if (server) return "run on the server (psql): " + statement;
     return "run " + (file.empty() ? std::string("in the dictionary: ") : "sqlite3 " + path + " '") + statement +
            (file.empty() ? "" : "'");
   }
@@ -166,6 +171,13 @@ class Checker {
 
   void Run(const std::string& path) {
     std::error_code ec;
+    if (IsServerUri(path)) {
+      LoadServer(path);
+      report_->tables = static_cast<int>(tables_.size());
+      CheckRequirements();
+      CheckServerTemplate(path);
+      return;
+    }
     if (fs::is_directory(path, ec)) {
       LoadFolder(path);
     } else if (fs::is_regular_file(path, ec)) {
@@ -272,6 +284,92 @@ class Checker {
       tables_[Lower(stem)] = std::move(info);
       dbs_.push_back(std::move(db));
     }
+  }
+
+  static std::string EngineText() {
+    UNSIGNED32 code = 0;
+    std::string text;
+    AdsGetLastError(&code, &text);
+    return fmt::format("error {}: {}", code, text);
+  }
+
+  // The tables of a server as the engine maps them; then every table is
+  // opened as a run opens it, which reads every value into its stored form
+  // and names the first one that has none.
+  void LoadServer(const std::string& uri) {
+    server_ = true;
+    std::vector<engine::TableSchema> tables;
+    std::vector<std::pair<std::string, std::string>> failures;
+    if (engine::DescribeServer(uri, &tables, &failures) != 0) {
+      Problem("server " + RedactedUri(uri), "cannot be read: " + EngineText(),
+              "check the URI, the server and the login (a password belongs in ~/.pgpass)");
+      return;
+    }
+    for (const auto& [name, why] : failures) {
+      Problem("table " + name, "cannot be opened: " + why,
+              "give the column or index one of the types and forms listed in docs/database-format.md");
+    }
+    ADSHANDLE connection = 0;
+    const bool connected = AdsConnect60(uri, ADS_REMOTE_SERVER, "", "", 0, &connection) == AE_SUCCESS;
+    for (const engine::TableSchema& schema : tables) {
+      auto info = std::make_unique<TableInfo>();
+      info->name = schema.name;
+      info->server = true;
+      for (const engine::ColumnInfo& c : schema.columns) info->columns.push_back({c.name, c.declared, c.type, true});
+      for (const engine::IndexSchema& index : schema.indexes) {
+        IndexInfo out{index.name, {}, index.descending};
+        for (int column : index.segments) out.columns.push_back(schema.columns[static_cast<size_t>(column)].name);
+        info->indexes.push_back(std::move(out));
+      }
+      ADSHANDLE table = 0;
+      if (connected && AdsOpenTable(connection, schema.name, "", 3, 1, 1, 2, 0, &table) != AE_SUCCESS) {
+        Problem(info->Where(), "cannot be read: " + EngineText(), "correct the value on the server");
+      } else if (table != 0) {
+        AdsCloseTable(table);
+      }
+      tables_[Lower(schema.name)] = std::move(info);
+    }
+    if (connected) AdsDisconnect(connection);
+  }
+
+  // The template rows of section KDX, read through the engine as the export
+  // reads them.
+  void CheckServerTemplate(const std::string& uri) {
+    TableInfo* t = Find("export");
+    if (!t) return;
+    for (const char* c : {"SECTION", "NO", "Field Name", "TABLE", "CATEGORY", "DELIMITER", "size"}) {
+      if (!t->Column(c)) return;  // reported above
+    }
+    ADSHANDLE connection = 0, statement = 0, cursor = 0;
+    if (AdsConnect60(uri, ADS_REMOTE_SERVER, "", "", 0, &connection) != AE_SUCCESS) return;  // reported above
+    const bool ran = AdsCreateSQLStatement(connection, &statement) == AE_SUCCESS &&
+                     AdsPrepareSQL(statement, "select * from " + Quote(t->name) +
+                                                  " where section = 'KDX' order by no") == AE_SUCCESS &&
+                     AdsExecuteSQL(statement, &cursor) == AE_SUCCESS && cursor != 0;
+    if (!ran) Problem(t->Where(), "its template rows cannot be read: " + EngineText(), "check the table");
+    int rows = 0;
+    UNSIGNED16 eof = 1;
+    if (ran) AdsGotoTop(cursor);
+    while (ran && AdsAtEOF(cursor, &eof) == AE_SUCCESS && eof == 0) {
+      ++rows;
+      auto text = [&](const char* column) {
+        std::string value;
+        AdsGetField(cursor, column, &value);
+        return value;
+      };
+      const std::string no = text("NO"), field = text("Field Name"), size = text("size");
+      const bool size_ok = !size.empty() && size.size() < 4 && std::all_of(size.begin(), size.end(), ::isdigit) &&
+                           std::stoi(size) <= 255;
+      CheckTemplateRow(*t, fmt::format("{}, template row NO {} (\"{}\")", t->Where(), no, field),
+                       "section = 'KDX' AND no = " + no, field, text("TABLE"), text("CATEGORY"), text("DELIMITER"),
+                       size_ok);
+      if (AdsSkip(cursor, 1) != AE_SUCCESS) break;
+    }
+    if (ran && rows == 0) {
+      report_->notes.push_back("the template section KDX of table export has no rows: every employee line will be "
+                               "empty");
+    }
+    AdsDisconnect(connection);
   }
 
   void LoadDictionary(const std::string& path) {
@@ -398,7 +496,9 @@ class Checker {
         // Every required table has a sample definition to copy.
         const SampleTable& sample = *SampleFor(r.table);
         Problem("table " + r.table, "is missing: the exports read it",
-                dictionary_ ? "create it in the dictionary: " + CreateTableSql(sample)
+                server_     ? "create it on the server with the columns of " + sample.file_name +
+                                  " (kdx-db sample writes a complete example into an empty database)"
+                : dictionary_ ? "create it in the dictionary: " + CreateTableSql(sample)
                             : "create the file " + sample.file_name + " in the folder: sqlite3 " + sample.file_name +
                                   " '" + CreateTableSql(sample) + "' (kdx-db sample writes a complete example)");
         continue;
@@ -422,7 +522,7 @@ class Checker {
             }
           }
         }
-        if (dictionary_) name = t->name + "." + name;
+        if (dictionary_ || server_) name = t->name + "." + name;
         Problem(t->Where(), "has no index on " + list + ", which the program selects to seek in it",
                 t->Change(t->Sql(CreateIndexSql(t->name, name, r.index, unique))));
       }
@@ -452,6 +552,51 @@ class Checker {
     return false;
   }
 
+  // One template row of section KDX: a fixed-width field needs a size from 0
+  // to 255, and the column it names must exist where the export reads it.
+  // `where` names the row in messages, `row` selects it in a fix.
+  void CheckTemplateRow(const TableInfo& template_table, const std::string& where, const std::string& row,
+                        const std::string& field, const std::string& table, const std::string& category,
+                        const std::string& delimiter, bool size_ok) {
+    const TableInfo* t = &template_table;
+    static const std::vector<std::string> kKeywords = {
+        "DUMMY",   "DATE",     "FIXED",           "TEL_EXT",  "PAY_TYPE",   "ALLOW_CODE",   "SOC_NO",
+        "SOC_EXPIRY_DATE", "RES_TYPE", "RES_DOC_NO", "RES_DURATION", "RES_EXPIRY_DATE", "PAY_EFFECTIVE_DATE",
+        "OLD_SALARY", "NEW_SALARY"};
+    static const std::vector<std::string> kCompany = {"CADDR1", "COMPANY", "CADDR2", "CADDR3", "CPOSTAL_CODE"};
+    if (delimiter == "F" && !size_ok) {
+      Problem(where, "is a fixed-width field without a size from 0 to 255",
+              t->Change(t->Sql(fmt::format("UPDATE {} SET size = <0 to 255> WHERE {}", Quote(t->name), row))));
+    }
+    // Which source the row's column name must exist in, in the order the
+    // export decides a row's kind.
+    std::string source;
+    if (std::find(kCompany.begin(), kCompany.end(), field) != kCompany.end()) {
+      source = "PAYPARA1";
+    } else if (std::find(kKeywords.begin(), kKeywords.end(), field) != kKeywords.end() &&
+               !(field == "OLD_SALARY" || field == "NEW_SALARY" || field == "PAY_EFFECTIVE_DATE")) {
+      return;
+    } else if (!category.empty()) {
+      source = "employee";
+    } else if (field == "PAY_EFFECTIVE_DATE") {
+      return;
+    } else if (table == "EMPMISC") {
+      source = "EMPMISC.ADT";
+    } else if (table == "EMPLOYMT") {
+      source = "EMPLOYMT.ADT";
+    } else if (table == "FORMULA" || field == "OLD_SALARY" || field == "NEW_SALARY") {
+      return;
+    } else {
+      source = "employee";
+    }
+    TableInfo* s = Find(source);
+    if (s && !s->Column(field)) {  // a missing table is reported already
+      Problem(where, "names the column " + field + ", which table " + s->name + " does not have",
+              "correct the row's Field Name, or add the column: " +
+                  s->Change(s->Sql("ALTER TABLE " + Quote(s->name) + " ADD COLUMN " + Quote(field) + " CHAR(20)")));
+    }
+  }
+
   void CheckTemplate() {
     TableInfo* t = Find("export");
     if (!t || !t->readable) return;
@@ -465,53 +610,15 @@ class Checker {
       sqlite3_finalize(stmt);
       return;
     }
-    static const std::vector<std::string> kKeywords = {
-        "DUMMY",   "DATE",     "FIXED",           "TEL_EXT",  "PAY_TYPE",   "ALLOW_CODE",   "SOC_NO",
-        "SOC_EXPIRY_DATE", "RES_TYPE", "RES_DOC_NO", "RES_DURATION", "RES_EXPIRY_DATE", "PAY_EFFECTIVE_DATE",
-        "OLD_SALARY", "NEW_SALARY"};
-    static const std::vector<std::string> kCompany = {"CADDR1", "COMPANY", "CADDR2", "CADDR3", "CPOSTAL_CODE"};
     int rows = 0;
     while (sqlite3_step(stmt) == SQLITE_ROW) {
       ++rows;
       const int64_t rowid = sqlite3_column_int64(stmt, 0);
-      const std::string field = Text(stmt, 1), table = Text(stmt, 2), category = Text(stmt, 3);
-      const std::string delimiter = Text(stmt, 4);
-      const std::string where = fmt::format("{}, template row with rowid {} (\"{}\")", t->Where(), rowid, field);
-      if (delimiter == "F") {
-        const int type = sqlite3_column_type(stmt, 5);
-        const int64_t size = sqlite3_column_int64(stmt, 5);
-        if (type != SQLITE_INTEGER || size < 0 || size > 255) {
-          Problem(where, "is a fixed-width field without a size from 0 to 255",
-                  t->Change(t->Sql(fmt::format("UPDATE {} SET size = <0 to 255> WHERE rowid = {}", Quote(t->name), rowid))));
-        }
-      }
-      // Which source the row's column name must exist in, in the order the
-      // export decides a row's kind.
-      std::string source;
-      if (std::find(kCompany.begin(), kCompany.end(), field) != kCompany.end()) {
-        source = "PAYPARA1";
-      } else if (std::find(kKeywords.begin(), kKeywords.end(), field) != kKeywords.end() &&
-                 !(field == "OLD_SALARY" || field == "NEW_SALARY" || field == "PAY_EFFECTIVE_DATE")) {
-        continue;
-      } else if (!category.empty()) {
-        source = "employee";
-      } else if (field == "PAY_EFFECTIVE_DATE") {
-        continue;
-      } else if (table == "EMPMISC") {
-        source = "EMPMISC.ADT";
-      } else if (table == "EMPLOYMT") {
-        source = "EMPLOYMT.ADT";
-      } else if (table == "FORMULA" || field == "OLD_SALARY" || field == "NEW_SALARY") {
-        continue;
-      } else {
-        source = "employee";
-      }
-      TableInfo* s = Find(source);
-      if (s && !s->Column(field)) {  // a missing table is reported already
-        Problem(where, "names the column " + field + ", which table " + s->name + " does not have",
-                "correct the row's Field Name, or add the column: " +
-                    s->Change(s->Sql("ALTER TABLE " + Quote(s->name) + " ADD COLUMN " + Quote(field) + " CHAR(20)")));
-      }
+      const std::string field = Text(stmt, 1);
+      const bool size_ok = sqlite3_column_type(stmt, 5) == SQLITE_INTEGER && sqlite3_column_int64(stmt, 5) >= 0 &&
+                           sqlite3_column_int64(stmt, 5) <= 255;
+      CheckTemplateRow(*t, fmt::format("{}, template row with rowid {} (\"{}\")", t->Where(), rowid, field),
+                       fmt::format("rowid = {}", rowid), field, Text(stmt, 2), Text(stmt, 3), Text(stmt, 4), size_ok);
     }
     sqlite3_finalize(stmt);
     if (rows == 0) report_->notes.push_back("the template section KDX of table export has no rows: every employee "
@@ -521,6 +628,7 @@ class Checker {
   std::string password_;
   CheckReport* report_;
   bool dictionary_ = false;
+  bool server_ = false;
   std::vector<std::unique_ptr<Db>> dbs_;
   std::map<std::string, std::unique_ptr<TableInfo>> tables_;
 };

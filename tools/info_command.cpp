@@ -15,6 +15,7 @@
 #include "engine/schema.h"
 #include "engine/storage.h"
 #include "tools/commands.h"
+#include "tools/server_database.h"
 #include "tools/user_tables.h"
 #include "util/ascii.h"
 
@@ -95,7 +96,22 @@ bool InfoDictionary(const std::string& path) {
   return failures.empty();
 }
 
+bool InfoServer(const std::string& uri) {
+  std::vector<engine::TableSchema> tables;
+  std::vector<std::pair<std::string, std::string>> failures;
+  const std::string shown = RedactedUri(uri);
+  if (engine::DescribeServer(uri, &tables, &failures) != 0) {
+    std::cerr << "kdx-db info: " << LastEngineError() << "\n";
+    return false;
+  }
+  std::cout << "Server " << shown << ": " << tables.size() + failures.size() << " tables\n";
+  for (const engine::TableSchema& table : tables) PrintTable(table, shown);
+  for (const auto& [name, why] : failures) std::cout << "Table " << name << ": " << why << "\n";
+  return failures.empty();
+}
+
 int RunInfo(const std::string& path) {
+  if (IsServerUri(path)) return InfoServer(path) ? 0 : 1;
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
     std::cerr << "kdx-db info: '" << path << "' does not exist\n";
@@ -139,6 +155,6 @@ void RegisterInfoCommand(CLI::App& app, int* exit_status) {
   auto path = std::make_shared<std::string>();
   CLI::App* info = app.add_subcommand(
       "info", "Show the tables of a folder, a dictionary or a table file: columns, indexes, row counts");
-  info->add_option("PATH", *path, "folder of free tables, dictionary (.add) or table file")->required();
+  info->add_option("PATH", *path, "folder of free tables, dictionary (.add), table file or postgresql:// URI")->required();
   info->callback([path, exit_status]() { *exit_status = RunInfo(*path); });
 }

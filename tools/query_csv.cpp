@@ -10,6 +10,7 @@
 #include "engine/ads.h"
 #include "engine/storage.h"
 #include "tools/csv.h"
+#include "tools/server_database.h"
 
 namespace fs = std::filesystem;
 
@@ -37,17 +38,19 @@ bool RunQueryAsCsv(const std::string& path, const std::string& sql, const QueryC
   AdsSetDateFormat("dd/MM/yyyy");
   AdsSetDecimals(2);
   AdsShowDeleted(1);
-  const bool dictionary = IsDictionaryPath(path);
+  // A server's own login applies (the URI, ~/.pgpass); table passwords do not.
+  const bool server = IsServerUri(path);
+  const bool dictionary = !server && IsDictionaryPath(path);
   ADSHANDLE connection = 0;
-  if (AdsConnect60(path, ADS_LOCAL_SERVER, dictionary ? credentials.user : "",
+  if (AdsConnect60(path, server ? ADS_REMOTE_SERVER : ADS_LOCAL_SERVER, dictionary ? credentials.user : "",
                    dictionary ? credentials.password : "", 0, &connection) != AE_SUCCESS) {
-    *error = EngineError("Cannot connect to " + path);
+    *error = EngineError("Cannot connect to " + RedactedUri(path));
     return false;
   }
   ADSHANDLE statement = 0;
   bool ok = AdsCreateSQLStatement(connection, &statement) == AE_SUCCESS;
-  if (!ok) *error = EngineError("Cannot create a statement on " + path);
-  if (ok && !dictionary) {
+  if (!ok) *error = EngineError("Cannot create a statement on " + RedactedUri(path));
+  if (ok && !dictionary && !server) {
     // Every sealed table of the folder gets the table password, so a
     // statement may read any of them.
     std::error_code ec;

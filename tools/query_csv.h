@@ -17,7 +17,8 @@ struct QueryCredentials {
   std::string password = "BRISKOLDENT";
 };
 
-// Runs `sql` on the database at `path` (a folder or a dictionary file). A
+// Runs `sql` on the database at `path` (a folder, a dictionary file or a
+// postgresql:// URI, whose own login applies). A
 // statement that gives no rows set writes nothing. false with `*error` holding
 // the engine's code and text (which names the table, column or statement).
 bool RunQueryAsCsv(const std::string& path, const std::string& sql, const QueryCredentials& credentials,

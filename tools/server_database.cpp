@@ -7,9 +7,12 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "engine/ads.h"
 #include "engine/schema.h"
+#include "tools/table_import.h"
 #include "tools/user_tables.h"
 #include "util/ascii.h"
 
@@ -234,5 +237,97 @@ bool GenerateSampleOnServer(const std::string& uri, const SampleOptions& options
   fs::remove_all(staging, ec);
   if (!ok) return false;
   *summary = std::move(local);
+  return true;
+}
+
+namespace {
+
+// A converted value in the server's text format; null for NULL.
+std::optional<std::string> ServerValue(const StoredValue& value) {
+  switch (value.kind) {
+    case StoredValue::Kind::kNull: return std::nullopt;
+    case StoredValue::Kind::kText: return value.text;
+    case StoredValue::Kind::kInteger: return std::to_string(value.integer);  // a boolean takes 1 and 0 too
+    case StoredValue::Kind::kReal: return fmt::format("{:.17g}", value.real);
+  }
+  return std::nullopt;
+}
+
+// The next number of each AUTOINC column (1 past the largest), read in the
+// import's transaction.
+bool NextAutoNumbers(PGconn* conn, const engine::TableSchema& schema, std::vector<int64_t>* next, std::string* error) {
+  next->assign(schema.columns.size(), 0);
+  for (size_t c = 0; c < schema.columns.size(); ++c) {
+    if (schema.columns[c].type.type != ADS_AUTOINC) continue;
+    PgResult max(PQexec(conn, ("SELECT coalesce(max(" + QuoteSqlName(schema.columns[c].name) + "), 0) FROM " +
+                               QuoteSqlName(schema.name))
+                                  .c_str()),
+                 PQclear);
+    if (PQresultStatus(max.get()) != PGRES_TUPLES_OK) {
+      *error = fmt::format("Table {}: {}", schema.name, PQerrorMessage(conn));
+      return false;
+    }
+    (*next)[c] = std::strtoll(PQgetvalue(max.get(), 0, 0), nullptr, 10) + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ImportCsvIntoServerTable(const std::string& uri, const std::string& table, const std::string& csv_path,
+                              int64_t* rows, std::vector<std::string>* errors) {
+  *rows = 0;
+  errors->clear();
+  auto fail = [&](std::string message) {
+    while (!message.empty() && message.back() == '\n') message.pop_back();
+    errors->push_back(std::move(message));
+    return false;
+  };
+  engine::TableSchema schema;
+  if (engine::DescribeServerTable(uri, table, &schema) != 0) {
+    UNSIGNED32 code = 0;
+    std::string text;
+    AdsGetLastError(&code, &text);
+    return fail(fmt::format("error {}: {}", code, text));
+  }
+  std::vector<ImportColumn> columns;
+  for (const engine::ColumnInfo& c : schema.columns) columns.push_back({c.name, c.type});
+  PgConn conn(PQconnectdb(uri.c_str()), PQfinish);
+  if (PQstatus(conn.get()) != CONNECTION_OK) {
+    return fail(fmt::format("Cannot connect to {}: {}", RedactedUri(uri), PQerrorMessage(conn.get())));
+  }
+  std::string error;
+  std::vector<int64_t> next_auto;
+  if (!Run(conn.get(), "BEGIN", "Cannot start a transaction on " + RedactedUri(uri), &error) ||
+      !NextAutoNumbers(conn.get(), schema, &next_auto, &error)) {
+    return fail(error);
+  }
+  std::vector<ConvertedRow> converted;
+  if (!ConvertCsvRows(csv_path, schema.name, columns, std::move(next_auto), &converted, errors)) return false;
+  std::string sql = "INSERT INTO " + QuoteSqlName(schema.name) + " (";
+  for (size_t c = 0; c < columns.size(); ++c) sql += (c ? ", " : "") + QuoteSqlName(columns[c].name);
+  sql += ") VALUES (";
+  for (size_t c = 0; c < columns.size(); ++c) sql += fmt::format("{}${}", c ? ", " : "", c + 1);
+  sql += ")";
+  const std::string csv_name = fs::path(csv_path).filename().string();
+  for (const auto& [line, values] : converted) {
+    std::vector<std::optional<std::string>> texts;
+    std::vector<const char*> params;
+    for (const StoredValue& v : values) texts.push_back(ServerValue(v));
+    for (const auto& t : texts) params.push_back(t ? t->c_str() : nullptr);
+    PgResult inserted(PQexecParams(conn.get(), sql.c_str(), static_cast<int>(params.size()), nullptr, params.data(),
+                                   nullptr, nullptr, 0),
+                      PQclear);
+    if (PQresultStatus(inserted.get()) != PGRES_COMMAND_OK) {
+      fail(fmt::format("{}, line {}: {}", csv_name, line, PQerrorMessage(conn.get())));
+      PQclear(PQexec(conn.get(), "ROLLBACK"));
+      return fail(fmt::format("Nothing was imported into {}", schema.name));
+    }
+  }
+  if (!Run(conn.get(), "COMMIT", "Table " + schema.name + ": the import could not be committed, nothing was imported",
+           &error)) {
+    return fail(error);
+  }
+  *rows = static_cast<int64_t>(converted.size());
   return true;
 }

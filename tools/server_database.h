@@ -9,7 +9,9 @@
 #ifndef KDX_TOOLS_SERVER_DATABASE_H_
 #define KDX_TOOLS_SERVER_DATABASE_H_
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tools/sample_database.h"
 
@@ -31,5 +33,11 @@ bool ServerTypeOf(const std::string& declared, std::string* server_type, std::st
 // password) and the table on failure; nothing is left behind then.
 bool GenerateSampleOnServer(const std::string& uri, const SampleOptions& options, SampleSummary* summary,
                             std::string* error);
+
+// Appends the rows of `csv_path` to table `table` of the server, with the
+// conversions and checks of ImportCsvIntoTable, all or nothing in one
+// transaction. On failure `*errors` lists what is wrong and nothing is added.
+bool ImportCsvIntoServerTable(const std::string& uri, const std::string& table, const std::string& csv_path,
+                              int64_t* rows, std::vector<std::string>* errors);
 
 #endif  // KDX_TOOLS_SERVER_DATABASE_H_

@@ -19,11 +19,6 @@ namespace fs = std::filesystem;
 namespace {
 
 
-struct Column {
-  std::string name;
-  engine::ColumnType type;
-};
-
 class Database {
  public:
   ~Database() { sqlite3_close(db_); }
@@ -55,19 +50,13 @@ bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, 
 
 }  // namespace
 
-bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_path, int64_t* rows,
-                        std::vector<std::string>* errors) {
-  *rows = 0;
-  errors->clear();
+bool ConvertCsvRows(const std::string& csv_path, const std::string& table, const std::vector<ImportColumn>& columns,
+                    std::vector<int64_t> next_auto, std::vector<ConvertedRow>* converted,
+                    std::vector<std::string>* errors) {
   auto fail = [&](std::string message) {
     errors->push_back(std::move(message));
     return false;
   };
-  if (!fs::is_regular_file(table_path)) return fail(fmt::format("Table file {} does not exist", table_path));
-  if (IsSealedFile(table_path)) {
-    return fail(fmt::format("Table file {} is sealed: unseal it with kdx-db unseal, import, then seal it again",
-                            table_path));
-  }
   std::ifstream in(csv_path, std::ios::binary);
   if (!in) return fail(fmt::format("CSV file {} cannot be read", csv_path));
   std::stringstream buffer;
@@ -78,37 +67,6 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
   std::string parse_error;
   if (!ParseCsv(buffer.str(), &records, &parse_error)) return fail(fmt::format("{}, {}", csv_name, parse_error));
   if (records.empty()) return fail(fmt::format("{} is empty: its first line must name the columns", csv_name));
-
-  Database db;
-  if (!db.Open(table_path)) return fail(fmt::format("Table file {} cannot be opened: {}", table_path, db.Message()));
-  // The file's one ordinary table, named like the file.
-  std::vector<std::string> tables;
-  if (!ListUserTables(db.get(), &tables)) {
-    return fail(fmt::format("Table file {} is not an SQLite database: {}", table_path, db.Message()));
-  }
-  const std::string stem = fs::path(table_path).stem().string();
-  if (tables.size() != 1 || !EqualsNoCase(tables[0], stem)) {
-    return fail(fmt::format("Table file {} must hold exactly one table named {}; it holds {} table(s)", table_path,
-                            stem, tables.size()));
-  }
-  const std::string table = tables[0];
-
-  std::vector<Column> columns;
-  {
-    Statement info;
-    info.Prepare(db.get(), "SELECT name, type FROM pragma_table_info(?1)");
-    sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-    while (sqlite3_step(info.get()) == SQLITE_ROW) {
-      Column column;
-      column.name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0));
-      const unsigned char* type = sqlite3_column_text(info.get(), 1);
-      std::string why;
-      if (!ParseColumnType(type ? reinterpret_cast<const char*>(type) : "", &column.type, &why)) {
-        return fail(fmt::format("Table {}, column {}: {}", table, column.name, why));
-      }
-      columns.push_back(std::move(column));
-    }
-  }
 
   // Header: each name is a column of the table, at most once.
   const CsvRecord& header = records[0];
@@ -124,7 +82,7 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
     }
     if (found < 0) {
       std::string all;
-      for (const Column& c : columns) all += (all.empty() ? "" : ", ") + c.name;
+      for (const ImportColumn& c : columns) all += (all.empty() ? "" : ", ") + c.name;
       errors->push_back(fmt::format("{}, line 1: \"{}\" is not a column of table {} (its columns: {})", csv_name,
                                     name, table, all));
       continue;
@@ -137,18 +95,8 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
   }
   if (!errors->empty()) return false;
 
-  // AUTOINC columns not given take the next number.
-  std::vector<int64_t> next_auto(columns.size(), 0);
-  for (size_t c = 0; c < columns.size(); ++c) {
-    if (columns[c].type.type != ADS_AUTOINC) continue;
-    Statement max;
-    max.Prepare(db.get(), "SELECT coalesce(max(" + QuoteSqlName(columns[c].name) + "), 0) FROM " +
-                              QuoteSqlName(table));
-    if (sqlite3_step(max.get()) == SQLITE_ROW) next_auto[c] = sqlite3_column_int64(max.get(), 0) + 1;
-  }
-
   // Convert every row before writing any.
-  std::vector<std::pair<int, std::vector<StoredValue>>> converted;
+  
   size_t problems = 0;
   for (size_t r = 1; r < records.size(); ++r) {
     const CsvRecord& record = records[r];
@@ -162,7 +110,7 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
     }
     std::vector<StoredValue> values(columns.size());
     for (size_t f = 0; f < record.fields.size(); ++f) {
-      const Column& column = columns[target[f]];
+      const ImportColumn& column = columns[target[f]];
       std::string why;
       if (!ConvertUserValue(column.type, record.fields[f], &values[target[f]], &why)) {
         if (++problems <= kMaxListedImportErrors) {
@@ -176,7 +124,7 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
         values[c].integer = next_auto[c]++;
       }
     }
-    converted.emplace_back(record.line, std::move(values));
+    converted->emplace_back(record.line, std::move(values));
   }
   if (problems > kMaxListedImportErrors) {
     errors->push_back(fmt::format("... and {} more problems", problems - kMaxListedImportErrors));
@@ -185,6 +133,67 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
     errors->push_back(fmt::format("Nothing was imported into {}", table));
     return false;
   }
+
+  return true;
+}
+
+bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_path, int64_t* rows,
+                        std::vector<std::string>* errors) {
+  *rows = 0;
+  errors->clear();
+  auto fail = [&](std::string message) {
+    errors->push_back(std::move(message));
+    return false;
+  };
+  if (!fs::is_regular_file(table_path)) return fail(fmt::format("Table file {} does not exist", table_path));
+  if (IsSealedFile(table_path)) {
+    return fail(fmt::format("Table file {} is sealed: unseal it with kdx-db unseal, import, then seal it again",
+                            table_path));
+  }
+  Database db;
+  if (!db.Open(table_path)) return fail(fmt::format("Table file {} cannot be opened: {}", table_path, db.Message()));
+  // The file's one ordinary table, named like the file.
+  std::vector<std::string> tables;
+  if (!ListUserTables(db.get(), &tables)) {
+    return fail(fmt::format("Table file {} is not an SQLite database: {}", table_path, db.Message()));
+  }
+  const std::string stem = fs::path(table_path).stem().string();
+  if (tables.size() != 1 || !EqualsNoCase(tables[0], stem)) {
+    return fail(fmt::format("Table file {} must hold exactly one table named {}; it holds {} table(s)", table_path,
+                            stem, tables.size()));
+  }
+  const std::string table = tables[0];
+
+  std::vector<ImportColumn> columns;
+  {
+    Statement info;
+    info.Prepare(db.get(), "SELECT name, type FROM pragma_table_info(?1)");
+    sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(info.get()) == SQLITE_ROW) {
+      ImportColumn column;
+      column.name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0));
+      const unsigned char* type = sqlite3_column_text(info.get(), 1);
+      std::string why;
+      if (!ParseColumnType(type ? reinterpret_cast<const char*>(type) : "", &column.type, &why)) {
+        return fail(fmt::format("Table {}, column {}: {}", table, column.name, why));
+      }
+      columns.push_back(std::move(column));
+    }
+  }
+
+  // AUTOINC columns not given take the next number.
+  std::vector<int64_t> next_auto(columns.size(), 0);
+  for (size_t c = 0; c < columns.size(); ++c) {
+    if (columns[c].type.type != ADS_AUTOINC) continue;
+    Statement max;
+    max.Prepare(db.get(), "SELECT coalesce(max(" + QuoteSqlName(columns[c].name) + "), 0) FROM " +
+                              QuoteSqlName(table));
+    if (sqlite3_step(max.get()) == SQLITE_ROW) next_auto[c] = sqlite3_column_int64(max.get(), 0) + 1;
+  }
+
+  std::vector<ConvertedRow> converted;
+  if (!ConvertCsvRows(csv_path, table, columns, std::move(next_auto), &converted, errors)) return false;
+  const std::string csv_name = fs::path(csv_path).filename().string();
 
   std::string sql = "INSERT INTO " + QuoteSqlName(table) + " (";
   for (size_t c = 0; c < columns.size(); ++c) sql += (c ? ", " : "") + QuoteSqlName(columns[c].name);

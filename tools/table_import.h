@@ -11,7 +11,11 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "engine/schema.h"
+#include "tools/declared_type.h"
 
 // At most this many problems are listed; the count of the rest is added.
 inline constexpr size_t kMaxListedImportErrors = 20;
@@ -23,5 +27,22 @@ inline constexpr size_t kMaxListedImportErrors = 20;
 // not a valid date ...").
 bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_path, int64_t* rows,
                         std::vector<std::string>* errors);
+
+// A column of the table imported into.
+struct ImportColumn {
+  std::string name;
+  engine::ColumnType type;
+};
+// One CSV line converted: its line number and a value per column.
+using ConvertedRow = std::pair<int, std::vector<StoredValue>>;
+
+// Reads `csv_path` and converts every row for `columns` of `table` before
+// anything is written: the header names columns (each at most once), every
+// value is converted by its column's type, and an AUTOINC column a row leaves
+// empty takes the next of `next_auto` (one per column). false with every
+// problem listed (at most kMaxListedImportErrors of them) otherwise.
+bool ConvertCsvRows(const std::string& csv_path, const std::string& table, const std::vector<ImportColumn>& columns,
+                    std::vector<int64_t> next_auto, std::vector<ConvertedRow>* converted,
+                    std::vector<std::string>* errors);
 
 #endif  // KDX_TOOLS_TABLE_IMPORT_H_

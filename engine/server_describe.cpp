@@ -1,0 +1,99 @@
+// Read-only descriptions of a server's tables for kdx-db, from the same
+// catalogue and type mapping the engine opens them with.
+#include <libpq-fe.h>
+
+#include <memory>
+
+#include "engine/errors.h"
+#include "engine/pg_catalog.h"
+#include "engine/pg_codes.h"
+#include "engine/pg_session.h"
+#include "engine/schema.h"
+
+namespace engine {
+namespace {
+
+// The schema of a catalogue table: engine column types and record layout.
+UNSIGNED32 Describe(const PgTable& source, TableSchema* out) {
+  out->name = source.name;
+  out->sealed = false;
+  out->columns.clear();
+  out->indexes.clear();
+  UNSIGNED32 offset = 0;
+  for (const PgColumn& column : source.columns) {
+    ColumnInfo info;
+    info.name = column.name;
+    info.declared = column.declared;
+    std::string why;
+    if (!ParseDeclaredType(column.declared, &info.type, &why)) {
+      return SetError(AE_KDX_BAD_COLUMN_TYPE, "Table " + source.name + ", column " + column.name + ": " + why);
+    }
+    info.offset = offset;
+    offset += info.type.width;
+    out->columns.push_back(std::move(info));
+  }
+  out->record_length = offset;
+  for (const PgIndex& index : source.indexes) {
+    IndexSchema schema;
+    schema.name = index.tag;
+    schema.segments = index.segments;
+    schema.segment_descending = index.descending;
+    schema.unique = index.unique;
+    schema.descending = !index.descending.empty() && index.descending[0];
+    out->indexes.push_back(std::move(schema));
+  }
+  out->row_count = -1;
+  return 0;
+}
+
+UNSIGNED32 CountRows(PgSession& session, const PgTable& table, int64_t* rows) {
+  PgResultPtr result;
+  // A refused count must not end the session's transaction for the tables after it.
+  if (UNSIGNED32 rc = session.Exec("SAVEPOINT count_rows; SELECT count(*) FROM " + table.qualified,
+                                   AE_KDX_PG_SERVER, "counting the rows of table " + table.name, &result)) {
+    session.RollbackTo("count_rows");
+    return rc;
+  }
+  session.Exec("RELEASE SAVEPOINT count_rows", AE_KDX_PG_SERVER, "counting the rows of table " + table.name,
+               nullptr);
+  *rows = std::strtoll(PQgetvalue(result.get(), 0, 0), nullptr, 10);
+  return 0;
+}
+
+}  // namespace
+
+UNSIGNED32 DescribeServer(const std::string& uri, std::vector<TableSchema>* tables,
+                          std::vector<std::pair<std::string, std::string>>* failures) {
+  EngineGuard guard(EngineMutex());
+  std::unique_ptr<PgSession> session;
+  if (UNSIGNED32 rc = PgSession::Open(uri, &session)) return rc;
+  PgCatalog catalog(session.get());
+  std::vector<std::string> names;
+  if (UNSIGNED32 rc = catalog.TableNames(&names)) return rc;
+  for (const std::string& name : names) {
+    const PgTable* table = nullptr;
+    TableSchema schema;
+    if (catalog.FindTable(name, &table) != 0 || Describe(*table, &schema) != 0 ||
+        CountRows(*session, *table, &schema.row_count) != 0) {
+      UNSIGNED32 code = 0;
+      std::string text;
+      AdsGetLastError(&code, &text);
+      failures->emplace_back(name, "error " + std::to_string(code) + ": " + text);
+      continue;
+    }
+    tables->push_back(std::move(schema));
+  }
+  return 0;
+}
+
+UNSIGNED32 DescribeServerTable(const std::string& uri, const std::string& name, TableSchema* table) {
+  EngineGuard guard(EngineMutex());
+  std::unique_ptr<PgSession> session;
+  if (UNSIGNED32 rc = PgSession::Open(uri, &session)) return rc;
+  PgCatalog catalog(session.get());
+  const PgTable* found = nullptr;
+  if (UNSIGNED32 rc = catalog.FindTable(name, &found)) return rc;
+  return Describe(*found, table);
+}
+
+}  // namespace engine

@@ -1,6 +1,8 @@
 // Server text-format values to SQLite storage forms.
 #include "engine/pg_values.h"
 
+#include <sqlite3.h>
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -10,16 +12,10 @@
 namespace engine {
 namespace {
 
-constexpr int kSqliteInteger = 1;
-constexpr int kSqliteFloat = 2;
-constexpr int kSqliteText = 3;
-constexpr int kSqliteBlob = 4;
-constexpr int kSqliteNull = 5;
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 void SetText(const char* bytes, size_t size, ResultCell* cell) {
-  cell->type = kSqliteText;
+  cell->type = SQLITE_TEXT;
   cell->bytes = bytes;
   cell->size = size;
 }
@@ -33,7 +29,7 @@ bool ToInteger(std::string_view v, ResultCell* cell, std::string* why) {
   int64_t value = 0;
   const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
   if (ec != std::errc() || end != v.data() + v.size()) return Fail(why, v, "is not a whole number of 64 bits");
-  cell->type = kSqliteInteger;
+  cell->type = SQLITE_INTEGER;
   cell->integer = value;
   return true;
 }
@@ -56,14 +52,14 @@ bool ToExactNumber(std::string_view v, ResultCell* cell, std::string* why) {
     int64_t value = 0;
     const auto [end, ec] = std::from_chars(v.data(), v.data() + integral_end, value);
     if (ec == std::errc() && end == v.data() + integral_end) {
-      cell->type = kSqliteInteger;
+      cell->type = SQLITE_INTEGER;
       cell->integer = value;
       return true;
     }
   }
   double value = 0;
   std::from_chars(v.data(), v.data() + v.size(), value);  // syntax checked above
-  cell->type = kSqliteFloat;
+  cell->type = SQLITE_FLOAT;
   cell->real = value;
   return true;
 }
@@ -86,7 +82,7 @@ bool ToReal(std::string_view v, ResultCell* cell, std::string* why) {
   const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
   if (ec != std::errc() || end != v.data() + v.size()) return Fail(why, v, "is not a double");
   if (std::isnan(value)) return Fail(why, v, "(not a number) cannot be stored");
-  cell->type = kSqliteFloat;
+  cell->type = SQLITE_FLOAT;
   cell->real = value;
   return true;
 }
@@ -149,7 +145,7 @@ bool ToBytes(std::string_view v, std::string* scratch, ResultCell* cell, std::st
     if (high < 0 || low < 0) return Fail(why, v, "is not bytea in hex format");
     scratch->push_back(static_cast<char>(high * 16 + low));
   }
-  cell->type = kSqliteBlob;
+  cell->type = SQLITE_BLOB;
   cell->bytes = scratch->data();
   cell->size = scratch->size();
   return true;
@@ -161,14 +157,14 @@ bool ToStoredForm(PgValueForm form, const char* text, size_t size, std::string* 
                   std::string* why) {
   *cell = ResultCell();
   if (text == nullptr) {
-    cell->type = kSqliteNull;
+    cell->type = SQLITE_NULL;
     return true;
   }
   const std::string_view v(text, size);
   switch (form) {
     case PgValueForm::kLogical:
       if (v != "t" && v != "f") return Fail(why, v, "is not a boolean");
-      cell->type = kSqliteInteger;
+      cell->type = SQLITE_INTEGER;
       cell->integer = v == "t" ? 1 : 0;
       return true;
     case PgValueForm::kInteger: return ToInteger(v, cell, why);

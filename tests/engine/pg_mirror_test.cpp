@@ -75,6 +75,13 @@ class PgMirrorTest : public pg_test::PgFixture {
     return result == 0 ? std::move(db) : nullptr;
   }
 
+  // The engine's own table over the mirror of `name`.
+  static std::unique_ptr<EngineTable> Load(sqlite3* mirror, const std::string& name) {
+    auto table = std::make_unique<EngineTable>(nullptr, mirror, false, "main", name, name);
+    EXPECT_EQ(table->Load(), 0u) << LastErrorText();
+    return table;
+  }
+
   std::unique_ptr<PgSession> session_;
   std::unique_ptr<PgCatalog> catalog_;
 };
@@ -119,8 +126,8 @@ TEST_F(PgMirrorTest, TheEngineReadsTheMirrorAsATableWithItsTags) {
   Sql("CREATE INDEX work ON \"Emp_Cld\"(work_code)");
   Db mirror = Mirror("emp_cld.adt");
   ASSERT_NE(mirror, nullptr);
-  EngineTable table(nullptr, mirror.get(), false, "main", "Emp_Cld", "Emp_Cld");
-  ASSERT_EQ(table.Load(), 0u) << LastErrorText();
+  std::unique_ptr<EngineTable> loaded = Load(mirror.get(), "Emp_Cld");
+  const EngineTable& table = *loaded;
   ASSERT_EQ(table.columns().size(), 3u);
   EXPECT_EQ(table.columns()[0].type.type, ADS_STRING);
   EXPECT_EQ(table.columns()[0].type.width, 12u);
@@ -150,8 +157,8 @@ TEST_F(PgMirrorTest, AUniqueIndexWhoseStoredKeysCollideBecomesPlain) {
   Sql("INSERT INTO emp VALUES ('E1', '2010-03-05 10:00:00.0001'), ('E2', '2010-03-05 10:00:00.0002')");
   Db mirror = Mirror("emp");
   ASSERT_NE(mirror, nullptr);
-  EngineTable table(nullptr, mirror.get(), false, "main", "emp", "emp");
-  ASSERT_EQ(table.Load(), 0u) << LastErrorText();
+  std::unique_ptr<EngineTable> loaded = Load(mirror.get(), "emp");
+  const EngineTable& table = *loaded;
   ASSERT_EQ(table.indexes().size(), 1u);
   EXPECT_EQ(table.indexes()[0].name, "SEEN");
   EXPECT_FALSE(table.indexes()[0].unique);

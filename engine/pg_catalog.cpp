@@ -68,15 +68,21 @@ std::vector<int> Int2Vector(const char* text) {
 
 bool IsTrue(const PGresult* r, int row, int column) { return PQgetvalue(r, row, column)[0] == 't'; }
 
+// Runs catalogue query `sql` (prepared once per session) with `parameters`.
+UNSIGNED32 CatalogQuery(PgSession& session, const char* sql, const std::vector<const char*>& parameters,
+                        const std::string& context, PgResultPtr* result) {
+  const PgPrepared* prepared = nullptr;
+  if (UNSIGNED32 rc = session.PrepareOnce(sql, AE_KDX_PG_SERVER, context, &prepared)) return rc;
+  return session.ExecPrepared(*prepared, parameters, AE_KDX_PG_SERVER, context, result);
+}
+
 }  // namespace
 
 UNSIGNED32 PgCatalog::LoadNames() {
   if (names_loaded_) return 0;
-  const PgPrepared* prepared = nullptr;
   PgResultPtr r;
   const std::string context = "reading the list of tables";
-  if (UNSIGNED32 rc = session_->PrepareOnce(kTablesSql, AE_KDX_PG_SERVER, context, &prepared)) return rc;
-  if (UNSIGNED32 rc = session_->ExecPrepared(*prepared, {}, AE_KDX_PG_SERVER, context, &r)) return rc;
+  if (UNSIGNED32 rc = CatalogQuery(*session_, kTablesSql, {}, context, &r)) return rc;
   for (int i = 0; i < PQntuples(r.get()); ++i) {
     names_.push_back({static_cast<uint32_t>(std::strtoul(PQgetvalue(r.get(), i, 0), nullptr, 10)),
                       PQgetvalue(r.get(), i, 1), PQgetvalue(r.get(), i, 2), std::atoi(PQgetvalue(r.get(), i, 3))});
@@ -127,12 +133,10 @@ UNSIGNED32 PgCatalog::TableByOid(uint32_t oid, const PgTable** table) {
     *table = found->second.get();
     return 0;
   }
-  const PgPrepared* prepared = nullptr;
   PgResultPtr r;
   const std::string oid_text = std::to_string(oid);
   const std::string context = "looking up table number " + oid_text;
-  if (UNSIGNED32 rc = session_->PrepareOnce(kTableByOidSql, AE_KDX_PG_SERVER, context, &prepared)) return rc;
-  if (UNSIGNED32 rc = session_->ExecPrepared(*prepared, {oid_text.c_str()}, AE_KDX_PG_SERVER, context, &r)) return rc;
+  if (UNSIGNED32 rc = CatalogQuery(*session_, kTableByOidSql, {oid_text.c_str()}, context, &r)) return rc;
   if (PQntuples(r.get()) == 0) {
     return SetError(AE_KDX_TABLE_NOT_FOUND, "Table number " + oid_text + " not found on " + session_->name());
   }
@@ -158,12 +162,10 @@ UNSIGNED32 PgCatalog::Describe(const Name& name, const PgTable** table) {
 }
 
 UNSIGNED32 PgCatalog::LoadColumns(PgTable* table) {
-  const PgPrepared* prepared = nullptr;
   PgResultPtr r;
   const std::string oid_text = std::to_string(table->oid);
   const std::string context = "reading the columns of table " + table->name;
-  if (UNSIGNED32 rc = session_->PrepareOnce(kColumnsSql, AE_KDX_PG_SERVER, context, &prepared)) return rc;
-  if (UNSIGNED32 rc = session_->ExecPrepared(*prepared, {oid_text.c_str()}, AE_KDX_PG_SERVER, context, &r)) return rc;
+  if (UNSIGNED32 rc = CatalogQuery(*session_, kColumnsSql, {oid_text.c_str()}, context, &r)) return rc;
   for (int i = 0; i < PQntuples(r.get()); ++i) {
     PgColumn column;
     column.name = PQgetvalue(r.get(), i, 0);
@@ -190,12 +192,10 @@ UNSIGNED32 PgCatalog::LoadColumns(PgTable* table) {
 }
 
 UNSIGNED32 PgCatalog::LoadIndexes(PgTable* table) {
-  const PgPrepared* prepared = nullptr;
   PgResultPtr r;
   const std::string oid_text = std::to_string(table->oid);
   const std::string context = "reading the indexes of table " + table->name;
-  if (UNSIGNED32 rc = session_->PrepareOnce(kIndexesSql, AE_KDX_PG_SERVER, context, &prepared)) return rc;
-  if (UNSIGNED32 rc = session_->ExecPrepared(*prepared, {oid_text.c_str()}, AE_KDX_PG_SERVER, context, &r)) return rc;
+  if (UNSIGNED32 rc = CatalogQuery(*session_, kIndexesSql, {oid_text.c_str()}, context, &r)) return rc;
   const std::string prefix = table->name + ".";
   for (int i = 0; i < PQntuples(r.get()); ++i) {
     PgIndex index;

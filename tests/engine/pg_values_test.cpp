@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "engine/pg_types.h"
@@ -65,11 +66,12 @@ TEST(PgTypesTest, RefusesTypesWithoutAFaithfulEngineType) {
   EXPECT_EQ(MapServerType(pg_oid::kInt8, -1, false).form, PgValueForm::kInteger);
 }
 
-// Converts `text` with `form`; fails the test when it is refused.
-ResultCell Stored(PgValueForm form, const std::string& text, std::string* scratch) {
+// Converts `text` with `form`; fails the test when it is refused. The cell
+// may point into `text`: a literal outlives it.
+ResultCell Stored(PgValueForm form, const char* text, std::string* scratch) {
   ResultCell cell;
   std::string why;
-  EXPECT_TRUE(ToStoredForm(form, text.c_str(), text.size(), scratch, &cell, &why)) << text << ": " << why;
+  EXPECT_TRUE(ToStoredForm(form, text, std::strlen(text), scratch, &cell, &why)) << text << ": " << why;
   return cell;
 }
 

@@ -9,6 +9,7 @@
 #include "data/query.h"
 #include "data/table.h"
 #include "exports/credentials.h"
+#include "util/connection_path.h"
 #include "util/date_format.h"
 #include "util/date_time.h"
 #include "util/error.h"
@@ -45,7 +46,7 @@ void PositionPayrollParameters(ExportHost& host, TDateTime now) {
     para.OpenDataSet();
     if (!para.SeekKey({static_cast<int32_t>(DateYear(now))})) para.GoLast();
   } catch (const Exception& e) {
-    host.ShowMessage(std::string(e.what()) + " path " + host.State().SourcePath);
+    host.ShowMessage(std::string(e.what()) + " path " + ShownConnectionPath(host.State().SourcePath));
   }
 }
 

@@ -64,7 +64,7 @@ void RegisterSample(CLI::App& app, int* exit_status) {
       options.sealed = false;
       ok = GenerateSampleDictionary(where, options, kProgramUser, kProgramPassword, &summary, &error);
     } else if (IsServerUri(args->folder)) {
-      where = RedactedUri(args->folder);
+      where = ShownConnectionPath(args->folder);
       options.sealed = false;
       ok = GenerateSampleOnServer(args->folder, options, &summary, &error);
     } else {
@@ -105,7 +105,7 @@ void RegisterImport(CLI::App& app, int* exit_status) {
       *exit_status = 2;
       return;
     }
-    const std::string where = server ? (*args)[1] + " on " + RedactedUri((*args)[0]) : (*args)[0];
+    const std::string where = server ? (*args)[1] + " on " + ShownConnectionPath((*args)[0]) : (*args)[0];
     const bool ok = server ? ImportCsvIntoServerTable((*args)[0], (*args)[1], (*args)[2], &rows, &errors)
                            : ImportCsvIntoTable((*args)[0], (*args)[1], &rows, &errors);
     if (!ok) {
@@ -163,12 +163,12 @@ void RegisterCheck(CLI::App& app, int* exit_status) {
       std::cout << "PROBLEM " << p.where << ": " << p.problem << "\n    fix: " << p.fix << "\n";
     }
     if (report.ok()) {
-      std::cout << fmt::format("OK: {} ({} tables) has everything the exports need\n", RedactedUri(args->path),
+      std::cout << fmt::format("OK: {} ({} tables) has everything the exports need\n", ShownConnectionPath(args->path),
                                report.tables);
       *exit_status = 0;
     } else {
       std::cout << fmt::format("{} problem{} found in {}\n", report.problems.size(),
-                               report.problems.size() == 1 ? "" : "s", RedactedUri(args->path));
+                               report.problems.size() == 1 ? "" : "s", ShownConnectionPath(args->path));
       *exit_status = 1;
     }
   });

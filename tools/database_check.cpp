@@ -301,7 +301,7 @@ class Checker {
     std::vector<engine::TableSchema> tables;
     std::vector<std::pair<std::string, std::string>> failures;
     if (engine::DescribeServer(uri, &tables, &failures) != 0) {
-      Problem("server " + RedactedUri(uri), "cannot be read: " + EngineText(),
+      Problem("server " + ShownConnectionPath(uri), "cannot be read: " + EngineText(),
               "check the URI, the server and the login (a password belongs in ~/.pgpass)");
       return;
     }

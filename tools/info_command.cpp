@@ -99,7 +99,7 @@ bool InfoDictionary(const std::string& path) {
 bool InfoServer(const std::string& uri) {
   std::vector<engine::TableSchema> tables;
   std::vector<std::pair<std::string, std::string>> failures;
-  const std::string shown = RedactedUri(uri);
+  const std::string shown = ShownConnectionPath(uri);
   if (engine::DescribeServer(uri, &tables, &failures) != 0) {
     std::cerr << "kdx-db info: " << LastEngineError() << "\n";
     return false;

@@ -44,12 +44,12 @@ bool RunQueryAsCsv(const std::string& path, const std::string& sql, const QueryC
   ADSHANDLE connection = 0;
   if (AdsConnect60(path, server ? ADS_REMOTE_SERVER : ADS_LOCAL_SERVER, dictionary ? credentials.user : "",
                    dictionary ? credentials.password : "", 0, &connection) != AE_SUCCESS) {
-    *error = EngineError("Cannot connect to " + RedactedUri(path));
+    *error = EngineError("Cannot connect to " + ShownConnectionPath(path));
     return false;
   }
   ADSHANDLE statement = 0;
   bool ok = AdsCreateSQLStatement(connection, &statement) == AE_SUCCESS;
-  if (!ok) *error = EngineError("Cannot create a statement on " + RedactedUri(path));
+  if (!ok) *error = EngineError("Cannot create a statement on " + ShownConnectionPath(path));
   if (ok && !dictionary && !server) {
     // Every sealed table of the folder gets the table password, so a
     // statement may read any of them.

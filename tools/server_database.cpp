@@ -150,31 +150,6 @@ bool ExistingSampleTable(PGconn* conn, std::string* existing, std::string* error
 
 }  // namespace
 
-bool IsServerUri(const std::string& path) {
-  const std::string lower = ToLowerAscii(path.substr(0, 13));
-  return lower.rfind("postgresql://", 0) == 0 || lower.rfind("postgres://", 0) == 0;
-}
-
-std::string RedactedUri(const std::string& uri) {
-  const size_t scheme = uri.find("://");
-  if (scheme == std::string::npos) return uri;
-  const size_t start = scheme + 3;
-  const size_t at = uri.find('@', start);
-  const size_t slash = uri.find('/', start);
-  std::string out = uri;
-  if (at != std::string::npos && (slash == std::string::npos || at < slash)) {
-    const size_t colon = uri.find(':', start);
-    if (colon != std::string::npos && colon < at) out = uri.substr(0, colon + 1) + "***" + uri.substr(at);
-  }
-  // A password given as an option of the URI.
-  const size_t option = ToLowerAscii(out).find("password=");
-  if (option != std::string::npos) {
-    const size_t end = out.find('&', option);
-    out = out.substr(0, option + 9) + "***" + (end == std::string::npos ? "" : out.substr(end));
-  }
-  return out;
-}
-
 bool ServerTypeOf(const std::string& declared, std::string* server_type, std::string* why) {
   engine::ColumnType type;
   if (!engine::ParseDeclaredType(declared, &type, why)) return false;
@@ -203,7 +178,7 @@ bool ServerTypeOf(const std::string& declared, std::string* server_type, std::st
 
 bool GenerateSampleOnServer(const std::string& uri, const SampleOptions& options, SampleSummary* summary,
                             std::string* error) {
-  const std::string shown = RedactedUri(uri);
+  const std::string shown = ShownConnectionPath(uri);
   PgConn conn(PQconnectdb(uri.c_str()), PQfinish);
   if (PQstatus(conn.get()) != CONNECTION_OK) {
     *error = fmt::format("Cannot connect to {}: {}", shown, PQerrorMessage(conn.get()));
@@ -294,11 +269,11 @@ bool ImportCsvIntoServerTable(const std::string& uri, const std::string& table, 
   for (const engine::ColumnInfo& c : schema.columns) columns.push_back({c.name, c.type});
   PgConn conn(PQconnectdb(uri.c_str()), PQfinish);
   if (PQstatus(conn.get()) != CONNECTION_OK) {
-    return fail(fmt::format("Cannot connect to {}: {}", RedactedUri(uri), PQerrorMessage(conn.get())));
+    return fail(fmt::format("Cannot connect to {}: {}", ShownConnectionPath(uri), PQerrorMessage(conn.get())));
   }
   std::string error;
   std::vector<int64_t> next_auto;
-  if (!Run(conn.get(), "BEGIN", "Cannot start a transaction on " + RedactedUri(uri), &error) ||
+  if (!Run(conn.get(), "BEGIN", "Cannot start a transaction on " + ShownConnectionPath(uri), &error) ||
       !NextAutoNumbers(conn.get(), schema, &next_auto, &error)) {
     return fail(error);
   }

@@ -1,7 +1,7 @@
-// kdx-db's side of a PostgreSQL server holding the HR database: recognising a
-// server URI, naming it without its password, and writing the sample tables
-// onto the server. The program itself never writes to the server; only the
-// tool does, and only into tables that do not exist yet.
+// kdx-db's side of a PostgreSQL server holding the HR database: the PostgreSQL
+// type of each engine type, writing the sample tables onto a server and
+// importing CSV rows into a server table. The program itself never writes to
+// the server; only the tool does, and only into tables that do not exist yet.
 //
 // Tables and columns are created under their names in lower case, so that
 // the program's SQL texts, which name them unquoted in any case, find them;
@@ -14,12 +14,7 @@
 #include <vector>
 
 #include "tools/sample_database.h"
-
-// Whether `path` is a libpq connection URI ("postgresql://" or "postgres://").
-bool IsServerUri(const std::string& path);
-
-// `uri` with its password (if any) replaced by "***", for messages.
-std::string RedactedUri(const std::string& uri);
+#include "util/connection_path.h"
 
 // The PostgreSQL type of an engine declared type ("CHAR(12)" -> "char(12)",
 // "MONEY" -> "numeric(19,4)", "AUTOINC" -> an identity integer); false with

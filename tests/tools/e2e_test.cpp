@@ -16,8 +16,10 @@
 #include <vector>
 
 #include "engine/storage.h"
+#include "tests/engine/pg_test_support.h"
 #include "tests/tools/tool_test_support.h"
 #include "tools/sample_database.h"
+#include "tools/server_database.h"
 
 namespace fs = std::filesystem;
 using tool_test::ReadFile;
@@ -276,3 +278,107 @@ TEST_F(EndToEndTest, ADatabaseSealedWithAnotherPasswordFailsTheRunInsteadOfWriti
 }
 
 }  // namespace
+
+// The same sample on a PostgreSQL server (KDX_TEST_PG_URI; see
+// tests/engine/pg_test_support.h): a database of its own per test.
+class ServerEndToEndTest : public EndToEndTest {
+ protected:
+  void SetUp() override {
+    EndToEndTest::SetUp();
+    const char* uri = std::getenv("KDX_TEST_PG_URI");
+    if (uri == nullptr || *uri == '\0') {
+      if (std::getenv("KDX_TEST_PG_REQUIRED") != nullptr || std::getenv("CI") != nullptr) {
+        FAIL() << "KDX_TEST_PG_URI is not set, and server tests are required here";
+      }
+      GTEST_SKIP() << "no PostgreSQL server: set KDX_TEST_PG_URI";
+    }
+    admin_ = pg_test::Connect(uri);
+    database_ = fmt::format("kdx_e2e_{}_{}", getpid(), ++counter_);
+    pg_test::RunSql(admin_.get(), "CREATE DATABASE " + database_);
+    uri_ = pg_test::WithDatabase(uri, database_);
+  }
+  void TearDown() override {
+    if (admin_ != nullptr && !database_.empty()) {
+      pg_test::RunSql(admin_.get(), "DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)");
+    }
+  }
+  void WriteSample() {
+    SampleOptions options;
+    options.employees = kEmployees;
+    options.seed = kSeed;
+    options.today = today_;
+    SampleSummary summary;
+    std::string error;
+    ASSERT_TRUE(GenerateSampleOnServer(uri_, options, &summary, &error)) << error;
+  }
+  // The URI's password, which no output may show.
+  std::string Password() const {
+    const size_t at = uri_.find('@');
+    const size_t colon = uri_.rfind(':', at);
+    return uri_.substr(colon + 1, at - colon - 1);
+  }
+
+  static inline int counter_ = 0;
+  pg_test::Conn admin_;
+  std::string database_;
+  std::string uri_;
+};
+
+TEST_F(ServerEndToEndTest, TheSameSampleOnAServerGivesByteIdenticalFiles) {
+  WriteSample();
+  ASSERT_EQ(Unattended(Plain()).status, 0);
+  const std::string employees = EmployeeFile();
+  const std::string leave = LeaveFile();
+  const ProgramRun server = Unattended(uri_);
+  ASSERT_EQ(server.status, 0) << server.output;
+  EXPECT_EQ(EmployeeFile(), employees);
+  EXPECT_EQ(LeaveFile(), leave);
+  EXPECT_EQ(server.output.find(Password()), std::string::npos) << server.output;
+
+  const std::string csv_name = fmt::format("LVDATA{:02}{:02}{:04}.CSV", today_.day, today_.month, today_.year);
+  ASSERT_EQ(LeaveCsv(Plain()).status, 0);
+  const std::string csv = ReadFile((out_ / csv_name).string());
+  ASSERT_FALSE(csv.empty());
+  fs::remove(out_ / csv_name);
+  const ProgramRun server_csv = LeaveCsv(uri_);
+  ASSERT_EQ(server_csv.status, 0) << server_csv.output;
+  EXPECT_EQ(ReadFile((out_ / csv_name).string()), csv);
+}
+
+TEST_F(ServerEndToEndTest, ARefusedLoginStopsTheRunNamingTheServerButNotThePassword) {
+  WriteSample();
+  const std::string wrong = uri_.substr(0, uri_.rfind(':', uri_.find('@')) + 1) + "Wr0ngSecret" +
+                            uri_.substr(uri_.find('@'));
+  const ProgramRun run = Unattended(wrong);
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("database " + database_), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("Wr0ngSecret"), std::string::npos) << run.output;
+  EXPECT_FALSE(fs::exists(out_ / "employee.txt") && !EmployeeFile().empty());
+}
+
+TEST_F(ServerEndToEndTest, SampleRefusesADatabaseThatHoldsATableAndImportIsAllOrNothing) {
+  WriteSample();
+  SampleOptions options;
+  SampleSummary summary;
+  std::string error;
+  EXPECT_FALSE(GenerateSampleOnServer(uri_, options, &summary, &error));
+  EXPECT_NE(error.find("already holds a table"), std::string::npos) << error;
+  EXPECT_EQ(error.find(Password()), std::string::npos) << error;
+
+  const std::string before = pg_test::RunSql(admin_.get(), "SELECT 1");  // the admin connection still works
+  pg_test::Conn db = pg_test::Connect(uri_);
+  const std::string count = pg_test::RunSql(db.get(), "SELECT count(*) FROM code");
+  TempFolder csv;
+  WriteFile((csv.path() / "codes.csv").string(), "CATEGORY,CODE,desc\nLEA,QQ1,first\nLEA,QQ1,again\n");
+  int64_t rows = 0;
+  std::vector<std::string> errors;
+  EXPECT_FALSE(ImportCsvIntoServerTable(uri_, "CODE.ADT", (csv.path() / "codes.csv").string(), &rows, &errors));
+  ASSERT_FALSE(errors.empty());
+  EXPECT_NE(errors.front().find("line 3"), std::string::npos) << errors.front();
+  EXPECT_EQ(pg_test::RunSql(db.get(), "SELECT count(*) FROM code"), count);  // nothing added
+  WriteFile((csv.path() / "codes.csv").string(), "CATEGORY,CODE,desc\nLEA,QQ1,first\nLEA,QQ2,second\n");
+  ASSERT_TRUE(ImportCsvIntoServerTable(uri_, "code", (csv.path() / "codes.csv").string(), &rows, &errors));
+  EXPECT_EQ(rows, 2);
+  EXPECT_EQ(pg_test::RunSql(db.get(), "SELECT rtrim(\"desc\") FROM code WHERE code = 'QQ2'"), "second");
+  EXPECT_EQ(before, "1");
+}

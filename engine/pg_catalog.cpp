@@ -116,11 +116,12 @@ UNSIGNED32 PgCatalog::FindTable(const std::string& given, const PgTable** table)
     matches.push_back(&name);
   }
   if (matches.empty()) {
-    return SetError(AE_KDX_TABLE_NOT_FOUND, "Table '" + given + "' not found on " + session_->name() +
+    // Only the table's own name: a path in front of it may be the URI itself.
+    return SetError(AE_KDX_TABLE_NOT_FOUND, "Table '" + bare + "' not found on " + session_->name() +
                                                 " (in the schemas of its search path)");
   }
   if (matches.size() > 1) {
-    return SetError(AE_KDX_PG_AMBIGUOUS, "Table '" + given + "' on " + session_->name() + ": schema " +
+    return SetError(AE_KDX_PG_AMBIGUOUS, "Table '" + bare + "' on " + session_->name() + ": schema " +
                                              matches[0]->schema + " holds both " + matches[0]->name + " and " +
                                              matches[1]->name + ", whose names differ only in letter case");
   }

@@ -382,3 +382,13 @@ TEST_F(ServerEndToEndTest, SampleRefusesADatabaseThatHoldsATableAndImportIsAllOr
   EXPECT_EQ(pg_test::RunSql(db.get(), "SELECT rtrim(\"desc\") FROM code WHERE code = 'QQ2'"), "second");
   EXPECT_EQ(before, "1");
 }
+
+TEST_F(ServerEndToEndTest, AMissingServerTableStopsTheRunNamingItButNotThePassword) {
+  WriteSample();
+  pg_test::Conn db = pg_test::Connect(uri_);
+  pg_test::RunSql(db.get(), "DROP TABLE emp_cld");
+  const ProgramRun run = Unattended(uri_);
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("EMP_CLD"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find(Password()), std::string::npos) << run.output;
+}

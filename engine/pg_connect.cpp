@@ -32,10 +32,15 @@ constexpr const char* kDefaults[][2] = {
 // Settings the value conversions (pg_values.h) and the run depend on. A
 // writer's lock on a table delays a read by at most 8 s, as the busy timeout
 // does on table files; the server's own limit on idle transactions would end
-// the run's one transaction between two reads.
+// the run's one transaction between two reads. Joins run as nested loops
+// without parallel workers, as on table files: the rows of a statement
+// without ORDER BY (the leave statements) then come in the order of the
+// table they are read from, not in an order a hash join or a parallel scan
+// makes up, and the files are the same whichever backend holds the data.
 constexpr char kSessionSetup[] =
     "SET DateStyle = ISO; SET extra_float_digits = 3; SET bytea_output = hex; SET lc_monetary = 'C'; "
     "SET lock_timeout = '8s'; SET idle_in_transaction_session_timeout = 0; "
+    "SET enable_hashjoin = off; SET enable_mergejoin = off; SET max_parallel_workers_per_gather = 0; "
     "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY; SELECT 1";
 
 int HexDigit(char c) {

@@ -33,6 +33,11 @@ UNSIGNED32 SetError(UNSIGNED32 code, std::string text) {
 
 void ClearError() { SetError(0, ""); }
 
+std::string LastErrorLine() {
+  const LastError& error = ThreadError();
+  return "error " + std::to_string(error.code) + ": " + error.text;
+}
+
 UNSIGNED32 SqliteError(UNSIGNED32 code, const std::string& context, sqlite3* db) {
   std::string detail = db != nullptr ? sqlite3_errmsg(db) : "SQLite failure";
   return SetError(code, context + ": " + detail);

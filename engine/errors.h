@@ -29,6 +29,8 @@ void ClearError();
 // being done, naming the path/table/statement), then SQLite's own message for
 // `db` (or the generic text when `db` is null). Returns `code`.
 UNSIGNED32 SqliteError(UNSIGNED32 code, const std::string& context, sqlite3* db);
+// This thread's last error as one line: "error <code>: <text>".
+std::string LastErrorLine();
 // The fixed text of an error code (AdsGetErrorString), "" for unknown codes.
 std::string ErrorCodeText(UNSIGNED32 code);
 

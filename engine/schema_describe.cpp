@@ -54,10 +54,7 @@ UNSIGNED32 DescribeDictionary(const std::string& path, std::vector<TableSchema>*
     EngineTable table(nullptr, db, false, "main", name, name);
     TableSchema schema;
     if (table.Load() != 0 || Describe(table, &schema) != 0) {
-      UNSIGNED32 code = 0;
-      std::string text;
-      AdsGetLastError(&code, &text);
-      failures->emplace_back(name, "error " + std::to_string(code) + ": " + text);
+      failures->emplace_back(name, LastErrorLine());
       continue;
     }
     tables->push_back(std::move(schema));

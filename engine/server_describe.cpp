@@ -75,10 +75,7 @@ UNSIGNED32 DescribeServer(const std::string& uri, std::vector<TableSchema>* tabl
     TableSchema schema;
     if (catalog.FindTable(name, &table) != 0 || Describe(*table, &schema) != 0 ||
         CountRows(*session, *table, &schema.row_count) != 0) {
-      UNSIGNED32 code = 0;
-      std::string text;
-      AdsGetLastError(&code, &text);
-      failures->emplace_back(name, "error " + std::to_string(code) + ": " + text);
+      failures->emplace_back(name, LastErrorLine());
       continue;
     }
     tables->push_back(std::move(schema));

@@ -372,7 +372,8 @@ std::string BaselineScript(const std::string& folder) {
   script += "SELECT " + fields +
             "\nFROM employee e LEFT JOIN EMPLOYMT m ON m.EMP_NO = e.emp_no LEFT JOIN EMPMISC x ON x.EMP_NO = e.emp_no"
             "\nLEFT JOIN EMP_PROS p ON p.rowid = (SELECT q.rowid FROM EMP_PROS q WHERE q.EMP_CODE = e.emp_no AND"
-            " q.PAY_EFFECTIVE_DATE <= '" + day + "' ORDER BY q.PAY_EFFECTIVE_DATE DESC, q.ID DESC, q.rowid DESC LIMIT 1)"
+            " q.PAY_EFFECTIVE_DATE <= '" + day +
+            "' ORDER BY q.PAY_EFFECTIVE_DATE DESC, q.ID DESC, q.rowid DESC LIMIT 1)"
             "\nWHERE e.TERMINATION_DATE IS NULL OR e.TERMINATION_DATE >= '" + month + "-01';\n";
   return script;
 }

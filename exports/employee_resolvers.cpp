@@ -2,8 +2,11 @@
 // descriptions, career values in force, allowances in effect, employment and
 // miscellaneous columns, identity and residency values.
 //
-// Every walk tests its key columns on every row, so it is correct whatever
-// position a missed seek leaves the cursor in.
+// EMPLOYMT, EMPMISC, career and allowance lookups answer from the rows the
+// run read ahead (lookup_tables.h) where those tell what the table would;
+// otherwise they seek and walk the table. Every walk tests its key columns on
+// every row, so it is correct whatever position a missed seek leaves the
+// cursor in.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -34,13 +37,14 @@ std::string EmployeeNumber(EmployeeExportContext& ctx) {
 }
 
 // Month index of a START_MTH/END_MTH value YYYYMM (years 1000 to 9999, months
-// 1 to 12); 0 is no bound and is handled by the caller.
-uint32_t MonthIndexOfYyyymm(EmployeeExportContext& ctx, const char* column, int32_t value) {
+// 1 to 12) of allowance row `row`; 0 is no bound and is handled by the
+// caller.
+template <typename Row>
+uint32_t MonthIndexOfYyyymm(EmployeeExportContext& ctx, Row& row, const char* column, int32_t value) {
   const int32_t year = value / 100;
   const int32_t month = value % 100;
   if (value < 0 || year < 1000 || year > 9999 || month < 1 || month > 12) {
-    const std::string code = ctx.columns().Text(*ctx.components().TableEmpAllowance, "allow_code");
-    throw Exception("EMP_ALW of employee " + EmployeeNumber(ctx) + ", allowance " + code + ": " + column + " " +
+    throw Exception("EMP_ALW of employee " + EmployeeNumber(ctx) + ", allowance " + row.Code() + ": " + column + " " +
                     std::to_string(value) + " is not a month in the form YYYYMM");
   }
   return MonthIndex(static_cast<uint32_t>(year), static_cast<uint32_t>(month));
@@ -67,12 +71,50 @@ std::string KeyedRowValue(EmployeeExportContext& ctx, TAdsTable& table, const ch
                           const std::string& column) {
   const std::string emp_no = EmployeeNumber(ctx);
   LookupMemo& memo = ctx.lookups();
+  std::string text;
+  switch (memo.tables().KeyedText(table, emp_no, column, &text)) {
+    case LookupTables::Answer::kFound:
+      return text;
+    case LookupTables::Answer::kNoRow:
+      throw Exception(std::string(table_label) + " Unable to locate Employee : " + emp_no);
+    case LookupTables::Answer::kNotReadAhead:
+      break;
+  }
   if (!memo.StandsOn(table, emp_no) || !table.HasCurrentRecord()) {
     memo.Forget(table);
     if (!table.SeekKey({emp_no})) throw Exception(std::string(table_label) + " Unable to locate Employee : " + emp_no);
     memo.SetStandsOn(table, emp_no);
   }
   return ctx.columns().Text(table, column);
+}
+
+// Fills `known` with the career row in force of `emp_no` from the career
+// rows read ahead, for every column the run has asked for. False (and
+// `known` unchanged) when they cannot tell: the walk reads the table.
+bool CareerReadAhead(const LookupMemo& memo, const std::string& emp_no, LookupMemo::Career& known) {
+  const LookupTables& tables = memo.tables();
+  const std::vector<std::string>& asked = memo.CareerColumns();
+  const std::vector<std::string>& read = tables.CareerColumns();
+  double effective = 0;
+  size_t values = 0;
+  const LookupTables::Answer answer = tables.Career(emp_no, &effective, &values);
+  if (answer == LookupTables::Answer::kNotReadAhead) return false;
+  for (const std::string& column : asked) {
+    if (std::find(read.begin(), read.end(), column) == read.end()) return false;
+  }
+  const bool in_force = answer == LookupTables::Answer::kFound;
+  known.emp_no = emp_no;
+  known.in_force = in_force;
+  known.effective = in_force ? effective : 0;
+  known.values.resize(asked.size());
+  for (size_t i = 0; i < asked.size(); ++i) {
+    const size_t index = static_cast<size_t>(std::find(read.begin(), read.end(), asked[i]) - read.begin());
+    known.values[i].column = asked[i];
+    known.values[i].text.assign(in_force ? tables.CareerText(values, index) : std::string_view());
+    known.values[i].amount = in_force ? tables.CareerAmount(values, index) : 0;
+  }
+  known.valid = true;
+  return true;
 }
 
 // The career row in force on AsOfDate for employee `emp_no`, with the value
@@ -86,6 +128,7 @@ const LookupMemo::Career& CareerInForce(EmployeeExportContext& ctx, const std::s
   const std::vector<std::string>& asked = memo.CareerColumns();
   if (!is_date && std::find(asked.begin(), asked.end(), column) == asked.end()) memo.AddCareerColumn(column);
   if (known.valid && known.emp_no == emp_no && (is_date || known.Find(column) != nullptr)) return known;
+  if (CareerReadAhead(memo, emp_no, known)) return known;
 
   TAdsTable& career = *ctx.components().CareerTable;
   ColumnCache& col = ctx.columns();
@@ -117,6 +160,62 @@ const LookupMemo::Career& CareerInForce(EmployeeExportContext& ctx, const std::s
   }
   known.valid = true;
   return known;
+}
+
+// The current row of EMP_ALW, its columns read as the in-effect rule asks
+// for them.
+class CurrentAllowance {
+ public:
+  explicit CurrentAllowance(EmployeeExportContext& ctx)
+      : col_(ctx.columns()), table_(*ctx.components().TableEmpAllowance) {}
+  TDateTime EffDate() { return col_.DateTime(table_, "effdate"); }
+  TDateTime EndDate() { return col_.DateTime(table_, "enddate"); }
+  int32_t StartMonth() { return col_.Int(table_, "START_MTH"); }
+  int32_t EndMonth() { return col_.Int(table_, "END_MTH"); }
+  std::string Code() { return col_.Text(table_, "allow_code"); }
+
+ private:
+  ColumnCache& col_;
+  TAdsTable& table_;
+};
+
+// An EMP_ALW row of allowance `code` read ahead.
+class ReadAheadAllowance {
+ public:
+  ReadAheadAllowance(const LookupTables::AllowanceRow& row, const std::string& code) : row_(row), code_(code) {}
+  TDateTime EffDate() const { return row_.effdate; }
+  TDateTime EndDate() const { return row_.enddate; }
+  int32_t StartMonth() const { return row_.start_month; }
+  int32_t EndMonth() const { return row_.end_month; }
+  std::string Code() const { return code_; }
+
+ private:
+  const LookupTables::AllowanceRow& row_;
+  const std::string& code_;
+};
+
+// Whether allowance row `row` covers RunPeriod (AllowanceInEffect), its
+// columns read in the rule's order: a read that raises does so where the
+// rule first needs the column.
+template <typename Row>
+bool CoversRunPeriod(EmployeeExportContext& ctx, Row& row) {
+  const uint32_t period = RunPeriodIndex(ctx);
+  const TDateTime effective = row.EffDate();
+  if (effective != 0) {
+    const uint32_t start = MonthIndexOfDate(effective);
+    const TDateTime end_date = row.EndDate();
+    const uint32_t end = end_date != 0 ? MonthIndexOfDate(end_date) : MonthIndex(kOpenEndYear, kOpenEndMonth);
+    return start <= period && period <= end;
+  }
+
+  const int32_t start_month = row.StartMonth();
+  const int32_t end_month = row.EndMonth();
+  if (start_month == 0 && end_month == 0) return true;
+  // Both sides are checked before either decides, so a bad value stops the
+  // run whichever side of the window the run period falls on.
+  const bool after_start = start_month == 0 || period >= MonthIndexOfYyyymm(ctx, row, "START_MTH", start_month);
+  const bool before_end = end_month == 0 || period <= MonthIndexOfYyyymm(ctx, row, "END_MTH", end_month);
+  return after_start && before_end;
 }
 
 }  // namespace
@@ -158,11 +257,27 @@ std::string CareerValueAsOf(EmployeeExportContext& ctx, const std::string& colum
 }
 
 std::string AllowanceAmount(EmployeeExportContext& ctx, const std::string& code) {
+  const std::string emp_no = EmployeeNumber(ctx);
+  std::string result = "0.00";
+  const LookupTables& tables = ctx.lookups().tables();
+  size_t first = 0;
+  size_t count = 0;
+  switch (tables.Allowances(emp_no, code, &first, &count)) {
+    case LookupTables::Answer::kFound:
+      for (size_t i = 0; i < count; ++i) {
+        const LookupTables::AllowanceRow row = tables.AllowanceAt(first, i);
+        ReadAheadAllowance read(row, code);
+        if (CoversRunPeriod(ctx, read)) result = FormatAmount(row.amount);
+      }
+      return result;
+    case LookupTables::Answer::kNoRow:
+      return result;
+    case LookupTables::Answer::kNotReadAhead:
+      break;
+  }
+
   TAdsTable& allowances = *ctx.components().TableEmpAllowance;
   ColumnCache& col = ctx.columns();
-  const std::string emp_no = EmployeeNumber(ctx);
-
-  std::string result = "0.00";
   allowances.SeekKey({emp_no, code});
   while (!allowances.AtEof()) {
     if (col.Text(allowances, "EMP_NO") != emp_no) break;
@@ -174,26 +289,8 @@ std::string AllowanceAmount(EmployeeExportContext& ctx, const std::string& code)
 }
 
 bool AllowanceInEffect(EmployeeExportContext& ctx) {
-  TAdsTable& allowances = *ctx.components().TableEmpAllowance;
-  ColumnCache& col = ctx.columns();
-  const uint32_t period = RunPeriodIndex(ctx);
-
-  const TDateTime effective = col.DateTime(allowances, "effdate");
-  if (effective != 0) {
-    const uint32_t start = MonthIndexOfDate(effective);
-    const TDateTime end_date = col.DateTime(allowances, "enddate");
-    const uint32_t end = end_date != 0 ? MonthIndexOfDate(end_date) : MonthIndex(kOpenEndYear, kOpenEndMonth);
-    return start <= period && period <= end;
-  }
-
-  const int32_t start_month = col.Int(allowances, "START_MTH");
-  const int32_t end_month = col.Int(allowances, "END_MTH");
-  if (start_month == 0 && end_month == 0) return true;
-  // Both sides are checked before either decides, so a bad value stops the
-  // run whichever side of the window the run period falls on.
-  const bool after_start = start_month == 0 || period >= MonthIndexOfYyyymm(ctx, "START_MTH", start_month);
-  const bool before_end = end_month == 0 || period <= MonthIndexOfYyyymm(ctx, "END_MTH", end_month);
-  return after_start && before_end;
+  CurrentAllowance row(ctx);
+  return CoversRunPeriod(ctx, row);
 }
 
 std::string EmploymentValue(EmployeeExportContext& ctx, const std::string& column) {

@@ -9,6 +9,9 @@
 #include "data/query.h"
 #include "data/table.h"
 #include "exports/credentials.h"
+#include "exports/template_lookups.h"
+#include "exports/run_statement.h"
+#include "exports/template_field.h"
 #include "util/connection_path.h"
 #include "util/date_format.h"
 #include "util/date_time.h"
@@ -20,21 +23,8 @@ namespace {
 // The employee selection: still employed on the first day of the month.
 constexpr char kEmployeeStatement[] =
     "select * from employee where (termination_date is null or termination_date >=:date)";
-constexpr char kTemplateSection[] = "KDX";
 // The characters that make removing commas from a column text change it.
 constexpr std::string_view kCommaOrNul(",\0", 2);
-
-// The largest width a fixed-width field can ask for (widths are 8-bit).
-constexpr int32_t kMaxFieldWidth = 255;
-
-bool IsCompanyField(const std::string& name) {
-  return name == "CADDR1" || name == "COMPANY" || name == "CADDR2" || name == "CADDR3" ||
-         name == "CPOSTAL_CODE";
-}
-
-bool IsResidencyKind(const std::string& name) {
-  return name == "RES_TYPE" || name == "RES_DOC_NO" || name == "RES_DURATION" || name == "RES_EXPIRY_DATE";
-}
 
 // Set-up step 2: PAYPARA1 on the row of the current year, else its last row.
 // A failure is shown and the run goes on; it fails later where PAYPARA1 is
@@ -69,13 +59,7 @@ void PrepareRun(ExportHost& host) {
 
   ReopenWithPassword(*c.EmploymentTable);
 
-  TAdsQuery& emp = *c.AdsQueryEmp;
-  emp.CloseDataSet();
-  emp.ClearSql();
-  emp.AddSqlLine(kEmployeeStatement);
-  const TDateTime today = host.GetClock().Now();
-  emp.ParamNamed("date").BindDateTime(EncodeDate(DateYear(today), DateMonth(today), 1));
-  emp.OpenDataSet();
+  SelectCurrentEmployees(host);
 
   c.CareerTable->OpenDataSet();
   ReopenWithPassword(*c.AdsTableMisc);
@@ -83,126 +67,29 @@ void PrepareRun(ExportHost& host) {
 
   state.AsOfDate = host.GetClock().Now();
 
-  TAdsQuery& tmpl = *c.TemplateQuery;
-  tmpl.CloseDataSet();
-  tmpl.ParamNamed("section").BindText(kTemplateSection);
-  tmpl.OpenDataSet();
-  state.FieldSeparator = tmpl.ColumnByName("DELIMITER").ReadText();
+  OpenTemplateSection(host);
+  state.FieldSeparator = c.TemplateQuery->ColumnByName("DELIMITER").ReadText();
 }
 
 }  // namespace
+
+void SelectCurrentEmployees(ExportHost& host) {
+  const TDateTime today = host.GetClock().Now();
+  OpenOnStatement(*host.Components().AdsQueryEmp, kEmployeeStatement,
+                  {{"date", EncodeDate(DateYear(today), DateMonth(today), 1)}});
+}
+
+void OpenTemplateSection(ExportHost& host) {
+  TAdsQuery& tmpl = *host.Components().TemplateQuery;
+  tmpl.CloseDataSet();
+  tmpl.ParamNamed("section").BindText(kTemplateSection);
+  tmpl.OpenDataSet();
+}
 
 EmployeeExportContext::EmployeeExportContext(ExportHost& host)
     : host_(host), components_(host.Components()) {}
 
 namespace {
-
-// What a template row gives, decided by its texts alone, in the order the
-// rules are tried.
-enum class FieldKind {
-  kNothing,         // "DUMMY"
-  kCompany,         // PAYPARA1 column
-  kDate,            // today in FORMAT
-  kFixed,           // VALUE
-  kTelExt,          // "+65" extension, nothing for 0
-  kPayType,         // "M" or "D"
-  kAllowance,       // allowance MAPFIELD2 in effect
-  kBlank,           // "SOC_NO", "SOC_EXPIRY_DATE"
-  kResidency,       // RES_* kinds
-  kCode,            // description of the employee's code in CATEGORY
-  kCareer,          // PAY_EFFECTIVE_DATE, OLD_SALARY, NEW_SALARY
-  kMisc,            // EMPMISC column
-  kEmployment,      // EMPLOYMT column
-  kFormula,         // NRIC_NO, FIN_NO, PR_NO, PR
-  kEmployeeColumn,  // the employee's own column, commas removed
-};
-
-// How a value becomes a field: DELIMITER appended, or a fixed width.
-struct FieldLayout {
-  std::string delimiter;
-  bool fixed = false;
-  size_t width = 0;
-};
-
-// A template row as the run uses it: its kind and the texts the kind needs,
-// read from the row with the same reads, in the same order, as the rules
-// make them; its layout once a value has needed it.
-struct TemplateField {
-  FieldKind kind = FieldKind::kNothing;
-  std::string name;      // "Field Name"
-  std::string argument;  // FORMAT, VALUE, MAPFIELD2 or CATEGORY, by kind
-  bool has_layout = false;
-  FieldLayout layout;
-  // The employee column the kind reads, once resolved (kCode, kEmployeeColumn).
-  const TField* employee_column = nullptr;
-};
-
-// Reads the kind of the current template row.
-TemplateField ReadTemplateField(EmployeeExportContext& ctx) {
-  ColumnCache& col = ctx.columns();
-  TAdsQuery& tmpl = *ctx.components().TemplateQuery;
-  TemplateField f;
-  f.name = col.Text(tmpl, "Field Name");
-  const std::string& name = f.name;
-  if (name == "DUMMY") {
-    f.kind = FieldKind::kNothing;
-  } else if (IsCompanyField(name)) {
-    f.kind = FieldKind::kCompany;
-  } else if (name == "DATE") {
-    f.kind = FieldKind::kDate;
-    f.argument = col.Text(tmpl, "FORMAT");
-  } else if (name == "FIXED") {
-    f.kind = FieldKind::kFixed;
-    f.argument = col.Text(tmpl, "VALUE");
-  } else if (name == "TEL_EXT") {
-    f.kind = FieldKind::kTelExt;
-  } else if (name == "PAY_TYPE") {
-    f.kind = FieldKind::kPayType;
-  } else if (name == "ALLOW_CODE") {
-    f.kind = FieldKind::kAllowance;
-    f.argument = col.Text(tmpl, "MAPFIELD2");
-  } else if (name == "SOC_NO" || name == "SOC_EXPIRY_DATE") {
-    f.kind = FieldKind::kBlank;
-  } else if (IsResidencyKind(name)) {
-    f.kind = FieldKind::kResidency;
-  } else if (f.argument = col.Text(tmpl, "CATEGORY"); !f.argument.empty()) {
-    f.kind = FieldKind::kCode;
-  } else if (name == "PAY_EFFECTIVE_DATE") {
-    f.kind = FieldKind::kCareer;
-  } else {
-    const std::string table = col.Text(tmpl, "TABLE");
-    if (table == "EMPMISC") {
-      f.kind = FieldKind::kMisc;
-    } else if (table == "EMPLOYMT") {
-      f.kind = FieldKind::kEmployment;
-    } else if (table == "FORMULA") {
-      f.kind = FieldKind::kFormula;
-    } else if (name == "OLD_SALARY" || name == "NEW_SALARY") {
-      f.kind = FieldKind::kCareer;
-    } else {
-      f.kind = FieldKind::kEmployeeColumn;
-    }
-  }
-  return f;
-}
-
-// Reads the layout of the current template row; a `size` outside 0..255 on a
-// fixed-width row is an error naming the row's NO and the value.
-FieldLayout ReadLayout(EmployeeExportContext& ctx) {
-  ColumnCache& col = ctx.columns();
-  TAdsQuery& tmpl = *ctx.components().TemplateQuery;
-  FieldLayout layout;
-  layout.delimiter = col.Text(tmpl, "DELIMITER");
-  if (layout.delimiter != "F") return layout;
-  const int32_t width = col.Int(tmpl, "size");
-  if (width < 0 || width > kMaxFieldWidth) {
-    throw Exception("Export template section " + std::string(kTemplateSection) + ", row NO " + col.Text(tmpl, "NO") +
-                    ": size " + std::to_string(width) + " is not a field width of 0 to 255");
-  }
-  layout.fixed = true;
-  layout.width = static_cast<size_t>(width);
-  return layout;
-}
 
 void AppendWithLayout(const FieldLayout& layout, const std::string& value, std::string& record) {
   if (!layout.fixed) {
@@ -344,6 +231,7 @@ void ExportEmployees(ExportHost& host) {
   TAdsQuery& emp = *host.Components().AdsQueryEmp;
   OutputFile& out = host.Output();
   RunTemplate layout(ctx);
+  if (!emp.AtEof()) ReadLookupTablesAhead(ctx);
 
   out.Assign(host.State().EmployeePath);
   out.Rewrite();

@@ -54,6 +54,14 @@ class EmployeeExportContext {
 // goes on.
 void ExportEmployees(ExportHost& host);
 
+// Set-up steps the site check shares with the run. SelectCurrentEmployees
+// opens AdsQueryEmp anew on the employees still employed on the first day of
+// the current month (its open hook gives the statement the table password).
+// OpenTemplateSection opens the template query anew on section "KDX", its
+// rows in NO order. Both raise the run's database errors.
+void SelectCurrentEmployees(ExportHost& host);
+void OpenTemplateSection(ExportHost& host);
+
 // The value of the current template row for the current employee, or no value
 // (std::nullopt) for a row that adds nothing to the record ("DUMMY", "TEL_EXT"
 // of 0). Rules are tried in a fixed order; keyword comparisons are exact and
@@ -77,7 +85,9 @@ std::string CodeDescription(EmployeeExportContext& ctx, const std::string& categ
 // converted by the employee's pay type (SE/SN to an hourly figure, D to a
 // daily one, H as it is, "0.00" each; other pay types the column text). An
 // SE/SN employee whose HRS_WORK_PERYEAR is 0 or empty raises EZeroDivide.
-// One walk of the employee's career rows serves every career column.
+// The career rows come from the tables read at the start of the run where
+// those tell what a walk of the table would; otherwise from one walk of the
+// employee's rows, which serves every career column.
 std::string CareerValueAsOf(EmployeeExportContext& ctx, const std::string& column);
 
 // The AMT ("0.00") of the employee's allowance `code` in effect for RunPeriod;
@@ -92,8 +102,9 @@ std::string AllowanceAmount(EmployeeExportContext& ctx, const std::string& code)
 // and the value.
 bool AllowanceInEffect(EmployeeExportContext& ctx);
 
-// The named column of the employee's EMPLOYMT.ADT / EMPMISC.ADT row, sought
-// once per employee. No row: Exception "EMPLOYMT Unable to locate Employee :
+// The named column of the employee's EMPLOYMT.ADT / EMPMISC.ADT row, taken
+// from the rows read at the start of the run, or sought (once per employee)
+// where those cannot tell what a seek would find. No row: Exception "EMPLOYMT Unable to locate Employee :
 // <emp_no>" (resp. EMPMISC).
 std::string EmploymentValue(EmployeeExportContext& ctx, const std::string& column);
 std::string MiscValue(EmployeeExportContext& ctx, const std::string& column);

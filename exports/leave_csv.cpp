@@ -4,6 +4,7 @@
 
 #include "data/query.h"
 #include "exports/column_cache.h"
+#include "exports/run_statement.h"
 #include "platform/output_file.h"
 #include "util/date_format.h"
 #include "util/date_time.h"
@@ -198,29 +199,28 @@ int WriteLeaveCsv(ExportHost& host, TAdsQuery& query, const std::string& file_na
   return writer.Write(file_name) == WriteResult::kWritten ? 0 : 1;
 }
 
+void SelectLeaveCsvRecords(ExportHost& host) {
+  const TDateTime now = host.GetClock().Now();
+  OpenOnStatement(*host.Components().AdsQuerySource, kLeaveStatement, {{"date1", now}, {"date2", now}});
+}
+
+std::string LeaveCsvFileName(ExportHost& host) {
+  return host.State().LeavePath + "LVDATA" + FormatDateTime("DDMMYYYY", host.GetClock().Now()) + ".CSV";
+}
+
 bool ExportLeaveCsv(ExportHost& host) {
   const ExportComponents& c = host.Components();
   try {
     host.PrepareConnection();
 
-    TAdsQuery& source = *c.AdsQuerySource;
-    source.CloseDataSet();
-    source.ClearSql();
-    source.CloseDataSet();
-    source.AddSqlLine(kLeaveStatement);
-    source.ParamNamed("date1").BindDateTime(host.GetClock().Now());
-    source.ParamNamed("date2").BindDateTime(host.GetClock().Now());
-    source.OpenDataSet();
-
+    SelectLeaveCsvRecords(host);
     c.AdsQuerySHIFT->CloseDataSet();
     c.AdsQuerySHIFT->OpenDataSet();
 
-    const std::string file_name =
-        host.State().LeavePath + "LVDATA" + FormatDateTime("DDMMYYYY", host.GetClock().Now()) + ".CSV";
     // Nothing written (the file could not be created) must not look like
     // success: the run ends here, LOG.TXT keeps its earlier line.
-    LeaveCsvWriter writer(host, source);
-    if (writer.Write(file_name) != WriteResult::kWritten) return false;
+    LeaveCsvWriter writer(host, *c.AdsQuerySource);
+    if (writer.Write(LeaveCsvFileName(host)) != WriteResult::kWritten) return false;
 
     c.AdsQueryEmp->CloseDataSet();
     host.WriteRunLog();

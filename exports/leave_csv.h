@@ -29,6 +29,15 @@ bool ExportLeaveCsv(ExportHost& host);
 // complete lines.
 int WriteLeaveCsv(ExportHost& host, TAdsQuery& query, const std::string& file_name);
 
+// Opens AdsQuerySource anew on the leave records the run writes: approved
+// (Y or Z) leave of category 'LEA' codes approved on the clock's date.
+// Raises the run's database errors.
+void SelectLeaveCsvRecords(ExportHost& host);
+
+// The file the run writes: LeavePath + "LVDATA" + the clock's date as
+// DDMMYYYY + ".CSV".
+std::string LeaveCsvFileName(ExportHost& host);
+
 // Whether some LEAV_TRX row of AdsQueryLVTX has a non-empty "shift". Leaves
 // the query on its first row.
 bool HasShiftedDays(ExportHost& host);

@@ -9,6 +9,7 @@
 #include "data/table.h"
 #include "exports/column_cache.h"
 #include "exports/credentials.h"
+#include "exports/run_statement.h"
 #include "util/date_format.h"
 #include "util/date_time.h"
 #include "util/error.h"
@@ -94,12 +95,7 @@ void LeaveDayRun::Run() {
   out_.Rewrite();
   try {
     cld_.OpenDataSet();
-    src_.CloseDataSet();
-    src_.ClearSql();
-    src_.AddSqlLine(kLeaveStatement);
-    src_.ParamNamed("date1").BindDateTime(host_.GetClock().Now());
-    src_.ParamNamed("date2").BindDateTime(host_.GetClock().Now());
-    src_.OpenDataSet();
+    SelectLeaveRecords(host_);
     while (!src_.AtEof()) {
       ExportLeave();
       src_.GoNext();
@@ -205,6 +201,11 @@ void LeaveDayRun::WriteLine(const std::string& leave_code, TDateTime date, const
 }
 
 }  // namespace
+
+void SelectLeaveRecords(ExportHost& host) {
+  const TDateTime now = host.GetClock().Now();
+  OpenOnStatement(*host.Components().AdsQuerySource, kLeaveStatement, {{"date1", now}, {"date2", now}});
+}
 
 void ExportLeaveDays(ExportHost& host) {
   LeaveDayRun run(host);

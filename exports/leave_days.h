@@ -27,4 +27,11 @@
 
 void ExportLeaveDays(ExportHost& host);
 
+// Opens AdsQuerySource anew on the leave records the run exports: approved
+// (Z or Y), of a known employee, modified on the clock's date. The statement
+// reads table "employee": on a folder of free tables it needs the table
+// password first (ApplyEmployeeTablePassword). Raises the run's database
+// errors.
+void SelectLeaveRecords(ExportHost& host);
+
 #endif  // KDX_EXPORTS_LEAVE_DAYS_H_

@@ -21,6 +21,22 @@ bool IsFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+// The keys of section PATH in the order they are read, with their defaults
+// and the run state field each one fills.
+struct PathKey {
+  const char* key;
+  const char* default_value;
+  std::string RunState::*field;
+};
+constexpr PathKey kPathKeys[] = {
+    {"SOURCE_PATH", kDefaultSourcePath, &RunState::SourcePath},
+    {"EMPLOYEE_PATH", kDefaultEmployeePath, &RunState::EmployeePath},
+    {"LEAVE_PATH", kDefaultLeavePath, &RunState::LeavePath},
+};
+
+// A default no file can hold: values are read line by line, so none holds a
+// line feed.
+constexpr char kAbsent[] = "\n";
 
 }  // namespace
 
@@ -53,9 +69,18 @@ void LoadConfiguration(RunState& state, const Clock& clock, const std::string& p
   state.ProgramFolder = ProgramFolderOf(program_path);
   state.RunPeriod = FormatDateTime("YYYYMM", clock.Now());
   const IniFile ini(ConfigurationFilePath(state.ProgramFolder));
-  state.SourcePath = ini.ReadString(kPathSection, "SOURCE_PATH", kDefaultSourcePath);
-  state.EmployeePath = ini.ReadString(kPathSection, "EMPLOYEE_PATH", kDefaultEmployeePath);
-  state.LeavePath = ini.ReadString(kPathSection, "LEAVE_PATH", kDefaultLeavePath);
+  for (const PathKey& key : kPathKeys) state.*key.field = ini.ReadString(kPathSection, key.key, key.default_value);
+}
+
+std::vector<ConfigurationValue> DescribeConfiguration(const std::string& configuration_file) {
+  const IniFile ini(configuration_file);
+  std::vector<ConfigurationValue> values;
+  for (const PathKey& key : kPathKeys) {
+    ConfigurationValue v{key.key, ini.ReadString(kPathSection, key.key, kAbsent), true};
+    if (v.value == kAbsent) v = {key.key, key.default_value, false};
+    values.push_back(std::move(v));
+  }
+  return values;
 }
 
 std::string RunningProgramPath() {

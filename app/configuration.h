@@ -4,6 +4,7 @@
 #define KDX_APP_CONFIGURATION_H_
 
 #include <string>
+#include <vector>
 
 #include "exports/export_host.h"
 #include "platform/clock.h"
@@ -30,6 +31,18 @@ std::string ConfigurationFilePath(const std::string& program_folder);
 // defaults "d:\bramble", "c:\temp\employee.txt" and "". Values are taken as
 // they stand in the file (up to 2047 characters), unchecked.
 void LoadConfiguration(RunState& state, const Clock& clock, const std::string& program_path);
+
+// One setting of the configuration as a run would take it, and where it
+// came from.
+struct ConfigurationValue {
+  std::string key;    // "SOURCE_PATH", "EMPLOYEE_PATH", "LEAVE_PATH"
+  std::string value;  // what LoadConfiguration puts into the run state
+  bool from_file = false;  // false: the default, the file or its key missing
+};
+
+// The three settings in the order LoadConfiguration reads them, with the
+// values it would take from `configuration_file` (ConfigurationFilePath).
+std::vector<ConfigurationValue> DescribeConfiguration(const std::string& configuration_file);
 
 // The full path of the running program file. Raises Exception when the
 // system cannot tell it.

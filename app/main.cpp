@@ -11,7 +11,10 @@
 
 #include "app/configuration.h"
 #include "app/main_window.h"
+#include "app/messages_only_display.h"
 #include "app/run_lock.h"
+#include "app/run_report.h"
+#include "app/site_check.h"
 #include "platform/clock.h"
 #include "platform/ui_application.h"
 #include "platform/ui_events.h"
@@ -19,7 +22,7 @@
 
 namespace {
 
-// The exit statuses, as documented in the README.
+// The exit statuses, as documented in the README and kdx-interface(1).
 enum class ExitStatus {
   kCompleted = 0,            // the run completed and the window closed itself
   kRunFailed = 1,            // a run ended with an error (its message was shown)
@@ -44,10 +47,13 @@ ExitStatus ExitStatusFor(RunOutcome outcome) {
 
 struct Options {
   bool leave_csv = false;
+  bool check = false;
+  bool quiet = false;
   std::optional<int> start_delay_ms;
 };
 
-void PrintError(const std::string& text) { std::fprintf(stderr, "kdx-interface: %s\n", text.c_str()); }
+// A line of the program's own on standard error.
+void PrintLine(const std::string& text) { std::fprintf(stderr, "%s: %s\n", kProgramName, text.c_str()); }
 
 }  // namespace
 
@@ -61,6 +67,12 @@ int main(int argc, char** argv) {
   cli.add_option("--start-delay", options.start_delay_ms,
                  "Milliseconds from showing the window to the unattended run (default 5000; 0 starts at once)")
       ->check(CLI::NonNegativeNumber);
+  cli.add_flag("--check", options.check,
+               "Check the site without writing anything: configuration, folders, tables, template; "
+               "exit 0 when a run could start, 1 listing every problem");
+  cli.add_flag("--quiet", options.quiet,
+               "No caption lines and no summary line on standard error (messages still are; "
+               "the system log still gets the summary)");
   cli.set_version_flag("--version", std::string("kdx-interface 1.0 (") + kApplicationTitle + ")");
   try {
     cli.parse(argc, argv);
@@ -78,16 +90,21 @@ int main(int argc, char** argv) {
   try {
     program_path = RunningProgramPath();
   } catch (const std::exception& e) {
-    PrintError(e.what());
+    PrintLine(e.what());
     return ToInt(ExitStatus::kRunFailed);
   }
+
+  if (options.check) {
+    return RunSiteCheck(program_path, options.leave_csv ? CheckMode::kLeaveCsv : CheckMode::kUnattended, stdout);
+  }
+  Syslog system_log;
 
   // From here on SIGINT, SIGTERM and SIGHUP are close requests.
   std::unique_ptr<SystemEventSource> events;
   try {
     events = std::make_unique<SystemEventSource>();
   } catch (const std::exception& e) {
-    PrintError(e.what());
+    PrintLine(e.what());
     return ToInt(ExitStatus::kRunFailed);
   }
 
@@ -96,14 +113,17 @@ int main(int argc, char** argv) {
     case RunLock::Result::kAcquired:
       break;
     case RunLock::Result::kHeldByAnother:
-      PrintError(lock.Message());
+      PrintLine(lock.Message());
+      system_log.Write(LogLevel::kWarning, lock.Message());
       return ToInt(ExitStatus::kAnotherRunUnderWay);
     case RunLock::Result::kFailed:
-      PrintError(lock.Message());
+      PrintLine(lock.Message());
+      system_log.Write(LogLevel::kError, lock.Message());
       return ToInt(ExitStatus::kRunFailed);
   }
 
   std::unique_ptr<Display> display = MakeStandardErrorDisplay();
+  if (options.quiet && !display->IsTerminal()) display = std::make_unique<MessagesOnlyDisplay>(std::move(display));
   std::optional<TerminalInputMode> input_mode;
   if (events->Interactive()) input_mode.emplace();
 
@@ -124,6 +144,18 @@ int main(int argc, char** argv) {
     if (options.leave_csv) Form1->StartLeaveCsvMode();
     application.Run();
     outcome = Form1->Outcome();
+    // On a terminal the summary is the last line of the panel; elsewhere a
+    // line of its own.
+    ReportRun(Form1->Summary(ToInt(ExitStatusFor(outcome))), system_log,
+              [&](const std::string& line) {
+                if (display->IsTerminal()) {
+                  Form1->SetHint(line);
+                  application.PaintNow();
+                } else {
+                  PrintLine(line);
+                }
+              },
+              options.quiet);
     Form1.reset();
     application.Finish();
   }

@@ -12,6 +12,9 @@
 namespace {
 
 constexpr char kStoppedHint[] = "Run stopped. Press Enter or Ctrl-C to close the window.";
+// The run modes, as the summary line names them.
+constexpr char kUnattendedRun[] = "unattended run";
+constexpr char kLeaveCsvRun[] = "leave CSV run";
 
 }  // namespace
 
@@ -83,7 +86,7 @@ void TForm1::FormCreate() { TForm::SetCaption(Application().Title()); }
 void TForm1::Timer1Timer() {
   Timer1.SetEnabled(false);
   if (state_ != WindowState::kStarting && state_ != WindowState::kWaiting) return;
-  state_ = WindowState::kRunning;
+  BeginRun(WindowState::kRunning, kUnattendedRun);
   try {
     LoadConfiguration(run_state_, clock_, program_path_);
     ExportEmployees(*this);
@@ -92,14 +95,13 @@ void TForm1::Timer1Timer() {
     EnterStopped();
     throw;
   }
-  state_ = WindowState::kEnding;
-  outcome_ = RunOutcome::kCompleted;
+  EndRun(true);
   Close();
 }
 
 void TForm1::Button1Click() {
   if (state_ != WindowState::kStarting && state_ != WindowState::kWaiting) return;
-  state_ = WindowState::kLeaveCsv;
+  BeginRun(WindowState::kLeaveCsv, kLeaveCsvRun);
   // The leave CSV run builds each line in the caption: per-record texts.
   SetCaptionIsProgress(true);
   bool completed = false;
@@ -112,8 +114,7 @@ void TForm1::Button1Click() {
     throw;
   }
   SetCaptionIsProgress(false);
-  state_ = WindowState::kEnding;
-  outcome_ = completed ? RunOutcome::kCompleted : RunOutcome::kFailed;
+  EndRun(completed);
   Close();
 }
 
@@ -126,7 +127,30 @@ void TForm1::StartLeaveCsvMode() {
   Application().Dispatch([this] { Button1.Click(); });
 }
 
+void TForm1::BeginRun(WindowState state, const char* mode) {
+  state_ = state;
+  run_mode_ = mode;
+  run_began_ = run_ended_ = std::chrono::steady_clock::now();
+  written_files_.Clear();
+}
+
+void TForm1::EndRun(bool completed) {
+  run_ended_ = std::chrono::steady_clock::now();
+  state_ = WindowState::kEnding;
+  outcome_ = completed ? RunOutcome::kCompleted : RunOutcome::kFailed;
+  // The leave CSV run shows its own error and reports only that it failed.
+  if (!completed) failure_message_ = last_message_;
+}
+
 void TForm1::EnterStopped() {
+  run_ended_ = std::chrono::steady_clock::now();
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    failure_message_ = ErrorBoxText(e.what());
+  } catch (...) {
+    failure_message_.clear();
+  }
   state_ = WindowState::kStopped;
   outcome_ = RunOutcome::kFailed;
   output_file_.CloseAfterError();
@@ -167,5 +191,27 @@ void TForm1::OnEnter() {
 }
 
 void TForm1::ShowMessage(const std::string& text) {
+  last_message_ = text;
   Application().MessageBox(text, Application().Title(), MessageIcon::kNone);
+}
+
+RunSummary TForm1::Summary(int exit_status) const {
+  RunSummary summary;
+  summary.mode = run_mode_;
+  summary.ran = !run_mode_.empty();
+  summary.completed = outcome_ == RunOutcome::kCompleted;
+  summary.elapsed_seconds = std::chrono::duration<double>(run_ended_ - run_began_).count();
+  summary.exit_status = exit_status;
+  summary.error = failure_message_;
+  const bool leave_csv = run_mode_ == kLeaveCsvRun;
+  for (const WrittenFile& written : written_files_.Files()) {
+    if (written.path == run_state_.LogPath) continue;
+    if (leave_csv) {
+      // Its first line is the header.
+      summary.files.push_back({"leave CSV", written.lines > 0 ? written.lines - 1 : 0});
+    } else {
+      summary.files.push_back({summary.files.empty() ? "employee file" : "leave-day file", written.lines});
+    }
+  }
+  return summary;
 }

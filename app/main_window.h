@@ -23,8 +23,11 @@
 #ifndef KDX_APP_MAIN_WINDOW_H_
 #define KDX_APP_MAIN_WINDOW_H_
 
+#include <chrono>
 #include <string>
 
+#include "app/run_report.h"
+#include "app/written_files.h"
 #include "data/component.h"
 #include "exports/export_host.h"
 #include "platform/clock.h"
@@ -92,6 +95,11 @@ class TForm1 : public TForm, public TComponent, public ExportHost {
 
   WindowState GetWindowState() const { return state_; }
   RunOutcome Outcome() const { return outcome_; }
+  // What the run of this window did, for its summary line: the mode, the
+  // records of each export file it wrote (LOG.TXT is not an export file; the
+  // leave CSV's header line is not a record), the time from the start of
+  // the run to its end, and the message a failed run showed.
+  RunSummary Summary(int exit_status) const;
   const std::string& ProgramPath() const { return program_path_; }
 
   // ---- ExportHost ---------------------------------------------------------------
@@ -123,14 +131,25 @@ class TForm1 : public TForm, public TComponent, public ExportHost {
   // shown.
   void EnterStopped();
 
+  // Marks the start of a run in `mode`, as the summary line names it.
+  void BeginRun(WindowState state, const char* mode);
+  // Marks the end of the run; `completed` false keeps the failed outcome.
+  void EndRun(bool completed);
+
   const Clock& clock_;
   std::string program_path_;
   RunState run_state_;
-  OutputFile output_file_;
+  WrittenFiles written_files_;  // under output_file_: what the run wrote
+  OutputFile output_file_{&written_files_};
   ExportComponents components_;
   WindowState state_ = WindowState::kStarting;
   RunOutcome outcome_ = RunOutcome::kNoRun;
   bool cursor_before_data_wait_ = false;
+  std::string run_mode_;  // empty until a run begins
+  std::chrono::steady_clock::time_point run_began_;
+  std::chrono::steady_clock::time_point run_ended_;
+  std::string last_message_;     // the last message box ShowMessage put up
+  std::string failure_message_;  // what the failed run showed
 };
 
 #endif  // KDX_APP_MAIN_WINDOW_H_

@@ -88,6 +88,24 @@ TEST_F(ConfigurationTest, ProgramFolderIsCutAfterTheLastSeparator) {
   EXPECT_EQ(ConfigurationFilePath("C:\\Apps\\Hr\\"), "C:\\Apps\\Hr\\PAVRO.ini");
 }
 
+TEST_F(ConfigurationTest, DescribeTellsTheFilesValuesFromTheDefaults) {
+  WriteIni("[path]\nsource_path = \"/srv/hr\"\nLEAVE_PATH=\n");
+  Load();
+  const std::vector<ConfigurationValue> values = DescribeConfiguration(PathOf("PAVRO.ini"));
+  ASSERT_EQ(values.size(), 3u);
+  // The same values the run takes, in the order it reads them.
+  EXPECT_EQ(values[0].key, "SOURCE_PATH");
+  EXPECT_EQ(values[0].value, state_.SourcePath);
+  EXPECT_TRUE(values[0].from_file);
+  EXPECT_EQ(values[1].key, "EMPLOYEE_PATH");
+  EXPECT_EQ(values[1].value, "c:\\temp\\employee.txt");
+  EXPECT_FALSE(values[1].from_file);
+  // Present with nothing after "=": the empty text, from the file.
+  EXPECT_EQ(values[2].value, "");
+  EXPECT_TRUE(values[2].from_file);
+  for (const ConfigurationValue& v : DescribeConfiguration(PathOf("missing.ini"))) EXPECT_FALSE(v.from_file);
+}
+
 TEST(RunningProgramTest, PathIsTheTestProgramItself) {
   const std::string path = RunningProgramPath();
   ASSERT_FALSE(path.empty());

@@ -3,9 +3,13 @@
 // another working folder, with no terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 
+#include "app/run_lock.h"
 #include "tests/app/app_test_support.h"
 
 namespace app_test {
@@ -111,7 +115,39 @@ TEST_F(UnattendedRunTest, WithoutATerminalThereAreNoEscapeCodesAndNoPerRecordLin
   const std::string err = Stderr();
   EXPECT_EQ(err.find('\x1b'), std::string::npos) << err;
   EXPECT_EQ(err.find("Export Employee#"), std::string::npos) << err;
-  EXPECT_EQ(err, "KDX INTERFACE VER1.00 24/03/2010\nEXPORTING LEAVE DATABASE...\n");
+  // One line per caption, then the run's summary line.
+  EXPECT_EQ(err.rfind("KDX INTERFACE VER1.00 24/03/2010\nEXPORTING LEAVE DATABASE...\n"
+                      "kdx-interface: unattended run completed: employee file 25 records, leave-day file 1 record; ",
+                      0),
+            0u)
+      << err;
+  EXPECT_TRUE(err.ends_with("; exit status 0\n")) << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
+}
+
+TEST_F(UnattendedRunTest, QuietLeavesStandardErrorEmptyUnlessAMessageIsShown) {
+  MakeSite(2);
+  Process p = Start({"--start-delay", "0", "--quiet"});
+  ASSERT_EQ(p.Wait(), 0) << Stderr();
+  EXPECT_EQ(Stderr(), "");
+  EXPECT_EQ(ReadBytes(EmployeePath()), ExpectedEmployees(2));
+
+  WritePavroIni(program_folder_, scratch_.Sub("no-such-database"), EmployeePath(), LeavePath());
+  Process failing = Start({"--start-delay", "0", "--quiet"}, "failing.txt");
+  EXPECT_EQ(failing.Wait(), 1);
+  const std::string err = Stderr("failing.txt");
+  EXPECT_NE(err.find("Error: "), std::string::npos) << err;
+  EXPECT_EQ(err.find("KDX INTERFACE"), std::string::npos) << err;  // no caption lines
+  EXPECT_EQ(err.find("exit status"), std::string::npos) << err;    // no summary line
+}
+
+TEST_F(UnattendedRunTest, AFailedRunEndsWithASummaryOfWhatItWrote) {
+  WritePavroIni(program_folder_, scratch_.Sub("no-such-database"), EmployeePath(), LeavePath());
+  Process p = Start({"--start-delay", "0"});
+  EXPECT_EQ(p.Wait(), 1);
+  const std::string err = Stderr();
+  EXPECT_NE(err.find("\nkdx-interface: unattended run failed: no file written; "), std::string::npos) << err;
+  EXPECT_TRUE(err.ends_with("; exit status 1\n")) << err;
 }
 
 TEST_F(UnattendedRunTest, AFailingRunShowsItsErrorAndExitsOne) {
@@ -192,6 +228,83 @@ TEST_F(RunLockProcessTest, ASecondInstanceBesideARunningOneExitsFour) {
   // Once the first has gone, the folder is free again.
   Process third = Start({"--start-delay", "0"}, "third.txt");
   EXPECT_EQ(third.Wait(), 0) << Stderr("third.txt");
+}
+
+// ---- the site check ------------------------------------------------------------------------------------
+
+class CheckModeTest : public ProgramTest {
+ protected:
+  // The demo site: the database kdx-db sample writes (sealed), PAVRO.ini
+  // beside the program pointing at it and at the output folder.
+  void MakeDemoSite() {
+    const std::string db = scratch_.Sub("demo-db");
+    const std::string command = std::string(KDX_BIN_DIR) + "/kdx-db sample '" + db +
+                                "' --employees 60 --seed 1 > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    WritePavroIni(program_folder_, db, EmployeePath(), LeavePath());
+  }
+  // Every file of the program and output folders with its bytes.
+  std::map<std::string, std::string> Snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const std::string& folder : {program_folder_, out_folder_}) {
+      for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        files[entry.path().string()] = ReadBytes(entry.path().string());
+      }
+    }
+    return files;
+  }
+};
+
+TEST_F(CheckModeTest, TheDemoSitePassesWithItsCountsAndNothingChanges) {
+  MakeDemoSite();
+  WriteBytes(LogPath(), "LEAVE DATA DOWNLOADED DATE : 01/01/2010  000001\r\n");
+  const auto before = Snapshot();
+  Process p = Start({"--check"});
+  EXPECT_EQ(p.Wait(), 0) << Stdout();
+  const std::string out = Stdout();
+  EXPECT_NE(out.find("\ncurrent employees: "), std::string::npos) << out;
+  EXPECT_NE(out.find("\napproved leave records modified today: "), std::string::npos) << out;
+  EXPECT_NE(out.find("ok       template section KDX (wwTableTemplate): "), std::string::npos) << out;
+  EXPECT_EQ(out.find("PROBLEM"), std::string::npos) << out;
+  EXPECT_TRUE(out.ends_with("result: no problems; a run can start\n")) << out;
+  EXPECT_EQ(Snapshot(), before);  // no export file, LOG.TXT untouched, no lock file
+  EXPECT_FALSE(fs::exists(program_folder_ + "/" + kRunLockFileName));
+
+  Process csv = Start({"--check", "--leave-csv"}, "csv.txt");
+  EXPECT_EQ(csv.Wait(), 0) << Stdout("csv.txt");
+  EXPECT_NE(Stdout("csv.txt").find("approved leave records for the leave CSV: "), std::string::npos);
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(CheckModeTest, AMissingTableABadSizeAndAnUnwritableFolderAreAllListed) {
+  MakeDemoSite();
+  const std::string db = scratch_.Sub("demo-db");
+  fs::remove(db + "/EMPMISC.ADT");
+  HrDatabase(db).Sql("export.adt", "UPDATE export SET size=300 WHERE SECTION='KDX' AND NO=(SELECT MIN(NO) FROM "
+                                   "export WHERE SECTION='KDX' AND DELIMITER='F')");
+  std::string unwritable = "/sys";
+  if (geteuid() != 0) {
+    unwritable = scratch_.Sub("read-only", true);
+    fs::permissions(unwritable, fs::perms::owner_read | fs::perms::owner_exec);
+  }
+  WritePavroIni(program_folder_, db, unwritable + "/employee.txt", LeavePath());
+  Process p = Start({"--check"});
+  EXPECT_EQ(p.Wait(), 1);
+  const std::string out = Stdout();
+  EXPECT_NE(out.find("PROBLEM  AdsTableMisc: "), std::string::npos) << out;
+  EXPECT_NE(out.find(": size 300 is not a field width of 0 to 255"), std::string::npos) << out;
+  EXPECT_NE(out.find("PROBLEM  employee file " + unwritable + "/employee.txt: folder " + unwritable +
+                     "/ takes no new file"),
+            std::string::npos)
+      << out;
+  EXPECT_TRUE(out.ends_with("result: 3 problems; a run would not go through as it should\n")) << out;
+  EXPECT_FALSE(fs::exists(LogPath()));
+}
+
+TEST_F(CheckModeTest, ABadCommandLineExitsTwo) {
+  Process p = Start({"--check", "--bogus"});
+  EXPECT_EQ(p.Wait(), 2);
+  EXPECT_FALSE(Stderr().empty());
 }
 
 // ---- the leave CSV mode ------------------------------------------------------------------------------

@@ -1,0 +1,54 @@
+#include "app/run_report.h"
+
+#include <syslog.h>
+
+#include <cstdio>
+
+namespace {
+
+int SyslogPriority(LogLevel level) {
+  switch (level) {
+    case LogLevel::kInfo:
+      return LOG_INFO;
+    case LogLevel::kWarning:
+      return LOG_WARNING;
+    case LogLevel::kError:
+      break;
+  }
+  return LOG_ERR;
+}
+
+std::string Records(uint64_t n) { return std::to_string(n) + (n == 1 ? " record" : " records"); }
+
+}  // namespace
+
+Syslog::Syslog() { openlog(kProgramName, LOG_PID, LOG_USER); }
+
+Syslog::~Syslog() { closelog(); }
+
+void Syslog::Write(LogLevel level, const std::string& line) { syslog(SyslogPriority(level), "%s", line.c_str()); }
+
+std::string SummaryLine(const RunSummary& summary) {
+  const std::string status = "exit status " + std::to_string(summary.exit_status);
+  if (!summary.ran) return "no run: the window was closed before the run began; " + status;
+  std::string line = summary.mode + (summary.completed ? " completed: " : " failed: ");
+  if (summary.files.empty()) line += "no file written";
+  for (size_t i = 0; i < summary.files.size(); ++i) {
+    if (i > 0) line += ", ";
+    line += summary.files[i].file + " " + Records(summary.files[i].records);
+  }
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.2f s", summary.elapsed_seconds);
+  return line + "; " + seconds + "; " + status;
+}
+
+void ReportRun(const RunSummary& summary, SystemLog& log, const std::function<void(const std::string&)>& terminal,
+               bool quiet) {
+  const std::string line = SummaryLine(summary);
+  const bool failed = summary.ran && !summary.completed;
+  if (failed && !summary.error.empty()) log.Write(LogLevel::kError, "error: " + summary.error);
+  log.Write(failed ? LogLevel::kError : summary.ran ? LogLevel::kInfo : LogLevel::kWarning, line);
+  // A window closed before its run began has nothing to sum up on the
+  // terminal; the log still learns that a start did nothing.
+  if (!quiet && summary.ran && terminal) terminal(line);
+}

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "engine/pg_codes.h"
 #include "engine/sql_codes.h"
 
 namespace engine {
@@ -74,7 +75,11 @@ std::string ErrorCodeText(UNSIGNED32 code) {
     case AE_KDX_FILTER_SYNTAX: return "The filter expression is not understood";
     case AE_KDX_DATE_FORMAT: return "Invalid date format";
     case AE_KDX_BAD_KEY: return "Invalid index key";
-    default: return SqlCodeText(code);
+    default: {
+      // The SQL and server codes keep their texts beside their definitions.
+      const std::string sql = SqlCodeText(code);
+      return sql.empty() ? PgCodeText(code) : sql;
+    }
   }
 }
 

@@ -178,7 +178,7 @@ TEST_F(SettingsTest, ProcessWideValuesRoundTrip) {
 
 TEST_F(SettingsTest, ErrorStringsExistForOurCodes) {
   std::string text;
-  for (UNSIGNED32 code : {5005u, 5022u, 5132u, 6001u, 6008u, 6014u}) {
+  for (UNSIGNED32 code : {5005u, 5022u, 5132u, 6001u, 6008u, 6014u, 6104u, 6201u, 6202u, 6205u}) {
     ASSERT_EQ(AdsGetErrorString(code, &text), 0u) << code;
     EXPECT_FALSE(text.empty()) << code;
   }

@@ -6,6 +6,7 @@
 #include "data/connection.h"
 #include "data/layer_support.h"
 #include "engine/record_format.h"
+#include "engine/schema.h"
 #include "platform/ini_file.h"
 #include "util/date_format.h"
 #include "util/date_time.h"
@@ -620,6 +621,12 @@ TField& TAdsDataSet::ColumnByName(const std::string& column) {
 
 uint16_t TAdsDataSet::EncodeKeyValue(const TField& field, const KeyValue& value, uint8_t* buffer) const {
   namespace rf = record_format;
+  // Memo, VARCHAR and binary columns keep their values outside the record,
+  // so they have no key bytes to fill.
+  if (rf::IsBlockType(field.engine_type_)) {
+    throw EDatabaseError("Field '" + field.name_ + "' of type " + engine::TypeName(field.engine_type_) +
+                         " cannot be sought");
+  }
   uint8_t* p = buffer + field.offset_;
   const uint32_t width = field.width_;
   // A character column takes a number as its text.

@@ -151,6 +151,16 @@ TEST_F(SeekTest, TooManyValuesAndNoIndex) {
             "P: No parseable expressions in setting key fields");
 }
 
+TEST_F(SeekTest, AVarcharSegmentIsRefusedByNameNotTakenForANumber) {
+  MakeTable("NOTES", "CODE CHAR(4), NOTE VARCHAR(20)",
+            "CREATE INDEX BYNOTE ON NOTES(NOTE);"
+            "INSERT INTO NOTES VALUES('A','alice');");
+  TAdsTable* table = NewTable("T", "NOTES.adt", "NOTE");
+  table->OpenDataSet();
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { table->SeekKey({"alice"}); }),
+            "Field 'NOTE' of type VARCHAR cannot be sought");
+}
+
 TEST_F(SeekTest, NumericKeyAndNumericOutOfRange) {
   TAdsTable* table = NewTable("T", "EMP_PROS.adt", "SALARY");
   table->OpenDataSet();

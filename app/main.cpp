@@ -55,10 +55,9 @@ struct Options {
 // A line of the program's own on standard error.
 void PrintLine(const std::string& text) { std::fprintf(stderr, "%s: %s\n", kProgramName, text.c_str()); }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options options;
+// Reads the command line into `options`: nothing to go on with, or the exit
+// status to end with at once (--help, --version, a bad command line).
+std::optional<int> ParseCommandLine(int argc, char** argv, Options& options) {
   CLI::App cli{"Exports employee and leave data from the HR database to text files, once, "
                "a few seconds after it starts. PAVRO.ini and LOG.TXT live beside the program.",
                "kdx-interface"};
@@ -82,6 +81,60 @@ int main(int argc, char** argv) {
     cli.exit(e);
     return ToInt(ExitStatus::kBadCommandLine);
   }
+  return std::nullopt;
+}
+
+// Shows the window, runs the chosen mode once and reports how it ended.
+// Called holding the program folder's run lock.
+ExitStatus RunWindow(const std::string& program_path, const Options& options, SystemEventSource& events,
+                     SystemLog& system_log) {
+  std::unique_ptr<Display> display = MakeStandardErrorDisplay();
+  if (options.quiet && !display->IsTerminal()) display = std::make_unique<MessagesOnlyDisplay>(std::move(display));
+  std::optional<TerminalInputMode> input_mode;
+  if (events.Interactive()) input_mode.emplace();
+
+  TApplication application(*display, events);
+  application.SetTitle(kApplicationTitle);
+  std::unique_ptr<TForm1> Form1;
+  try {
+    Form1 = std::make_unique<TForm1>(application, DefaultClock(), program_path);
+  } catch (const std::exception& e) {
+    system_log.Write(LogLevel::kError, e.what());
+    application.HandleException();
+    application.Finish();
+    return ExitStatus::kRunFailed;
+  } catch (...) {
+    application.HandleException();
+    application.Finish();
+    return ExitStatus::kRunFailed;
+  }
+  if (options.start_delay_ms) Form1->Timer1.SetInterval(*options.start_delay_ms);
+  application.Dispatch([&] { Form1->Show(); });
+  if (options.leave_csv) Form1->StartLeaveCsvMode();
+  application.Run();
+  const ExitStatus status = ExitStatusFor(Form1->Outcome());
+  // On a terminal the summary is the last line of the panel; elsewhere a
+  // line of its own.
+  ReportRun(Form1->Summary(ToInt(status)), system_log,
+            [&](const std::string& line) {
+              if (display->IsTerminal()) {
+                Form1->SetHint(line);
+                application.PaintNow();
+              } else {
+                PrintLine(line);
+              }
+            },
+            options.quiet);
+  Form1.reset();
+  application.Finish();
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (const std::optional<int> status = ParseCommandLine(argc, argv, options)) return *status;
 
   // A writer to a closed pipe gets an error, not a fatal signal.
   std::signal(SIGPIPE, SIG_IGN);
@@ -105,6 +158,7 @@ int main(int argc, char** argv) {
     events = std::make_unique<SystemEventSource>();
   } catch (const std::exception& e) {
     PrintLine(e.what());
+    system_log.Write(LogLevel::kError, e.what());
     return ToInt(ExitStatus::kRunFailed);
   }
 
@@ -121,43 +175,5 @@ int main(int argc, char** argv) {
       system_log.Write(LogLevel::kError, lock.Message());
       return ToInt(ExitStatus::kRunFailed);
   }
-
-  std::unique_ptr<Display> display = MakeStandardErrorDisplay();
-  if (options.quiet && !display->IsTerminal()) display = std::make_unique<MessagesOnlyDisplay>(std::move(display));
-  std::optional<TerminalInputMode> input_mode;
-  if (events->Interactive()) input_mode.emplace();
-
-  RunOutcome outcome = RunOutcome::kFailed;
-  {
-    TApplication application(*display, *events);
-    application.SetTitle(kApplicationTitle);
-    std::unique_ptr<TForm1> Form1;
-    try {
-      Form1 = std::make_unique<TForm1>(application, DefaultClock(), program_path);
-    } catch (...) {
-      application.HandleException();
-      application.Finish();
-      return ToInt(ExitStatus::kRunFailed);
-    }
-    if (options.start_delay_ms) Form1->Timer1.SetInterval(*options.start_delay_ms);
-    application.Dispatch([&] { Form1->Show(); });
-    if (options.leave_csv) Form1->StartLeaveCsvMode();
-    application.Run();
-    outcome = Form1->Outcome();
-    // On a terminal the summary is the last line of the panel; elsewhere a
-    // line of its own.
-    ReportRun(Form1->Summary(ToInt(ExitStatusFor(outcome))), system_log,
-              [&](const std::string& line) {
-                if (display->IsTerminal()) {
-                  Form1->SetHint(line);
-                  application.PaintNow();
-                } else {
-                  PrintLine(line);
-                }
-              },
-              options.quiet);
-    Form1.reset();
-    application.Finish();
-  }
-  return ToInt(ExitStatusFor(outcome));
+  return ToInt(RunWindow(program_path, options, *events, system_log));
 }

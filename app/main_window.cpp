@@ -92,7 +92,7 @@ void TForm1::Timer1Timer() {
     ExportEmployees(*this);
     ExportLeaveDays(*this);
   } catch (...) {
-    EnterStopped();
+    EnterStopped(std::current_exception());
     throw;
   }
   EndRun(true);
@@ -110,7 +110,7 @@ void TForm1::Button1Click() {
     completed = ExportLeaveCsv(*this);
   } catch (...) {
     SetCaptionIsProgress(false);
-    EnterStopped();
+    EnterStopped(std::current_exception());
     throw;
   }
   SetCaptionIsProgress(false);
@@ -142,10 +142,10 @@ void TForm1::EndRun(bool completed) {
   if (!completed) failure_message_ = last_message_;
 }
 
-void TForm1::EnterStopped() {
+void TForm1::EnterStopped(const std::exception_ptr& error) {
   run_ended_ = std::chrono::steady_clock::now();
   try {
-    throw;
+    std::rethrow_exception(error);
   } catch (const std::exception& e) {
     failure_message_ = ErrorBoxText(e.what());
   } catch (...) {

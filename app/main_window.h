@@ -24,6 +24,7 @@
 #define KDX_APP_MAIN_WINDOW_H_
 
 #include <chrono>
+#include <exception>
 #include <string>
 
 #include "app/run_report.h"
@@ -126,10 +127,10 @@ class TForm1 : public TForm, public TComponent, public ExportHost {
   void OnWindowShown();
   void OnWindowClose();
   void OnEnter();
-  // Marks the run as failed where an error escaped it: state Stopped, and,
-  // without a terminal to wait at, the window closes once the error has been
-  // shown.
-  void EnterStopped();
+  // Marks the run as failed where `error` escaped it: state Stopped, its
+  // message kept for the summary, and, without a terminal to wait at, the
+  // window closes once the error has been shown.
+  void EnterStopped(const std::exception_ptr& error);
 
   // Marks the start of a run in `mode`, as the summary line names it.
   void BeginRun(WindowState state, const char* mode);

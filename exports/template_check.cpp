@@ -61,7 +61,7 @@ class RowChecker {
       row = TemplateRowLabel(ctx_);
       f = ReadTemplateField(ctx_);
     } catch (const Exception& e) {
-      Problem((row.empty() ? std::string("Export template section ") + kTemplateSection : row) + ": " + e.what());
+      Problem((row.empty() ? TemplateSectionLabel() : row) + ": " + e.what());
       return;
     }
     if (f.kind == FieldKind::kNothing) return;  // adds nothing, reads no layout
@@ -111,8 +111,7 @@ TemplateCheck CheckTemplateRows(ExportHost& host) {
     checker.CheckCurrentRow();
   }
   if (check.rows == 0) {
-    check.findings.push_back({false, std::string("Export template section ") + kTemplateSection +
-                                         " has no rows: every employee's record would be an empty line"});
+    check.findings.push_back({false, TemplateSectionLabel() + " has no rows: every employee's record would be an empty line"});
   }
   return check;
 }

@@ -83,7 +83,9 @@ FieldLayout ReadLayout(EmployeeExportContext& ctx) {
   return layout;
 }
 
+std::string TemplateSectionLabel() { return std::string("Export template section ") + kTemplateSection; }
+
 std::string TemplateRowLabel(EmployeeExportContext& ctx) {
-  return "Export template section " + std::string(kTemplateSection) + ", row NO " +
+  return TemplateSectionLabel() + ", row NO " +
          ctx.columns().Text(*ctx.components().TemplateQuery, "NO");
 }

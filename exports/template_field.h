@@ -68,6 +68,9 @@ TemplateField ReadTemplateField(EmployeeExportContext& ctx);
 // the value.
 FieldLayout ReadLayout(EmployeeExportContext& ctx);
 
+// "Export template section KDX": how messages name the template section.
+std::string TemplateSectionLabel();
+
 // "Export template section KDX, row NO <n>": how messages name the current
 // template row.
 std::string TemplateRowLabel(EmployeeExportContext& ctx);

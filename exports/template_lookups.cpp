@@ -49,6 +49,8 @@ void ReadLookupTablesAhead(EmployeeExportContext& ctx) {
   try {
     needs = ReadNeeds(ctx);
   } catch (const std::exception&) {
+    // Nothing is read ahead: every look-up seeks, and the bad row raises its
+    // error where the first employee's record reaches it, as without this.
     return;
   }
   LookupTables& tables = ctx.lookups().tables();

@@ -1,5 +1,7 @@
 #include "data/connection.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <mutex>
 
@@ -24,6 +26,25 @@ Registry& TheRegistry() {
   return registry;
 }
 
+// The path as the engine resolves it: either separator, no trailing one.
+std::string NormalPath(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+bool NamesRegularFile(const std::string& path) {
+  struct stat info;
+  return !path.empty() && stat(NormalPath(path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// A dictionary connection: the path names an existing regular file and
+// contains ".ADD" (in any case). A folder is never a dictionary, whatever
+// its name.
+bool NamesDictionary(const std::string& path) {
+  return ToUpperAscii(path).find(".ADD") != std::string::npos && NamesRegularFile(path);
+}
+
 constexpr char kMustSpecifyPath[] = "Must specify connection string before getting a server connection.";
 constexpr char kPathWhileConnected[] =
     "The TAdsConnection.ConnectPath may not be changed when IsConnected is TRUE";
@@ -41,7 +62,6 @@ TAdsConnection::TAdsConnection(Unregistered, const std::string& folder)
   server_types_ = {TAdsServerType::stADS_REMOTE, TAdsServerType::stADS_LOCAL};
   login_prompt_ = false;
   connect_path_ = folder;
-  is_dictionary_ = ToUpperAscii(folder).find(".ADD") != std::string::npos;
 }
 
 TAdsConnection::~TAdsConnection() {
@@ -72,7 +92,10 @@ TAdsConnection::~TAdsConnection() {
 void TAdsConnection::SetConnectPath(const std::string& path) {
   if (IsConnected()) throw AdsConnectionError(kPathWhileConnected);
   connect_path_ = path;
-  is_dictionary_ = ToUpperAscii(path).find(".ADD") != std::string::npos;
+}
+
+bool TAdsConnection::IsDictionaryConnection() const {
+  return IsConnected() ? is_dictionary_ : NamesDictionary(connect_path_);
 }
 
 void TAdsConnection::SetIsConnected(bool connected) {
@@ -91,7 +114,7 @@ ADSHANDLE TAdsConnection::ConnectOnDemand() {
 
 std::string TAdsConnection::ConnectionFolder() const {
   const std::string& path = connect_path_;
-  if (path.size() >= 5 && path[path.size() - 4] == '.') {
+  if (NamesRegularFile(path)) {
     const size_t cut = path.find_last_of("\\/");
     if (cut == std::string::npos) return ".\\";
     return path.substr(0, cut);
@@ -124,7 +147,9 @@ TAdsConnection* TAdsConnection::FindForDataSet(const std::string& database_name,
 void TAdsConnection::Connect() {
   if (connect_path_.empty()) throw AdsConnectionError(kMustSpecifyPath);
   // Only a dictionary checks credentials; a folder connection sends none,
-  // whatever Username and Password hold.
+  // whatever Username and Password hold. What the path names is decided
+  // now and holds while connected.
+  is_dictionary_ = NamesDictionary(connect_path_);
   const std::string user = is_dictionary_ ? username_ : std::string();
   const std::string password = is_dictionary_ ? password_ : std::string();
   ScopedWaitCursor wait;

@@ -25,8 +25,7 @@ class TAdsConnection : public TComponent {
   ~TAdsConnection() override;
 
   // Refused while connected: AdsConnectionError "The TAdsConnection.ConnectPath
-  // may not be changed when IsConnected is TRUE". Recomputes the
-  // data-dictionary flag.
+  // may not be changed when IsConnected is TRUE".
   void SetConnectPath(const std::string& path);
   const std::string& ConnectPath() const { return connect_path_; }
   void SetUsername(const std::string& user) { username_ = user; }
@@ -49,10 +48,13 @@ class TAdsConnection : public TComponent {
   ADSHANDLE ConnectOnDemand();
   ADSHANDLE ConnectionHandle() const { return handle_; }
 
-  // ConnectPath, upper-cased, contains ".ADD".
-  bool IsDictionaryConnection() const { return is_dictionary_; }
-  // The folder datasets prefix to table names (the path of a dictionary file
-  // cut before its last separator).
+  // ConnectPath names an existing regular file and, upper-cased, contains
+  // ".ADD": a folder is never a dictionary, whatever its name. Decided when
+  // connecting and kept while connected; looked up anew otherwise.
+  bool IsDictionaryConnection() const;
+  // The folder datasets prefix to table names: ConnectPath itself, or, when
+  // it names an existing regular file (a dictionary), the path cut before
+  // its last separator. A folder named like a file ("hr.bak") stays itself.
   std::string ConnectionFolder() const;
 
   void AttachDataSet(TAdsDataSet* dataset);
@@ -82,7 +84,7 @@ class TAdsConnection : public TComponent {
   TAdsServerTypes server_types_;
   bool login_prompt_ = true;
   bool read_only_ = false;
-  bool is_dictionary_ = false;
+  bool is_dictionary_ = false;  // what the path named when it was connected
   ADSHANDLE handle_ = 0;
   bool registered_ = true;
   std::vector<TAdsDataSet*> datasets_;

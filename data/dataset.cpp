@@ -464,8 +464,17 @@ void TAdsDataSet::CompleteOpen() {
   ReadIndexDefs();
   SelectIndex();
 
-  CheckEngine(AdsGotoTop(order_));
-  eof_ = !FetchCurrent();
+  // A sealed table stands at its end until the AfterOpen hook gives its
+  // password (TAdsTable::EnableEncryption); every later read of a table
+  // still sealed fails with the engine's text.
+  const UNSIGNED32 top = AdsGotoTop(order_);
+  if (top == AE_KDX_TABLE_SEALED) {
+    has_record_ = false;
+    eof_ = true;
+  } else {
+    CheckEngine(top);
+    eof_ = !FetchCurrent();
+  }
   bof_ = true;
 }
 
@@ -550,7 +559,12 @@ void TAdsDataSet::GoFirst() {
 
 void TAdsDataSet::GoNext() {
   CheckActive();
-  if (eof_) return;
+  if (eof_) {
+    // At the end without a record: nothing to move past, but a table still
+    // sealed (see CompleteOpen) must not pass for an empty one.
+    if (!has_record_) CheckEngine(AdsSkip(order_, 1));
+    return;
+  }
   // Back from where a missed seek left the engine. A record removed since
   // then leaves the dataset on its last record, as an immediate return would
   // have.

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <mutex>
 
 namespace {
@@ -59,18 +60,34 @@ bool HasUsersTable(sqlite3* db, bool* present, std::string* error, const std::st
   return true;
 }
 
-// A hash of a random password, verified against when the user is unknown so
-// that a wrong user name costs as long as a wrong password.
-const std::string& DecoyHash() {
-  static const std::string hash = [] {
-    char out[crypto_pwhash_STRBYTES] = {};
-    uint8_t random[16];
-    randombytes_buf(random, sizeof(random));
-    if (crypto_pwhash_str(out, reinterpret_cast<const char*>(random), sizeof(random),
-                          crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
-      return std::string();  // out of memory: the check below then costs nothing extra
-    return std::string(out);
-  }();
+// The hash an unknown user name is checked against, so that a login with an
+// unknown name costs as long as one with a known name and a wrong password
+// and names cannot be told apart by the time a refusal takes: a fixed salt
+// and digest under the key-derivation cost of the dictionary's first account
+// (`account_hash`), or of what AddDictionaryUser writes when the dictionary
+// has none or its hash cannot be read. Nothing verifies against it: its
+// digest belongs to no password.
+std::string DummyHash(const std::string& account_hash) {
+  static const std::string kSaltAndDigest =
+      "$a2R4LWR1bW15LXNhbHQxNg$bm8gcGFzc3dvcmQgaGFzaGVzIHRvIHRoaXMgdmFsdWU";
+  unsigned long long memory_kib = 0, passes = 0, lanes = 0;
+  if (std::sscanf(account_hash.c_str(), "$argon2id$v=19$m=%llu,t=%llu,p=%llu$", &memory_kib, &passes, &lanes) == 3) {
+    return "$argon2id$v=19$m=" + std::to_string(memory_kib) + ",t=" + std::to_string(passes) +
+           ",p=" + std::to_string(lanes) + kSaltAndDigest;
+  }
+  return "$argon2id$v=19$m=" + std::to_string(crypto_pwhash_MEMLIMIT_INTERACTIVE / 1024) +
+         ",t=" + std::to_string(crypto_pwhash_OPSLIMIT_INTERACTIVE) + ",p=1" + kSaltAndDigest;
+}
+
+// The hash of the dictionary's first account ("" when there is none).
+std::string FirstAccountHash(sqlite3* db) {
+  sqlite3_stmt* stmt = nullptr;
+  std::string hash;
+  if (sqlite3_prepare_v2(db, "SELECT hash FROM __users ORDER BY rowid LIMIT 1", -1, &stmt, nullptr) == SQLITE_OK &&
+      sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_type(stmt, 0) == SQLITE_TEXT) {
+    hash = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+  }
+  sqlite3_finalize(stmt);
   return hash;
 }
 
@@ -112,8 +129,9 @@ bool CheckDictionaryLogin(sqlite3* db, const std::string& dictionary, const std:
     return false;
   }
   if (!found) {
-    if (crypto_pwhash_str_verify(DecoyHash().c_str(), password.data(), password.size()) == 0) {
-      // Unreachable in practice: the decoy's password is random and unknown.
+    const std::string dummy = DummyHash(FirstAccountHash(db));
+    if (crypto_pwhash_str_verify(dummy.c_str(), password.data(), password.size()) == 0) {
+      // Unreachable: the dummy's digest belongs to no password.
     }
     *error = where + "unknown user name " + Quoted(user) + " or wrong password";
     return false;

@@ -65,6 +65,12 @@ constexpr UNSIGNED32 AE_KDX_INVALID_ARGUMENT = 6011;     // null pointer, out-of
 constexpr UNSIGNED32 AE_KDX_FILTER_SYNTAX = 6012;        // filter expression not understood
 constexpr UNSIGNED32 AE_KDX_DATE_FORMAT = 6013;          // date format refused
 constexpr UNSIGNED32 AE_KDX_BAD_KEY = 6014;              // key too long, or a column that is no segment
+constexpr UNSIGNED32 AE_KDX_HOT_JOURNAL = 6015;          // a file left in the middle of a write (hot journal)
+constexpr UNSIGNED32 AE_KDX_PATH_IS_TABLE_FILE = 6016;   // connection path names a free table file
+// A sealed table opened without its table password: its rows cannot be read
+// until AdsEnableEncryption. Of the sealed-table range (6100-6199), but here
+// because the data layer tolerates it right after an open.
+constexpr UNSIGNED32 AE_KDX_TABLE_SEALED = 6108;
 
 // ---- engine type codes of columns ------------------------------------------
 constexpr UNSIGNED16 ADS_LOGICAL = 1;

@@ -51,6 +51,7 @@ const char* SqlCodeText(UNSIGNED32 code) {
     case AE_KDX_SQL_PARAMETER: return "The SQL parameter is not valid";
     case AE_KDX_SQL_EXECUTE: return "The SQL statement failed";
     case AE_KDX_SQL_NOT_PREPARED: return "The SQL statement has not been prepared";
+    case AE_KDX_TABLE_SEALED: return "The table is sealed and was opened without its table password";
     default: return "";
   }
 }

@@ -99,10 +99,6 @@ UNSIGNED32 AdsGetTableOpenOptions(ADSHANDLE table, UNSIGNED32* options) {
 
 UNSIGNED32 AdsGetRecordCount(ADSHANDLE table, UNSIGNED16 filter_option, UNSIGNED32* count) {
   return WithTable(table, count, "AdsGetRecordCount", [&](EngineTable* t) -> UNSIGNED32 {
-    if (t->rows_hidden()) {
-      *count = 0;
-      return 0;
-    }
     constexpr UNSIGNED16 kIgnoreFilters = 1;
     return t->RecordCount(filter_option != kIgnoreFilters, count);
   });

@@ -12,8 +12,10 @@
 #include "engine/handles.h"
 #include "engine/pg_catalog.h"
 #include "engine/pg_session.h"
+#include "engine/sealed_file.h"
 #include "engine/sql_codes.h"
 #include "engine/sqlite_support.h"
+#include "engine/table_files.h"
 #include "util/ascii.h"
 
 #if __has_include("engine/accounts.h")
@@ -65,6 +67,70 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
   if (dir.empty()) return name;
   if (dir.back() == '/') return dir + name;
   return dir + "/" + name;
+}
+
+std::string FileStem(const std::string& path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+// Refuses the connection when a database file of `folder` was left in the
+// middle of a write by another program (a hot journal): reading on would
+// either roll that write back, which is not a reader's business, or read a
+// half-written file. The folder is listed once; only a file with a
+// "-journal" beside it is opened. A journal of a write still in progress is
+// not hot (its writer holds the file's lock) and is let be, as is a journal
+// left over from a finished write.
+UNSIGNED32 RefuseHotJournals(const std::string& folder) {
+  static const std::string kSuffix = "-journal";
+  std::vector<std::string> names;
+  DIR* d = opendir(folder.c_str());
+  if (d == nullptr) return 0;
+  while (dirent* entry = readdir(d)) names.emplace_back(entry->d_name);
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    if (name.size() <= kSuffix.size() || name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
+      continue;
+    const std::string base = name.substr(0, name.size() - kSuffix.size());
+    if (!std::binary_search(names.begin(), names.end(), base)) continue;
+    const std::string file = JoinPath(folder, base);
+    if (!IsRegularFile(file) || IsSealedFile(file)) continue;
+    sqlite3* db = nullptr;
+    const UNSIGNED32 rc = OpenSqlite(file, &db);
+    sqlite3_close(db);
+    // Any other failure belongs to the open of that table, if the run needs it.
+    if (rc == AE_KDX_HOT_JOURNAL) return rc;
+  }
+  return 0;
+}
+
+// A dictionary holds the engine's own tables ("__users", "__tables") or
+// tables of other names; a free table file holds just its one table, named
+// like the file. `*table` is that table's name, or empty for a dictionary.
+UNSIGNED32 SoleTable(sqlite3* db, const std::string& file, std::string* table) {
+  table->clear();
+  std::vector<std::string> names;
+  if (UNSIGNED32 rc = UserTables(db, file, &names)) return rc;
+  Statement own;
+  if (sqlite3_prepare_v2(db,
+                         "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name LIKE '\\_\\_%' "
+                         "ESCAPE '\\'",
+                         -1, own.out(), nullptr) != SQLITE_OK ||
+      sqlite3_step(own.get()) != SQLITE_ROW) {
+    return SqliteError(AE_KDX_SQLITE, "Reading the tables of '" + file + "'", db);
+  }
+  if (sqlite3_column_int(own.get(), 0) == 0 && names.size() == 1 && EqualsNoCase(names[0], FileStem(file))) {
+    *table = names[0];
+  }
+  return 0;
+}
+
+std::string TableFileText(const std::string& path, const std::string& what) {
+  return "Cannot connect to '" + path + "': it is " + what +
+         "; connect to the folder that holds the table files, or to a dictionary file";
 }
 
 }  // namespace
@@ -159,25 +225,38 @@ UNSIGNED32 EngineConnection::Connect(const std::string& path, UNSIGNED16 server_
   connection->path_ = path;
   if (IsDirectory(normal)) {
     connection->folder_ = normal;
+    if (UNSIGNED32 rc = RefuseHotJournals(normal)) return rc;
   } else if (IsRegularFile(normal)) {
-    sqlite3* db = nullptr;
-    if (UNSIGNED32 rc = OpenSqlite(normal, SQLITE_OPEN_READONLY, &db)) return rc;
-    connection->dictionary_ = db;
-    size_t slash = normal.rfind('/');
-    connection->folder_ = slash == std::string::npos ? "." : (slash == 0 ? "/" : normal.substr(0, slash));
-#ifdef KDX_ENGINE_HAS_ACCOUNTS
-    std::string why;
-    if (!CheckDictionaryLogin(db, path, user, password, &why)) {
-      return SetError(AE_KDX_LOGIN_FAILED, why);
-    }
-#else
-    (void)user;
-    (void)password;
-#endif
+    if (UNSIGNED32 rc = connection->OpenDictionary(normal, user, password)) return rc;
   } else {
     return SetError(AE_KDX_PATH_NOT_FOUND, "Cannot connect: path '" + path + "' does not exist");
   }
   return RegisterConnection(std::move(connection), handle);
+}
+
+UNSIGNED32 EngineConnection::OpenDictionary(const std::string& file, const std::string& user,
+                                            const std::string& password) {
+  if (IsSealedFile(file)) return SetError(AE_KDX_PATH_IS_TABLE_FILE, TableFileText(path_, "a sealed table file"));
+  sqlite3* db = nullptr;
+  if (UNSIGNED32 rc = OpenSqlite(file, &db)) return rc;
+  dictionary_ = db;
+  size_t slash = file.rfind('/');
+  folder_ = slash == std::string::npos ? "." : (slash == 0 ? "/" : file.substr(0, slash));
+  std::string table;
+  if (UNSIGNED32 rc = SoleTable(db, file, &table)) return rc;
+  if (!table.empty()) {
+    return SetError(AE_KDX_PATH_IS_TABLE_FILE,
+                    TableFileText(path_, "a table file (it holds only table " + table + ")"));
+  }
+  if (UNSIGNED32 rc = RefuseHotJournals(folder_)) return rc;
+#ifdef KDX_ENGINE_HAS_ACCOUNTS
+  std::string why;
+  if (!CheckDictionaryLogin(db, path_, user, password, &why)) return SetError(AE_KDX_LOGIN_FAILED, why);
+#else
+  (void)user;
+  (void)password;
+#endif
+  return 0;
 }
 
 UNSIGNED32 EngineConnection::RegisterConnection(std::unique_ptr<EngineConnection> connection, ADSHANDLE* handle) {
@@ -192,6 +271,27 @@ UNSIGNED32 EngineConnection::RegisterConnection(std::unique_ptr<EngineConnection
 }  // namespace engine
 
 using namespace engine;
+
+bool OpenDatabaseReadOnly(const std::string& path, sqlite3** db, std::string* error) {
+  EngineGuard guard(EngineMutex());
+  if (engine::OpenSqlite(path, db) == 0) return true;
+  *error = LastErrorLine();
+  return false;
+}
+
+ConnectionPathKind ClassifyConnectionPath(const std::string& path) {
+  EngineGuard guard(EngineMutex());
+  std::string normal = NormaliseSeparators(path);
+  while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+  if (IsDirectory(normal)) return ConnectionPathKind::kFolder;
+  if (!IsRegularFile(normal)) return ConnectionPathKind::kNothing;
+  if (IsSealedFile(normal)) return ConnectionPathKind::kTableFile;
+  sqlite3* db = nullptr;
+  std::string table;
+  const bool single = engine::OpenSqlite(normal, &db) == 0 && SoleTable(db, normal, &table) == 0 && !table.empty();
+  sqlite3_close(db);
+  return single ? ConnectionPathKind::kTableFile : ConnectionPathKind::kDictionary;
+}
 
 UNSIGNED32 AdsConnect60(const std::string& path, UNSIGNED16 server_types, const std::string& user,
                         const std::string& password, UNSIGNED32 options, ADSHANDLE* connection) {

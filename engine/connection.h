@@ -53,10 +53,8 @@ class EngineConnection : public EngineObject {
   // error naming the table and the folder searched.
   UNSIGNED32 ResolveTableFile(const std::string& name, std::string* file) const;
 
-  // Opens an SQLite file for reading with the engine's busy timeout.
-  static UNSIGNED32 OpenSqlite(const std::string& path, int flags, sqlite3** db) {
-    return engine::OpenSqlite(path, flags, db);
-  }
+  // Opens an SQLite file read-only with the engine's busy timeout.
+  static UNSIGNED32 OpenSqlite(const std::string& path, sqlite3** db) { return engine::OpenSqlite(path, db); }
 
   // Child handles (tables, cursors, statements) are closed with the
   // connection. Children register themselves here and remove themselves on close.
@@ -72,6 +70,10 @@ class EngineConnection : public EngineObject {
   EngineConnection();
   static UNSIGNED32 ConnectServer(const std::string& uri, UNSIGNED16 server_types,
                                   std::unique_ptr<EngineConnection>* connection);
+  // Opens the regular file `file` as the connection's dictionary: refused
+  // when it is a free table file (sealed, or holding just the one table
+  // named like the file) rather than a dictionary.
+  UNSIGNED32 OpenDictionary(const std::string& file, const std::string& user, const std::string& password);
   static UNSIGNED32 RegisterConnection(std::unique_ptr<EngineConnection> connection, ADSHANDLE* handle);
   std::string path_;
   std::string folder_;

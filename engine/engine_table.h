@@ -84,7 +84,9 @@ class EngineTable : public EngineObject {
   sqlite3* db() const { return db_; }
 
   // A sealed table opened without its password: columns and indexes are
-  // visible, no record is.
+  // visible; every read of its rows (moves, seeks, records, counts) fails
+  // with AE_KDX_TABLE_SEALED naming the table, so that a table that cannot
+  // be read is never taken for an empty one.
   void set_rows_hidden(bool hidden);
   bool rows_hidden() const { return rows_hidden_; }
   void set_sealed_path(std::string path) { sealed_path_ = std::move(path); }
@@ -197,6 +199,11 @@ class EngineTable : public EngineObject {
   void BuildOrders();
   void ResetStatements();
   bool HasRow() const;
+  // AE_KDX_TABLE_SEALED naming the table when its rows are hidden, else 0.
+  UNSIGNED32 RefuseHiddenRows() const;
+  // "Table <name>", with the file it is read from when it has one, for the
+  // errors of reads (a damaged file must be named).
+  std::string ReadPlace() const;
   Cell CurrentCell(int column) const;
   UNSIGNED32 Prepare(const std::string& sql, sqlite3_stmt** stmt);
   // A sought key: `values` as DecodeKey gives them; the last one is a text

@@ -75,6 +75,9 @@ std::string ErrorCodeText(UNSIGNED32 code) {
     case AE_KDX_FILTER_SYNTAX: return "The filter expression is not understood";
     case AE_KDX_DATE_FORMAT: return "Invalid date format";
     case AE_KDX_BAD_KEY: return "Invalid index key";
+    case AE_KDX_HOT_JOURNAL: return "A table file was left in the middle of a write by another program";
+    case AE_KDX_PATH_IS_TABLE_FILE:
+      return "The connection path is a table file, not a folder of tables or a dictionary";
     default: {
       // The SQL and server codes keep their texts beside their definitions.
       const std::string sql = SqlCodeText(code);

@@ -41,21 +41,6 @@ std::string FileStem(const std::string& path) {
   return name;
 }
 
-std::string FileUri(const std::string& path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string uri = "file:";
-  for (unsigned char c : path) {
-    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-      uri += static_cast<char>(c);
-    } else {
-      uri += '%';
-      uri += kHex[c >> 4];
-      uri += kHex[c & 15];
-    }
-  }
-  return uri + "?mode=rw";
-}
-
 bool OnlySpaceOrSemicolons(const char* tail) {
   std::string_view rest(tail == nullptr ? "" : tail);
   size_t i = 0;
@@ -169,21 +154,26 @@ int FileStatement::Authorize(void* self_pointer, int action, const char* a, cons
 
 UNSIGNED32 FileStatement::OpenDatabase() {
   if (db_ != nullptr) return 0;
+  // A folder's statement runs on a private in-memory database to which the
+  // table files are attached read-only; a dictionary's on the dictionary
+  // file itself, read-only too. Used under the engine's mutex only, like
+  // every database the engine opens.
   std::string path = ":memory:";
+  std::string open_name = path;
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
   if (connection_->is_dictionary()) {
     const char* file = sqlite3_db_filename(connection_->dictionary(), "main");
-    path = file != nullptr ? file : connection_->path();
+    path = file != nullptr && *file ? file : connection_->path();
+    open_name = ReadOnlyUri(path);
+    flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
   }
-  // Used under the engine's mutex only, like every database the engine opens.
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX |
-                    (connection_->is_dictionary() ? 0 : SQLITE_OPEN_CREATE);
-  if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(open_name.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
     UNSIGNED32 rc = SqliteError(AE_KDX_SQLITE, "SQL statement: cannot open '" + path + "'", db_);
     sqlite3_close(db_);
     db_ = nullptr;
     return rc;
   }
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  ConfigureReader(db_);
   sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, kMaxAttachments);
   // Sorting the rows of a sealed table must not spill plaintext to disk.
   sqlite3_exec(db_, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
@@ -285,7 +275,7 @@ UNSIGNED32 FileStatement::AttachPlain(const std::string& file, const std::string
   int rc = sqlite3_prepare_v2(db_, ("ATTACH DATABASE ?1 AS " + QuoteIdentifier(schema)).c_str(), -1,
                               attach.out(), nullptr);
   if (rc == SQLITE_OK) {
-    const std::string uri = FileUri(file);
+    const std::string uri = ReadOnlyUri(file);
     sqlite3_bind_text(attach.get(), 1, uri.c_str(), -1, SQLITE_TRANSIENT);
     rc = sqlite3_step(attach.get());
   }
@@ -298,7 +288,10 @@ UNSIGNED32 FileStatement::AttachPlain(const std::string& file, const std::string
                           probe.out(), nullptr);
   if (rc == SQLITE_OK) rc = sqlite3_step(probe.get()) == SQLITE_ROW ? SQLITE_OK : SQLITE_ERROR;
   if (rc != SQLITE_OK) {
-    UNSIGNED32 code = SqliteError(AE_KDX_NOT_A_DATABASE, "Table file '" + file + "' cannot be read", db_);
+    const int why = sqlite3_extended_errcode(db_);
+    UNSIGNED32 code = (why & 0xFF) == SQLITE_NOTADB
+                          ? SqliteError(AE_KDX_NOT_A_DATABASE, "Table file '" + file + "' cannot be read", db_)
+                          : FileReadError(file, "Table file", why, db_);
     probe = Statement();
     Detach(schema);
     return code;

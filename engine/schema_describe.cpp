@@ -45,7 +45,7 @@ UNSIGNED32 DescribeDictionary(const std::string& path, std::vector<TableSchema>*
                               std::vector<std::pair<std::string, std::string>>* failures) {
   EngineGuard guard(EngineMutex());
   sqlite3* db = nullptr;
-  if (UNSIGNED32 rc = OpenSqlite(path, SQLITE_OPEN_READONLY, &db)) return rc;
+  if (UNSIGNED32 rc = OpenSqlite(path, &db)) return rc;
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> owner(db, sqlite3_close);
   std::vector<std::string> names;
   if (UNSIGNED32 rc = UserTables(db, path, &names)) return rc;

@@ -514,8 +514,8 @@ bool SealFile(const std::string& path, const std::string& password, std::string*
   if (!ReadPlainTable(path, &db, &image, &schema, error)) return false;
 
   SealedLayout layout;
-  layout.passes = kSealMinPasses;
-  layout.memory_kib = kSealMinMemoryKib;
+  layout.passes = kSealPasses;
+  layout.memory_kib = kSealMemoryKib;
   randombytes_buf(layout.salt.data(), layout.salt.size());
   randombytes_buf(layout.nonce.data(), layout.nonce.size());
   std::array<uint8_t, kKeyBytes> key{};

@@ -118,10 +118,10 @@ bool ParseFixedHeader(std::string_view data, const std::string& name, SealedLayo
     return false;
   }
   if (out->passes > kSealMaxPasses || out->memory_kib > kSealMaxMemoryKib) {
-    *error = FileError(name, "refused: its key derivation (" + std::to_string(out->passes) + " passes, " +
+    *error = FileError(name, "damaged header: its key derivation (" + std::to_string(out->passes) + " passes, " +
                                  std::to_string(out->memory_kib) + " KiB) exceeds the maximum of " +
                                  std::to_string(kSealMaxPasses) + " passes and " +
-                                 std::to_string(kSealMaxMemoryKib) + " KiB");
+                                 std::to_string(kSealMaxMemoryKib) + " KiB that kdx-db seal writes");
     return false;
   }
   std::memcpy(out->salt.data(), p + 20, kSealSaltBytes);

@@ -6,8 +6,8 @@
 //   0   8  marker "KDXSEAL\0"
 //   8   2  format version (1)
 //   10  2  key derivation: 1 = Argon2id v1.3
-//   12  4  passes (opslimit), at least kSealMinPasses
-//   16  4  memory in KiB, at least kSealMinMemoryKib
+//   12  4  passes (opslimit), from kSealMinPasses to kSealMaxPasses
+//   16  4  memory in KiB, from kSealMinMemoryKib to kSealMaxMemoryKib
 //   20 16  salt (random per seal)
 //   36 24  XChaCha20-Poly1305 nonce (random per seal)
 //   60 16  key check: BLAKE2b-128 of a fixed text keyed with the derived key
@@ -32,10 +32,15 @@ inline constexpr uint16_t kSealKdfArgon2id13 = 1;
 // The least a header may ask for (OWASP's minimum for Argon2id: 19 MiB, 2 passes).
 inline constexpr uint32_t kSealMinPasses = 2;
 inline constexpr uint32_t kSealMinMemoryKib = 19 * 1024;
-// The most a header may ask for, so that a damaged or hostile file cannot make
-// an open run for minutes or exhaust memory.
-inline constexpr uint32_t kSealMaxPasses = 16;
-inline constexpr uint32_t kSealMaxMemoryKib = 1024 * 1024;
+// What `kdx-db seal` writes into every header.
+inline constexpr uint32_t kSealPasses = kSealMinPasses;
+inline constexpr uint32_t kSealMemoryKib = kSealMinMemoryKib;
+// The most a header may ask for: what sealing writes. A header asking for
+// more was not written by the tool; it is refused as damaged before any key
+// is derived, so that such a file cannot hold a run for seconds or minutes
+// or exhaust its memory.
+inline constexpr uint32_t kSealMaxPasses = kSealPasses;
+inline constexpr uint32_t kSealMaxMemoryKib = kSealMemoryKib;
 // Limits on the clear schema part.
 inline constexpr uint32_t kSealMaxSchemaStatements = 1024;
 inline constexpr uint32_t kSealMaxStatementBytes = 1 << 20;

@@ -12,6 +12,8 @@ constexpr UNSIGNED32 AE_KDX_SQL_PREPARE = 6104;             // the SQL text cann
 constexpr UNSIGNED32 AE_KDX_SQL_PARAMETER = 6105;           // parameter name, position or value refused
 constexpr UNSIGNED32 AE_KDX_SQL_EXECUTE = 6106;             // the statement failed while running
 constexpr UNSIGNED32 AE_KDX_SQL_NOT_PREPARED = 6107;        // executed or bound before AdsPrepareSQL
+// AE_KDX_TABLE_SEALED (6108), a sealed table read without its password, is
+// in engine/ads.h: the data layer needs it.
 
 // The fixed text of one of the codes above ("" for any other code).
 const char* SqlCodeText(UNSIGNED32 code);

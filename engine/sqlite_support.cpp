@@ -1,6 +1,12 @@
 #include "engine/sqlite_support.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
 
 #include "engine/errors.h"
 #include "engine/sql_codes.h"
@@ -18,26 +24,140 @@ Statement& Statement::operator=(Statement&& other) noexcept {
 
 Statement::~Statement() { sqlite3_finalize(stmt_); }
 
-UNSIGNED32 OpenSqlite(const std::string& path, int flags, sqlite3** db) {
+namespace {
+
+bool FileExists(const std::string& path, off_t* size = nullptr) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  if (size != nullptr) *size = info.st_size;
+  return true;
+}
+
+// Whether the file's header marks it as a write-ahead-log database (its
+// read and write format versions, bytes 18 and 19, are 2).
+bool IsWalDatabase(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  unsigned char header[20] = {};
+  const ssize_t n = ::read(fd, header, sizeof header);
+  ::close(fd);
+  return n == static_cast<ssize_t>(sizeof header) && std::memcmp(header, "SQLite format 3", 16) == 0 &&
+         (header[18] == 2 || header[19] == 2);
+}
+
+// A log is opened read-only as well. SQLite opens a -wal read-write even for
+// a read-only connection when it may; a reader never writes into it, and
+// this VFS, the default one but for that, makes sure of it. (A -shm stays
+// read-write: readers take their locks in it.)
+constexpr char kReadOnlyVfs[] = "kdx-read-only";
+
+int OpenLogReadOnly(sqlite3_vfs* self, const char* name, sqlite3_file* file, int flags, int* out_flags) {
+  auto* base = static_cast<sqlite3_vfs*>(self->pAppData);
+  if ((flags & SQLITE_OPEN_WAL) != 0) {
+    flags = (flags & ~(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) | SQLITE_OPEN_READONLY;
+  }
+  return base->xOpen(base, name, file, flags, out_flags);
+}
+
+void RegisterReadOnlyVfs() {
+  static sqlite3_vfs vfs = [] {
+    sqlite3_vfs* base = sqlite3_vfs_find(nullptr);
+    sqlite3_vfs made = *base;
+    made.zName = kReadOnlyVfs;
+    made.pAppData = base;
+    made.xOpen = &OpenLogReadOnly;
+    return made;
+  }();
+  static const int registered = sqlite3_vfs_register(&vfs, 0);
+  (void)registered;
+}
+
+}  // namespace
+
+std::string ReadOnlyUri(const std::string& path) {
+  RegisterReadOnlyVfs();
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (unsigned char c : path) {
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    }
+  }
+  uri += "?mode=ro&vfs=";
+  uri += kReadOnlyVfs;
+  // A write-ahead-log database whose log is missing (or empty, with no
+  // -shm beside it) holds every committed row in the file itself, and no
+  // program has it open: every connection in WAL mode keeps the log (and the
+  // -shm) in place while it is open. SQLite would still create an empty log
+  // and a -shm for a read-only reader in a writable folder, and cannot read
+  // such a database at all in a folder it may not write. immutable=1 reads
+  // the file as it stands, without locks, log or -shm (a program that starts
+  // writing meanwhile writes into a new log, which this reader does not see,
+  // until that log is checkpointed into the file). Only this case is read
+  // so: a log with rows, or one a live program keeps, is read by SQLite's
+  // read-only WAL reader, which sees its committed rows.
+  if (IsWalDatabase(path)) {
+    off_t wal_size = 0;
+    const bool has_wal = FileExists(path + "-wal", &wal_size);
+    if (!has_wal || (wal_size == 0 && !FileExists(path + "-shm"))) uri += "&immutable=1";
+  }
+  return uri;
+}
+
+void ConfigureReader(sqlite3* db) {
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_extended_result_codes(db, 1);
+  // A reader that happens to be the last connection must not fold a log
+  // into the database file when it closes.
+  sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+}
+
+UNSIGNED32 FileReadError(const std::string& path, const std::string& what, int rc, sqlite3* db) {
+  if (rc == SQLITE_READONLY_ROLLBACK) {
+    return SetError(AE_KDX_HOT_JOURNAL,
+                    "Table file '" + path + "' was left in the middle of a write by another program (hot journal '" +
+                        path + "-journal'): the HR application or sqlite3 must recover it first; nothing was read "
+                        "and nothing was changed");
+  }
+  if ((rc & 0xFF) == SQLITE_NOTADB) {
+    return SqliteError(AE_KDX_NOT_A_DATABASE, "File '" + path + "' is not an SQLite database", db);
+  }
+  if ((rc & 0xFF) == SQLITE_CANTOPEN && IsWalDatabase(path) && FileExists(path + "-wal") &&
+      !FileExists(path + "-shm")) {
+    return SqliteError(AE_KDX_SQLITE,
+                       what + " '" + path + "': the file is in write-ahead-log mode and its log '" + path +
+                           "-wal' cannot be read without creating '" + path +
+                           "-shm', which the folder does not allow; let the HR application or sqlite3 open it once "
+                           "where the folder is writable",
+                       db);
+  }
+  return SqliteError(AE_KDX_SQLITE, what + " '" + path + "'", db);
+}
+
+UNSIGNED32 OpenSqlite(const std::string& path, sqlite3** db) {
   *db = nullptr;
   sqlite3* handle = nullptr;
   // Every database the engine opens is used under the engine's own mutex
   // only, so SQLite's per-connection mutex would merely be taken and
   // released again around each of the many calls that copy a row out.
-  int rc = sqlite3_open_v2(path.c_str(), &handle, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  const std::string uri = ReadOnlyUri(path);
+  int rc = sqlite3_open_v2(uri.c_str(), &handle, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
   if (rc != SQLITE_OK) {
     UNSIGNED32 code = SqliteError(AE_KDX_SQLITE, "Cannot open database file '" + path + "'", handle);
     sqlite3_close(handle);
     return code;
   }
-  sqlite3_busy_timeout(handle, kBusyTimeoutMs);
-  sqlite3_extended_result_codes(handle, 1);
-  // Reading the schema is the cheapest check that the file is a database.
+  ConfigureReader(handle);
+  // Reading the schema is the cheapest check that the file is a database;
+  // it is also where SQLite finds a hot journal.
   rc = sqlite3_exec(handle, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
-    UNSIGNED32 code = (rc & 0xFF) == SQLITE_NOTADB
-                          ? SqliteError(AE_KDX_NOT_A_DATABASE, "File '" + path + "' is not an SQLite database", handle)
-                          : SqliteError(AE_KDX_SQLITE, "Cannot read database file '" + path + "'", handle);
+    UNSIGNED32 code = FileReadError(path, "Cannot read database file", rc, handle);
     sqlite3_close(handle);
     return code;
   }

@@ -19,10 +19,30 @@ namespace engine {
 // delays a read instead of failing it.
 constexpr int kBusyTimeoutMs = 8000;
 
-// Opens `path` with `flags` (SQLITE_OPEN_* values), sets the busy timeout and
-// checks that the file is an SQLite database. 0 and `*db`, or an error naming
-// the path (the handle is closed on failure).
-UNSIGNED32 OpenSqlite(const std::string& path, int flags, sqlite3** db);
+// The engine only ever reads the files of a database: every table file and
+// dictionary is opened read-only, through the "file:" URI ReadOnlyUri gives,
+// and no connection that reads a file checkpoints it on close. A run
+// therefore never creates, changes or deletes a database file, its -journal
+// or its -wal (SQLite readers do write into an existing -shm).
+
+// The "file:" URI a database file is read through: mode=ro, and immutable=1
+// for a write-ahead-log database that has no log to read (see the .cpp).
+std::string ReadOnlyUri(const std::string& path);
+
+// What every connection that reads a file gets: the busy timeout, extended
+// result codes, and no checkpoint when it closes.
+void ConfigureReader(sqlite3* db);
+
+// Opens the database file `path` read-only (ReadOnlyUri, ConfigureReader)
+// and checks that it can be read. 0 and `*db`, or an error naming the path
+// (the handle is closed on failure): AE_KDX_NOT_A_DATABASE for a file that is
+// no SQLite database, AE_KDX_HOT_JOURNAL for a file another program left in
+// the middle of a write.
+UNSIGNED32 OpenSqlite(const std::string& path, sqlite3** db);
+
+// The error of a failed first read of the database file `path` through `db`
+// (SQLite's result `rc`), as OpenSqlite reports it; `what` says what was done.
+UNSIGNED32 FileReadError(const std::string& path, const std::string& what, int rc, sqlite3* db);
 
 // Owns a prepared statement; finalises it on destruction.
 class Statement {

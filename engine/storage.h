@@ -47,6 +47,20 @@ bool UnsealFile(const std::string& path, const std::string& password, std::strin
 // the key derivation with it; it also wipes the keys from memory).
 void ForgetSealedKeys();
 
+// Opens the database file `path` read-only, exactly as the engine reads it:
+// nothing is created, changed or deleted beside it and closing it never
+// checkpoints. false with `*error` naming the file when it cannot be read,
+// is no SQLite database, or was left in the middle of a write by another
+// program (a hot journal).
+bool OpenDatabaseReadOnly(const std::string& path, sqlite3** db, std::string* error);
+
+// What a connection path names, as AdsConnect60 decides it for a path that
+// is no server URI: a folder of free tables; a free table file (sealed, or
+// holding just the one table named like the file), to which no connection
+// can be made; a dictionary (any other regular file); or nothing.
+enum class ConnectionPathKind { kNothing, kFolder, kTableFile, kDictionary };
+ConnectionPathKind ClassifyConnectionPath(const std::string& path);
+
 // Adds `user` with `password` to the dictionary open as `db` (read-write);
 // false with `*error` when the name is empty, longer than 128 characters or
 // holds control characters, the password is empty, the user exists (in any

@@ -83,7 +83,7 @@ UNSIGNED32 OpenTableFile(EngineConnection* connection, const std::string& file, 
     return 0;
   }
   sqlite3* db = nullptr;
-  if (UNSIGNED32 rc = OpenSqlite(file, SQLITE_OPEN_READONLY, &db)) return rc;
+  if (UNSIGNED32 rc = OpenSqlite(file, &db)) return rc;
   std::string table;
   if (UNSIGNED32 rc = SingleTable(db, file, &table)) {
     sqlite3_close(db);

@@ -31,7 +31,23 @@ void EngineTable::LandOnBatch(bool forward) {
   }
 }
 
+UNSIGNED32 EngineTable::RefuseHiddenRows() const {
+  if (!rows_hidden_) return 0;
+  return SetError(AE_KDX_TABLE_SEALED,
+                  "Table " + display_name_ + " is sealed and was opened without its table password" +
+                      (sealed_path_.empty() ? "" : " (file '" + sealed_path_ + "')") +
+                      ": its rows cannot be read until AdsEnableEncryption gives the password");
+}
+
+std::string EngineTable::ReadPlace() const {
+  const char* file = sqlite3_db_filename(db_, schema_.c_str());
+  if (file != nullptr && *file != '\0') return "Table " + display_name_ + " (file '" + file + "')";
+  if (!sealed_path_.empty()) return "Table " + display_name_ + " (file '" + sealed_path_ + "')";
+  return "Table " + display_name_;
+}
+
 UNSIGNED32 EngineTable::GotoTop(int order) {
+  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
   current_order_ = order;
   if (Anchored(order, Anchor::kTop, nullptr, 0)) {
     batch_->pos = 0;
@@ -46,6 +62,7 @@ UNSIGNED32 EngineTable::GotoTop(int order) {
 }
 
 UNSIGNED32 EngineTable::GotoBottom(int order) {
+  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
   current_order_ = order;
   if (UNSIGNED32 rc = Scan(order, false, 0, false, nullptr, 0, false, 1)) return rc;
   batch_->next_limit = 8;
@@ -114,6 +131,7 @@ void EngineTable::LandBeyond(bool forward) {
 }
 
 UNSIGNED32 EngineTable::Skip(int order, SIGNED32 count) {
+  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
   current_order_ = order;
   if (count == 0) return 0;
   bool forward = count > 0;
@@ -144,6 +162,7 @@ UNSIGNED32 EngineTable::RecordNumberFor(int64_t rowid, UNSIGNED32* record) {
 }
 
 UNSIGNED32 EngineTable::CurrentRecordNumber(UNSIGNED32* record) {
+  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
   if (state_ != State::kOnRow) {
     *record = 0;
     return 0;
@@ -152,6 +171,7 @@ UNSIGNED32 EngineTable::CurrentRecordNumber(UNSIGNED32* record) {
 }
 
 UNSIGNED32 EngineTable::GotoRecord(int order, UNSIGNED32 record) {
+  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
   int64_t rowid;
   if (record >= 1 && record <= 0x7FFFFFFF) {
     rowid = record;
@@ -194,7 +214,7 @@ UNSIGNED32 EngineTable::GotoRecord(int order, UNSIGNED32 record) {
     }
     sqlite3_reset(lookup);  // no read lock outlives the call
     if (rc == SQLITE_DONE) return gone();
-    if (rc != SQLITE_ROW) return SqliteError(AE_KDX_SQLITE, "Table " + display_name_ + ": finding a record", db_);
+    if (rc != SQLITE_ROW) return SqliteError(AE_KDX_SQLITE, ReadPlace() + ": finding a record", db_);
   }
   if (UNSIGNED32 rc = Scan(order, true, key.size(), false, &key, rowid, true, 1)) return rc;
   batch_->next_limit = 8;
@@ -219,6 +239,7 @@ bool EngineTable::RowExists(int64_t rowid) {
 }
 
 UNSIGNED32 EngineTable::RecordCount(bool respect_filter, UNSIGNED32* count) {
+  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
   bool filtered = respect_filter && filter_ != nullptr;
   if (!filtered && rows_fixed_ && known_row_count_ >= 0) {
     *count = known_row_count_ > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<UNSIGNED32>(known_row_count_);
@@ -234,7 +255,7 @@ UNSIGNED32 EngineTable::RecordCount(bool respect_filter, UNSIGNED32* count) {
     }
   }
   if (sqlite3_step(stmt.get()) != SQLITE_ROW) {
-    return SqliteError(AE_KDX_SQLITE, "Table " + display_name_ + ": counting records", db_);
+    return SqliteError(AE_KDX_SQLITE, ReadPlace() + ": counting records", db_);
   }
   int64_t n = sqlite3_column_int64(stmt.get(), 0);
   *count = n > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<UNSIGNED32>(n);

@@ -212,6 +212,7 @@ EngineTable::Cell EngineTable::CurrentCell(int column) const {
 }
 
 UNSIGNED32 EngineTable::GetRecord(uint8_t* buffer) {
+  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
   if (!HasRow()) {
     EmptyRecord(buffer);
     return 0;
@@ -240,6 +241,7 @@ UNSIGNED32 EngineTable::GetRecord(uint8_t* buffer) {
 }
 
 UNSIGNED32 EngineTable::IsFieldEmpty(int column, bool* empty) {
+  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
   if (!HasRow()) {
     *empty = true;
     return 0;
@@ -260,6 +262,7 @@ UNSIGNED32 EngineTable::IsFieldEmpty(int column, bool* empty) {
 }
 
 UNSIGNED32 EngineTable::GetFieldText(int column, std::string* text) {
+  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
   text->clear();
   if (!HasRow()) return 0;
   Cell cell = CurrentCell(column);

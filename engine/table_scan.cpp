@@ -216,7 +216,7 @@ UNSIGNED32 EngineTable::ReadRows(sqlite3_stmt* stmt, int order, bool forward, si
     state_ = State::kEof;
     at_eof_flag_ = true;
     if (rc == SQLITE_NOMEM) return SetError(AE_KDX_SQLITE, "Table " + display_name_ + ": out of memory reading records");
-    return SqliteError(AE_KDX_SQLITE, "Table " + display_name_ + ": reading records", db_);
+    return SqliteError(AE_KDX_SQLITE, ReadPlace() + ": reading records", db_);
   }
   return 0;
 }

@@ -70,7 +70,7 @@ UNSIGNED32 EngineTable::Prepare(const std::string& sql, sqlite3_stmt** stmt) {
   if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), stmt, nullptr) != SQLITE_OK) {
     sqlite3_finalize(*stmt);
     *stmt = nullptr;
-    return SqliteError(AE_KDX_SQLITE, "Table " + display_name_ + ": preparing a read", db_);
+    return SqliteError(AE_KDX_SQLITE, ReadPlace() + ": preparing a read", db_);
   }
   return 0;
 }

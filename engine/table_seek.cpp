@@ -152,6 +152,7 @@ UNSIGNED32 EngineTable::DecodeKeySegment(const IndexInfo& index, const ColumnInf
 }
 
 UNSIGNED32 EngineTable::Seek(int order, const uint8_t* key, UNSIGNED16 length, bool exact, bool* found) {
+  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
   *found = false;
   if (order < 0) return SetError(AE_KDX_BAD_KEY, "Table " + display_name_ + ": a seek needs an index handle");
   if (length == 0 || key == nullptr) {

@@ -93,6 +93,9 @@ struct Requirement {
   std::string table;  // as the program names it
   std::vector<std::string> columns;
   std::vector<std::string> index;  // empty when the table is read through SQL only
+  // The run hands the table password over for this table (exports/credentials):
+  // any other table the run reads sealed fails the run.
+  bool read_with_password = false;
 };
 
 const std::vector<Requirement>& Requirements() {
@@ -100,18 +103,21 @@ const std::vector<Requirement>& Requirements() {
       {"employee",
        {"emp_no", "TERMINATION_DATE", "PAY_TYPE", "HRS_WORK_PERYEAR", "FUND_LEVY", "NEW_IC", "INCOME_TAX_AC_NO",
         "fund_Ac_no", "WORKPERMIT_DURATION", "EMP_PASS_EXPIRY", "TEL_EXT", "BATCH_NO"},
-       {}},
+       {},
+       true},
       {"export",
        {"SECTION", "NO", "Field Name", "TABLE", "CATEGORY", "MAPFIELD2", "VALUE", "FORMAT", "DELIMITER", "size"},
        {}},
       {"CODE.ADT", {"CATEGORY", "CODE", "desc", "MAPCODE", "LONG_DESC"}, {"CATEGORY", "CODE"}},
       {"EMP_PROS.adt", {"EMP_CODE", "PAY_EFFECTIVE_DATE", "ID", "OLD_SALARY", "NEW_SALARY"},
-       {"EMP_CODE", "PAY_EFFECTIVE_DATE", "ID"}},
+       {"EMP_CODE", "PAY_EFFECTIVE_DATE", "ID"},
+       true},
       {"EMP_ALW", {"EMP_NO", "ALLOW_CODE", "effdate", "enddate", "START_MTH", "END_MTH", "AMT"},
-       {"EMP_NO", "ALLOW_CODE"}},
-      {"EMPLOYMT.ADT", {"EMP_NO"}, {"EMP_NO"}},
-      {"EMPMISC.ADT", {"EMP_NO"}, {"EMP_NO"}},
-      {"PAYPARA1", {"YEAR", "COMPANY", "CADDR1", "CADDR2", "CADDR3", "CPOSTAL_CODE"}, {"YEAR"}},
+       {"EMP_NO", "ALLOW_CODE"},
+       true},
+      {"EMPLOYMT.ADT", {"EMP_NO"}, {"EMP_NO"}, true},
+      {"EMPMISC.ADT", {"EMP_NO"}, {"EMP_NO"}, true},
+      {"PAYPARA1", {"YEAR", "COMPANY", "CADDR1", "CADDR2", "CADDR3", "CPOSTAL_CODE"}, {"YEAR"}, true},
       {"empleave",
        {"EMPCODE", "ID", "LEAVE_CODE", "START_DATE", "END_DATE", "DAY", "AMPM", "MODIFIED_DATE", "APPROVED_DATE",
         "aprroved", "REMARK1", "EMP_NAME", "TIMEIN", "TIMEOUT"},
@@ -178,13 +184,17 @@ class Checker {
       CheckServerTemplate(path);
       return;
     }
-    if (fs::is_directory(path, ec)) {
-      LoadFolder(path);
-    } else if (fs::is_regular_file(path, ec)) {
-      LoadDictionary(path);
-    } else {
-      Problem("path " + path, "does not exist", "give the folder of the free tables or the dictionary file");
-      return;
+    // Folder, dictionary or table file as the run's connection decides it.
+    switch (ClassifyConnectionPath(path)) {
+      case ConnectionPathKind::kFolder: LoadFolder(path); break;
+      case ConnectionPathKind::kDictionary: LoadDictionary(path); break;
+      case ConnectionPathKind::kTableFile:
+        Problem("file " + path, "is a table file: the run cannot connect to it",
+                "give the folder that holds the table files, or the dictionary file");
+        return;
+      case ConnectionPathKind::kNothing:
+        Problem("path " + path, "does not exist", "give the folder of the free tables or the dictionary file");
+        return;
     }
     report_->tables = static_cast<int>(tables_.size());
     for (auto& [key, table] : tables_) CheckValues(*table);
@@ -243,12 +253,12 @@ class Checker {
           report_->notes.push_back("skipped " + name + ": not a table file");
         }
         continue;
-      } else if (sqlite3_open_v2(file.c_str(), &db->db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        Problem("file " + name, std::string("cannot be opened: ") + sqlite3_errmsg(db->db),
-                "check the file's permissions");
+      } else if (std::string error; !OpenDatabaseReadOnly(file.string(), &db->db, &error)) {
+        Problem("file " + name, "cannot be read: " + error,
+                "check the file's permissions; a file left in the middle of a write must be recovered by the HR "
+                "application or sqlite3 first");
         continue;
       }
-      sqlite3_busy_timeout(db->db, 5000);
       std::vector<std::string> names = TableNames(db->db);
       const std::string stem = Stem(name);
       if (names.size() != 1) {
@@ -380,11 +390,12 @@ class Checker {
               "give the folder of free tables or the dictionary file (*.add)");
       return;
     }
-    if (sqlite3_open_v2(path.c_str(), &db->db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-      Problem("file " + path, std::string("cannot be opened: ") + sqlite3_errmsg(db->db), "check its permissions");
+    if (std::string error; !OpenDatabaseReadOnly(path, &db->db, &error)) {
+      Problem("file " + path, "cannot be read: " + error,
+              "check its permissions; a file left in the middle of a write must be recovered by the HR application "
+              "or sqlite3 first");
       return;
     }
-    sqlite3_busy_timeout(db->db, 5000);
     for (const std::string& name : TableNames(db->db)) {
       auto info = std::make_unique<TableInfo>();
       info->name = name;
@@ -492,6 +503,10 @@ class Checker {
   void CheckRequirements() {
     for (const Requirement& r : Requirements()) {
       TableInfo* t = Find(r.table);
+      if (t && t->sealed && !r.read_with_password) {
+        Problem(t->Where(), "is sealed, but the run reads it without a password and fails",
+                "unseal it (kdx-db unseal)");
+      }
       if (!t) {
         // Every required table has a sample definition to copy.
         const SampleTable& sample = *SampleFor(r.table);

@@ -23,10 +23,12 @@ std::string EngineError(const std::string& context) {
   return fmt::format("{}: error {}: {}", context, code, text);
 }
 
+// As the run decides it: a dictionary file whose path contains ".ADD" (a
+// folder is never one, whatever its name).
 bool IsDictionaryPath(const std::string& path) {
   std::string upper = path;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper.find(".ADD") != std::string::npos;
+  return upper.find(".ADD") != std::string::npos && ClassifyConnectionPath(path) == ConnectionPathKind::kDictionary;
 }
 
 }  // namespace

@@ -73,9 +73,16 @@ TEST_F(HooksTest, TheWindowHandsNoPasswordToTheOtherDatasets) {
 }
 
 TEST_F(HooksTest, ADictionaryConnectionGetsNoTablePassword) {
-  // A folder whose name contains ".ADD" counts as a data-dictionary
-  // connection: the hooks apply nothing, so the sealed tables stay closed.
+  // On a dictionary the hooks apply nothing, so the sealed free tables beside
+  // it stay closed. A folder whose name merely holds ".ADD" is a folder.
   PrepareSite("HR.ADDONS");
+  ASSERT_FALSE(form().Components().AdsConnection1->IsDictionaryConnection());
+  const std::string dictionary = scratch_.Sub("HR.ADDONS") + "/hr.add";
+  std::string error;
+  ASSERT_TRUE(CreateDictionary(dictionary, &error)) << error;
+  ASSERT_TRUE(AddDictionaryUser(dictionary, kDictionaryUsername, kDictionaryPassword, &error)) << error;
+  form().State().SourcePath = dictionary;
+  form().PrepareConnection();
   ASSERT_TRUE(form().Components().AdsConnection1->IsDictionaryConnection());
   EXPECT_FALSE(HasRecords(*form().Components().CareerTable));
   EXPECT_FALSE(HasRecords(*form().Components().TableEmpAllowance));

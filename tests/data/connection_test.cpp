@@ -117,23 +117,41 @@ TEST_F(ConnectionTest, ConnectAndQueryExecutionShowTheWaitCursorOnce) {
   SetWaitCursorHook(nullptr);
 }
 
-TEST(ConnectionFolderTest, FileNamePathsGiveTheirFolder) {
+TEST(ConnectionFolderTest, OnlyAnExistingFileIsCutToItsFolderAndADictionaryIsAFile) {
+  data_test::ScratchFolder scratch;
+  const std::string root = scratch.Path();
+  for (const char* folder : {"/hr.bak", "/HR.ADDONS", "/x", "/db"}) std::filesystem::create_directory(root + folder);
+  std::ofstream(root + "/HR.ADD") << "";
   Form form;
   auto* c = new TAdsConnection(&form, "C");
-  c->SetConnectPath("D:\\DATA\\HR.ADD");
-  EXPECT_EQ(c->ConnectionFolder(), "D:\\DATA");
-  EXPECT_TRUE(c->IsDictionaryConnection());
-  c->SetConnectPath("HR.ADD");
-  EXPECT_EQ(c->ConnectionFolder(), ".\\");
-  c->SetConnectPath("D:\\KORVAL");
-  EXPECT_EQ(c->ConnectionFolder(), "D:\\KORVAL");
-  EXPECT_FALSE(c->IsDictionaryConnection());
-  c->SetConnectPath("/srv/hr/hr.add");
-  EXPECT_EQ(c->ConnectionFolder(), "/srv/hr");
-  EXPECT_TRUE(c->IsDictionaryConnection());
-  // The four characters anywhere, in any case, make a dictionary connection.
-  c->SetConnectPath("d:\\x.AdDons\\data");
-  EXPECT_TRUE(c->IsDictionaryConnection());
+  const struct {
+    std::string path, folder;
+    bool dictionary;
+  } kCases[] = {
+      {root + "/HR.ADD", root, true},
+      {root + "\\HR.ADD", root, true},
+      {root + "/hr.bak", root + "/hr.bak", false},
+      {root + "/x/../db", root + "/x/../db", false},
+      {root + "/HR.ADDONS", root + "/HR.ADDONS", false},
+      {"/no/such/hr.add", "/no/such/hr.add", false},
+  };
+  for (const auto& k : kCases) {
+    SCOPED_TRACE(k.path);
+    c->SetConnectPath(k.path);
+    EXPECT_EQ(c->ConnectionFolder(), k.folder);
+    EXPECT_EQ(c->IsDictionaryConnection(), k.dictionary);
+  }
+}
+
+TEST_F(ConnectionTest, AFolderNamedLikeAFileReadsItsOwnTables) {
+  const std::string inner = folder_.File("hr.bak");
+  std::filesystem::create_directory(inner);
+  ExecOnFile(inner + "/CODE.ADT",
+             "CREATE TABLE CODE (CODE CHAR(4), DESC CHAR(20));INSERT INTO CODE VALUES('B2','Own');");
+  connection_->SetConnectPath(inner);
+  TAdsTable* table = NewTable("AdsTableCode", "CODE.ADT");
+  table->OpenDataSet();
+  EXPECT_EQ(table->ColumnByName("desc").ReadText(), "Own");
 }
 
 TEST(ConnectionRegistryTest, SameOwnerFirstThenAnyAndOwnerDotName) {

@@ -1,6 +1,9 @@
 // Tables: opening, the index list and the choice of the active index, and
 // walking the records.
+#include <functional>
+
 #include "data_test_support.h"
+#include "engine/storage.h"
 
 namespace {
 
@@ -217,6 +220,41 @@ TEST_F(MovingTest, EmptyTableIsAtItsEndAndReadsEmpty) {
   table->GoNext();
   table->GoLast();
   EXPECT_TRUE(table->AtEof());
+}
+
+}  // namespace
+
+namespace {
+
+class SealedTableTest : public EmpProsFixture {
+ protected:
+  void SetUp() override {
+    EmpProsFixture::SetUp();
+    std::string error;
+    ASSERT_TRUE(SealFile(folder_.File("EMP_PROS.adt"), "VARDE5816", &error)) << error;
+  }
+};
+
+TEST_F(SealedTableTest, OpensWithoutRecordsButEveryReadWithoutThePasswordFailsNamingTheTable) {
+  TAdsTable* table = NewTable("wwQueryEmpCareer", "EMP_PROS.adt", "EMP_CODE");
+  table->OpenDataSet();
+  EXPECT_TRUE(table->AtEof());
+  EXPECT_FALSE(table->HasCurrentRecord());
+  const std::pair<const char*, std::function<void()>> kReads[] = {
+      {"GoFirst", [&] { table->GoFirst(); }},
+      {"GoNext", [&] { table->GoNext(); }},
+      {"GoLast", [&] { table->GoLast(); }},
+      {"SeekKey", [&] { table->SeekKey({"E001"}); }},
+      {"LocateValue", [&] { table->LocateValue("CODE", {LocateItem::Text("P1")}); }},
+  };
+  for (const auto& [name, read] : kReads) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(MessageOf<EADSDatabaseError>(read).find(
+                  "wwQueryEmpCareer: Table EMP_PROS is sealed and was opened without its table password"),
+              0u);
+  }
+  table->EnableEncryption("VARDE5816");
+  EXPECT_EQ(Walk(table, "ID"), (std::vector<std::string>{"2", "5", "3", "7", "1"}));
 }
 
 }  // namespace

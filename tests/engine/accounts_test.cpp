@@ -1,7 +1,10 @@
 // Dictionary accounts: creating a dictionary, adding users, and logging in.
 #include <gtest/gtest.h>
+#include <sodium.h>
 #include <sqlite3.h>
 
+#include <chrono>
+#include <cstring>
 #include <string>
 
 #include "engine/accounts.h"
@@ -63,6 +66,29 @@ TEST_F(AccountsTest, WrongPasswordAndUnknownUserGiveTheSameClearError) {
   EXPECT_NE(unknown.find("unknown user name 'NOBODY' or wrong password"), std::string::npos) << unknown;
   EXPECT_NE(Login(kUser, ""), "");
   EXPECT_NE(Login("", kPassword).find("user name is needed"), std::string::npos);
+}
+
+TEST_F(AccountsTest, AnUnknownNameTakesAsLongAsAWrongPassword) {
+  // The account's hash costs three times the passes AddDictionaryUser writes.
+  char hash[crypto_pwhash_STRBYTES] = {};
+  ASSERT_EQ(crypto_pwhash_str(hash, kPassword, std::strlen(kPassword), 3 * crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                              crypto_pwhash_MEMLIMIT_INTERACTIVE),
+            0);
+  RunSql(path_, "UPDATE __users SET hash = '" + std::string(hash) + "'");
+  using Clock = std::chrono::steady_clock;
+  Clock::duration unknown{}, wrong{};
+  EXPECT_NE(Login("NOBODY", kPassword), "");  // whatever a first login prepares
+  for (int i = 0; i < 3; ++i) {
+    auto start = Clock::now();
+    EXPECT_NE(Login("NOBODY", kPassword), "");
+    unknown += Clock::now() - start;
+    start = Clock::now();
+    EXPECT_NE(Login(kUser, "BRISKOLDENX"), "");
+    wrong += Clock::now() - start;
+  }
+  const double ratio = std::chrono::duration<double>(unknown) / std::chrono::duration<double>(wrong);
+  EXPECT_GT(ratio, 0.8);
+  EXPECT_LT(ratio, 1.25);
 }
 
 TEST_F(AccountsTest, HashesAreArgon2idStringsAndNeverThePassword) {

@@ -57,6 +57,23 @@ TEST_F(ConnectTest, AMissingPathIsNamed) {
   EXPECT_NE(LastText().find(dir_ + "/absent"), std::string::npos);
 }
 
+TEST_F(ConnectTest, ATableFileIsNoConnectionPath) {
+  MakeDb("EMP_CLD.ADT", "CREATE TABLE EMP_CLD(A CHAR(2));");
+  MakeDb("PAYPARA1.ADT", "CREATE TABLE PAYPARA1(A CHAR(2));");
+  std::string error;
+  ASSERT_TRUE(SealFile(Path("PAYPARA1.ADT"), "VARDE5816", &error)) << error;
+  for (const auto& [file, what] : {std::pair{"EMP_CLD.ADT", "it is a table file (it holds only table EMP_CLD)"},
+                                   std::pair{"PAYPARA1.ADT", "it is a sealed table file"}}) {
+    ADSHANDLE connection = 0;
+    EXPECT_EQ(AdsConnect60(Path(file), ADS_LOCAL_SERVER, "USER", "PASS", 0, &connection), AE_KDX_PATH_IS_TABLE_FILE);
+    EXPECT_EQ(connection, 0u);
+    EXPECT_NE(LastText().find(what), std::string::npos) << LastText();
+    EXPECT_NE(LastText().find("connect to the folder that holds the table files, or to a dictionary file"),
+              std::string::npos)
+        << LastText();
+  }
+}
+
 TEST_F(ConnectTest, DisconnectClosesTablesAndLeavesStaleHandles) {
   MakeDb("t.adt", "CREATE TABLE T(A CHAR(1)); CREATE INDEX TA ON T(A);");
   ADSHANDLE table = Open("t");

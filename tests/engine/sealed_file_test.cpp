@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <string>
 
 #include "engine/sealed_file.h"
@@ -292,7 +293,7 @@ TEST_F(SealedDamageTest, FlippedMarkerVersionAndKdf) {
   FlipAndExpect(0, "not a sealed table file");
   FlipAndExpect(8, "unknown format version");
   FlipAndExpect(10, "unknown key derivation");
-  FlipAndExpect(12, "wrong table password");  // 2 passes become 3: another key
+  FlipAndExpect(12, "exceeds the maximum");  // 2 passes become 3: more than sealing writes
 }
 
 TEST_F(SealedDamageTest, FlippedSaltNonceOrKeyCheck) {
@@ -361,6 +362,22 @@ TEST_F(SealedDamageTest, WeakKeyDerivationIsRefusedBeforeDeriving) {
   huge[19] = 0x7f;  // terabytes of memory
   WriteBytes(path_, huge);
   ExpectRefused(kPassword, "exceeds the maximum");
+}
+
+TEST_F(SealedDamageTest, KeyDerivationCostlierThanSealingWritesIsRefusedAtOnce) {
+  std::string costly = sealed_;
+  costly[12] = 16;  // passes
+  costly[16] = 0;   // memory: 1 GiB
+  costly[17] = 0;
+  costly[18] = 0x10;
+  WriteBytes(path_, costly);
+  const auto start = std::chrono::steady_clock::now();
+  SealedHeader header;
+  std::string error;
+  EXPECT_FALSE(ReadSealedHeader(path_, &header, &error));
+  EXPECT_NE(error.find("'" + path_ + "': damaged header"), std::string::npos) << error;
+  ExpectRefused(kPassword, "damaged header");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 // The header parser on its own (the same code the header fuzz target runs).

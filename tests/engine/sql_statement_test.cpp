@@ -270,14 +270,14 @@ TEST_F(SqlCursorTest, EmptyResultIsACursorAtItsEnd) {
   AdsCloseTable(cursor);
 }
 
-TEST_F(SqlCursorTest, WritingStatementRunsAndGivesNoCursor) {
+TEST_F(SqlCursorTest, WritingStatementIsRefusedAndChangesNothing) {
   Prepare("update EMPLEAVE set DAY = :day where ID = :id");
   AdsSetDouble(statement_, 1, 4.5);
   AdsSetString(statement_, 2, "2");
   ADSHANDLE cursor = 77;
-  EXPECT_EQ(AdsExecuteSQL(statement_, &cursor), 0u) << LastErrorText();
-  EXPECT_EQ(cursor, 0u);
-  EXPECT_EQ(FileRows(folder_.File("EMPLEAVE.ADT"), "SELECT DAY FROM EMPLEAVE WHERE ID=2"), V{"4.5"});
+  EXPECT_EQ(AdsExecuteSQL(statement_, &cursor), AE_KDX_SQL_EXECUTE);
+  EXPECT_NE(LastErrorText().find("readonly database"), std::string::npos) << LastErrorText();
+  EXPECT_EQ(FileRows(folder_.File("EMPLEAVE.ADT"), "SELECT DAY FROM EMPLEAVE WHERE ID=2"), V{"2"});
 }
 
 TEST_F(SqlCursorTest, CursorOutlivesItsStatementButNotItsConnection) {

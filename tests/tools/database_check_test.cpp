@@ -112,6 +112,30 @@ TEST_F(DatabaseCheckTest, AWrongTablePasswordNamesEverySealedFile) {
   EXPECT_EQ(report.problems.size(), 6u) << All(report);
 }
 
+TEST_F(DatabaseCheckTest, ASealedTableTheRunReadsWithoutAPasswordIsAProblem) {
+  Generate(false);
+  std::string error;
+  for (const char* file : {"EMP_CLD.ADT", "EMP_PROS.adt"}) {
+    ASSERT_TRUE(SealFile(folder_ / file, "VARDE5816", &error)) << error;
+  }
+  const CheckReport report = Check();
+  ASSERT_EQ(report.problems.size(), 1u) << All(report);
+  EXPECT_EQ(report.problems[0].where, "table EMP_CLD (EMP_CLD.ADT)");
+  EXPECT_EQ(report.problems[0].problem, "is sealed, but the run reads it without a password and fails");
+  EXPECT_EQ(report.problems[0].fix, "unseal it (kdx-db unseal)");
+}
+
+TEST_F(DatabaseCheckTest, FolderDictionaryOrTableFileAsTheRunTellsThem) {
+  const std::string folder = folder_ / "hr.add";  // a folder, whatever its name
+  std::filesystem::create_directory(folder);
+  tool_test::GenerateSample(folder, 10, false);
+  const CheckReport as_folder = CheckDatabase(folder, "VARDE5816");
+  EXPECT_TRUE(as_folder.ok()) << All(as_folder);
+  const CheckReport table_file = CheckDatabase(folder + "/EMP_CLD.ADT", "VARDE5816");
+  ASSERT_EQ(table_file.problems.size(), 1u) << All(table_file);
+  EXPECT_EQ(table_file.problems[0].problem, "is a table file: the run cannot connect to it");
+}
+
 TEST_F(DatabaseCheckTest, TemplateRowsMustNameColumnsOfTheirSource) {
   Generate(false);
   Exec(folder_ / "export.adt",

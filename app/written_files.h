@@ -1,8 +1,13 @@
 // The files a run writes, for its summary: a FileSystem that passes every
-// call to another one and remembers, for each file opened for writing, its
-// path and how many lines it holds. Lines are counted from what reached the
-// file: a write that fails half way counts what it wrote, and the cut back
-// to the last whole line that OutputFile then makes takes them off again.
+// call to another one and remembers, for each file created for writing, the
+// final path it is written for, how many lines reached it, and whether it was
+// put in place of the final file.
+//
+// OutputFile writes into a temporary file (PartialPathOf) and renames it over
+// the final path on a successful Close; the entry names the final path from
+// the start, so a file that failed half way is listed under the name the
+// run meant to write, with `replaced` false: the final file then still holds
+// what it held before the run.
 //
 // Belongs to the main window, next to the output file it serves; one thread.
 #ifndef KDX_APP_WRITTEN_FILES_H_
@@ -16,8 +21,9 @@
 #include "platform/file_system.h"
 
 struct WrittenFile {
-  std::string path;
-  uint64_t lines = 0;  // line ends written
+  std::string path;       // the final path, never the temporary name
+  uint64_t lines = 0;     // line ends written
+  bool replaced = false;  // the file was renamed into place
 };
 
 class WrittenFiles : public FileSystem {
@@ -25,31 +31,32 @@ class WrittenFiles : public FileSystem {
   // `base` must outlive this object.
   explicit WrittenFiles(FileSystem* base = DefaultFileSystem()) : base_(base) {}
 
-  // Every file opened so far, in the order of opening; a file opened twice
-  // is listed twice, each time with what that opening wrote.
+  // Every file created so far, in the order of creation; a path written
+  // twice is listed twice, each time with what that writing did.
   const std::vector<WrittenFile>& Files() const { return files_; }
   // Forgets the files listed so far.
-  void Clear() { files_.clear(); }
+  void Clear() {
+    files_.clear();
+    open_.clear();
+    pending_.clear();
+  }
 
-  int OpenForWrite(const std::string& path, int* handle) override;
+  int Inspect(const std::string& path, FileStatus* status) override;
+  int CreateNew(const std::string& path, mode_t mode, int* handle) override;
   int Write(int handle, const char* data, size_t size, size_t* written) override;
-  int Truncate(int handle, uint64_t size) override;
+  int Sync(int handle) override;
+  int SetGroup(int handle, gid_t group) override;
+  int SetPermissions(int handle, mode_t permissions) override;
   int Close(int handle) override;
+  int Rename(const std::string& from, const std::string& to) override;
+  int Remove(const std::string& path) override;
+  int SyncFolder(const std::string& folder) override;
 
  private:
-  struct Extent {
-    uint64_t bytes = 0;
-    uint64_t lines = 0;
-  };
-  struct Open {
-    size_t file = 0;  // index into files_
-    Extent now;       // what the file holds
-    Extent whole;     // as it stood after the last write that succeeded
-  };
-
   FileSystem* base_;
   std::vector<WrittenFile> files_;
-  std::map<int, Open> open_;
+  std::map<int, size_t> open_;              // handle -> index into files_
+  std::map<std::string, size_t> pending_;  // created path not yet renamed -> index
 };
 
 #endif  // KDX_APP_WRITTEN_FILES_H_

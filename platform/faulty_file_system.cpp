@@ -2,9 +2,13 @@
 
 #include <algorithm>
 
-int FaultyFileSystem::OpenForWrite(const std::string& path, int* handle) {
-  if (open_error_ != 0) return open_error_;
-  return base_->OpenForWrite(path, handle);
+int FaultyFileSystem::Inspect(const std::string& path, FileStatus* status) {
+  return base_->Inspect(path, status);
+}
+
+int FaultyFileSystem::CreateNew(const std::string& path, mode_t mode, int* handle) {
+  if (create_error_ != 0) return create_error_;
+  return base_->CreateNew(path, mode, handle);
 }
 
 int FaultyFileSystem::Write(int handle, const char* data, size_t size, size_t* written) {
@@ -21,12 +25,38 @@ int FaultyFileSystem::Write(int handle, const char* data, size_t size, size_t* w
   return write_error_;
 }
 
-int FaultyFileSystem::Truncate(int handle, uint64_t size) {
-  return base_->Truncate(handle, size);
+int FaultyFileSystem::Sync(int handle) {
+  if (sync_error_ != 0) return sync_error_;
+  return base_->Sync(handle);
+}
+
+int FaultyFileSystem::SetGroup(int handle, gid_t group) {
+  if (set_group_error_ != 0) return set_group_error_;
+  return base_->SetGroup(handle, group);
+}
+
+int FaultyFileSystem::SetPermissions(int handle, mode_t permissions) {
+  if (set_permissions_error_ != 0) return set_permissions_error_;
+  return base_->SetPermissions(handle, permissions);
 }
 
 int FaultyFileSystem::Close(int handle) {
   ++close_calls_;
   const int err = base_->Close(handle);
   return close_error_ != 0 ? close_error_ : err;
+}
+
+int FaultyFileSystem::Rename(const std::string& from, const std::string& to) {
+  if (rename_error_ != 0) return rename_error_;
+  return base_->Rename(from, to);
+}
+
+int FaultyFileSystem::Remove(const std::string& path) {
+  if (remove_error_ != 0) return remove_error_;
+  return base_->Remove(path);
+}
+
+int FaultyFileSystem::SyncFolder(const std::string& folder) {
+  if (sync_folder_error_ != 0) return sync_folder_error_;
+  return base_->SyncFolder(folder);
 }

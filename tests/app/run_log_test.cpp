@@ -39,7 +39,8 @@ TEST_F(RunLogTest, AFailureRaisesTheFileErrorAndLeavesNoFileOpen) {
     form().WriteRunLog();
     FAIL() << "no error";
   } catch (const EInOutError& e) {
-    EXPECT_EQ(std::string(e.what()), "File access denied");
+    EXPECT_EQ(std::string(e.what()),
+              "File access denied: '" + LogPath() + "' is a folder (the run log in the program folder)");
   }
   EXPECT_FALSE(form().Output().IsOpen());
   // The output file still works for the next job.

@@ -29,9 +29,9 @@ struct PathKey {
   std::string RunState::*field;
 };
 constexpr PathKey kPathKeys[] = {
-    {"SOURCE_PATH", kDefaultSourcePath, &RunState::SourcePath},
-    {"EMPLOYEE_PATH", kDefaultEmployeePath, &RunState::EmployeePath},
-    {"LEAVE_PATH", kDefaultLeavePath, &RunState::LeavePath},
+    {kSourcePathKey, kDefaultSourcePath, &RunState::SourcePath},
+    {kEmployeePathKey, kDefaultEmployeePath, &RunState::EmployeePath},
+    {kLeavePathKey, kDefaultLeavePath, &RunState::LeavePath},
 };
 
 // A default no file can hold: values are read line by line, so none holds a
@@ -68,7 +68,8 @@ std::string ConfigurationFilePath(const std::string& program_folder) {
 void LoadConfiguration(RunState& state, const Clock& clock, const std::string& program_path) {
   state.ProgramFolder = ProgramFolderOf(program_path);
   state.RunPeriod = FormatDateTime("YYYYMM", clock.Now());
-  const IniFile ini(ConfigurationFilePath(state.ProgramFolder));
+  state.ConfigurationFile = ConfigurationFilePath(state.ProgramFolder);
+  const IniFile ini(state.ConfigurationFile);
   for (const PathKey& key : kPathKeys) state.*key.field = ini.ReadString(kPathSection, key.key, key.default_value);
 }
 
@@ -76,8 +77,9 @@ std::vector<ConfigurationValue> DescribeConfiguration(const std::string& configu
   const IniFile ini(configuration_file);
   std::vector<ConfigurationValue> values;
   for (const PathKey& key : kPathKeys) {
-    ConfigurationValue v{key.key, ini.ReadString(kPathSection, key.key, kAbsent), true};
-    if (v.value == kAbsent) v = {key.key, key.default_value, false};
+    ConfigurationValue v{key.key, ini.ReadString(kPathSection, key.key, kAbsent), true,
+                         ini.IsCut(kPathSection, key.key)};
+    if (v.value == kAbsent) v = {key.key, key.default_value, false, false};
     values.push_back(std::move(v));
   }
   return values;

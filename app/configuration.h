@@ -26,7 +26,8 @@ std::string ProgramFolderOf(const std::string& program_path);
 std::string ConfigurationFilePath(const std::string& program_folder);
 
 // Sets ProgramFolder, RunPeriod ("YYYYMM" of clock.Now()), SourcePath,
-// EmployeePath and LeavePath of `state` and leaves its other fields alone.
+// EmployeePath, LeavePath and ConfigurationFile (the file it read, or would
+// have read) of `state` and leaves its other fields alone.
 // Reports nothing: a missing or unreadable file, section or key gives the
 // defaults "d:\bramble", "c:\temp\employee.txt" and "". Values are taken as
 // they stand in the file (up to 2047 characters), unchecked.
@@ -38,6 +39,7 @@ struct ConfigurationValue {
   std::string key;    // "SOURCE_PATH", "EMPLOYEE_PATH", "LEAVE_PATH"
   std::string value;  // what LoadConfiguration puts into the run state
   bool from_file = false;  // false: the default, the file or its key missing
+  bool cut = false;        // the file's value is longer than a value may be
 };
 
 // The three settings in the order LoadConfiguration reads them, with the

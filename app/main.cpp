@@ -29,6 +29,7 @@ enum class ExitStatus {
   kBadCommandLine = 2,       // the command line could not be understood
   kClosedBeforeRun = 3,      // the window was closed before any run
   kAnotherRunUnderWay = 4,   // another run holds this program folder
+  kCompletedWithWarnings = 5,  // the run completed, but went on past what its summary lists
 };
 
 int ToInt(ExitStatus status) { return static_cast<int>(status); }
@@ -37,6 +38,8 @@ ExitStatus ExitStatusFor(RunOutcome outcome) {
   switch (outcome) {
     case RunOutcome::kCompleted:
       return ExitStatus::kCompleted;
+    case RunOutcome::kCompletedWithWarnings:
+      return ExitStatus::kCompletedWithWarnings;
     case RunOutcome::kNoRun:
       return ExitStatus::kClosedBeforeRun;
     case RunOutcome::kFailed:

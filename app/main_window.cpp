@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/configuration.h"
+#include "app/run_paths.h"
 #include "data/connection.h"
 #include "data/query.h"
 #include "data/table.h"
@@ -88,7 +89,8 @@ void TForm1::Timer1Timer() {
   if (state_ != WindowState::kStarting && state_ != WindowState::kWaiting) return;
   BeginRun(WindowState::kRunning, kUnattendedRun);
   try {
-    LoadConfiguration(run_state_, clock_, program_path_);
+    LoadRunConfiguration();
+    RefuseBadRunPaths(run_state_, UnattendedOutputs(run_state_), program_path_);
     ExportEmployees(*this);
     ExportLeaveDays(*this);
   } catch (...) {
@@ -106,7 +108,8 @@ void TForm1::Button1Click() {
   SetCaptionIsProgress(true);
   bool completed = false;
   try {
-    LoadConfiguration(run_state_, clock_, program_path_);
+    LoadRunConfiguration();
+    RefuseBadRunPaths(run_state_, LeaveCsvOutputs(run_state_, LeaveCsvFileName(*this)), program_path_);
     completed = ExportLeaveCsv(*this);
   } catch (...) {
     SetCaptionIsProgress(false);
@@ -127,17 +130,27 @@ void TForm1::StartLeaveCsvMode() {
   Application().Dispatch([this] { Button1.Click(); });
 }
 
+void TForm1::LoadRunConfiguration() {
+  LoadConfiguration(run_state_, clock_, program_path_);
+  for (std::string& warning : UnknownKeyWarnings(run_state_.ConfigurationFile)) {
+    run_state_.Warnings.push_back(std::move(warning));
+  }
+}
+
 void TForm1::BeginRun(WindowState state, const char* mode) {
   state_ = state;
   run_mode_ = mode;
   run_began_ = run_ended_ = std::chrono::steady_clock::now();
   written_files_.Clear();
+  run_state_.Warnings.clear();
 }
 
 void TForm1::EndRun(bool completed) {
   run_ended_ = std::chrono::steady_clock::now();
   state_ = WindowState::kEnding;
-  outcome_ = completed ? RunOutcome::kCompleted : RunOutcome::kFailed;
+  outcome_ = !completed                      ? RunOutcome::kFailed
+             : run_state_.Warnings.empty() ? RunOutcome::kCompleted
+                                           : RunOutcome::kCompletedWithWarnings;
   // The leave CSV run shows its own error and reports only that it failed.
   if (!completed) failure_message_ = last_message_;
 }
@@ -199,13 +212,15 @@ RunSummary TForm1::Summary(int exit_status) const {
   RunSummary summary;
   summary.mode = run_mode_;
   summary.ran = !run_mode_.empty();
-  summary.completed = outcome_ == RunOutcome::kCompleted;
+  summary.completed = outcome_ == RunOutcome::kCompleted || outcome_ == RunOutcome::kCompletedWithWarnings;
+  summary.warnings = run_state_.Warnings;
   summary.elapsed_seconds = std::chrono::duration<double>(run_ended_ - run_began_).count();
   summary.exit_status = exit_status;
   summary.error = failure_message_;
   const bool leave_csv = run_mode_ == kLeaveCsvRun;
   for (const WrittenFile& written : written_files_.Files()) {
-    if (written.path == run_state_.LogPath) continue;
+    // A file the run did not put in place holds nothing of this run.
+    if (written.path == run_state_.LogPath || !written.replaced) continue;
     if (leave_csv) {
       // Its first line is the header.
       summary.files.push_back({"leave CSV", written.lines > 0 ? written.lines - 1 : 0});

@@ -51,6 +51,7 @@ enum class WindowState { kStarting, kWaiting, kRunning, kLeaveCsv, kStopped, kEn
 enum class RunOutcome {
   kNoRun,      // closed before any run started
   kCompleted,  // a run went to its end and closed the window
+  kCompletedWithWarnings,  // as kCompleted, after going on past what it warned of
   kFailed,     // a run ended with an error (the message was shown)
 };
 
@@ -97,7 +98,7 @@ class TForm1 : public TForm, public TComponent, public ExportHost {
   WindowState GetWindowState() const { return state_; }
   RunOutcome Outcome() const { return outcome_; }
   // What the run of this window did, for its summary line: the mode, the
-  // records of each export file it wrote (LOG.TXT is not an export file; the
+  // records of each export file it put in place (LOG.TXT is not an export file; the
   // leave CSV's header line is not a record), the time from the start of
   // the run to its end, and the message a failed run showed.
   RunSummary Summary(int exit_status) const;
@@ -124,6 +125,8 @@ class TForm1 : public TForm, public TComponent, public ExportHost {
 
  private:
   void CreateComponents();
+  // LoadConfiguration, then the keys of PAVRO.ini no run reads as warnings.
+  void LoadRunConfiguration();
   void OnWindowShown();
   void OnWindowClose();
   void OnEnter();

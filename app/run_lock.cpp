@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,9 +30,20 @@ RunLock::~RunLock() {
 
 RunLock::Result RunLock::Acquire(const std::string& program_folder) {
   const std::string path = program_folder + kRunLockFileName;
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // Never through a symbolic link, and only a regular file: a link planted
+  // in the program folder must not make the run write elsewhere.
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0640);
   if (fd < 0) {
-    message_ = "Cannot open the lock file " + path + ": " + std::strerror(errno);
+    const int err = errno;
+    message_ = "Cannot open the lock file " + path + ": " +
+               (err == ELOOP ? std::string("it is a symbolic link, which the run never writes through")
+                             : std::string(std::strerror(err)));
+    return Result::kFailed;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    message_ = "Cannot open the lock file " + path + ": it is not a regular file";
+    close(fd);
     return Result::kFailed;
   }
   int rc;

@@ -18,7 +18,7 @@ void TForm1::WriteRunLog() {
   // read in this process.
   if (run_state_.ProgramFolder.empty()) run_state_.ProgramFolder = ProgramFolderOf(program_path_);
   run_state_.LogPath = run_state_.ProgramFolder + kLogFileName;
-  output_file_.Assign(run_state_.LogPath);
+  output_file_.Assign(run_state_.LogPath, "the run log in the program folder");
   try {
     output_file_.Rewrite();
     output_file_.WriteLine(std::string(kLogLineText) + FormatDateTime(kLogLinePattern, clock_.Now()));

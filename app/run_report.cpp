@@ -31,7 +31,9 @@ void Syslog::Write(LogLevel level, const std::string& line) { syslog(SyslogPrior
 std::string SummaryLine(const RunSummary& summary) {
   const std::string status = "exit status " + std::to_string(summary.exit_status);
   if (!summary.ran) return "no run: the window was closed before the run began; " + status;
-  std::string line = summary.mode + (summary.completed ? " completed: " : " failed: ");
+  std::string line = summary.mode + (!summary.completed          ? " failed: "
+                                     : summary.warnings.empty() ? " completed: "
+                                                                : " completed with warnings: ");
   if (summary.files.empty()) line += "no file written";
   for (size_t i = 0; i < summary.files.size(); ++i) {
     if (i > 0) line += ", ";
@@ -39,7 +41,13 @@ std::string SummaryLine(const RunSummary& summary) {
   }
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.2f s", summary.elapsed_seconds);
-  return line + "; " + seconds + "; " + status;
+  line += std::string("; ") + seconds + "; " + status;
+  // A failed run is summed up by its error; what it warned of before does
+  // not matter any more.
+  if (summary.completed) {
+    for (size_t i = 0; i < summary.warnings.size(); ++i) line += (i == 0 ? "; warnings: " : "; ") + summary.warnings[i];
+  }
+  return line;
 }
 
 void ReportRun(const RunSummary& summary, SystemLog& log, const std::function<void(const std::string&)>& terminal,
@@ -47,7 +55,8 @@ void ReportRun(const RunSummary& summary, SystemLog& log, const std::function<vo
   const std::string line = SummaryLine(summary);
   const bool failed = summary.ran && !summary.completed;
   if (failed && !summary.error.empty()) log.Write(LogLevel::kError, "error: " + summary.error);
-  log.Write(failed ? LogLevel::kError : summary.ran ? LogLevel::kInfo : LogLevel::kWarning, line);
+  const bool warned = summary.ran && !summary.warnings.empty();
+  log.Write(failed ? LogLevel::kError : warned || !summary.ran ? LogLevel::kWarning : LogLevel::kInfo, line);
   // A window closed before its run began has nothing to sum up on the
   // terminal; the log still learns that a start did nothing.
   if (!quiet && summary.ran && terminal) terminal(line);

@@ -48,11 +48,14 @@ struct RunSummary {
   double elapsed_seconds = 0;      // from the start of the run to its end
   int exit_status = 0;
   std::string error;  // the message a failed run showed, as shown
+  std::vector<std::string> warnings;  // what the run went on after
 };
 
 // For example "unattended run completed: employee file 1200 records,
 // leave-day file 35 records; 4.31 s; exit status 0", or "no run: the window
-// was closed before the run began; exit status 3".
+// was closed before the run began; exit status 3". A run with warnings
+// "completed with warnings" and lists them after the exit status:
+// "...; exit status 5; warnings: <first>; <second>".
 std::string SummaryLine(const RunSummary& summary);
 
 // Sends a failed run's message and then the summary line to `log`, always;

@@ -13,6 +13,7 @@
 #include "app/configuration.h"
 #include "app/main_window.h"
 #include "app/run_lock.h"
+#include "app/run_paths.h"
 #include "data/connection.h"
 #include "data/query.h"
 #include "data/table.h"
@@ -86,6 +87,7 @@ class Checker {
 
   SiteCheckReport Run() {
     Configuration();
+    RunPaths();
     ProgramFolder();
     if (mode_ == CheckMode::kUnattended) {
       OutputPath("employee file", "EMPLOYEE_PATH", form_.State().EmployeePath);
@@ -145,6 +147,16 @@ class Checker {
       Info("  " + v.key + "=" + ShownConnectionPath(v.value) + (v.from_file ? "" : "  (default)"));
     }
     if (!found) Warning("no " + std::string(kConfigurationFileName) + " in " + form_.State().ProgramFolder);
+    for (const std::string& warning : UnknownKeyWarnings(file)) Warning(warning);
+  }
+
+  // What a run refuses before it writes anything.
+  void RunPaths() {
+    const RunState& state = form_.State();
+    const std::vector<RunOutput> outputs = mode_ == CheckMode::kUnattended
+                                               ? UnattendedOutputs(state)
+                                               : LeaveCsvOutputs(state, LeaveCsvFileName(form_));
+    for (const std::string& problem : RunPathProblems(state, outputs, form_.ProgramPath())) Problem(problem);
   }
 
   // LOG.TXT and the run lock live in the program folder.
@@ -174,12 +186,10 @@ class Checker {
     if (path.find('\\') != std::string::npos) {
       Warning(label + " " + path + ": \"\\\" is part of a file name on this system, not a folder separator");
     }
+    // A path that is no regular file is a problem of RunPaths.
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) {
-        Problem(label + " " + path + " is a folder; the run fails with \"" + RunErrorFor(EISDIR) + "\"");
-        return;
-      }
+    if (::lstat(path.c_str(), &st) == 0) {
+      if (!S_ISREG(st.st_mode)) return;
       if (::access(path.c_str(), W_OK) != 0) {
         const int err = errno;
         Problem(label + " " + path + " exists and cannot be written (" + std::strerror(err) +
@@ -232,6 +242,10 @@ class Checker {
   // open them.
   void UnattendedDatasets() {
     Open(*c_.AdsTablePara);
+    if (c_.AdsTablePara->IsActive() && !c_.AdsTablePara->HasCurrentRecord()) {
+      Warning("PAYPARA1 has no rows: the company fields (COMPANY, CADDR1, CADDR2, CADDR3, CPOSTAL_CODE) would be "
+              "empty in every record");
+    }
     Open(*c_.TableEmpAllowance);
     Open(*c_.EmploymentTable, true);
     Step("current employees (" + c_.AdsQueryEmp->Name() + ")", [&] {

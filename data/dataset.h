@@ -46,6 +46,9 @@ class TField {
 
  private:
   friend class TAdsDataSet;
+  // `value` itself, or ENumberOutOfRange when no amount can be it.
+  double CheckedAmount(double value) const;
+
   TAdsDataSet* dataset_ = nullptr;
   std::string name_;
   TFieldKind kind_ = TFieldKind::Text;

@@ -1,5 +1,6 @@
 #include "data/errors.h"
 
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -22,3 +23,20 @@ EADSDatabaseError::EADSDatabaseError(const EADSDatabaseError& other)
 EADSDatabaseError::~EADSDatabaseError() { --g_errors_alive; }
 
 bool DatabaseErrorInProgress() { return g_errors_alive > 0; }
+
+namespace {
+
+// Beyond any currency amount: a day count, a salary or an allowance this
+// large is a damaged or mistyped value.
+constexpr double kAmountLimit = 1e15;
+
+}  // namespace
+
+bool IsPlausibleAmount(double value) { return std::isfinite(value) && std::fabs(value) < kAmountLimit; }
+
+ENumberOutOfRange::ENumberOutOfRange(std::string component, std::string column, std::string value)
+    : EDatabaseError((component.empty() ? std::string() : component + ": ") + "Column '" + column + "' holds " +
+                     value + ", which is beyond any amount (not finite, or 10^15 or more)"),
+      component_(std::move(component)),
+      column_(std::move(column)),
+      value_(std::move(value)) {}

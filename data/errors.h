@@ -15,6 +15,30 @@ class EDatabaseError : public Exception {
   explicit EDatabaseError(const std::string& message) : Exception(message) {}
 };
 
+// A number column holds what no amount can be: a value that is not finite,
+// or of 10^15 or more in magnitude (beyond any currency amount). The column
+// readers raise it instead of handing such a value on, so that it never
+// reaches a file as "INF" or as a field hundreds of characters wide. The
+// message is "<component>: Column '<column>' holds <value>, which is beyond
+// any amount (not finite, or 10^15 or more)"; callers that know the record
+// build their own message from the parts.
+class ENumberOutOfRange : public EDatabaseError {
+ public:
+  ENumberOutOfRange(std::string component, std::string column, std::string value);
+  const std::string& Component() const { return component_; }
+  const std::string& Column() const { return column_; }
+  const std::string& Value() const { return value_; }
+
+ private:
+  std::string component_;
+  std::string column_;
+  std::string value_;
+};
+
+// Whether `value` is an amount a column may hold: finite and below 10^15 in
+// magnitude.
+bool IsPlausibleAmount(double value);
+
 // A database error with the details of the dataset concerned. The message is
 // "<component name>: <engine or layer text>", or the text alone when the
 // dataset has no name.

@@ -132,6 +132,11 @@ static Decoded DecodeNumber(const TField& field, const uint8_t* p) {
   return d;
 }
 
+double TField::CheckedAmount(double value) const {
+  if (IsPlausibleAmount(value)) return value;
+  throw ENumberOutOfRange(dataset_ != nullptr ? dataset_->Name() : std::string(), name_, FormatGeneral(value));
+}
+
 std::string TField::ReadText() const {
   const bool has_record = dataset_ != nullptr && dataset_->has_record_;
   if (!has_record) return "";
@@ -165,7 +170,7 @@ std::string TField::ReadText() const {
       return std::to_string(DecodeNumber(*this, p).integer);
     case TFieldKind::Float:
     case TFieldKind::Currency:
-      return FormatGeneral(DecodeNumber(*this, p).number);
+      return FormatGeneral(CheckedAmount(DecodeNumber(*this, p).number));
     case TFieldKind::Text:
       break;
   }
@@ -195,7 +200,7 @@ double TField::ReadFloat() const {
     const std::string text = ReadText();
     double value = 0;
     if (!TryTextToFloat(text, &value)) throw EDatabaseError("'" + text + "' is not a valid floating point value");
-    return value;
+    return CheckedAmount(value);
   }
   if (IsEmpty()) return 0;
   switch (kind_) {
@@ -205,7 +210,7 @@ double TField::ReadFloat() const {
     case TFieldKind::Bytes:
       AccessError(name_, "Float");
     default:
-      return DecodeNumber(*this, dataset_->record_.data() + offset_).number;
+      return CheckedAmount(DecodeNumber(*this, dataset_->record_.data() + offset_).number);
   }
 }
 
@@ -233,7 +238,7 @@ int32_t TField::ReadInt() const {
       return static_cast<int32_t>(DecodeNumber(*this, dataset_->record_.data() + offset_).integer);
     case TFieldKind::Float:
     case TFieldKind::Currency: {
-      const double value = DecodeNumber(*this, dataset_->record_.data() + offset_).number;
+      const double value = CheckedAmount(DecodeNumber(*this, dataset_->record_.data() + offset_).number);
       const double rounded = std::nearbyint(value);  // ties to even
       if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) {
         throw EDatabaseError("'" + FormatGeneral(value) + "' is not a valid integer value");

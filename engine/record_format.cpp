@@ -70,9 +70,10 @@ size_t PutCharacter(std::string_view text, UNSIGNED32 width, uint8_t* out) {
 }
 
 std::string CharacterText(const uint8_t* p, UNSIGNED32 width) {
-  size_t n = 0;
-  while (n < width && p[n] != 0) ++n;
-  while (n > 0 && p[n - 1] == ' ') --n;
+  // Trailing blanks and NULs are padding; a NUL inside the text is part of
+  // it, so that nothing after it is lost (the exports write it as a blank).
+  size_t n = width;
+  while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == 0)) --n;
   return std::string(reinterpret_cast<const char*>(p), n);
 }
 

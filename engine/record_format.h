@@ -93,8 +93,8 @@ bool LogicalValue(uint8_t byte);
 // longer; an empty text is all zeros (the empty value). Returns the number
 // of text bytes written.
 size_t PutCharacter(std::string_view text, UNSIGNED32 width, uint8_t* out);
-// The text of a character column: its bytes up to the first zero byte,
-// trailing blanks removed.
+// The text of a character column: its bytes without the trailing blanks and
+// zero bytes that pad it (a zero byte inside the text is kept).
 std::string CharacterText(const uint8_t* p, UNSIGNED32 width);
 
 // Numeric: decimal text with `decimals` digits after the point, right-aligned

@@ -2,10 +2,12 @@
 // layout. The lookups behind some kinds are in employee_resolvers.cpp.
 #include "exports/employee_export.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "data/errors.h"
 #include "data/query.h"
 #include "data/table.h"
 #include "exports/credentials.h"
@@ -26,17 +28,22 @@ constexpr char kEmployeeStatement[] =
 // The characters that make removing commas from a column text change it.
 constexpr std::string_view kCommaOrNul(",\0", 2);
 
+constexpr char kPayrollParameters[] = "PAYPARA1";
+
 // Set-up step 2: PAYPARA1 on the row of the current year, else its last row.
-// A failure is shown and the run goes on; it fails later where PAYPARA1 is
-// needed.
+// A failure is shown and the run goes on, with a warning; it fails later
+// where PAYPARA1 is needed.
 void PositionPayrollParameters(ExportHost& host, TDateTime now) {
   TAdsTable& para = *host.Components().AdsTablePara;
+  const std::string path = " path " + ShownConnectionPath(host.State().SourcePath);
   para.CloseDataSet();
   try {
     para.OpenDataSet();
     if (!para.SeekKey({static_cast<int32_t>(DateYear(now))})) para.GoLast();
   } catch (const Exception& e) {
-    host.ShowMessage(std::string(e.what()) + " path " + ShownConnectionPath(host.State().SourcePath));
+    const std::string message = e.what();
+    host.ShowMessage(message + path);
+    host.State().Warnings.push_back("the payroll parameters PAYPARA1 could not be read, the run went on: " + message);
   }
 }
 
@@ -89,6 +96,15 @@ void OpenTemplateSection(ExportHost& host) {
 EmployeeExportContext::EmployeeExportContext(ExportHost& host)
     : host_(host), components_(host.Components()) {}
 
+void EmployeeExportContext::WarnOnce(const std::string& warning) {
+  std::vector<std::string>& warnings = host_.State().Warnings;
+  if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) warnings.push_back(warning);
+}
+
+std::string EmployeeExportContext::first_control_character_at(const std::string& column) {
+  return "column " + column + " of employee " + columns_.Text(*components_.AdsQueryEmp, "emp_no");
+}
+
 namespace {
 
 void AppendWithLayout(const FieldLayout& layout, const std::string& value, std::string& record) {
@@ -121,7 +137,18 @@ std::optional<std::string> FieldValue(EmployeeExportContext& ctx, TemplateField&
     case FieldKind::kNothing:
       return std::nullopt;
     case FieldKind::kCompany: {
-      std::string text = col.Text(*c.AdsTablePara, f.name);
+      std::string text;
+      try {
+        text = col.Text(*c.AdsTablePara, f.name);
+      } catch (const ENumberOutOfRange&) {
+        throw;
+      } catch (const EDatabaseError& e) {
+        throw EDatabaseError(std::string(e.what()) + " in table " + kPayrollParameters);
+      }
+      if (!c.AdsTablePara->HasCurrentRecord()) {
+        ctx.WarnOnce("PAYPARA1 has no rows: the company fields (COMPANY, CADDR1, CADDR2, CADDR3, CPOSTAL_CODE) "
+                     "of every record are empty");
+      }
       if (text.find(',') != std::string::npos) return "\"" + text + "\"";
       return text;
     }
@@ -156,6 +183,8 @@ std::optional<std::string> FieldValue(EmployeeExportContext& ctx, TemplateField&
       return FormulaValue(ctx, f.name);
     case FieldKind::kEmployeeColumn: {
       std::string text = EmployeeColumn(ctx, f).ReadText();
+      // Blanked before the commas go: the comma removal ends a text at a NUL.
+      ctx.line_text().Clean(text, [&] { return ctx.first_control_character_at(f.name); });
       // Without a comma (or a NUL, where the replacement cuts the text) the
       // replacement would return the text unchanged: skip its copy.
       if (text.find_first_of(kCommaOrNul) == std::string::npos) return text;
@@ -182,7 +211,7 @@ class RunTemplate {
     }
     for (size_t i = 0; i < fields_.size(); ++i) {
       TemplateField& f = fields_[i];
-      std::optional<std::string> value = FieldValue(ctx_, f);
+      std::optional<std::string> value = Value(f);
       if (!value) continue;
       if (!f.has_layout) {
         StandOnRow(i);
@@ -200,7 +229,7 @@ class RunTemplate {
     while (!tmpl_.AtEof()) {
       fields_.push_back(ReadTemplateField(ctx_));
       TemplateField& f = fields_.back();
-      std::optional<std::string> value = FieldValue(ctx_, f);
+      std::optional<std::string> value = Value(f);
       if (value) {
         f.layout = ReadLayout(ctx_);
         f.has_layout = true;
@@ -209,6 +238,13 @@ class RunTemplate {
       tmpl_.GoNext();
     }
     complete_ = true;
+  }
+
+  // The row's value as it goes into the record: no control character in it.
+  std::optional<std::string> Value(TemplateField& f) {
+    std::optional<std::string> value = FieldValue(ctx_, f);
+    if (value) ctx_.line_text().Clean(*value, [&] { return ctx_.first_control_character_at(f.name); });
+    return value;
   }
 
   void StandOnRow(size_t index) {
@@ -233,7 +269,7 @@ void ExportEmployees(ExportHost& host) {
   RunTemplate layout(ctx);
   if (!emp.AtEof()) ReadLookupTablesAhead(ctx);
 
-  out.Assign(host.State().EmployeePath);
+  out.Assign(host.State().EmployeePath, host.State().Setting(kEmployeePathKey));
   out.Rewrite();
   try {
     std::string record;
@@ -245,16 +281,22 @@ void ExportEmployees(ExportHost& host) {
       record.clear();
       host.ProcessMessages();
       host.StepProgress();
-      layout.BuildRecord(record);
+      try {
+        layout.BuildRecord(record);
+      } catch (const ENumberOutOfRange& e) {
+        throw Exception(OutOfRangeMessage(host.Components(), e, "employee " + ctx.columns().Text(emp, "emp_no")));
+      }
       out.WriteLine(record);
       emp.GoNext();
     }
     out.Close();
   } catch (...) {
-    // Keep exactly the complete records written so far.
+    // The file stays as it was before the run: a record file is replaced
+    // whole or not at all.
     out.CloseAfterError();
     throw;
   }
+  ctx.line_text().Report(host.State().Warnings);
 }
 
 std::optional<std::string> TemplateFieldValue(EmployeeExportContext& ctx) {

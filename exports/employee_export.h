@@ -20,6 +20,7 @@
 
 #include "exports/column_cache.h"
 #include "exports/export_host.h"
+#include "exports/line_text.h"
 #include "exports/lookup_memo.h"
 
 // The host plus what this run has resolved so far: column references
@@ -35,12 +36,19 @@ class EmployeeExportContext {
   const ExportComponents& components() const { return components_; }
   ColumnCache& columns() { return columns_; }
   LookupMemo& lookups() { return lookups_; }
+  // The control characters blanked in this run's values.
+  LineText& line_text() { return line_text_; }
+  // Adds `warning` to the run state's warnings unless it is there already.
+  void WarnOnce(const std::string& warning);
+  // "column <name> of employee <emp_no>", for the current employee.
+  std::string first_control_character_at(const std::string& column);
 
  private:
   ExportHost& host_;
   const ExportComponents& components_;
   ColumnCache columns_;
   LookupMemo lookups_;
+  LineText line_text_{"employee file"};
 };
 
 // The whole run: prepares the connection and the tables, selects the
@@ -48,10 +56,13 @@ class EmployeeExportContext {
 // record per employee and closes the file. Sets AsOfDate and FieldSeparator
 // (the DELIMITER of the first template row, empty without rows).
 //
-// On an error the file is flushed and closed holding exactly the complete
-// records written before it (never a cut line), and the error propagates.
-// A failure to open PAYPARA1 is shown through host.ShowMessage and the run
-// goes on.
+// On an error the file is left as it was before the run (it is replaced
+// whole or not at all) and the error propagates. A number no amount can be
+// is an error naming the employee, the table and the column. Control
+// characters in values are written as blanks and counted; a failure to open
+// PAYPARA1 is shown through host.ShowMessage and the run goes on; company
+// fields read from a PAYPARA1 without rows are empty. Each of these adds a
+// warning to the run state.
 void ExportEmployees(ExportHost& host);
 
 // Set-up steps the site check shares with the run. SelectCurrentEmployees

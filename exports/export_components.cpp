@@ -1,10 +1,12 @@
 #include "exports/export_components.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/component.h"
 #include "data/connection.h"
+#include "data/errors.h"
 #include "data/query.h"
 #include "data/settings.h"
 #include "data/table.h"
@@ -63,6 +65,25 @@ ExportComponents CreateExportComponents(TComponent& owner) {
   c.TableEmpAllowance = MakeTable(owner, "TableEmpAllowance", "EMP_ALW", "EMP_NO;ALLOW_CODE");
   c.AdsTablePara = MakeTable(owner, "AdsTablePara", "PAYPARA1", "YEAR");
   return c;
+}
+
+std::string TableReadBy(const ExportComponents& c, const std::string& component_name) {
+  for (const TAdsTable* table : {c.AdsTableCode, c.CareerTable, c.AdsTableCLD, c.EmploymentTable, c.AdsTableMisc,
+                                 c.TableEmpAllowance, c.AdsTablePara}) {
+    if (table != nullptr && table->Name() == component_name) return table->TableName();
+  }
+  const std::pair<const TAdsQuery*, const char*> queries[] = {
+      {c.AdsQuerySource, "empleave"}, {c.AdsQueryEmp, "employee"},     {c.TemplateQuery, "export"},
+      {c.AdsQueryLVTX, "LEAV_TRX"},   {c.AdsQuerySHIFT, "LV_PAYGRP_SHIFT"}};
+  for (const auto& [query, table] : queries) {
+    if (query != nullptr && query->Name() == component_name) return table;
+  }
+  return component_name;
+}
+
+std::string OutOfRangeMessage(const ExportComponents& c, const ENumberOutOfRange& error, const std::string& record) {
+  return "Column '" + error.Column() + "' of table " + TableReadBy(c, error.Component()) + " holds " + error.Value() +
+         " for " + record + ", which is beyond any amount (not finite, or 10^15 or more)";
 }
 
 TAdsSettings* CreateEngineSettings(TComponent* owner) {

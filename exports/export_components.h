@@ -12,6 +12,9 @@
 #ifndef KDX_EXPORTS_EXPORT_COMPONENTS_H_
 #define KDX_EXPORTS_EXPORT_COMPONENTS_H_
 
+#include <string>
+
+class ENumberOutOfRange;
 class TAdsConnection;
 class TAdsQuery;
 class TAdsSettings;
@@ -38,6 +41,17 @@ struct ExportComponents {
 // with the main window's stored properties; none is open, the connection is
 // not connected. No open hooks are attached: the host attaches its own.
 ExportComponents CreateExportComponents(TComponent& owner);
+
+// The table the component named `component_name` reads, as messages name it:
+// a table component's table, the table a query's statement reads first
+// ("employee", "empleave", "LEAV_TRX", ...); the name itself for any other.
+std::string TableReadBy(const ExportComponents& c, const std::string& component_name);
+
+// The message for a number no amount can be, naming the record that read it
+// (`record`: "employee E01"), the table and the column: "Column 'SALARY' of
+// table employee holds INF for employee E01, which is beyond any amount
+// (not finite, or 10^15 or more)".
+std::string OutOfRangeMessage(const ExportComponents& c, const ENumberOutOfRange& error, const std::string& record);
 
 // Creates the engine settings component AdsSettings1 with the main window's
 // stored properties, which take effect in the engine at once. At most one may

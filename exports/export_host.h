@@ -10,10 +10,16 @@
 #define KDX_EXPORTS_EXPORT_HOST_H_
 
 #include <string>
+#include <vector>
 
 #include "exports/export_components.h"
 #include "platform/clock.h"
 #include "platform/output_file.h"
+
+// The settings of PAVRO.ini the run paths come from.
+inline constexpr char kSourcePathKey[] = "SOURCE_PATH";
+inline constexpr char kEmployeePathKey[] = "EMPLOYEE_PATH";
+inline constexpr char kLeavePathKey[] = "LEAVE_PATH";
 
 // The fields of the main window that the run steps share.
 struct RunState {
@@ -25,6 +31,17 @@ struct RunState {
   std::string LogPath;
   std::string FieldSeparator;  // empty at start
   double AsOfDate = 0;         // date-time; 0 at start
+  // What the run went on after: a message it showed and did not stop for,
+  // values it had to change on their way into a file, settings it could not
+  // read. A run that ends with any of these does not end as a clean success.
+  std::vector<std::string> Warnings;
+  // The configuration file the paths were read from (set with them).
+  std::string ConfigurationFile;
+
+  // A setting as messages name it: "EMPLOYEE_PATH in /opt/kdx/PAVRO.ini".
+  std::string Setting(const char* key) const {
+    return ConfigurationFile.empty() ? std::string(key) : std::string(key) + " in " + ConfigurationFile;
+  }
 };
 
 class ExportHost {

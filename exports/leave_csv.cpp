@@ -2,8 +2,10 @@
 
 #include <string>
 
+#include "data/errors.h"
 #include "data/query.h"
 #include "exports/column_cache.h"
+#include "exports/line_text.h"
 #include "exports/run_statement.h"
 #include "platform/output_file.h"
 #include "util/date_format.h"
@@ -83,6 +85,10 @@ class LeaveCsvWriter {
   void StartLine();
   void WholeLeaveLine();
   void DayLine();
+  // The current leave's employee code.
+  std::string Employee();
+  // `value` of `column` with its control characters blanked.
+  std::string Clean(std::string value, const char* column);
 
   ExportHost& host_;
   TAdsQuery& query_;
@@ -90,16 +96,17 @@ class LeaveCsvWriter {
   TAdsQuery& shift_;
   ColumnCache col_;
   CaptionLine line_;
+  LineText line_text_{"leave CSV"};
 };
 
 WriteResult LeaveCsvWriter::Write(const std::string& file_name) {
   if (!query_.IsActive() || file_name.empty()) return WriteResult::kNothingToDo;
   OutputFile& out = host_.Output();
-  out.Assign(file_name);
+  out.Assign(file_name, host_.State().Setting(kLeavePathKey) + ", followed by the dated name");
   try {
     out.Rewrite();
-  } catch (const EInOutError&) {
-    host_.ShowMessage(kSaveFailed);
+  } catch (const EInOutError& e) {
+    host_.ShowMessage(std::string(kSaveFailed) + ": " + e.what());
     return WriteResult::kSaveFailed;
   }
   host_.SetWaitCursor(true);
@@ -108,18 +115,30 @@ WriteResult LeaveCsvWriter::Write(const std::string& file_name) {
     ControlsDisabled suspended(query_);
     query_.GoFirst();
     while (!query_.AtEof()) {
-      WriteLeave();
+      try {
+        WriteLeave();
+      } catch (const ENumberOutOfRange& e) {
+        throw Exception(OutOfRangeMessage(host_.Components(), e, "the leave of employee " + Employee()));
+      }
       query_.GoNext();
     }
     out.Close();
   } catch (...) {
-    // Keep the complete lines written so far; the wait cursor stays as the
-    // run's handler finds it.
+    // The file stays as it was before the run: it is replaced whole or not
+    // at all. The wait cursor stays as the run's handler finds it.
     out.CloseAfterError();
     throw;
   }
   host_.SetWaitCursor(false);
+  line_text_.Report(host_.State().Warnings);
   return WriteResult::kWritten;
+}
+
+std::string LeaveCsvWriter::Employee() { return col_.Text(query_, "EMPCODE"); }
+
+std::string LeaveCsvWriter::Clean(std::string value, const char* column) {
+  line_text_.Clean(value, [&] { return std::string("column ") + column + " of the leave of employee " + Employee(); });
+  return value;
 }
 
 void LeaveCsvWriter::WriteLeave() {
@@ -143,9 +162,9 @@ void LeaveCsvWriter::WriteLeave() {
 // Fields 1 to 4, shared by both kinds of line.
 void LeaveCsvWriter::StartLine() {
   line_.Start();
-  line_.Add(col_.Text(query_, "EMPCODE"));
-  line_.Add(col_.Text(query_, "LEAVE_CODE"));
-  line_.Add(col_.Text(query_, "DESC"));
+  line_.Add(Clean(col_.Text(query_, "EMPCODE"), "EMPCODE"));
+  line_.Add(Clean(col_.Text(query_, "LEAVE_CODE"), "LEAVE_CODE"));
+  line_.Add(Clean(col_.Text(query_, "DESC"), "DESC"));
   line_.Add(FormatDateTime(kDatePattern, col_.DateTime(query_, "ENTRY_DT")));
 }
 
@@ -155,7 +174,7 @@ void LeaveCsvWriter::WholeLeaveLine() {
   line_.Add(FormatDateTime(kDatePattern, col_.DateTime(query_, "END_DATE")));
   line_.Add(FormatAmount(static_cast<double>(col_.Currency(query_, "DAY")) / kUnitsPerDay));
   line_.AddRaw(kNoShift);
-  line_.Finish(col_.Text(query_, "APRROVED"));
+  line_.Finish(Clean(col_.Text(query_, "APRROVED"), "APRROVED"));
   host_.Output().WriteLine(line_.text());
 }
 
@@ -167,13 +186,13 @@ void LeaveCsvWriter::DayLine() {
   line_.Add(FormatAmount(static_cast<double>(col_.Currency(lvtx_, "day")) / kUnitsPerDay));
   const std::string shift = col_.Text(lvtx_, "SHIFT");
   if (shift_.LocateValue("SHIFT", {LocateItem::Text(shift)})) {
-    line_.Add(col_.Text(shift_, "AM_PM"));
+    line_.Add(Clean(col_.Text(shift_, "AM_PM"), "AM_PM"));
     line_.Add(FormatDateTime(kTimePattern, col_.DateTime(shift_, "TIMEIN")));
     line_.Add(FormatDateTime(kTimePattern, col_.DateTime(shift_, "TIMEOUT")));
   } else {
     line_.AddRaw(kNoShift);
   }
-  line_.Finish(col_.Text(query_, "APRROVED"));
+  line_.Finish(Clean(col_.Text(query_, "APRROVED"), "APRROVED"));
   host_.Output().WriteLine(line_.text());
 }
 

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <string>
 
+#include "data/errors.h"
 #include "data/query.h"
 #include "data/table.h"
 #include "exports/column_cache.h"
 #include "exports/credentials.h"
+#include "exports/line_text.h"
 #include "exports/run_statement.h"
 #include "util/date_format.h"
 #include "util/date_time.h"
@@ -68,6 +70,8 @@ class LeaveDayRun {
   void WalkCalendar(TDateTime start, TDateTime end, int64_t expected);
   void WriteLine(const std::string& leave_code, TDateTime date, const std::string& amount,
                  const std::string& approval);
+  // `value` of `column` with its control characters blanked.
+  std::string Clean(std::string value, const char* column);
 
   ExportHost& host_;
   const ExportComponents& c_;
@@ -76,6 +80,7 @@ class LeaveDayRun {
   TAdsTable& cld_;
   OutputFile& out_;
   ColumnCache col_;
+  LineText line_text_{"leave-day file"};
 
   std::string separator_;
   // Per leave record.
@@ -91,21 +96,27 @@ void LeaveDayRun::Run() {
   separator_ = state.FieldSeparator;
   host_.SetCaption("EXPORTING LEAVE DATABASE...");
 
-  out_.Assign(state.LeavePath);
+  out_.Assign(state.LeavePath, state.Setting(kLeavePathKey));
   out_.Rewrite();
   try {
     cld_.OpenDataSet();
     SelectLeaveRecords(host_);
     while (!src_.AtEof()) {
-      ExportLeave();
+      try {
+        ExportLeave();
+      } catch (const ENumberOutOfRange& e) {
+        throw Exception(OutOfRangeMessage(c_, e, "the leave of employee " + empcode_));
+      }
       src_.GoNext();
     }
     out_.Close();
   } catch (...) {
-    // Keep the complete lines written so far, those of the failing leave too.
+    // The file stays as it was before the run: it is replaced whole or not
+    // at all.
     out_.CloseAfterError();
     throw;
   }
+  line_text_.Report(state.Warnings);
   host_.WriteRunLog();
 }
 
@@ -115,9 +126,9 @@ void LeaveDayRun::ExportLeave() {
   host_.ProcessMessages();
   const int64_t expected = col_.Currency(src_, "DAY");
 
-  tail_ = col_.Text(src_, "AMPM");
+  tail_ = Clean(col_.Text(src_, "AMPM"), "AMPM");
   tail_ += separator_;
-  tail_ += col_.Text(src_, "REMARK1");
+  tail_ += Clean(col_.Text(src_, "REMARK1"), "REMARK1");
   host_.StepProgress();
 
   lvtx_.CloseDataSet();
@@ -184,17 +195,22 @@ void LeaveDayRun::WalkCalendar(TDateTime start, TDateTime end, int64_t expected)
   }
 }
 
+std::string LeaveDayRun::Clean(std::string value, const char* column) {
+  line_text_.Clean(value, [&] { return std::string("column ") + column + " of the leave of employee " + empcode_; });
+  return value;
+}
+
 void LeaveDayRun::WriteLine(const std::string& leave_code, TDateTime date, const std::string& amount,
                             const std::string& approval) {
-  line_.assign(empcode_);
+  line_.assign(Clean(empcode_, "EMPCODE"));
   line_ += separator_;
-  line_ += leave_code;
+  line_ += Clean(leave_code, "LEAVE_CODE");
   line_ += separator_;
   line_ += FormatDateTime(kDayPattern, date);
   line_ += separator_;
   line_ += amount;
   line_ += separator_;
-  line_ += approval;
+  line_ += Clean(approval, "APPROVED");
   line_ += separator_;
   line_ += tail_;
   out_.WriteLine(line_);

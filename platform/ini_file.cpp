@@ -61,14 +61,30 @@ void IniFile::Parse(const std::string& contents) {
   }
 }
 
+const IniFile::Entry* IniFile::Find(const std::string& section, const std::string& key) const {
+  for (const Entry& e : entries_) {
+    if (EqualsNoCase(e.section, section) && EqualsNoCase(e.key, key)) return &e;
+  }
+  return nullptr;
+}
+
 std::string IniFile::ReadString(const std::string& section, const std::string& key,
                                 const std::string& default_value) const {
+  const Entry* e = Find(section, key);
+  return e == nullptr ? default_value : e->value.substr(0, kMaxProfileValue);
+}
+
+bool IniFile::IsCut(const std::string& section, const std::string& key) const {
+  const Entry* e = Find(section, key);
+  return e != nullptr && e->value.size() > kMaxProfileValue;
+}
+
+std::vector<std::string> IniFile::Keys(const std::string& section) const {
+  std::vector<std::string> keys;
   for (const Entry& e : entries_) {
-    if (EqualsNoCase(e.section, section) && EqualsNoCase(e.key, key)) {
-      return e.value.substr(0, kMaxProfileValue);
-    }
+    if (EqualsNoCase(e.section, section) && Find(section, e.key) == &e) keys.push_back(e.key);
   }
-  return default_value;
+  return keys;
 }
 
 std::string ReadProfileString(const std::string& path, const std::string& section,

@@ -35,6 +35,14 @@ class IniFile {
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& default_value) const;
 
+  // Whether the value ReadString gives for `key` is the first
+  // kMaxProfileValue characters of a longer one in the file.
+  bool IsCut(const std::string& section, const std::string& key) const;
+
+  // The keys of `section` in file order, as the file spells them; a key
+  // given twice is listed once.
+  std::vector<std::string> Keys(const std::string& section) const;
+
  private:
   struct Entry {
     std::string section;
@@ -42,6 +50,7 @@ class IniFile {
     std::string value;
   };
   void Parse(const std::string& contents);
+  const Entry* Find(const std::string& section, const std::string& key) const;
 
   bool exists_ = false;
   std::vector<Entry> entries_;  // in file order

@@ -109,3 +109,15 @@ std::string TextReplaceAll(const std::string& text, const std::string& search,
                 BufferLength(replacement), &out);
   return out;
 }
+
+size_t BlankControlCharacters(std::string& text) {
+  size_t replaced = 0;
+  for (char& c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 && byte != '\t') {
+      c = ' ';
+      ++replaced;
+    }
+  }
+  return replaced;
+}

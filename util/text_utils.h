@@ -51,4 +51,10 @@ std::string TextPadRight(const std::string& text, uint8_t width, char fill);
 std::string TextReplaceAll(const std::string& text, const std::string& search,
                            const std::string& replacement);
 
+// Replaces every control character below the blank other than TAB (CR, LF,
+// NUL, ...) in `text` by one blank and returns how many it replaced. An
+// export line is one record and a field keeps its width only when its
+// values hold none of them.
+size_t BlankControlCharacters(std::string& text);
+
 #endif  // KDX_UTIL_TEXT_UTILS_H_

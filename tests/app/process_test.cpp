@@ -2,6 +2,7 @@
 // kdx-interface in a folder of its own with PAVRO.ini beside it, started from
 // another working folder, with no terminal.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -151,8 +152,38 @@ TEST_F(UnattendedRunTest, AFailingRunShowsItsErrorAndExitsOne) {
   EXPECT_EQ(err.back(), '\n');
   // The last line sums the run up.
   EXPECT_NE(err.find("\nkdx-interface: unattended run failed: no file written; "), std::string::npos) << err;
-  EXPECT_TRUE(err.ends_with("; exit status 1\n")) << err;
+  EXPECT_TRUE(err.ends_with("; exit status 1\n")) << err;  // a failed run lists no warnings
   EXPECT_FALSE(fs::exists(LeavePath()));
+  EXPECT_FALSE(fs::exists(LogPath()));
+}
+
+// A run that went on past something it could not do as asked ends with
+// status 5, and its summary line lists what.
+TEST_F(UnattendedRunTest, ARunWithWarningsExitsFiveAndListsThem) {
+  MakeSite(2, false);
+  WriteBytes(program_folder_ + "/PAVRO.ini", ReadBytes(program_folder_ + "/PAVRO.ini") + "EMPLOYE_PATH=/x\r\n");
+  HrDatabase(scratch_.Sub("db")).Sql("EMPMISC.ADT", "UPDATE EMPMISC SET HOBBY = 'a' || char(10) || 'b'");
+  Process p = Start({"--start-delay", "0"});
+  EXPECT_EQ(p.Wait(), 5) << Stderr();
+  EXPECT_EQ(ReadBytes(EmployeePath()), "E00001|ACME|100.00|50.00|SALES|a b|\r\nE00002|ACME|100.00|50.00|SALES|a b|\r\n");
+  const std::string err = Stderr();
+  EXPECT_NE(err.find("unattended run completed with warnings: employee file 2 records"), std::string::npos) << err;
+  EXPECT_NE(err.find("; exit status 5; warnings: PAVRO.ini: unknown key EMPLOYE_PATH"), std::string::npos) << err;
+  EXPECT_NE(err.find("(did you mean EMPLOYEE_PATH?); employee file: 2 control characters"), std::string::npos) << err;
+}
+
+// A FIFO as an output would hang the run for ever: it is refused before
+// anything is written.
+TEST_F(UnattendedRunTest, AnOutputThatIsNoRegularFileIsRefusedBeforeAnythingIsWritten) {
+  MakeSite(1, false);
+  ASSERT_EQ(mkfifo(LeavePath().c_str(), 0600), 0);
+  Process p = Start({"--start-delay", "0"});
+  EXPECT_EQ(p.Wait(10000), 1) << Stderr();
+  EXPECT_NE(Stderr().find("LEAVE_PATH in " + program_folder_ + "/PAVRO.ini names '" + LeavePath() +
+                          "', which is a FIFO"),
+            std::string::npos)
+      << Stderr();
+  EXPECT_FALSE(fs::exists(EmployeePath()));
   EXPECT_FALSE(fs::exists(LogPath()));
 }
 
@@ -323,7 +354,9 @@ TEST_F(LeaveCsvModeTest, AnUnwritableFolderIsAFailureNotASuccess) {
   WritePavroIni(program_folder_, scratch_.Sub("db"), EmployeePath(), scratch_.Sub("missing-folder") + "/");
   Process p = Start({"--leave-csv"});
   EXPECT_EQ(p.Wait(), 1);
-  EXPECT_NE(Stderr().find("Save file failed"), std::string::npos) << Stderr();
+  EXPECT_NE(Stderr().find("Save file failed: Invalid filename: '" + scratch_.Sub("missing-folder") + "/LVDATA"),
+            std::string::npos)
+      << Stderr();
   EXPECT_FALSE(fs::exists(LogPath()));
 }
 

@@ -1,6 +1,7 @@
 #include "app/run_lock.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tests/app/app_test_support.h"
@@ -51,6 +52,20 @@ TEST_F(RunLockTest, AMissingFolderIsAFailureNamingTheFile) {
   RunLock lock;
   EXPECT_EQ(lock.Acquire(Folder() + "missing/"), RunLock::Result::kFailed);
   EXPECT_NE(lock.Message().find(Folder() + "missing/" + kRunLockFileName), std::string::npos) << lock.Message();
+}
+
+// A link or a FIFO planted as the lock file must not make the run write
+// elsewhere, or wait.
+TEST_F(RunLockTest, ALinkOrAFifoInPlaceOfTheLockFileIsRefused) {
+  ASSERT_EQ(symlink((Folder() + "target").c_str(), (Folder() + kRunLockFileName).c_str()), 0);
+  RunLock lock;
+  EXPECT_EQ(lock.Acquire(Folder()), RunLock::Result::kFailed);
+  EXPECT_NE(lock.Message().find("symbolic link"), std::string::npos) << lock.Message();
+  EXPECT_FALSE(fs::exists(Folder() + "target"));
+  fs::remove(Folder() + kRunLockFileName);
+  ASSERT_EQ(mkfifo((Folder() + kRunLockFileName).c_str(), 0600), 0);
+  EXPECT_EQ(lock.Acquire(Folder()), RunLock::Result::kFailed);
+  EXPECT_NE(lock.Message().find("not a regular file"), std::string::npos) << lock.Message();
 }
 
 }  // namespace

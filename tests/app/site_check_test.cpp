@@ -154,7 +154,8 @@ TEST_F(SiteCheckTest, AnOutputPathThatIsAFolderAndAnUnreadableLogAreProblems) {
   const SiteCheckReport report = CheckSite(form(), CheckMode::kUnattended);
   EXPECT_EQ(report.problems, root ? 1 : 2) << Text(report);
   EXPECT_TRUE(Has(report, CheckLine::Kind::kProblem,
-                  "employee file " + out_folder_ + "employee.txt is a folder; the run fails with \"File access denied\""))
+                  "EMPLOYEE_PATH in " + program_folder_ + "PAVRO.ini names '" + out_folder_ +
+                      "employee.txt', which is a folder; the run replaces only regular files"))
       << Text(report);
   if (!root) {
     EXPECT_TRUE(Has(report, CheckLine::Kind::kProblem, LogPath() + " exists and cannot be written"));

@@ -3,6 +3,8 @@
 #include "data_test_support.h"
 #include "util/date_time.h"
 
+#include <functional>
+
 namespace {
 
 using data_test::DataFixture;
@@ -20,7 +22,9 @@ class ReadersTest : public DataFixture {
               "INSERT INTO ALLTYPES(ROWNO, A) VALUES(2, 6);"
               "INSERT INTO ALLTYPES(ROWNO,C,N,N0,F,M,L) VALUES(3,' 42',12,-3,2.5,0.00005,0);"
               "INSERT INTO ALLTYPES(ROWNO,C,N) VALUES(4,'$1F',1235.5);"
-              "INSERT INTO ALLTYPES(ROWNO,C) VALUES(5,'05/03/2010');");
+              "INSERT INTO ALLTYPES(ROWNO,C) VALUES(5,'05/03/2010');"
+              "INSERT INTO ALLTYPES(ROWNO,C,F) VALUES(6,'1e15',9e999),(7,'-inf',-1e308),(8,'',1e15),"
+              "(9,'',999999999999999);");
     table_ = NewTable("AdsTableAll", "ALLTYPES.adt", "ROWNO");
     table_->OpenDataSet();
   }
@@ -74,6 +78,23 @@ TEST_F(ReadersTest, SmallValuesAndTies) {
   EXPECT_EQ(Col("M").ReadCurrency(), 0);  // 0.5 unit rounds to even
   EXPECT_EQ(Col("L").ReadText(), "False");
   EXPECT_EQ(Col("M").ReadText(), "0.00005");
+}
+
+// A number no amount can be never leaves the reader: INF or a field
+// hundreds of characters wide would reach the file.
+TEST_F(ReadersTest, NumbersBeyondAnyAmountAreRefused) {
+  for (int row : {6, 7, 8}) {
+    GoRow(row);
+    for (const auto& read : std::vector<std::function<void()>>{
+             [&] { Col("F").ReadText(); }, [&] { Col("F").ReadFloat(); }, [&] { Col("F").ReadCurrency(); },
+             [&] { Col("F").ReadInt(); }}) {
+      EXPECT_EQ(MessageOf<ENumberOutOfRange>(read).rfind("AdsTableAll: Column 'F' holds ", 0), 0u) << row << " " << MessageOf<ENumberOutOfRange>(read);
+    }
+  }
+  GoRow(6);
+  EXPECT_THROW(Col("C").ReadFloat(), ENumberOutOfRange);
+  GoRow(9);
+  EXPECT_EQ(Col("F").ReadText(), "999999999999999");
 }
 
 TEST_F(ReadersTest, EmptyColumnsReadEmpty) {

@@ -99,7 +99,8 @@ TEST_F(EmployeeExportTest, StatusLineProgressAndMessagesOncePerEmployee) {
   EXPECT_TRUE(host().messages().empty());
 }
 
-TEST_F(EmployeeExportTest, MissingMiscRowStopsRunAndKeepsEarlierRecords) {
+TEST_F(EmployeeExportTest, MissingMiscRowStopsRunAndLeavesThePreviousFile) {
+  { std::ofstream(state().EmployeePath) << "last night\r\n"; }
   AddEmployee({.emp_no = "E01"});
   AddEmployee({.emp_no = "E02"});
   AddEmployee({.emp_no = "E03"});
@@ -108,7 +109,7 @@ TEST_F(EmployeeExportTest, MissingMiscRowStopsRunAndKeepsEarlierRecords) {
   AddTemplate({.no = 1, .field_name = "emp_no"});
   AddTemplate({.no = 2, .field_name = "HOBBY", .table = "EMPMISC"});
   EXPECT_EQ(RunError(), "EMPMISC Unable to locate Employee : E02");
-  EXPECT_EQ(EmployeeFile(), "E01,golf,\r\n");
+  EXPECT_EQ(EmployeeFile(), "last night\r\n");
   EXPECT_EQ(host().status_texts().back(), "Export Employee# : E02");
   EXPECT_FALSE(host().Output().IsOpen());
 }
@@ -202,6 +203,56 @@ TEST_F(EmployeeExportTest, UnopenablePayrollParametersFailAtTheFirstCompanyField
   EXPECT_EQ(EmployeeFile(), "");
 }
 
+TEST_F(EmployeeExportTest, PayrollParametersWithoutRowsOrColumnAreNamed) {
+  AddEmployee({.emp_no = "E01"});
+  AddEmployee({.emp_no = "E02"});
+  TemplateOf("COMPANY");
+  Run();
+  EXPECT_EQ(EmployeeFile(), ",\r\n,\r\n");
+  EXPECT_EQ(state().Warnings, std::vector<std::string>{"PAYPARA1 has no rows: the company fields (COMPANY, "
+                                                       "CADDR1, CADDR2, CADDR3, CPOSTAL_CODE) of every record "
+                                                       "are empty"});
+  Sql("PAYPARA1.ADT", "DROP TABLE PAYPARA1; CREATE TABLE PAYPARA1 (YEAR INTEGER, CADDR1 CHAR(30));"
+                      "CREATE INDEX YEAR ON PAYPARA1(YEAR); INSERT INTO PAYPARA1 VALUES (2010, 'x')");
+  TemplateOf("COMPANY");
+  EXPECT_EQ(RunError(), "AdsTablePara: Field 'COMPANY' not found in table PAYPARA1");
+}
+
+// A CR, LF or NUL in a value would split the record or cut the field: each
+// is written as a blank, and the run ends with a warning naming the first.
+TEST_F(EmployeeExportTest, ControlCharactersAreWrittenAsBlanksAndWarnedOf) {
+  AddPara(2010, "Co");
+  AddEmployee({.emp_no = "E01", .name = "plain"});
+  AddEmployee({.emp_no = "E02"});
+  Sql("EMPLOYEE.ADT", "UPDATE EMPLOYEE SET NAME = 'a' || char(13) || char(10) || 'b,' || char(0) || 'c', "
+                      "ADDR1 = char(9) || 'tab' WHERE EMP_NO = 'E02'");
+  AddTemplate({.no = 1, .field_name = "NAME", .delimiter = "F", .size = 8});
+  AddTemplate({.no = 2, .field_name = "ADDR1", .delimiter = "|"});
+  Run();
+  EXPECT_EQ(EmployeeFile(), "plain   |\r\na  b c  \ttab|\r\n");
+  EXPECT_EQ(state().Warnings,
+            std::vector<std::string>{"employee file: 3 control characters (CR, LF, NUL or the like) written as "
+                                     "blanks, the first in column NAME of employee E02"});
+}
+
+// A number no amount can be fails the run, naming the employee, the table
+// and the column, instead of writing INF or a field hundreds of characters
+// wide.
+TEST_F(EmployeeExportTest, NumbersBeyondAnyAmountNameEmployeeTableAndColumn) {
+  AddEmployee({.emp_no = "E01"});
+  AddEmployee({.emp_no = "E02"});
+  Sql("EMPLOYEE.ADT", "ALTER TABLE EMPLOYEE ADD COLUMN SALARY DOUBLE; UPDATE EMPLOYEE SET SALARY = 2500;"
+                      "UPDATE EMPLOYEE SET SALARY = -9e999 WHERE EMP_NO = 'E02'");
+  AddAllowance({.emp_no = "E01", .allow_code = "TR", .effdate = "2001-01-01", .amt = 1e15});
+  AddTemplate({.no = 1, .field_name = "emp_no"});
+  AddTemplate({.no = 2, .field_name = "SALARY"});
+  EXPECT_EQ(RunError().rfind("Column 'SALARY' of table employee holds ", 0), 0u) << RunError();
+  EXPECT_NE(RunError().find(" for employee E02, which is beyond any amount"), std::string::npos) << RunError();
+  EXPECT_EQ(EmployeeFile(), "");
+  AddTemplate({.no = 3, .field_name = "ALLOW_CODE", .mapfield2 = "TR"});
+  EXPECT_EQ(RunError().rfind("Column 'AMT' of table EMP_ALW holds 1", 0), 0u) << RunError();
+}
+
 TEST_F(EmployeeExportTest, SizeOutsideByteRangeNamesRowAndValue) {
   AddEmployee({.emp_no = "E01"});
   AddTemplate({.no = 1, .field_name = "emp_no"});
@@ -217,7 +268,7 @@ TEST_F(EmployeeExportTest, SizeOfARowFirstNeededByALaterRecordNamesThatRow) {
   AddTemplate({.no = 7, .field_name = "TEL_EXT", .delimiter = "F", .size = 256});
   AddTemplate({.no = 8, .field_name = "FIXED", .delimiter = "F", .value = "AB", .size = 2});
   EXPECT_EQ(RunError(), "Export template section KDX, row NO 7: size 256 is not a field width of 0 to 255");
-  EXPECT_EQ(EmployeeFile(), "E01,AB\r\n");
+  EXPECT_FALSE(Exists(state().EmployeePath));
 }
 
 TEST_F(EmployeeExportTest, NegativeSizeIsRefusedToo) {
@@ -240,7 +291,7 @@ TEST_F(EmployeeExportTest, HourlyConversionWithoutHoursStopsWithDivisionByZero) 
   AddTemplate({.no = 1, .field_name = "emp_no"});
   AddTemplate({.no = 2, .field_name = "NEW_SALARY"});
   EXPECT_EQ(RunError(), "Floating point division by zero");
-  EXPECT_EQ(EmployeeFile(), "E01,,\r\n");
+  EXPECT_FALSE(Exists(state().EmployeePath));
 }
 
 TEST_F(EmployeeExportTest, HourlyConversionWithEmptyHoursStopsToo) {
@@ -249,22 +300,22 @@ TEST_F(EmployeeExportTest, HourlyConversionWithEmptyHoursStopsToo) {
   EXPECT_EQ(RunError(), "Floating point division by zero");
 }
 
-TEST_F(EmployeeExportTest, WriteFailureAtCloseReportsDiskFullAndLeavesNoCutLine) {
+TEST_F(EmployeeExportTest, WriteFailureAtCloseReportsDiskFullAndLeavesThePreviousFile) {
+  { std::ofstream(state().EmployeePath) << "last night\r\n"; }
   AddEmployee({.emp_no = "E01"});
   AddEmployee({.emp_no = "E02"});
   TemplateOf("emp_no");
   host().file_system().FailWritesFrom(1);
-  EXPECT_EQ(RunError(), "Disk full");
+  EXPECT_EQ(RunError(), "Disk full: '" + state().EmployeePath + "' (EMPLOYEE_PATH)");
   EXPECT_FALSE(host().Output().IsOpen());
-  const std::string file = EmployeeFile();
-  EXPECT_TRUE(file.empty() || file == "E01,\r\n" || file == "E01,\r\nE02,\r\n") << file;
+  EXPECT_EQ(EmployeeFile(), "last night\r\n");
 }
 
 TEST_F(EmployeeExportTest, UnwritableEmployeePathIsAFileError) {
   AddEmployee({.emp_no = "E01"});
   TemplateOf("emp_no");
   state().EmployeePath = Root() + "/missing-folder/employee.txt";
-  EXPECT_EQ(RunError(), "Invalid filename");
+  EXPECT_EQ(RunError(), "Invalid filename: '" + state().EmployeePath + "' (EMPLOYEE_PATH)");
 }
 
 }  // namespace

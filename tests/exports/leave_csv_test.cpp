@@ -131,7 +131,9 @@ TEST_F(LeaveCsvTest, UncreatableFileEndsTheRunWithSaveFileFailed) {
   state().LeavePath = Root() + "/no-such-folder/";
   AddLeave(Approved("E1", 1, "AL", "2010-06-14", "2010-06-14", 1));
   EXPECT_FALSE(ExportLeaveCsv(host()));
-  EXPECT_EQ(host().messages(), std::vector<std::string>{"Save file failed"});
+  EXPECT_EQ(host().messages(), std::vector<std::string>{"Save file failed: Invalid filename: '" + Root() +
+                                                        "/no-such-folder/LVDATA15062010.CSV' (LEAVE_PATH, "
+                                                        "followed by the dated name)"});
   EXPECT_EQ(LogFile(), kOldLog);
   EXPECT_FALSE(host().wait_cursor());
 }
@@ -146,13 +148,14 @@ TEST_F(LeaveCsvTest, DatabaseErrorIsShownAndLeavesLogUntouched) {
   EXPECT_FALSE(Exists(CsvPath()));
 }
 
-TEST_F(LeaveCsvTest, WriteFailureKeepsWholeLinesAndIsShown) {
+TEST_F(LeaveCsvTest, WriteFailureLeavesNoFileAndIsShown) {
   AddLeave(Approved("E1", 1, "AL", "2010-06-14", "2010-06-14", 1));
   host().file_system().FailWritesFrom(1);
   EXPECT_FALSE(ExportLeaveCsv(host()));
-  EXPECT_EQ(host().messages(), std::vector<std::string>{"Disk full"});
+  EXPECT_EQ(host().messages(),
+            std::vector<std::string>{"Disk full: '" + CsvPath() + "' (LEAVE_PATH, followed by the dated name)"});
   EXPECT_EQ(LogFile(), kOldLog);
-  EXPECT_EQ(CsvFile(), "");
+  EXPECT_FALSE(Exists(CsvPath()));
   // The hourglass stays as the failure left it.
   EXPECT_TRUE(host().wait_cursor());
 }

@@ -91,7 +91,8 @@ TEST_F(LeaveDaysTest, TransactionRowOutsideTheDatesIsNeitherWrittenNorCounted) {
   EXPECT_EQ(LeaveFile(), "E1,AL,14/06/2010,1,Y,AM,note\r\nE1,AL,15/06/2010,0.5,Y,AM,note\r\n");
 }
 
-TEST_F(LeaveDaysTest, TallyErrorStopsTheRunAndKeepsTheLinesWritten) {
+TEST_F(LeaveDaysTest, TallyErrorStopsTheRunAndLeavesThePreviousFile) {
+  { std::ofstream(state().LeavePath) << "last night\r\n"; }
   AddLeave(LeaveOf(7, "2010-06-14", "2010-06-15", 1.5));
   AddLeaveTrx({.id = 7, .empcode = "E1", .date = "2010-06-14", .day = 1});
   AddLeaveTrx({.id = 7, .empcode = "E1", .date = "2010-06-16", .day = 0.5});
@@ -99,7 +100,7 @@ TEST_F(LeaveDaysTest, TallyErrorStopsTheRunAndKeepsTheLinesWritten) {
   later.empcode = "E2";
   AddLeave(later);
   EXPECT_EQ(RunError(), "Leave day is not tally!. Employee# E1 Record ID 7");
-  EXPECT_EQ(LeaveFile(), "E1,AL,14/06/2010,1,Y,AM,note\r\n");
+  EXPECT_EQ(LeaveFile(), "last night\r\n");
   EXPECT_EQ(LogFile(), kOldLog);
   EXPECT_FALSE(host().Output().IsOpen());
 }
@@ -205,6 +206,16 @@ TEST_F(LeaveDaysTest, SemicolonSeparatorIsUsedAndValuesAreNotEscaped) {
   EXPECT_EQ(state().FieldSeparator, ";");
 }
 
+TEST_F(LeaveDaysTest, ControlCharactersAreWrittenAsBlanksAndWarnedOf) {
+  AddLeave(LeaveOf(1, "2010-06-15", "2010-06-15", 1));
+  Sql("EMPLEAVE.ADT", "UPDATE EMPLEAVE SET REMARK1 = 'two' || char(13) || char(10) || 'lines'");
+  Run();
+  EXPECT_EQ(LeaveFile(), "E1,AL,15/06/2010,1.00,Z,AM,two  lines\r\n");
+  EXPECT_EQ(state().Warnings,
+            std::vector<std::string>{"leave-day file: 2 control characters (CR, LF, NUL or the like) written as "
+                                     "blanks, the first in column REMARK1 of the leave of employee E1"});
+}
+
 TEST_F(LeaveDaysTest, EmptySeparatorBecomesComma) {
   state().FieldSeparator = "";
   AddLeave(LeaveOf(1, "2010-06-14", "2010-06-14", 1));
@@ -216,13 +227,13 @@ TEST_F(LeaveDaysTest, EmptySeparatorBecomesComma) {
 TEST_F(LeaveDaysTest, EmptyLeavePathFailsWithIoError105) {
   state().LeavePath = "";
   AddLeave(LeaveOf(1, "2010-06-14", "2010-06-14", 1));
-  EXPECT_EQ(RunError(), "I/O error 105");
+  EXPECT_EQ(RunError(), "I/O error 105: no file name (LEAVE_PATH is empty)");
   EXPECT_EQ(LogFile(), kOldLog);
 }
 
 TEST_F(LeaveDaysTest, LeavePathInMissingFolderIsAFileError) {
   state().LeavePath = Root() + "/no-such-folder/leave.txt";
-  EXPECT_EQ(RunError(), "Invalid filename");
+  EXPECT_EQ(RunError(), "Invalid filename: '" + state().LeavePath + "' (LEAVE_PATH)");
   EXPECT_EQ(LogFile(), kOldLog);
 }
 
@@ -233,14 +244,14 @@ TEST_F(LeaveDaysTest, MissingCalendarColumnIsADatabaseError) {
   AddCalendar("E1", "2010-06-14", "F");
   const std::string error = RunError();
   EXPECT_NE(error.find("WORKCODE"), std::string::npos) << error;
-  EXPECT_EQ(LeaveFile(), "E1,AL,14/06/2010,1.00,Z,AM,note\r\n");
+  EXPECT_FALSE(Exists(state().LeavePath));
   EXPECT_EQ(LogFile(), kOldLog);
 }
 
 TEST_F(LeaveDaysTest, WriteFailureLeavesLogUntouched) {
   AddLeave(LeaveOf(1, "2010-06-14", "2010-06-14", 1));
   host().file_system().FailWritesFrom(1);
-  EXPECT_EQ(RunError(), "Disk full");
+  EXPECT_EQ(RunError(), "Disk full: '" + state().LeavePath + "' (LEAVE_PATH)");
   EXPECT_EQ(LogFile(), kOldLog);
   EXPECT_FALSE(host().Output().IsOpen());
 }

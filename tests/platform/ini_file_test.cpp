@@ -54,6 +54,17 @@ TEST_F(IniFileTest, LongValuesAreCutTo2047Characters) {
   EXPECT_EQ(Read("[S]\nK=\"" + value + "\"\n", "S", "K"), value.substr(0, 2047));
 }
 
+// A run must be able to tell a cut value and a key it does not know.
+TEST_F(IniFileTest, TellsCutValuesAndListsTheKeysOfASection) {
+  WriteFile(PathOf("test.ini"), "[PATH]\nA=" + std::string(2047, 'x') + "\nb=" + std::string(2048, 'y') +
+                                    "\nEMPLOYE_PATH=z\nB=again\n[OTHER]\nC=1\n");
+  const IniFile ini(PathOf("test.ini"));
+  EXPECT_FALSE(ini.IsCut("PATH", "A"));
+  EXPECT_TRUE(ini.IsCut("path", "B"));
+  EXPECT_FALSE(ini.IsCut("PATH", "MISSING"));
+  EXPECT_EQ(ini.Keys("PATH"), (std::vector<std::string>{"A", "b", "EMPLOYE_PATH"}));
+}
+
 TEST_F(IniFileTest, MissingSectionKeyOrFileGivesTheDefault) {
   EXPECT_EQ(Read("[OTHER]\nK=1\n", "PATH", "K", "dflt"), "dflt");
   EXPECT_EQ(Read("[PATH]\nOTHER=1\n", "PATH", "K", "dflt"), "dflt");

@@ -104,4 +104,20 @@ TEST(BufferLayerTest, ReplaceAllCutsToTheLengthAtTheCall) {
   EXPECT_STREQ(BufReplaceAll(single, ",", ""), ",");
 }
 
+TEST(TextUtilsTest, ControlCharactersBecomeBlanks) {
+  const struct {
+    std::string in, out;
+    size_t replaced;
+  } cases[] = {
+      {"plain\ttext", "plain\ttext", 0},
+      {std::string("a\r\nb\0c", 6), "a  b c", 3},
+      {"\x01\x1f\x7f\x80", "  \x7f\x80", 2},
+  };
+  for (const auto& c : cases) {
+    std::string text = c.in;
+    EXPECT_EQ(BlankControlCharacters(text), c.replaced);
+    EXPECT_EQ(text, c.out);
+  }
+}
+
 }  // namespace

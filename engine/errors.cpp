@@ -23,6 +23,12 @@ LastError& ThreadError() {
   return error;
 }
 
+// The file NoteChangedWhileRead named last on this thread, until reported.
+std::string& ChangedWhileRead() {
+  thread_local std::string path;
+  return path;
+}
+
 }  // namespace
 
 UNSIGNED32 SetError(UNSIGNED32 code, std::string text) {
@@ -39,7 +45,15 @@ std::string LastErrorLine() {
   return "error " + std::to_string(error.code) + ": " + error.text;
 }
 
+void NoteChangedWhileRead(const std::string& path) { ChangedWhileRead() = path; }
+
 UNSIGNED32 SqliteError(UNSIGNED32 code, const std::string& context, sqlite3* db) {
+  const std::string changed = std::exchange(ChangedWhileRead(), std::string());
+  if (!changed.empty() && (db == nullptr || (sqlite3_errcode(db) & 0xFF) == SQLITE_IOERR)) {
+    return SetError(code, context + ": the table file '" + changed +
+                              "' changed while it was read (a program began writing it, and its write-ahead log was "
+                              "folded into the file): nothing of that table can be trusted; run the export again");
+  }
   std::string detail = db != nullptr ? sqlite3_errmsg(db) : "SQLite failure";
   return SetError(code, context + ": " + detail);
 }

@@ -28,7 +28,13 @@ void ClearError();
 // Converts an SQLite failure into an engine error: `context` first (what was
 // being done, naming the path/table/statement), then SQLite's own message for
 // `db` (or the generic text when `db` is null). Returns `code`.
+// When this thread noted a changed file (NoteChangedWhileRead) and the
+// failure of `db` is an I/O error (or `db` is null), the text says that file
+// changed while it was read instead; the note is cleared either way.
 UNSIGNED32 SqliteError(UNSIGNED32 code, const std::string& context, sqlite3* db);
+// Notes, for the next SqliteError of this thread, that the database file
+// `path`, read without locks, changed while it was read.
+void NoteChangedWhileRead(const std::string& path);
 // This thread's last error as one line: "error <code>: <text>".
 std::string LastErrorLine();
 // The fixed text of an error code (AdsGetErrorString), "" for unknown codes.

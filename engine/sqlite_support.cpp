@@ -47,16 +47,152 @@ bool IsWalDatabase(const std::string& path) {
 
 // A log is opened read-only as well. SQLite opens a -wal read-write even for
 // a read-only connection when it may; a reader never writes into it, and
-// this VFS, the default one but for that, makes sure of it. (A -shm stays
-// read-write: readers take their locks in it.)
+// this VFS, the default one but for that and for watched files, makes sure of
+// it. (A -shm stays read-write: readers take their locks in it.)
 constexpr char kReadOnlyVfs[] = "kdx-read-only";
 
-int OpenLogReadOnly(sqlite3_vfs* self, const char* name, sqlite3_file* file, int flags, int* out_flags) {
-  auto* base = static_cast<sqlite3_vfs*>(self->pAppData);
+// What tells one state of a file from another: a program that writes the
+// file changes its modification time, a program that replaces it its inode.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified = {};
+};
+
+bool IdentityOf(const char* path, FileIdentity* out) {
+  struct stat info;
+  if (stat(path, &info) != 0) return false;
+  *out = {info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+  return true;
+}
+
+// A main database file opened with immutable=1 is read without locks, so a
+// program that begins writing it meanwhile, and folds its log into the file,
+// would hand this reader pages of two states. Such a file is watched: after
+// every read of its bytes or its size, the file must still be the one that
+// was opened; if it is not, the read fails with an I/O error and the thread
+// notes the file for SqliteError (NoteChangedWhileRead). Every other method
+// goes to the default VFS's file unchanged.
+struct WatchedFile {
+  sqlite3_file file;  // pMethods: kWatchedMethods
+  const char* path;   // xOpen's name, which SQLite keeps until xClose
+  FileIdentity opened;
+};
+constexpr int kWatchSize = (sizeof(WatchedFile) + 7) & ~7;
+
+// The default VFS's file, which follows the WatchedFile in the same memory.
+sqlite3_file* Base(sqlite3_file* file) {
+  return reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(file) + kWatchSize);
+}
+
+// `rc`, or an I/O error `failure` when the file is no longer the one opened.
+int Checked(sqlite3_file* file, int rc, int failure) {
+  const auto* watched = reinterpret_cast<WatchedFile*>(file);
+  FileIdentity now;
+  if (IdentityOf(watched->path, &now) && now.device == watched->opened.device &&
+      now.inode == watched->opened.inode && now.size == watched->opened.size &&
+      now.modified.tv_sec == watched->opened.modified.tv_sec &&
+      now.modified.tv_nsec == watched->opened.modified.tv_nsec) {
+    return rc;
+  }
+  NoteChangedWhileRead(watched->path);
+  return failure;
+}
+
+// Version 2: without xFetch SQLite maps no page into memory, so every page
+// it reads passes through the check of xRead.
+const sqlite3_io_methods kWatchedMethods = {
+    2,
+    [](sqlite3_file* f) {
+      sqlite3_file* base = Base(f);
+      return base->pMethods->xClose(base);
+    },
+    [](sqlite3_file* f, void* data, int amount, sqlite3_int64 offset) {
+      sqlite3_file* base = Base(f);
+      return Checked(f, base->pMethods->xRead(base, data, amount, offset), SQLITE_IOERR_READ);
+    },
+    [](sqlite3_file* f, const void* data, int amount, sqlite3_int64 offset) {
+      sqlite3_file* base = Base(f);
+      return base->pMethods->xWrite(base, data, amount, offset);
+    },
+    [](sqlite3_file* f, sqlite3_int64 size) {
+      sqlite3_file* base = Base(f);
+      return base->pMethods->xTruncate(base, size);
+    },
+    [](sqlite3_file* f, int flags) {
+      sqlite3_file* base = Base(f);
+      return base->pMethods->xSync(base, flags);
+    },
+    [](sqlite3_file* f, sqlite3_int64* size) {
+      sqlite3_file* base = Base(f);
+      return Checked(f, base->pMethods->xFileSize(base, size), SQLITE_IOERR_FSTAT);
+    },
+    [](sqlite3_file* f, int level) {
+      sqlite3_file* base = Base(f);
+      return base->pMethods->xLock(base, level);
+    },
+    [](sqlite3_file* f, int level) {
+      sqlite3_file* base = Base(f);
+      return base->pMethods->xUnlock(base, level);
+    },
+    [](sqlite3_file* f, int* out) {
+      sqlite3_file* base = Base(f);
+      return base->pMethods->xCheckReservedLock(base, out);
+    },
+    [](sqlite3_file* f, int op, void* arg) {
+      sqlite3_file* base = Base(f);
+      return base->pMethods->xFileControl(base, op, arg);
+    },
+    [](sqlite3_file* f) {
+      sqlite3_file* base = Base(f);
+      return base->pMethods->xSectorSize(base);
+    },
+    [](sqlite3_file* f) {
+      sqlite3_file* base = Base(f);
+      return base->pMethods->xDeviceCharacteristics(base);
+    },
+    [](sqlite3_file* f, int page, int page_size, int extend, void volatile** out) {
+      sqlite3_file* base = Base(f);
+      return base->pMethods->xShmMap(base, page, page_size, extend, out);
+    },
+    [](sqlite3_file* f, int offset, int n, int flags) {
+      sqlite3_file* base = Base(f);
+      return base->pMethods->xShmLock(base, offset, n, flags);
+    },
+    [](sqlite3_file* f) {
+      sqlite3_file* base = Base(f);
+      base->pMethods->xShmBarrier(base);
+    },
+    [](sqlite3_file* f, int delete_flag) {
+      sqlite3_file* base = Base(f);
+      return base->pMethods->xShmUnmap(base, delete_flag);
+    },
+    nullptr,
+    nullptr,
+};
+
+int OpenDatabaseFile(sqlite3_vfs* self, const char* name, sqlite3_file* file, int flags, int* out_flags) {
+  auto* base_vfs = static_cast<sqlite3_vfs*>(self->pAppData);
   if ((flags & SQLITE_OPEN_WAL) != 0) {
     flags = (flags & ~(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) | SQLITE_OPEN_READONLY;
   }
-  return base->xOpen(base, name, file, flags, out_flags);
+  if ((flags & SQLITE_OPEN_MAIN_DB) == 0 || name == nullptr || !sqlite3_uri_boolean(name, "immutable", 0)) {
+    return base_vfs->xOpen(base_vfs, name, file, flags, out_flags);
+  }
+  auto* watched = reinterpret_cast<WatchedFile*>(file);
+  sqlite3_file* base = Base(file);
+  watched->file.pMethods = nullptr;
+  base->pMethods = nullptr;
+  int rc = base_vfs->xOpen(base_vfs, name, base, flags, out_flags);
+  if (rc == SQLITE_OK && !IdentityOf(name, &watched->opened)) rc = SQLITE_CANTOPEN;
+  if (rc != SQLITE_OK) {
+    if (base->pMethods != nullptr) base->pMethods->xClose(base);
+    return rc;
+  }
+  watched->path = name;
+  watched->file.pMethods = &kWatchedMethods;
+  return SQLITE_OK;
 }
 
 void RegisterReadOnlyVfs() {
@@ -65,7 +201,8 @@ void RegisterReadOnlyVfs() {
     sqlite3_vfs made = *base;
     made.zName = kReadOnlyVfs;
     made.pAppData = base;
-    made.xOpen = &OpenLogReadOnly;
+    made.szOsFile = base->szOsFile + kWatchSize;
+    made.xOpen = &OpenDatabaseFile;
     return made;
   }();
   static const int registered = sqlite3_vfs_register(&vfs, 0);
@@ -96,8 +233,9 @@ std::string ReadOnlyUri(const std::string& path) {
   // and a -shm for a read-only reader in a writable folder, and cannot read
   // such a database at all in a folder it may not write. immutable=1 reads
   // the file as it stands, without locks, log or -shm (a program that starts
-  // writing meanwhile writes into a new log, which this reader does not see,
-  // until that log is checkpointed into the file). Only this case is read
+  // writing meanwhile writes into a new log, which this reader does not see;
+  // once that log is checkpointed into the file, every further read of it
+  // fails, see WatchedFile). Only this case is read
   // so: a log with rows, or one a live program keeps, is read by SQLite's
   // read-only WAL reader, which sees its committed rows.
   if (IsWalDatabase(path)) {

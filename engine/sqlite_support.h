@@ -26,7 +26,9 @@ constexpr int kBusyTimeoutMs = 8000;
 // or its -wal (SQLite readers do write into an existing -shm).
 
 // The "file:" URI a database file is read through: mode=ro, and immutable=1
-// for a write-ahead-log database that has no log to read (see the .cpp).
+// for a write-ahead-log database that has no log to read (see the .cpp);
+// such a file that changes while it is read fails the read (an I/O error
+// that SqliteError reports as the file having changed).
 std::string ReadOnlyUri(const std::string& path);
 
 // What every connection that reads a file gets: the busy timeout, extended

@@ -341,4 +341,36 @@ TEST_F(ReadOnlyTest, ADamagedTableFileFailsTheReadNamingTheFile) {
   EXPECT_NE(text.find("malformed"), std::string::npos) << text;
 }
 
+// A WAL file with no log is read without locks: a program that writes it
+// meanwhile and folds its log into the file fails the read, naming the file.
+TEST_F(ReadOnlyTest, ATableFileChangedWhileReadWithoutLocksFailsTheRead) {
+  MakeDb("T.adt", "PRAGMA journal_mode=WAL; CREATE TABLE T(ID INTEGER, PAD CHAR(200));"
+                  "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000)"
+                  " INSERT INTO T SELECT i, printf('%200d', i) FROM n;");
+  ASSERT_FALSE(fs::exists(Path("T.adt-wal")));
+  for (const bool written : {false, true}) {
+    SCOPED_TRACE(written);
+    const ADSHANDLE table = Open("T");
+    ASSERT_NE(table, 0u) << LastText();
+    UNSIGNED32 rc = AdsGotoTop(table);
+    int rows = 0;
+    for (; rc == 0 && !Eof(table); ++rows) {
+      if (written && rows == 10) {
+        MakeDb("T.adt", "INSERT INTO T SELECT ID + 20000, PAD FROM T WHERE ID <= 100; PRAGMA wal_checkpoint(TRUNCATE)");
+      }
+      rc = AdsSkip(table, 1);
+    }
+    if (!written) {
+      EXPECT_EQ(rc, 0u) << LastText();
+      EXPECT_EQ(rows, 20000);
+    } else {
+      EXPECT_NE(rc, 0u);
+      EXPECT_NE(LastText().find("the table file '" + Path("T.adt") + "' changed while it was read"),
+                std::string::npos)
+          << LastText();
+    }
+    AdsCloseTable(table);
+  }
+}
+
 }  // namespace

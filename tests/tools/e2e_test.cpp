@@ -118,11 +118,17 @@ class EndToEndTest : public ::testing::Test {
                           (out_ / "employee.txt").string(), leave_path));
   }
 
-  ProgramRun Start(const std::string& arguments) {
+  // `read_only` names a folder the program sees mounted read-only.
+  ProgramRun Start(const std::string& arguments, const fs::path& read_only = {}) {
     const fs::path log = program_folder_.path() / "run.log";
     // The time limit turns a program that waits for a user into a failure.
-    const std::string command = fmt::format("timeout 300 '{}' {} </dev/null >'{}' 2>&1",
-                                            (program_dir_ / "kdx-interface").string(), arguments, log.string());
+    std::string command = fmt::format("timeout 300 '{}' {}", (program_dir_ / "kdx-interface").string(), arguments);
+    if (!read_only.empty()) {
+      command = fmt::format("unshare -m --propagation private sh -c \"mount --bind '{0}' '{0}' && "
+                            "mount -o remount,bind,ro '{0}' && exec {1}\"",
+                            read_only.string(), command);
+    }
+    command += fmt::format(" </dev/null >'{}' 2>&1", log.string());
     const int rc = std::system(command.c_str());
     ProgramRun run;
     run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -208,6 +214,54 @@ TEST_F(EndToEndTest, SealedUnsealedAndDictionaryDatabasesGiveTheSameFiles) {
   ASSERT_EQ(dictionary.status, 0) << dictionary.output;
   EXPECT_EQ(EmployeeFile(), sealed_employees);
   EXPECT_EQ(LeaveFile(), sealed_leave);
+}
+
+// Every file of a database folder, and its bytes (a -shm only by its name:
+// SQLite's readers write into it).
+std::map<std::string, std::string> FolderSnapshot(const fs::path& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    files[name] = name.ends_with("-shm") ? "" : ReadFile(entry.path().string());
+  }
+  return files;
+}
+
+// Both modes only read the database: its folder holds the same files with
+// the same bytes afterwards, for sealed, plain and dictionary databases, for
+// tables in WAL mode whose writer keeps a log of committed rows open, and in
+// a folder the program may not write.
+TEST_F(EndToEndTest, RunsLeaveEveryFileOfTheDatabaseAsItWas) {
+  ASSERT_EQ(std::system("unshare -m --propagation private true"), 0) << "no mount namespace for the read-only case";
+  const fs::path wal = program_folder_.path() / "wal";
+  fs::copy(Plain(), wal, fs::copy_options::recursive);
+  std::vector<sqlite3*> writers;
+  for (const auto& entry : fs::directory_iterator(wal)) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(entry.path().c_str(), &db), SQLITE_OK);
+    writers.push_back(db);
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr), SQLITE_OK);
+  }
+  ASSERT_EQ(sqlite3_exec(writers[0], "PRAGMA wal_autocheckpoint=0", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(writers[0], ("CREATE TABLE IF NOT EXISTS x(y); DROP TABLE x;"), nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  const struct {
+    fs::path source;
+    fs::path folder;
+    bool read_only;
+  } cases[] = {{Sealed(), Sealed(), false},       {Plain(), Plain(), false}, {Dictionary(), Dictionary().parent_path(), false},
+               {wal, wal, false},                 {Sealed(), Sealed(), true}};
+  for (const auto& c : cases) {
+    const auto before = FolderSnapshot(c.folder);
+    Configure(c.source, (out_ / "leave.txt").string());
+    const ProgramRun unattended = Start("--start-delay 0", c.read_only ? c.folder : fs::path());
+    EXPECT_EQ(unattended.status, 0) << c.source << c.read_only << unattended.output;
+    Configure(c.source, out_.string() + "/");
+    const ProgramRun csv = Start("--leave-csv", c.read_only ? c.folder : fs::path());
+    EXPECT_EQ(csv.status, 0) << c.source << c.read_only << csv.output;
+    EXPECT_TRUE(FolderSnapshot(c.folder) == before) << c.source << c.read_only;
+  }
+  for (sqlite3* db : writers) sqlite3_close(db);
 }
 
 TEST_F(EndToEndTest, LeaveCsvModeWritesTheDatedFileWithALinePerLeaveOrShiftedDay) {

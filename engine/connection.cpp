@@ -161,8 +161,8 @@ UNSIGNED32 EngineConnection::ConnectServer(const std::string& uri, UNSIGNED16 se
                                                    " do not include the remote server (2)");
   }
   std::unique_ptr<EngineConnection> made(new EngineConnection());
-  made->path_ = uri;
   if (UNSIGNED32 rc = PgSession::Open(uri, &made->session_)) return rc;
+  made->path_ = made->session_->name();  // never the URI: it may hold the password
   made->catalog_ = std::make_unique<PgCatalog>(made->session_.get());
   *connection = std::move(made);
   return 0;

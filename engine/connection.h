@@ -27,6 +27,7 @@ class EngineConnection : public EngineObject {
  public:
   ~EngineConnection() override;  // closes every child handle still open
 
+  // The connection path; for a server, the server as messages name it.
   const std::string& path() const { return path_; }
   bool is_dictionary() const { return dictionary_ != nullptr; }
   // The dictionary's database (null for a folder connection). Owned.

@@ -36,13 +36,14 @@ constexpr char kColumnsSql[] =
     "a.attidentity <> '' OR EXISTS (SELECT 1 FROM pg_catalog.pg_depend d "
     "JOIN pg_catalog.pg_class q ON q.oid = d.objid AND q.relkind = 'S' "
     "WHERE d.classid = 'pg_catalog.pg_class'::regclass AND d.refclassid = 'pg_catalog.pg_class'::regclass "
-    "AND d.refobjid = a.attrelid AND d.refobjsubid = a.attnum AND d.deptype IN ('a', 'i')) "
+    "AND d.refobjid = a.attrelid AND d.refobjsubid = a.attnum AND d.deptype IN ('a', 'i')), "
+    "a.attnotnull "
     "FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_type t ON t.oid = a.atttypid "
     "WHERE a.attrelid = $1::oid AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum";
 
 constexpr char kIndexesSql[] =
     "SELECT c.relname, i.indisunique, i.indnkeyatts, i.indkey, i.indoption, "
-    "i.indpred IS NOT NULL, i.indexprs IS NOT NULL, am.amname "
+    "i.indpred IS NOT NULL, i.indexprs IS NOT NULL, am.amname, i.indisprimary, i.indisvalid "
     "FROM pg_catalog.pg_index i JOIN pg_catalog.pg_class c ON c.oid = i.indexrelid "
     "JOIN pg_catalog.pg_am am ON am.oid = c.relam WHERE i.indrelid = $1::oid ORDER BY i.indexrelid";
 
@@ -78,10 +79,10 @@ UNSIGNED32 CatalogQuery(PgSession& session, const char* sql, const std::vector<c
 
 }  // namespace
 
-UNSIGNED32 PgCatalog::LoadNames() {
+UNSIGNED32 PgCatalog::LoadNames(const std::string& wanted) {
   if (names_loaded_) return 0;
   PgResultPtr r;
-  const std::string context = "reading the list of tables";
+  const std::string context = "reading the list of tables" + (wanted.empty() ? "" : ", looking for table " + wanted);
   if (UNSIGNED32 rc = CatalogQuery(*session_, kTablesSql, {}, context, &r)) return rc;
   for (int i = 0; i < PQntuples(r.get()); ++i) {
     names_.push_back({static_cast<uint32_t>(std::strtoul(PQgetvalue(r.get(), i, 0), nullptr, 10)),
@@ -107,11 +108,16 @@ UNSIGNED32 PgCatalog::TableNames(std::vector<std::string>* names) {
 }
 
 UNSIGNED32 PgCatalog::FindTable(const std::string& given, const PgTable** table) {
-  if (UNSIGNED32 rc = LoadNames()) return rc;
-  const std::string bare = BareName(given);
+  if (UNSIGNED32 rc = FindStatementTable(BareName(given), false, table)) return rc;
+  if ((*table)->refused_code != 0) return SetError((*table)->refused_code, (*table)->refused_text);
+  return 0;
+}
+
+UNSIGNED32 PgCatalog::FindStatementTable(const std::string& bare, bool exact, const PgTable** table) {
+  if (UNSIGNED32 rc = LoadNames(bare)) return rc;
   std::vector<const Name*> matches;
   for (const Name& name : names_) {
-    if (!EqualsNoCase(name.name, bare)) continue;
+    if (exact ? name.name != bare : !EqualsNoCase(name.name, bare)) continue;
     if (!matches.empty() && matches[0]->path_position != name.path_position) break;  // a later schema
     matches.push_back(&name);
   }
@@ -126,6 +132,34 @@ UNSIGNED32 PgCatalog::FindTable(const std::string& given, const PgTable** table)
                                              matches[1]->name + ", whose names differ only in letter case");
   }
   return Describe(*matches[0], table);
+}
+
+UNSIGNED32 RequireOrder(const PgTable& table, const std::string& server) {
+  if (!table.order.empty()) return 0;
+  const std::string fix =
+      table.hidden_attnum != 0
+          ? "ALTER TABLE " + table.qualified + " ADD PRIMARY KEY (" + kOrderColumn + ")"
+          : "ALTER TABLE " + table.qualified + " ADD COLUMN " + kOrderColumn +
+                " bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY";
+  return SetError(AE_KDX_PG_NO_ORDER,
+                  "Table " + table.name + " on " + server +
+                      " has no stable row order (no primary key, and no unique index on NOT NULL columns), so the "
+                      "order of its rows would change with every update: give it one, e.g. " + fix +
+                      " (the engine does not list a column named " + kOrderColumn + ")");
+}
+
+std::string OrderByList(const PgTable& table, const std::string& qualifier) {
+  std::string list;
+  for (const PgOrderColumn& column : table.order) {
+    list += (list.empty() ? "" : ", ") + qualifier + QuoteIdentifier(column.name) + (column.descending ? " DESC" : "");
+  }
+  return list;
+}
+
+void PgCatalog::Refuse(PgTable* table, UNSIGNED32 code, const std::string& text) {
+  if (table->refused_code != 0) return;
+  table->refused_code = code;
+  table->refused_text = text;
 }
 
 UNSIGNED32 PgCatalog::TableByOid(uint32_t oid, const PgTable** table) {
@@ -171,13 +205,20 @@ UNSIGNED32 PgCatalog::LoadColumns(PgTable* table) {
     PgColumn column;
     column.name = PQgetvalue(r.get(), i, 0);
     column.attnum = std::atoi(PQgetvalue(r.get(), i, 1));
+    column.not_null = IsTrue(r.get(), i, 6);
+    if (EqualsNoCase(column.name, kOrderColumn)) {
+      table->hidden_attnum = column.attnum;
+      table->hidden_not_null = column.not_null;
+      continue;
+    }
     const auto type = static_cast<uint32_t>(std::strtoul(PQgetvalue(r.get(), i, 2), nullptr, 10));
     column.server_type = PQgetvalue(r.get(), i, 4);
-    const PgTypeMapping mapping = MapServerType(type, std::atoi(PQgetvalue(r.get(), i, 3)), IsTrue(r.get(), i, 5));
+    const PgTypeMapping mapping = MapServerType(type, std::atoi(PQgetvalue(r.get(), i, 3)), IsTrue(r.get(), i, 5),
+                                                session_->max_char_bytes());
     if (mapping.declared.empty()) {
-      return SetError(AE_KDX_BAD_COLUMN_TYPE, "Table " + table->name + " on " + session_->name() + ", column " +
-                                                  column.name + ": type " + column.server_type + " is refused (" +
-                                                  mapping.why + ")");
+      Refuse(table, AE_KDX_BAD_COLUMN_TYPE,
+             "Table " + table->name + " on " + session_->name() + ", column " + column.name + ": type " +
+                 column.server_type + " is refused (" + mapping.why + ")");
     }
     column.declared = mapping.declared;
     column.form = mapping.form;
@@ -198,6 +239,7 @@ UNSIGNED32 PgCatalog::LoadIndexes(PgTable* table) {
   const std::string context = "reading the indexes of table " + table->name;
   if (UNSIGNED32 rc = CatalogQuery(*session_, kIndexesSql, {oid_text.c_str()}, context, &r)) return rc;
   const std::string prefix = table->name + ".";
+  bool order_from_primary = false;
   for (int i = 0; i < PQntuples(r.get()); ++i) {
     PgIndex index;
     index.server_name = PQgetvalue(r.get(), i, 0);
@@ -208,12 +250,42 @@ UNSIGNED32 PgCatalog::LoadIndexes(PgTable* table) {
     const int keys = std::atoi(PQgetvalue(r.get(), i, 2));
     const std::vector<int> attnums = Int2Vector(PQgetvalue(r.get(), i, 3));
     const std::vector<int> options = Int2Vector(PQgetvalue(r.get(), i, 4));
-    std::string refusal;
-    if (IsTrue(r.get(), i, 5)) refusal = "a partial index (CREATE INDEX ... WHERE) cannot be a tag";
-    if (IsTrue(r.get(), i, 6)) refusal = "an index on an expression cannot be a tag";
-    if (std::string(PQgetvalue(r.get(), i, 7)) != "btree") {
-      refusal = std::string("an index of method ") + PQgetvalue(r.get(), i, 7) + " cannot be a tag (only btree)";
+    const bool partial = IsTrue(r.get(), i, 5);
+    const bool expression = IsTrue(r.get(), i, 6);
+    const bool btree = std::string(PQgetvalue(r.get(), i, 7)) == "btree";
+    const bool primary = IsTrue(r.get(), i, 8);
+    const bool valid = IsTrue(r.get(), i, 9);
+
+    // A key of the natural order: every key column a NOT NULL column.
+    std::vector<PgOrderColumn> key;
+    bool keyed = index.unique && valid && btree && !partial && !expression && keys > 0;
+    bool on_hidden = false;
+    for (int k = 0; k < keys && k < static_cast<int>(attnums.size()); ++k) {
+      const bool desc = k < static_cast<int>(options.size()) && (options[k] & kIndexOptionDesc) != 0;
+      if (attnums[k] != 0 && attnums[k] == table->hidden_attnum) {
+        on_hidden = true;
+        keyed = keyed && table->hidden_not_null;
+        key.push_back({kOrderColumn, desc});
+        continue;
+      }
+      const PgColumn* column = nullptr;
+      for (const PgColumn& c : table->columns) {
+        if (c.attnum == attnums[k]) column = &c;
+      }
+      keyed = keyed && column != nullptr && column->not_null;
+      if (column != nullptr) key.push_back({column->name, desc});
     }
+    if (keyed && (primary || (!order_from_primary && (table->order.empty() || index.server_name < table->order_index)))) {
+      table->order = std::move(key);
+      table->order_index = index.server_name;
+      order_from_primary = primary;
+    }
+
+    std::string refusal;
+    if (partial) refusal = "a partial index (CREATE INDEX ... WHERE) cannot be a tag";
+    if (expression) refusal = "an index on an expression cannot be a tag";
+    if (!btree) refusal = std::string("an index of method ") + PQgetvalue(r.get(), i, 7) + " cannot be a tag (only btree)";
+    if (on_hidden) refusal = std::string("an index on ") + kOrderColumn + " cannot be a tag";
     for (int k = 0; k < keys && k < static_cast<int>(attnums.size()) && refusal.empty(); ++k) {
       for (size_t c = 0; c < table->columns.size(); ++c) {
         if (table->columns[c].attnum == attnums[k]) index.segments.push_back(static_cast<int>(c));
@@ -225,18 +297,21 @@ UNSIGNED32 PgCatalog::LoadIndexes(PgTable* table) {
       refusal = "an index on an expression cannot be a tag";  // a key column 0 stands for an expression
     }
     if (!refusal.empty()) {
-      if (!meant_as_tag) continue;  // an index of the HR application's own
-      return SetError(AE_KDX_BAD_INDEX, "Table " + table->name + " on " + session_->name() + ", index " +
-                                            index.server_name + ": " + refusal);
+      if (!meant_as_tag) continue;  // an index of the HR application's own, or the engine's order key
+      Refuse(table, AE_KDX_BAD_INDEX,
+             "Table " + table->name + " on " + session_->name() + ", index " + index.server_name + ": " + refusal);
+      continue;
     }
+    bool twin = false;
     for (const PgIndex& other : table->indexes) {
       if (EqualsNoCase(other.tag, index.tag)) {
-        return SetError(AE_KDX_PG_AMBIGUOUS, "Table " + table->name + " on " + session_->name() + ": indexes " +
-                                                 other.server_name + " and " + index.server_name +
-                                                 " give tags that differ only in letter case");
+        Refuse(table, AE_KDX_PG_AMBIGUOUS,
+               "Table " + table->name + " on " + session_->name() + ": indexes " + other.server_name + " and " +
+                   index.server_name + " give tags that differ only in letter case");
+        twin = true;
       }
     }
-    table->indexes.push_back(std::move(index));
+    if (!twin) table->indexes.push_back(std::move(index));
   }
   return 0;
 }

@@ -17,6 +17,15 @@
 // which makes the table fail to open (6009). The server's collation does not
 // matter: the engine orders text by its bytes, as on table files.
 //
+// Natural order: a server table has no order of its own (an UPDATE that
+// changes nothing moves a row), so the engine reads it in the order of its
+// key: the primary key, else the unique index on NOT NULL columns (btree,
+// valid, neither partial nor on an expression) whose name sorts first. A
+// table without either has no stable order and is refused where it is read
+// (6206). A column named kdx_order (any case) is the engine's own, for
+// giving a table such a key: it is never listed as a column, nor is an index
+// on it a tag.
+//
 // What the catalogue has read is kept for the life of the session (the
 // server's catalogue queries are prepared once per session).
 #ifndef KDX_ENGINE_PG_CATALOG_H_
@@ -35,10 +44,14 @@ namespace engine {
 
 class PgSession;
 
+// The name of the column the engine keeps to itself.
+inline constexpr char kOrderColumn[] = "kdx_order";
+
 struct PgColumn {
   std::string name;
   int attnum = 0;          // the server's attribute number
-  std::string declared;    // engine declared type ("CHAR(12)")
+  bool not_null = false;
+  std::string declared;    // engine declared type ("CHAR(12)"); "" for a refused type
   std::string server_type; // as the server writes it ("character(12)")
   PgValueForm form = PgValueForm::kText;  // of the value as `select` reads it
   std::string select;      // what a read selects: the quoted name (money cast to numeric)
@@ -52,14 +65,36 @@ struct PgIndex {
   bool unique = false;
 };
 
+struct PgOrderColumn {
+  std::string name;  // as the server spells it
+  bool descending = false;
+};
+
 struct PgTable {
   uint32_t oid = 0;
   std::string schema;
   std::string name;       // as the server spells it
   std::string qualified;  // "schema"."name", quoted for SQL
-  std::vector<PgColumn> columns;
-  std::vector<PgIndex> indexes;  // in the order they were created
+  std::vector<PgColumn> columns;  // without kdx_order
+  std::vector<PgIndex> indexes;   // in the order they were created
+  // The key of the natural order (empty: none), the index it comes from.
+  std::vector<PgOrderColumn> order;
+  std::string order_index;
+  int hidden_attnum = 0;  // of kdx_order; 0 when the table has none
+  bool hidden_not_null = false;
+  // Why the engine cannot open the table (a column type, an index meant as
+  // a tag): the error code and text, 0 when it can.
+  UNSIGNED32 refused_code = 0;
+  std::string refused_text;
 };
+
+// 0 when `table` has a stable natural order, else 6206 naming the table
+// and `server` and saying what to add.
+UNSIGNED32 RequireOrder(const PgTable& table, const std::string& server);
+
+// "ORDER BY" items of the natural order of `table`, each column prefixed by
+// `qualifier` ("" or "x." with x quoted): "x."a", x."b" DESC".
+std::string OrderByList(const PgTable& table, const std::string& qualifier);
 
 class PgCatalog {
  public:
@@ -69,8 +104,13 @@ class PgCatalog {
   // for the life of the catalogue), or 6004 naming the table and the server,
   // 6205, 6007 naming table, column and type, 6009 naming the index.
   UNSIGNED32 FindTable(const std::string& given, const PgTable** table);
+  // The table an SQL text names: `exact` for a quoted name (matched as
+  // written), else without regard to case as FindTable does. Unlike
+  // FindTable, a column type or index the engine refuses does not refuse
+  // the table. 6004 (not found), 6205.
+  UNSIGNED32 FindStatementTable(const std::string& name, bool exact, const PgTable** table);
   // The table with server OID `oid` (a statement's source table, from
-  // PQftable), wherever it is; errors as FindTable.
+  // PQftable), wherever it is; errors as FindStatementTable.
   UNSIGNED32 TableByOid(uint32_t oid, const PgTable** table);
   // The names of the tables FindTable can find, as the server spells them:
   // each name once (the first schema of the search path that holds it), in
@@ -84,8 +124,11 @@ class PgCatalog {
     std::string name;
     int path_position = 0;
   };
-  UNSIGNED32 LoadNames();
+  // `wanted`: the table looked for, for messages ("" when none).
+  UNSIGNED32 LoadNames(const std::string& wanted = "");
   UNSIGNED32 Describe(const Name& name, const PgTable** table);
+  // Sets the table's refusal, once.
+  void Refuse(PgTable* table, UNSIGNED32 code, const std::string& text);
   UNSIGNED32 LoadColumns(PgTable* table);
   UNSIGNED32 LoadIndexes(PgTable* table);
 

@@ -13,7 +13,9 @@ constexpr UNSIGNED32 AE_KDX_PG_CONNECT = 6201;          // server unreachable, U
 constexpr UNSIGNED32 AE_KDX_PG_CONNECTION_LOST = 6202;  // the server went away during the run
 constexpr UNSIGNED32 AE_KDX_PG_CANCELLED = 6203;        // the server cancelled a statement
 constexpr UNSIGNED32 AE_KDX_PG_SERVER = 6204;           // the server refused a read (its message inside)
-constexpr UNSIGNED32 AE_KDX_PG_AMBIGUOUS = 6205;        // two tables or two tags whose names differ only in case
+constexpr UNSIGNED32 AE_KDX_PG_AMBIGUOUS = 6205;        // two tables, tags or columns whose names differ only in case
+constexpr UNSIGNED32 AE_KDX_PG_NO_ORDER = 6206;         // a table without a stable row order (no key)
+constexpr UNSIGNED32 AE_KDX_PG_TIMEOUT = 6207;          // no byte from the server within the read timeout
 
 // The fixed text of one of the codes above ("" for any other code).
 const char* PgCodeText(UNSIGNED32 code);

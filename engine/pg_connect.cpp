@@ -2,6 +2,8 @@
 // login verdict and the session settings the value conversions rely on.
 #include <libpq-fe.h>
 #include <poll.h>
+#include <sodium.h>
+#include <sys/prctl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +16,7 @@
 #include "engine/pg_session.h"
 #include "engine/sql_codes.h"
 #include "util/ascii.h"
+#include "util/connection_path.h"
 
 namespace engine {
 namespace {
@@ -33,15 +36,29 @@ constexpr const char* kDefaults[][2] = {
 // writer's lock on a table delays a read by at most 8 s, as the busy timeout
 // does on table files; the server's own limit on idle transactions would end
 // the run's one transaction between two reads. Joins run as nested loops
-// without parallel workers, as on table files: the rows of a statement
-// without ORDER BY (the leave statements) then come in the order of the
-// table they are read from, not in an order a hash join or a parallel scan
-// makes up, and the files are the same whichever backend holds the data.
+// without parallel workers, as on table files (the rows of statements come
+// in the natural order of their tables, server_sql.h, and a plan of the
+// same shape as on table files keeps that cheap). Sent before the
+// transaction begins; the last statement lists the tables
+// the session locks (each ONLY, quoted: "ONLY s.t, ONLY s.u"), the tables of
+// the search path the login may read.
 constexpr char kSessionSetup[] =
     "SET DateStyle = ISO; SET extra_float_digits = 3; SET bytea_output = hex; SET lc_monetary = 'C'; "
     "SET lock_timeout = '8s'; SET idle_in_transaction_session_timeout = 0; "
     "SET enable_hashjoin = off; SET enable_mergejoin = off; SET max_parallel_workers_per_gather = 0; "
-    "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY; SELECT 1";
+    "SELECT pg_catalog.string_agg('ONLY ' || pg_catalog.quote_ident(n.nspname) || '.' || "
+    "pg_catalog.quote_ident(c.relname), ', ' ORDER BY n.nspname, c.relname) "
+    "FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+    "WHERE c.relkind IN ('r', 'p') AND n.nspname = ANY (pg_catalog.current_schemas(false)) "
+    "AND pg_catalog.has_table_privilege(c.oid, 'SELECT')";
+
+// The transaction: LOCK takes no snapshot, so the SELECT after it takes the
+// snapshot once every lock is granted; it reads the widest character of the
+// database's encoding.
+constexpr char kBegin[] = "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY; ";
+constexpr char kSnapshot[] =
+    "SELECT pg_catalog.pg_encoding_max_length(d.encoding) FROM pg_catalog.pg_database d "
+    "WHERE d.datname = pg_catalog.current_database()";
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -63,34 +80,62 @@ std::string PercentDecoded(const std::string& text) {
   return out;
 }
 
-void AddSecret(const std::string& raw, std::vector<std::string>* secrets) {
-  for (const std::string& form : {raw, PercentDecoded(raw)}) {
-    if (!form.empty()) secrets->push_back(form);
-  }
+void ClearText(std::string* text) {
+  if (!text->empty()) sodium_memzero(text->data(), text->size());
+  text->clear();
 }
 
-// Every password the URI holds, read by hand so that a malformed URI (which
-// libpq cannot parse) gives it up too: the user information up to the last
-// "@" of the authority, and "password=" query parameters.
-std::vector<std::string> UriSecrets(const std::string& uri) {
-  std::vector<std::string> secrets;
+void AddSecret(std::string raw, PgSecrets* secrets) {
+  std::string decoded = PercentDecoded(raw);
+  secrets->Add(raw);
+  secrets->Add(decoded);
+  ClearText(&raw);
+  ClearText(&decoded);
+}
+
+// Every password the URI holds, read by hand so that a URI libpq cannot
+// parse gives it up too: the user information up to the last "@" of the
+// authority, and "password=" query parameters.
+void AddUriSecrets(const std::string& uri, PgSecrets* secrets) {
   const size_t scheme = uri.find("://");
-  if (scheme == std::string::npos) return secrets;
+  if (scheme == std::string::npos) return;
   const size_t start = scheme + 3;
   const size_t end = std::min(uri.find('/', start), uri.find('?', start));
-  const std::string authority = uri.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  std::string authority = uri.substr(start, end == std::string::npos ? std::string::npos : end - start);
   const size_t at = authority.rfind('@');
   const size_t colon = authority.find(':');
   if (at != std::string::npos && colon != std::string::npos && colon < at) {
-    AddSecret(authority.substr(colon + 1, at - colon - 1), &secrets);
+    AddSecret(authority.substr(colon + 1, at - colon - 1), secrets);
   }
+  ClearText(&authority);
   const size_t query = uri.find('?');
   for (size_t p = query; p != std::string::npos && p < uri.size(); p = uri.find('&', p + 1)) {
-    const std::string pair = uri.substr(p + 1, uri.find('&', p + 1) - p - 1);
-    if (pair.compare(0, 9, "password=") == 0) AddSecret(pair.substr(9), &secrets);
+    std::string pair = uri.substr(p + 1, uri.find('&', p + 1) - p - 1);
+    if (pair.compare(0, 9, "password=") == 0) AddSecret(pair.substr(9), secrets);
+    ClearText(&pair);
   }
-  return secrets;
 }
+
+// Frees libpq's parsed options, clearing the password among them first.
+void FreeOptions(PQconninfoOption* options) {
+  for (PQconninfoOption* o = options; o != nullptr && o->keyword != nullptr; ++o) {
+    if (o->val != nullptr && std::strcmp(o->keyword, "password") == 0) sodium_memzero(o->val, std::strlen(o->val));
+  }
+  PQconninfoFree(options);
+}
+
+bool IsEncodingName(const char* name) {
+  if (name == nullptr || *name == '\0') return false;
+  for (const char* c = name; *c != '\0'; ++c) {
+    if (!((*c >= 'A' && *c <= 'Z') || (*c >= 'a' && *c <= 'z') || (*c >= '0' && *c <= '9') || *c == '_'))
+      return false;
+  }
+  return true;
+}
+
+constexpr char kMalformedText[] =
+    ": the connection URI is malformed; no part of it is shown, since it may hold a password (write an \"@\", "
+    "\"/\" or \"%\" in a user name or password percent-encoded: %40, %2F, %25)";
 
 std::string OptionOr(const PQconninfoOption* options, const char* key, const char* env, const char* fallback) {
   for (const PQconninfoOption* o = options; o != nullptr && o->keyword != nullptr; ++o) {
@@ -167,32 +212,98 @@ bool IsServerPath(const std::string& path) {
          (path.size() >= kShort.size() && EqualsNoCase(std::string_view(path).substr(0, kShort.size()), kShort));
 }
 
+PgSecrets::PgSecrets() {
+  if (sodium_init() < 0) return;  // the key stays zero: hashes still match, only unkeyed
+  randombytes_buf(key_.data(), key_.size());
+}
+
+void PgSecrets::Add(std::string_view text) {
+  if (text.empty()) return;
+  Entry entry;
+  entry.size = text.size();
+  crypto_generichash(entry.hash.data(), entry.hash.size(), reinterpret_cast<const unsigned char*>(text.data()),
+                     text.size(), key_.data(), key_.size());
+  for (const Entry& other : entries_) {
+    if (other.size == entry.size && other.hash == entry.hash) return;
+  }
+  entries_.push_back(entry);
+}
+
+std::string PgSecrets::Redact(std::string text) const {
+  // Longest first, so that a password is replaced whole before any shorter
+  // form of it (its decoded form) is looked for.
+  std::vector<Entry> entries = entries_;
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.size > b.size; });
+  std::array<unsigned char, 16> hash{};
+  for (const Entry& entry : entries) {
+    for (size_t at = 0; at + entry.size <= text.size();) {
+      crypto_generichash(hash.data(), hash.size(), reinterpret_cast<const unsigned char*>(text.data() + at),
+                         entry.size, key_.data(), key_.size());
+      if (hash == entry.hash) {
+        text.replace(at, entry.size, "***");
+        at += 3;
+      } else {
+        ++at;
+      }
+    }
+  }
+  return text;
+}
+
+std::string LibpqUri(const std::string& uri, int* read_timeout) {
+  if (read_timeout != nullptr) *read_timeout = kDefaultReadTimeoutSeconds;
+  const size_t query = uri.find('?');
+  if (query == std::string::npos) return uri;
+  std::string kept = uri.substr(0, query);
+  const std::string prefix = std::string(kReadTimeoutOption) + "=";
+  char separator = '?';
+  for (size_t start = query + 1; start <= uri.size();) {
+    size_t end = uri.find('&', start);
+    if (end == std::string::npos) end = uri.size();
+    std::string pair = uri.substr(start, end - start);
+    if (pair.compare(0, prefix.size(), prefix) == 0) {
+      const std::string value = pair.substr(prefix.size());
+      const bool digits = !value.empty() && value.size() <= 5 &&
+                          std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+      const int seconds = digits ? std::atoi(value.c_str()) : 0;
+      if (read_timeout != nullptr) *read_timeout = seconds >= 1 && seconds <= kMaxReadTimeoutSeconds ? seconds : 0;
+    } else if (!pair.empty()) {
+      kept += separator + pair;
+      separator = '&';
+    }
+    ClearText(&pair);  // it may be a password
+    start = end + 1;
+  }
+  return kept;
+}
+
 std::string ServerPathName(const std::string& uri) {
+  constexpr char kMalformed[] = "PostgreSQL server (malformed connection URI)";
+  if (IsMalformedServerUri(uri)) return kMalformed;
   char* error = nullptr;
-  PQconninfoOption* options = PQconninfoParse(uri.c_str(), &error);
+  std::string libpq_uri = LibpqUri(uri);
+  PQconninfoOption* options = PQconninfoParse(libpq_uri.c_str(), &error);
+  ClearText(&libpq_uri);
   PQfreemem(error);
-  if (options == nullptr) return "PostgreSQL server (malformed connection URI)";
+  if (options == nullptr) return kMalformed;
   const std::string user = OptionOr(options, "user", "PGUSER", "");
   std::string host = OptionOr(options, "host", "PGHOST", "");
   if (host.empty()) host = OptionOr(options, "hostaddr", "PGHOSTADDR", "localhost");
-  // libpq ends the user information at the first "@": the rest of a password
-  // holding an unencoded "@" would read as the host.
-  if (host.find('@') != std::string::npos) host = "(malformed host)";
   std::string name = NameOf(host, OptionOr(options, "port", "PGPORT", "5432"),
                             OptionOr(options, "dbname", "PGDATABASE", user.empty() ? "(default)" : user.c_str()));
-  PQconninfoFree(options);
-  for (const std::string& secret : UriSecrets(uri)) {
-    for (size_t at = name.find(secret); at != std::string::npos; at = name.find(secret, at)) {
-      name.replace(at, secret.size(), "***");
-    }
-  }
-  return name;
+  FreeOptions(options);
+  PgSecrets secrets;
+  AddUriSecrets(uri, &secrets);
+  return secrets.Redact(name);
 }
 
 UNSIGNED32 PgSession::Open(const std::string& uri, std::unique_ptr<PgSession>* session) {
+  // A core file of a process that held a password would show it.
+  static const bool undumpable = prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
+  (void)undumpable;
   std::unique_ptr<PgSession> opened(new PgSession);
-  opened->secrets_ = UriSecrets(uri);
-  opened->name_ = opened->Redact(ServerPathName(uri));
+  AddUriSecrets(uri, &opened->secrets_);
+  opened->name_ = ServerPathName(uri);
   if (UNSIGNED32 rc = opened->Connect(uri)) return rc;
   if (UNSIGNED32 rc = opened->Start()) return rc;
   *session = std::move(opened);
@@ -200,14 +311,22 @@ UNSIGNED32 PgSession::Open(const std::string& uri, std::unique_ptr<PgSession>* s
 }
 
 UNSIGNED32 PgSession::Connect(const std::string& uri) {
+  if (IsMalformedServerUri(uri)) return SetError(AE_KDX_PG_CONNECT, std::string("Cannot connect") + kMalformedText);
+  int read_timeout = 0;
+  std::string libpq_uri = LibpqUri(uri, &read_timeout);
+  if (read_timeout == 0) {
+    return SetError(AE_KDX_PG_CONNECT, "Cannot connect to " + name_ + ": the URI's " + kReadTimeoutOption +
+                                           " must be a whole number of seconds from 1 to " +
+                                           std::to_string(kMaxReadTimeoutSeconds));
+  }
+  read_timeout_ = std::chrono::seconds(read_timeout);
   char* error = nullptr;
-  PQconninfoOption* options = PQconninfoParse(uri.c_str(), &error);
+  PQconninfoOption* options = PQconninfoParse(libpq_uri.c_str(), &error);
+  ClearText(&libpq_uri);
   if (options == nullptr) {
-    std::string why = error != nullptr ? error : "out of memory";
+    // libpq's reason may quote the part it could not read.
     PQfreemem(error);
-    while (!why.empty() && why.back() == '\n') why.pop_back();
-    return SetError(AE_KDX_PG_CONNECT,
-                    Redact("Cannot connect to " + name_ + ": the connection URI is malformed (" + why + ")"));
+    return SetError(AE_KDX_PG_CONNECT, std::string("Cannot connect") + kMalformedText);
   }
   std::vector<std::string> keys;
   std::vector<std::string> values;
@@ -219,14 +338,7 @@ UNSIGNED32 PgSession::Connect(const std::string& uri) {
     if (keys.back() == "password") AddSecret(values.back(), &secrets_);
     if (keys.back() == "connect_timeout") timeout = std::atoi(o->val);
   }
-  PQconninfoFree(options);
-  for (size_t i = 0; i < keys.size(); ++i) {
-    if (keys[i] == "host" && values[i].find('@') != std::string::npos) {
-      return SetError(AE_KDX_PG_CONNECT, "Cannot connect to " + name_ +
-                                             ": the connection URI is malformed (an \"@\" in a password must be "
-                                             "written %40)");
-    }
-  }
+  FreeOptions(options);
   for (const auto& [key, value] : kDefaults) {
     if (std::find(keys.begin(), keys.end(), key) == keys.end()) {
       keys.push_back(key);
@@ -244,6 +356,10 @@ UNSIGNED32 PgSession::Connect(const std::string& uri) {
   key_ptrs.push_back(nullptr);
   value_ptrs.push_back(nullptr);
   conn_ = PQconnectStartParams(key_ptrs.data(), value_ptrs.data(), 0);
+  // libpq holds its own copy now.
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i] == "password") ClearText(&values[i]);
+  }
   if (conn_ == nullptr) return SetError(AE_KDX_PG_CONNECT, "Cannot connect to " + name_ + ": out of memory");
   // Verbose errors carry the SQLSTATE that tells a refused login from others.
   PQsetErrorVerbosity(conn_, PQERRORS_VERBOSE);
@@ -273,15 +389,30 @@ UNSIGNED32 PgSession::Connect(const std::string& uri) {
 
 UNSIGNED32 PgSession::Start() {
   PQsetErrorVerbosity(conn_, PQERRORS_DEFAULT);
-  const char* pass = PQpass(conn_);
-  if (pass != nullptr && *pass != '\0') secrets_.push_back(pass);  // from ~/.pgpass or PGPASSWORD too
-  // Text bytes arrive as the database stores them.
-  const char* encoding = PQparameterStatus(conn_, "server_encoding");
-  if (encoding != nullptr && PQsetClientEncoding(conn_, encoding) != 0) {
-    return Fail(AE_KDX_PG_CONNECT, "setting the client encoding to " + std::string(encoding), nullptr);
+  // The password from ~/.pgpass or PGPASSWORD too; libpq needs it no more.
+  if (char* pass = PQpass(conn_); pass != nullptr && *pass != '\0') {
+    secrets_.Add(pass);
+    sodium_memzero(pass, std::strlen(pass));
   }
-  // The SELECT takes the transaction's snapshot now, not at the first read.
-  return Exec(kSessionSetup, AE_KDX_PG_CONNECT, "starting the session", nullptr);
+  if (PQsetnonblocking(conn_, 1) != 0) return Fail(AE_KDX_PG_CONNECT, "starting the session", nullptr);
+  // Text bytes arrive as the database stores them.
+  std::string setup = kSessionSetup;
+  const char* encoding = PQparameterStatus(conn_, "server_encoding");
+  if (IsEncodingName(encoding)) setup = "SET client_encoding = '" + std::string(encoding) + "'; " + setup;
+  PgResultPtr tables;
+  if (UNSIGNED32 rc = Exec(setup, AE_KDX_PG_CONNECT, "starting the session", &tables)) return rc;
+  std::string begin = kBegin;
+  if (PQntuples(tables.get()) == 1 && !PQgetisnull(tables.get(), 0, 0)) {
+    begin += "LOCK TABLE " + std::string(PQgetvalue(tables.get(), 0, 0)) + " IN ACCESS SHARE MODE; ";
+  }
+  PgResultPtr widest;
+  if (UNSIGNED32 rc = Exec(begin + kSnapshot, AE_KDX_PG_CONNECT, "locking the tables and taking the snapshot",
+                           &widest)) {
+    return rc;
+  }
+  const int bytes = PQntuples(widest.get()) == 1 ? std::atoi(PQgetvalue(widest.get(), 0, 0)) : 0;
+  max_char_bytes_ = bytes >= 1 && bytes <= 8 ? bytes : 4;
+  return 0;
 }
 
 }  // namespace engine

@@ -77,7 +77,7 @@ UNSIGNED32 CopyRows(PgSession& session, const PgTable& table, sqlite3* db, sqlit
   const std::string fetch = "FETCH " + std::to_string(kPgMirrorBatchRows) + " FROM " + kCursor;
   const std::string open = std::string("SAVEPOINT ") + kCursor + "; DECLARE " + kCursor +
                            " NO SCROLL CURSOR FOR SELECT " + select + " FROM " + table.qualified +
-                           " ORDER BY tableoid, ctid; " + fetch;
+                           " ORDER BY " + OrderByList(table, "") + "; " + fetch;
   std::vector<std::string> scratch(table.columns.size());
   int64_t row = 0;
   PgResultPtr batch;
@@ -118,6 +118,7 @@ UNSIGNED32 CreateIndexes(const PgTable& table, sqlite3* db, const std::string& w
 }  // namespace
 
 UNSIGNED32 PgMirrorTable(PgSession& session, const PgTable& table, sqlite3* db) {
+  if (UNSIGNED32 rc = RequireOrder(table, session.name())) return rc;
   const std::string where = " on " + session.name();
   Statement insert;
   if (UNSIGNED32 rc = CreateTable(table, db, where, &insert)) return rc;

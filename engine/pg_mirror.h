@@ -5,9 +5,10 @@
 // index tag, named "<table>.<tag>".
 //
 // The rows are read in one ordered read of the session's snapshot, through a
-// server cursor fetched kPgMirrorBatchRows at a time, in the server's
-// physical order (ORDER BY tableoid, ctid), so a freshly loaded table reads
-// in load order and the mirror's natural (rowid) order is that order. A
+// server cursor fetched kPgMirrorBatchRows at a time, in the order of the
+// table's key (pg_catalog.h), so the mirror's natural (rowid) order is that
+// order whatever the server did to the rows meanwhile; a table without a key
+// is refused (6206). A
 // unique server index whose rows are no longer distinct once stored (two
 // timestamps that differ below the millisecond) becomes a plain index.
 #ifndef KDX_ENGINE_PG_MIRROR_H_
@@ -27,8 +28,8 @@ constexpr int kPgMirrorBatchRows = 5000;
 
 // Creates table `table.name` in `db`'s main schema (which must not hold it),
 // fills it with every row of the server table and creates its indexes. 0, or
-// an error: 6008 naming table, column and row for a value with no stored
-// form, the session's errors (6202, 6203, 6204) for a failed read, 6010 for
+// an error: 6206 for a table without a stable order, 6008 naming table,
+// column and row for a value with no stored form, the session's errors (6202, 6203, 6204) for a failed read, 6010 for
 // an SQLite failure. After a failure `db` holds a partial table and is for
 // closing only. The session stays usable after any error but 6202.
 UNSIGNED32 PgMirrorTable(PgSession& session, const PgTable& table, sqlite3* db);

@@ -4,7 +4,9 @@
 #include <libpq-fe.h>
 
 #include "engine/errors.h"
+#include "engine/pg_catalog.h"
 #include "engine/pg_values.h"
+#include "engine/server_sql.h"
 #include "engine/sql_codes.h"
 
 namespace engine {
@@ -21,9 +23,23 @@ PlaceKind KindOf(uint32_t type_oid) {
   }
 }
 
+bool IsTextType(uint32_t type_oid) {
+  constexpr uint32_t kName = 19;
+  constexpr uint32_t kChar = 18;
+  constexpr uint32_t kUnknown = 705;
+  return type_oid == pg_oid::kText || type_oid == pg_oid::kVarchar || type_oid == pg_oid::kBpchar ||
+         type_oid == kName || type_oid == kChar || type_oid == kUnknown;
+}
+
+// SQLSTATEs of a text whose rows cannot take an order by columns it does
+// not list: grouping_error (an aggregate) and invalid_column_reference
+// (ORDER BY with DISTINCT or a set operation).
+bool RefusesAddedOrder(const std::string& sqlstate) { return sqlstate == "42803" || sqlstate == "42P10"; }
+
 }  // namespace
 
-PgRows::PgRows(PgResultPtr result, std::string describe) : result_(std::move(result)), describe_(std::move(describe)) {
+PgRows::PgRows(PgResultPtr result, std::string describe, int char_bytes)
+    : result_(std::move(result)), describe_(std::move(describe)) {
   has_rows_ = PQresultStatus(result_.get()) == PGRES_TUPLES_OK;
   if (!has_rows_) return;
   rows_ = PQntuples(result_.get());
@@ -35,13 +51,31 @@ PgRows::PgRows(PgResultPtr result, std::string describe) : result_(std::move(res
     column.typmod = PQfmod(result_.get(), c);
     column.table_oid = PQftable(result_.get(), c);
     column.table_column = PQftablecol(result_.get(), c);
-    const PgTypeMapping mapping = MapServerType(column.type_oid, column.typmod, false);
+    const PgTypeMapping mapping = MapServerType(column.type_oid, column.typmod, false, char_bytes);
     column.declared = mapping.declared;
     forms_.push_back(mapping.form);
     columns_.push_back(std::move(column));
+    source_.push_back(c);
   }
   cells_.resize(count);
   scratch_.resize(count);
+}
+
+void PgRows::Hide(const std::vector<bool>& visible) {
+  std::vector<PgResultColumn> columns;
+  std::vector<PgValueForm> forms;
+  std::vector<int> source;
+  for (size_t c = 0; c < columns_.size(); ++c) {
+    if (c < visible.size() && !visible[c]) continue;
+    columns.push_back(columns_[c]);
+    forms.push_back(forms_[c]);
+    source.push_back(source_[c]);
+  }
+  columns_ = std::move(columns);
+  forms_ = std::move(forms);
+  source_ = std::move(source);
+  cells_.resize(columns_.size());
+  scratch_.resize(columns_.size());
 }
 
 UNSIGNED32 PgRows::Step(bool* row) {
@@ -49,7 +83,7 @@ UNSIGNED32 PgRows::Step(bool* row) {
   if (!*row) return 0;
   const int r = static_cast<int>(next_++);
   for (size_t c = 0; c < columns_.size(); ++c) {
-    const int column = static_cast<int>(c);
+    const int column = source_[c];
     const char* text = PQgetisnull(result_.get(), r, column) ? nullptr : PQgetvalue(result_.get(), r, column);
     std::string why;
     if (!ToStoredForm(forms_[c], text, PQgetlength(result_.get(), r, column), &scratch_[c], &cells_[c], &why)) {
@@ -69,7 +103,7 @@ std::string PgQuery::Describe() const {
   return "SQL statement \"" + text + "\"";
 }
 
-UNSIGNED32 PgQuery::Prepare(PgSession* session, const std::string& text) {
+UNSIGNED32 PgQuery::Prepare(PgSession* session, const std::string& text, PgCatalog* catalog) {
   session_ = session;
   text_ = text;
   places_ = ScanSqlParams(text);
@@ -83,9 +117,39 @@ UNSIGNED32 PgQuery::Prepare(PgSession* session, const std::string& text) {
   server_text_.append(text, at, std::string::npos);
   prepared_ = nullptr;
   kinds_.clear();
-  if (UNSIGNED32 rc = session->PrepareOnce(server_text_, AE_KDX_SQL_PREPARE, Describe(), &prepared_)) return rc;
-  for (uint32_t type : prepared_->param_types) kinds_.push_back(KindOf(type));
+  text_places_.clear();
+  if (catalog != nullptr) {
+    ServerSqlText sql;
+    const auto lookup = [catalog](const std::string& name, bool exact, const PgTable** table) {
+      return catalog->FindStatementTable(name, exact, table);
+    };
+    if (UNSIGNED32 rc = ResolveServerSql(server_text_, lookup, session->name(), &sql)) return rc;
+    std::string sqlstate;
+    UNSIGNED32 rc = session->PrepareOnce(sql.ordered, AE_KDX_SQL_PREPARE, Describe(), &prepared_, &sqlstate);
+    if (rc != 0 && sql.ordered != sql.resolved) {
+      // The text's own fault shows without the order; a text that refuses
+      // only the order runs without it.
+      UNSIGNED32 ordered_rc = rc;
+      std::string refused;
+      AdsGetLastError(&ordered_rc, &refused);
+      rc = session->PrepareOnce(sql.resolved, AE_KDX_SQL_PREPARE, Describe(), &prepared_);
+      if (rc == 0 && !RefusesAddedOrder(sqlstate)) {
+        prepared_ = nullptr;
+        return SetError(ordered_rc, refused);
+      }
+      if (rc == 0) sql.ordered = sql.resolved;
+    }
+    if (rc != 0) return rc;
+    server_text_ = sql.ordered;
+  } else if (UNSIGNED32 rc = session->PrepareOnce(server_text_, AE_KDX_SQL_PREPARE, Describe(), &prepared_)) {
+    return rc;
+  }
+  for (uint32_t type : prepared_->param_types) {
+    kinds_.push_back(KindOf(type));
+    text_places_.push_back(IsTextType(type));
+  }
   kinds_.resize(places_.size(), PlaceKind::kOther);
+  text_places_.resize(places_.size(), true);
   return 0;
 }
 
@@ -99,7 +163,8 @@ UNSIGNED32 PgQuery::Execute(const std::vector<std::optional<std::string>>& value
   for (const std::optional<std::string>& value : values) texts.push_back(value ? value->c_str() : nullptr);
   PgResultPtr result;
   if (UNSIGNED32 rc = session_->ExecPrepared(*prepared_, texts, AE_KDX_SQL_EXECUTE, Describe(), &result)) return rc;
-  *rows = std::make_unique<PgRows>(std::move(result), Describe() + " on " + session_->name());
+  *rows = std::make_unique<PgRows>(std::move(result), Describe() + " on " + session_->name(),
+                                   session_->max_char_bytes());
   return 0;
 }
 

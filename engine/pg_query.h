@@ -8,6 +8,11 @@
 // column is sent as 'YYYY-MM-DD' and compared by calendar date (PlaceText in
 // sql_statement.h makes that text from a bound value).
 //
+// With the session's catalogue, the text's names are resolved and its rows
+// given the natural order of its tables first (server_sql.h); a text whose
+// rows cannot take that order on the server (an aggregate without GROUP BY)
+// is prepared as resolved only.
+//
 // An execution runs inside a savepoint (pg_session.h): a statement the
 // server refuses does not end the run's transaction.
 #ifndef KDX_ENGINE_PG_QUERY_H_
@@ -43,7 +48,10 @@ struct PgResultColumn {
 // value in its stored form. Independent of the session once made.
 class PgRows : public ResultRows {
  public:
-  PgRows(PgResultPtr result, std::string describe);
+  // `char_bytes`: the most bytes a character of the database's encoding takes.
+  PgRows(PgResultPtr result, std::string describe, int char_bytes = 1);
+  // Keeps only the columns whose `visible` is true (one per column).
+  void Hide(const std::vector<bool>& visible);
   // false for a statement that yields no rows set (the command ran).
   bool has_rows() const { return has_rows_; }
   const std::vector<PgResultColumn>& columns() const { return columns_; }
@@ -60,20 +68,27 @@ class PgRows : public ResultRows {
   bool has_rows_ = false;
   std::vector<PgResultColumn> columns_;
   std::vector<PgValueForm> forms_;
+  std::vector<int> source_;  // the result's column of each kept column
   int64_t rows_ = 0;
   int64_t next_ = 0;
   std::vector<ResultCell> cells_;
   std::vector<std::string> scratch_;
 };
 
+class PgCatalog;
+
 class PgQuery {
  public:
-  // Prepares `text` on `session` (which must outlive the query). 0, or 6104
-  // with the server's message, the statement and the server named.
-  UNSIGNED32 Prepare(PgSession* session, const std::string& text);
+  // Prepares `text` on `session` (which must outlive the query), its names
+  // resolved and its order added through `catalog` when given. 0, or 6104
+  // with the server's message, the statement and the server named; with a
+  // catalogue also 6205, 6206 and the catalogue's errors.
+  UNSIGNED32 Prepare(PgSession* session, const std::string& text, PgCatalog* catalog = nullptr);
   const std::vector<SqlParamPlace>& places() const { return places_; }
   // One kind per place, from the server's type of its $N.
   const std::vector<PlaceKind>& place_kinds() const { return kinds_; }
+  // Whether the server takes each place as text (text, varchar, char, name).
+  const std::vector<bool>& text_places() const { return text_places_; }
   // The text as sent to the server ($1..$n in place of the names).
   const std::string& server_text() const { return server_text_; }
 
@@ -91,6 +106,7 @@ class PgQuery {
   std::string server_text_;
   std::vector<SqlParamPlace> places_;
   std::vector<PlaceKind> kinds_;
+  std::vector<bool> text_places_;
   const PgPrepared* prepared_ = nullptr;
 };
 

@@ -2,9 +2,12 @@
 #include "engine/pg_session.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <thread>
 
 #include "engine/errors.h"
 #include "engine/pg_codes.h"
@@ -61,20 +64,99 @@ bool Send(PGconn* conn, const char* sql) {
 void PgResultDeleter::operator()(pg_result* result) const { PQclear(result); }
 
 PgSession::~PgSession() {
-  if (conn_ == nullptr) return;
-  if (!lost_ && PQstatus(conn_) == CONNECTION_OK) PQclear(PQexec(conn_, "ROLLBACK"));
-  PQfinish(conn_);
+  if (conn_ != nullptr) PQfinish(conn_);
 }
 
-int PgSession::backend_pid() const { return PQbackendPID(conn_); }
+int PgSession::backend_pid() const { return conn_ != nullptr ? PQbackendPID(conn_) : 0; }
 
-std::string PgSession::Redact(std::string text) const {
-  for (const std::string& secret : secrets_) {
-    for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3)) {
-      text.replace(at, secret.size(), "***");
+std::string PgSession::Redact(std::string text) const { return secrets_.Redact(std::move(text)); }
+
+PgSession::Io PgSession::Flush() {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point deadline = Clock::now() + read_timeout_;
+  for (;;) {
+    const int pending = PQflush(conn_);
+    if (pending == 0) return Io::kOk;
+    if (pending < 0) return Io::kBroken;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return Io::kTimedOut;
+    pollfd wait{PQsocket(conn_), POLLIN | POLLOUT, 0};
+    const int rc = poll(&wait, 1, static_cast<int>(left));
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc < 0) return Io::kBroken;
+    if (rc == 0) return Io::kTimedOut;
+    // The server may answer while the rest is sent; reading keeps it going.
+    if ((wait.revents & POLLIN) != 0 && PQconsumeInput(conn_) != 1) return Io::kBroken;
+    deadline = Clock::now() + read_timeout_;
+  }
+}
+
+PgSession::Io PgSession::AwaitResult() {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point deadline = Clock::now() + read_timeout_;
+  while (PQisBusy(conn_) == 1) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return Io::kTimedOut;
+    pollfd wait{PQsocket(conn_), POLLIN, 0};
+    const int rc = poll(&wait, 1, static_cast<int>(left));
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc < 0) return Io::kBroken;
+    if (rc == 0) return Io::kTimedOut;
+    if (PQconsumeInput(conn_) != 1) return Io::kBroken;
+    deadline = Clock::now() + read_timeout_;  // bytes came: the server is alive
+  }
+  return Io::kOk;
+}
+
+void PgSession::Abandon() {
+  // The cancel request goes over a connection of its own, which could wait
+  // as long as the server does: it is sent from a thread nobody waits for.
+  if (PGcancel* cancel = PQgetCancel(conn_)) {
+    std::thread([cancel] {
+      char error[256];
+      PQcancel(cancel, error, sizeof error);
+      PQfreeCancel(cancel);
+    }).detach();
+  }
+  PQfinish(conn_);
+  conn_ = nullptr;
+  lost_ = true;
+}
+
+UNSIGNED32 PgSession::IoFailed(Io io, UNSIGNED32 code, const std::string& context) {
+  if (io == Io::kTimedOut) {
+    Abandon();
+    return SetError(AE_KDX_PG_TIMEOUT,
+                    Redact("No answer from " + name_ + " within " + std::to_string(read_timeout_.count()) +
+                           " seconds (" + context + "); the statement was cancelled and the connection closed. "
+                           "The read timeout is the URI's " + kReadTimeoutOption + " option"));
+  }
+  lost_ = true;
+  return Fail(code, context, nullptr);
+}
+
+bool PgSession::Roundtrip(const std::string& sql, PgResultPtr* last, PgResultPtr* refused, bool* timed_out) {
+  *timed_out = false;
+  if (lost_ || conn_ == nullptr) return false;
+  Io io = PQsendQuery(conn_, sql.c_str()) == 1 ? Flush() : Io::kBroken;
+  while (io == Io::kOk) {
+    io = AwaitResult();
+    if (io != Io::kOk) break;
+    PgResultPtr reply(PQgetResult(conn_));
+    if (reply == nullptr) return true;
+    if (!Succeeded(reply.get()) && *refused == nullptr) {
+      *refused = std::move(reply);
+    } else {
+      *last = std::move(reply);
     }
   }
-  return text;
+  if (io == Io::kTimedOut) {
+    *timed_out = true;
+    Abandon();
+  } else {
+    lost_ = true;
+  }
+  return false;
 }
 
 UNSIGNED32 PgSession::Fail(UNSIGNED32 code, const std::string& context, const pg_result* result) {
@@ -86,10 +168,10 @@ UNSIGNED32 PgSession::Fail(UNSIGNED32 code, const std::string& context, const pg
     sqlstate = state != nullptr ? state : "";
     message = primary != nullptr ? primary : PQresultErrorMessage(result);
   }
-  if (message.empty()) message = PQerrorMessage(conn_);
+  if (message.empty() && conn_ != nullptr) message = PQerrorMessage(conn_);
   message = OneLine(message);
   if (message.empty()) message = "no message from the server";
-  if (lost_ || PQstatus(conn_) == CONNECTION_BAD || MeansLost(sqlstate)) {
+  if (lost_ || conn_ == nullptr || PQstatus(conn_) == CONNECTION_BAD || MeansLost(sqlstate)) {
     lost_ = true;
     return SetError(AE_KDX_PG_CONNECTION_LOST,
                     Redact("Lost the connection to " + name_ + " (" + context + "): " + message));
@@ -107,17 +189,25 @@ UNSIGNED32 PgSession::LostAlready(const std::string& context) {
 
 UNSIGNED32 PgSession::Exec(const std::string& sql, UNSIGNED32 code, const std::string& context, PgResultPtr* result) {
   if (lost_) return LostAlready(context);
-  PgResultPtr reply(PQexec(conn_, sql.c_str()));
-  if (reply == nullptr || !Succeeded(reply.get())) return Fail(code, context, reply.get());
-  if (result != nullptr) *result = std::move(reply);
+  PgResultPtr last;
+  PgResultPtr refused;
+  bool timed_out = false;
+  if (!Roundtrip(sql, &last, &refused, &timed_out)) {
+    return IoFailed(timed_out ? Io::kTimedOut : Io::kBroken, code, context);
+  }
+  if (refused != nullptr) return Fail(code, context, refused.get());
+  if (last == nullptr) return Fail(code, context, nullptr);
+  if (result != nullptr) *result = std::move(last);
   return 0;
 }
 
 void PgSession::RollbackTo(const std::string& savepoint) {
-  if (lost_ || PQstatus(conn_) != CONNECTION_OK) return;
-  const std::string sql = "ROLLBACK TO SAVEPOINT " + savepoint + "; RELEASE SAVEPOINT " + savepoint;
-  PQclear(PQexec(conn_, sql.c_str()));
-  if (PQstatus(conn_) != CONNECTION_OK) lost_ = true;
+  if (lost_ || conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) return;
+  PgResultPtr last;
+  PgResultPtr refused;
+  bool timed_out = false;
+  Roundtrip("ROLLBACK TO SAVEPOINT " + savepoint + "; RELEASE SAVEPOINT " + savepoint, &last, &refused, &timed_out);
+  if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) lost_ = true;
 }
 
 UNSIGNED32 PgSession::Guarded(const std::function<bool()>& send, size_t commands, UNSIGNED32 code,
@@ -135,13 +225,20 @@ UNSIGNED32 PgSession::Guarded(const std::function<bool()>& send, size_t commands
     lost_ = true;
     return rc;
   }
+  if (Io io = Flush(); io != Io::kOk) return IoFailed(io, code, context);
   // One result per request (each followed by a null), then the sync's.
   std::vector<PgResultPtr> replies;
   const size_t requests = commands + 2;
   while (replies.size() < requests && PQstatus(conn_) == CONNECTION_OK) {
+    if (Io io = AwaitResult(); io != Io::kOk) return IoFailed(io, code, context);
     PgResultPtr reply(PQgetResult(conn_));
     if (reply == nullptr) break;
-    while (PGresult* extra = PQgetResult(conn_)) PQclear(extra);
+    for (;;) {
+      if (Io io = AwaitResult(); io != Io::kOk) return IoFailed(io, code, context);
+      PGresult* extra = PQgetResult(conn_);
+      if (extra == nullptr) break;
+      PQclear(extra);
+    }
     replies.push_back(std::move(reply));
   }
   if (replies.size() < requests || PQstatus(conn_) != CONNECTION_OK) {
@@ -149,6 +246,7 @@ UNSIGNED32 PgSession::Guarded(const std::function<bool()>& send, size_t commands
     lost_ = true;
     return Fail(code, context, replies.empty() ? nullptr : replies.back().get());
   }
+  if (Io io = AwaitResult(); io != Io::kOk) return IoFailed(io, code, context);
   PQclear(PQgetResult(conn_));  // PGRES_PIPELINE_SYNC
   PQexitPipelineMode(conn_);
   for (size_t i = 0; i < replies.size(); ++i) {
@@ -168,7 +266,7 @@ UNSIGNED32 PgSession::Guarded(const std::function<bool()>& send, size_t commands
 }
 
 UNSIGNED32 PgSession::PrepareOnce(const std::string& sql, UNSIGNED32 code, const std::string& context,
-                                  const PgPrepared** prepared) {
+                                  const PgPrepared** prepared, std::string* sqlstate) {
   auto found = prepared_.find(sql);
   if (found != prepared_.end()) {
     *prepared = &found->second;
@@ -187,7 +285,10 @@ UNSIGNED32 PgSession::PrepareOnce(const std::string& sql, UNSIGNED32 code, const
     const UNSIGNED32 rc = Guarded(send, 2, code, context, &results, &refused);
     if (rc == 0) break;
     const size_t place = UninferredPlace(refused);
-    if (place == 0 || place > kMaxPlaces || (place <= types.size() && types[place - 1] != 0)) return rc;
+    if (place == 0 || place > kMaxPlaces || (place <= types.size() && types[place - 1] != 0)) {
+      if (sqlstate != nullptr) *sqlstate = refused.substr(0, refused.find(' '));
+      return rc;
+    }
     types.resize(std::max(types.size(), place), 0);
     types[place - 1] = kTextOid;
   }
@@ -217,6 +318,8 @@ const char* PgCodeText(UNSIGNED32 code) {
     case AE_KDX_PG_CANCELLED: return "The PostgreSQL server cancelled the statement";
     case AE_KDX_PG_SERVER: return "The PostgreSQL server refused a read";
     case AE_KDX_PG_AMBIGUOUS: return "Two names on the PostgreSQL server differ only in letter case";
+    case AE_KDX_PG_NO_ORDER: return "A table on the PostgreSQL server has no stable row order";
+    case AE_KDX_PG_TIMEOUT: return "The PostgreSQL server did not answer within the read timeout";
     default: return "";
   }
 }

@@ -3,12 +3,23 @@
 // reads comes from one consistent snapshot (taken when the session opens)
 // and the HR application's writers are never blocked.
 //
+// When the session opens it takes ACCESS SHARE on every table of the search
+// path the login may read, in one LOCK statement, before the snapshot: a
+// TRUNCATE or ALTER TABLE under way then finishes first and is seen whole,
+// and one issued later waits for the end of the session instead of being
+// half seen. The session ends (and its locks go) when it is destroyed.
+//
 // Every request the engine makes goes through here, so that every failure
 // becomes an engine error in one way: the text names the server ("PostgreSQL
 // server HOST:PORT, database DB") and what was being done, the server's own
 // message follows, and no text ever holds the password (the session removes
 // it from whatever libpq or the server says). A server that went away (6202)
 // or cancelled a statement (6203) is reported as such whatever the request.
+//
+// No request waits for ever: a request during which the server sends no
+// byte for the read timeout (kdx_read_timeout in the URI, 120 s by default)
+// is cancelled, the connection closed and 6207 recorded, naming the server
+// and what was being read. Closing a session never waits for the server.
 //
 // Statements that can fail run inside a savepoint (one round trip with the
 // request itself, in libpq's pipeline mode), so that one refused statement
@@ -19,14 +30,18 @@
 #ifndef KDX_ENGINE_PG_SESSION_H_
 #define KDX_ENGINE_PG_SESSION_H_
 
+#include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/ads.h"
+#include "engine/schema.h"
 
 struct pg_conn;
 struct pg_result;
@@ -39,8 +54,36 @@ bool IsServerPath(const std::string& path);
 
 // "PostgreSQL server HOST:PORT, database DB" for a server path, without
 // connecting (libpq's defaults fill what the URI leaves out). Never holds the
-// password, even of a malformed URI.
+// password, and for a malformed URI no part of it at all.
 std::string ServerPathName(const std::string& uri);
+
+// The URI option the engine reads itself and removes before libpq sees the
+// URI: the read timeout in whole seconds.
+inline constexpr char kReadTimeoutOption[] = "kdx_read_timeout";
+inline constexpr int kDefaultReadTimeoutSeconds = 120;
+inline constexpr int kMaxReadTimeoutSeconds = 86400;
+
+// LibpqUri (schema.h) removes it from the URI before libpq sees it.
+
+// Texts found in messages and replaced there, without the texts themselves
+// being kept: each is held as its length and a keyed hash, so that the
+// password of a session is in no buffer of the engine once connected.
+class PgSecrets {
+ public:
+  PgSecrets();
+  // Adds `text` (and nothing when empty).
+  void Add(std::string_view text);
+  // `text` with every occurrence of an added text replaced by "***".
+  std::string Redact(std::string text) const;
+
+ private:
+  std::array<unsigned char, 32> key_{};
+  struct Entry {
+    size_t size = 0;
+    std::array<unsigned char, 16> hash{};
+  };
+  std::vector<Entry> entries_;
+};
 
 struct PgResultDeleter {
   void operator()(pg_result* result) const;
@@ -59,11 +102,16 @@ class PgSession {
   // libpq's own password places (PGPASSWORD, ~/.pgpass, PGPASSFILE) apply.
   // connect_timeout is 10 s unless the URI sets one (a 0 counts as unset),
   // and TCP keepalives notice a server that vanished without closing the
-  // connection. Errors: 6101 when the server refuses the login (naming host,
-  // port and database), 6201 when it cannot be reached, has no such database
-  // or the URI is malformed.
+  // connection. The first session of a process marks it undumpable (no core
+  // file can then show a password), and the session clears the buffers of
+  // the password it can reach once connected. Errors: 6101 when the server
+  // refuses the login (naming host, port and database), 6201 when it cannot
+  // be reached, has no such database, the URI is malformed (never shown) or
+  // its kdx_read_timeout is no number of seconds, or the tables cannot be
+  // locked (a lock_timeout of 8 s).
   static UNSIGNED32 Open(const std::string& uri, std::unique_ptr<PgSession>* session);
-  // Rolls the transaction back and closes the connection.
+  // Closes the connection without waiting for the server: the server ends
+  // the transaction (and releases its locks) when it sees the close.
   ~PgSession();
   PgSession(const PgSession&) = delete;
   PgSession& operator=(const PgSession&) = delete;
@@ -74,13 +122,20 @@ class PgSession {
   pg_conn* conn() const { return conn_; }
   // The server process serving the session (pg_backend_pid), for tests.
   int backend_pid() const;
+  // The most bytes a character of the database's encoding takes (4 for
+  // UTF8, 1 for LATIN1): char(n) and varchar(n) count characters, and the
+  // engine sizes their columns in bytes by it.
+  int max_char_bytes() const { return max_char_bytes_; }
+  // The read timeout of the session.
+  std::chrono::seconds read_timeout() const { return read_timeout_; }
 
   // Prepares `sql` ($1.. places) as a server-side statement, once per session
   // and text: the same text again gives the same statement. A place whose
   // type the server cannot infer (":x IS NULL") is typed text. On failure,
   // the engine error `code` with `context` (what the text is, for messages).
+  // `*sqlstate` (may be null) gets the server's SQLSTATE of a refusal.
   UNSIGNED32 PrepareOnce(const std::string& sql, UNSIGNED32 code, const std::string& context,
-                         const PgPrepared** prepared);
+                         const PgPrepared** prepared, std::string* sqlstate = nullptr);
   // Executes a prepared statement with text-format `values` (null: SQL NULL)
   // inside a savepoint; the result of the statement in `*result` (rows or a
   // command status). On failure, the engine error `code` with `context`.
@@ -114,10 +169,26 @@ class PgSession {
   UNSIGNED32 Guarded(const std::function<bool()>& send, size_t commands, UNSIGNED32 code,
                      const std::string& context, std::vector<PgResultPtr>* results, std::string* refused = nullptr);
   UNSIGNED32 LostAlready(const std::string& context);
+  // Sends `sql` (simple protocol) and collects its results: the last in
+  // `*last`, the first refusal in `*refused`. false when nothing could be
+  // read (the connection broke, or the read timed out: the session is then
+  // lost and `*timed_out` set); records no error.
+  bool Roundtrip(const std::string& sql, PgResultPtr* last, PgResultPtr* refused, bool* timed_out);
+  // Waiting for the server, a read timeout at most without a byte from it.
+  enum class Io { kOk, kTimedOut, kBroken };
+  Io Flush();
+  Io AwaitResult();
+  // After a read timeout: cancels the statement (without waiting for the
+  // cancel to be delivered) and closes the connection; the session is lost.
+  void Abandon();
+  // The error of a request that timed out or broke.
+  UNSIGNED32 IoFailed(Io io, UNSIGNED32 code, const std::string& context);
 
   pg_conn* conn_ = nullptr;
   std::string name_;
-  std::vector<std::string> secrets_;  // the password as given and as decoded
+  PgSecrets secrets_;  // the password as given and as decoded, as hashes
+  std::chrono::seconds read_timeout_{kDefaultReadTimeoutSeconds};
+  int max_char_bytes_ = 1;
   bool lost_ = false;
   std::map<std::string, PgPrepared> prepared_;  // by text
   int next_statement_ = 0;  // numbers the server-side statement names

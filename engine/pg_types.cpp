@@ -1,6 +1,8 @@
 // Server column types to engine declared types.
 #include "engine/pg_types.h"
 
+#include <algorithm>
+
 #include "engine/schema.h"
 
 namespace engine {
@@ -53,25 +55,33 @@ PgTypeMapping MapNumeric(int32_t typmod) {
                   PgValueForm::kExactNumber);
 }
 
-PgTypeMapping MapSized(const char* engine_name, const char* server_name, int32_t typmod, PgValueForm form) {
+PgTypeMapping MapSized(const char* engine_name, const char* server_name, int32_t typmod, int char_bytes,
+                       PgValueForm form) {
   if (typmod < kVarHeaderSize) {
     return Refused(form, std::string(server_name) + " without a length has no fixed width");
   }
-  return Declared(std::string(engine_name) + "(" + std::to_string(typmod - kVarHeaderSize) + ")", form);
+  const int64_t characters = typmod - kVarHeaderSize;
+  const int64_t bytes = characters * std::max(char_bytes, 1);
+  if (bytes > static_cast<int64_t>(kMaxCharWidth)) {
+    return Refused(form, std::string(server_name) + "(" + std::to_string(characters) + ") takes up to " +
+                             std::to_string(bytes) + " bytes in the database's encoding, more than the engine's " +
+                             std::to_string(kMaxCharWidth));
+  }
+  return Declared(std::string(engine_name) + "(" + std::to_string(bytes) + ")", form);
 }
 
 }  // namespace
 
-PgTypeMapping MapServerType(uint32_t type_oid, int32_t typmod, bool serial) {
+PgTypeMapping MapServerType(uint32_t type_oid, int32_t typmod, bool serial, int char_bytes) {
   switch (type_oid) {
     case pg_oid::kBool: return Declared("LOGICAL", PgValueForm::kLogical);
     case pg_oid::kNumeric: return MapNumeric(typmod);
     case pg_oid::kMoney: return Declared("MONEY", PgValueForm::kMoneyText);
     case pg_oid::kDate: return Declared("DATE", PgValueForm::kDate);
-    case pg_oid::kBpchar: return MapSized("CHAR", "character", typmod, PgValueForm::kCharacter);
+    case pg_oid::kBpchar: return MapSized("CHAR", "character", typmod, char_bytes, PgValueForm::kCharacter);
     case pg_oid::kVarchar:
       return typmod < kVarHeaderSize ? Declared("MEMO", PgValueForm::kText)
-                                     : MapSized("VARCHAR", "character varying", typmod, PgValueForm::kText);
+                                     : MapSized("VARCHAR", "character varying", typmod, char_bytes, PgValueForm::kText);
     case pg_oid::kText: return Declared("MEMO", PgValueForm::kText);
     case pg_oid::kBytea: return Declared("BLOB", PgValueForm::kBytea);
     case pg_oid::kFloat8: return Declared("DOUBLE", PgValueForm::kReal);

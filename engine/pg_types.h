@@ -5,12 +5,15 @@
 // engine type whichever way it is read.
 //
 //   boolean LOGICAL          numeric(w,d) NUMERIC(w,d)   date DATE
-//   char(n) CHAR(n)          varchar(n) VARCHAR(n)       text, varchar MEMO
+//   char(n) CHAR(n x b)      varchar(n) VARCHAR(n x b)   text, varchar MEMO
 //   bytea BLOB               double precision DOUBLE     integer INTEGER
 //   smallint SHORTINT        time TIME                   timestamp TIMESTAMP
 //   money, numeric(19,4) MONEY
 //   smallint, integer or bigint filled from a sequence (identity, serial) AUTOINC
-// A domain stands for its base type. Everything else (bigint, real, numeric
+// A domain stands for its base type. The server counts char(n) and varchar(n)
+// in characters, the engine CHAR and VARCHAR in bytes: b is the most bytes a
+// character of the database's encoding takes (4 in UTF8), so that no value
+// the server holds is ever cut. Everything else (bigint, real, numeric
 // without a precision, char without a length, timestamptz, ...) has no
 // faithful engine type.
 #ifndef KDX_ENGINE_PG_TYPES_H_
@@ -67,8 +70,9 @@ struct PgTypeMapping {
 
 // The mapping of server type `type_oid` with type modifier `typmod` (-1 for
 // none, as the catalogue and PQfmod give it). `serial` when the column takes
-// its default from a sequence it owns (identity or serial).
-PgTypeMapping MapServerType(uint32_t type_oid, int32_t typmod, bool serial);
+// its default from a sequence it owns (identity or serial). `char_bytes`:
+// the most bytes a character of the database's encoding takes (b above).
+PgTypeMapping MapServerType(uint32_t type_oid, int32_t typmod, bool serial, int char_bytes = 1);
 
 }  // namespace engine
 

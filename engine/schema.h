@@ -101,6 +101,12 @@ UNSIGNED32 DescribeServer(const std::string& uri, std::vector<TableSchema>* tabl
 // name as the server spells it in `table->name`); rows are not counted.
 UNSIGNED32 DescribeServerTable(const std::string& uri, const std::string& name, TableSchema* table);
 
+// `uri` without the options the engine reads itself (kdx_read_timeout), as
+// libpq takes it. `*read_timeout` (may be null) gets the read timeout in
+// seconds: 120 when the URI sets none, 0 when its value is not a whole
+// number from 1 to 86400.
+std::string LibpqUri(const std::string& uri, int* read_timeout = nullptr);
+
 }  // namespace engine
 
 #endif  // KDX_ENGINE_SCHEMA_H_

@@ -14,12 +14,15 @@
 namespace engine {
 namespace {
 
-// A bound value in the server's text format for its place.
-std::optional<std::string> ServerText(const BoundValue& v, PlaceKind kind) {
+// A bound value in the server's text format for its place. An empty text
+// for a place the server does not take as text (a number, a date) is NULL:
+// it then matches no row, as on table files, instead of being refused.
+std::optional<std::string> ServerText(const BoundValue& v, PlaceKind kind, bool text_place) {
   switch (v.kind) {
     case BoundValue::Kind::kNull:
       return std::nullopt;
     case BoundValue::Kind::kText:
+      if (v.bytes.empty() && !text_place) return std::nullopt;
       return v.bytes;
     case BoundValue::Kind::kDouble: {
       char buffer[40];
@@ -51,12 +54,14 @@ UNSIGNED32 ServerStatement::SetTablePassword(const std::string& table, const std
 
 void ServerStatement::Forget() {
   query_.reset();
+  visible_.clear();
   prepared_ = false;
 }
 
 UNSIGNED32 ServerStatement::PrepareText() {
   auto query = std::make_unique<PgQuery>();
-  if (UNSIGNED32 rc = query->Prepare(connection_->session(), text_)) return rc;
+  visible_.clear();
+  if (UNSIGNED32 rc = query->Prepare(connection_->session(), text_, connection_->catalog())) return rc;
   place_kinds_ = query->place_kinds();
   query_ = std::move(query);
   return 0;
@@ -65,7 +70,8 @@ UNSIGNED32 ServerStatement::PrepareText() {
 UNSIGNED32 ServerStatement::Run(ADSHANDLE* cursor) {
   std::vector<std::optional<std::string>> values(places_.size());
   for (size_t i = 0; i < places_.size(); ++i) {
-    if (bound_[i]) values[i] = ServerText(values_[i], place_kinds_[i]);  // an unbound place is NULL
+    // An unbound place is NULL.
+    if (bound_[i]) values[i] = ServerText(values_[i], place_kinds_[i], query_->text_places()[i]);
   }
   std::unique_ptr<PgRows> rows;
   if (UNSIGNED32 rc = query_->Execute(values, &rows)) return rc;
@@ -73,10 +79,29 @@ UNSIGNED32 ServerStatement::Run(ADSHANDLE* cursor) {
     *cursor = 0;
     return 0;
   }
+  if (visible_.empty()) {
+    if (UNSIGNED32 rc = FindVisible(*rows)) return rc;
+  }
+  rows->Hide(visible_);
   if (!shape_) {
     if (UNSIGNED32 rc = BuildShape(*rows)) return rc;
   }
   return StoreRows(*rows, cursor);
+}
+
+UNSIGNED32 ServerStatement::FindVisible(const PgRows& rows) {
+  std::vector<bool> visible;
+  for (const PgResultColumn& column : rows.columns()) {
+    bool shown = true;
+    if (column.table_oid != 0) {
+      const PgTable* table = nullptr;
+      if (UNSIGNED32 rc = connection_->catalog()->TableByOid(column.table_oid, &table)) return rc;
+      shown = table->hidden_attnum == 0 || table->hidden_attnum != column.table_column;
+    }
+    visible.push_back(shown);
+  }
+  visible_ = std::move(visible);
+  return 0;
 }
 
 UNSIGNED32 ServerStatement::BuildShape(const PgRows& rows) {

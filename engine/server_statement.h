@@ -1,7 +1,10 @@
 // SQL statements on a PostgreSQL server connection: the text runs on the
 // server (pg_query.h) inside the run's one snapshot, prepared once per
-// session and text; a date bound to a place compared with a DATE column is
-// sent as its calendar date. The rows of each execution are stored like
+// session and text, its names resolved and its rows given the natural order
+// of its tables (server_sql.h); a date bound to a place compared with a DATE
+// column is sent as its calendar date, and an empty text bound to a place
+// the server takes as a number, date, time or boolean as NULL. The engine's
+// own kdx_order column (pg_catalog.h) never reaches a result. The rows of each execution are stored like
 // those of a statement on table files and read through a cursor; when every
 // column of the result that comes from a table comes from the same one, the
 // indexes of that table whose columns all reach the result are offered by
@@ -11,6 +14,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/pg_query.h"
 #include "engine/sql_statement.h"
@@ -29,12 +33,15 @@ class ServerStatement : public SqlStatement {
   UNSIGNED32 Run(ADSHANDLE* cursor) override;
 
  private:
+  // Which columns of the result are shown: all but kdx_order.
+  UNSIGNED32 FindVisible(const PgRows& rows);
   // The result's shape from the first execution's columns.
   UNSIGNED32 BuildShape(const PgRows& rows);
   // The index statements of the one source table, when there is one.
   UNSIGNED32 OfferSourceIndexes(const PgRows& rows, ResultShape* shape);
 
   std::unique_ptr<PgQuery> query_;
+  std::vector<bool> visible_;  // per result column, from the first execution
 };
 
 }  // namespace engine

@@ -107,6 +107,10 @@ std::string EmployeeExportContext::first_control_character_at(const std::string&
 
 namespace {
 
+// A fixed-width field takes exactly `width` bytes: a shorter value is padded
+// with blanks, a longer one cut. A cut never splits a valid UTF-8 sequence:
+// the character the width would split is dropped and its bytes in the field
+// are blanks. Bytes that are no valid UTF-8 there are cut as bytes.
 void AppendWithLayout(const FieldLayout& layout, const std::string& value, std::string& record) {
   if (!layout.fixed) {
     record += value;
@@ -114,12 +118,30 @@ void AppendWithLayout(const FieldLayout& layout, const std::string& value, std::
     return;
   }
   const size_t n = layout.width;
-  if (value.size() >= n) {
-    record.append(value, 0, n);
-  } else {
+  if (value.size() < n) {
     record += value;
     record.append(n - value.size(), ' ');
+    return;
   }
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(value[i]); };
+  size_t cut = n;
+  if (n < value.size()) {
+    size_t lead = n;
+    while (lead > 0 && n - lead < 3 && (byte(lead) & 0xC0) == 0x80) --lead;
+    const unsigned char c = byte(lead);
+    const size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    bool valid = lead < n && length > 0 && lead + length > n && lead + length <= value.size();
+    for (size_t i = lead + 1; valid && i < lead + length; ++i) {
+      // The second byte's range narrows after E0, ED, F0 and F4 (no
+      // overlong forms, surrogates or code points past U+10FFFF).
+      const unsigned char low = i == lead + 1 && (c == 0xE0) ? 0xA0 : i == lead + 1 && c == 0xF0 ? 0x90 : 0x80;
+      const unsigned char high = i == lead + 1 && (c == 0xED) ? 0x9F : i == lead + 1 && c == 0xF4 ? 0x8F : 0xBF;
+      valid = byte(i) >= low && byte(i) <= high;
+    }
+    if (valid) cut = lead;
+  }
+  record.append(value, 0, cut);
+  record.append(n - cut, ' ');
 }
 
 const TField& EmployeeColumn(EmployeeExportContext& ctx, TemplateField& f) {
@@ -284,7 +306,7 @@ void ExportEmployees(ExportHost& host) {
       try {
         layout.BuildRecord(record);
       } catch (const ENumberOutOfRange& e) {
-        throw Exception(OutOfRangeMessage(host.Components(), e, "employee " + ctx.columns().Text(emp, "emp_no")));
+        throw EDataError(OutOfRangeMessage(host.Components(), e, "employee " + ctx.columns().Text(emp, "emp_no")));
       }
       out.WriteLine(record);
       emp.GoNext();

@@ -34,6 +34,10 @@ std::string Lower(std::string s) {
 }
 std::string Quote(const std::string& name) { return QuoteSqlName(name); }
 
+// The engine's code for a server table without a stable row order
+// (docs/database-format.md, error codes 6201 to 6207).
+constexpr UNSIGNED32 kNoStableOrder = 6206;
+
 std::string Text(sqlite3_stmt* stmt, int column) {
   const unsigned char* t = sqlite3_column_text(stmt, column);
   return t ? reinterpret_cast<const char*>(t) : "";
@@ -332,7 +336,15 @@ class Checker {
         info->indexes.push_back(std::move(out));
       }
       ADSHANDLE table = 0;
-      if (connected && AdsOpenTable(connection, schema.name, "", 3, 1, 1, 2, 0, &table) != AE_SUCCESS) {
+      const UNSIGNED32 opened = connected ? AdsOpenTable(connection, schema.name, "", 3, 1, 1, 2, 0, &table) : 0;
+      if (opened == kNoStableOrder) {
+        Problem(info->Where(),
+                "has no stable row order (no primary key, and no unique index on NOT NULL columns): the run "
+                "refuses it, since the order of its rows would change with every update",
+                info->Sql("ALTER TABLE " + Quote(schema.name) +
+                          " ADD COLUMN kdx_order bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY") +
+                    ", or give it a primary key of its own columns");
+      } else if (opened != AE_SUCCESS) {
         Problem(info->Where(), "cannot be read: " + EngineText(), "correct the value on the server");
       } else if (table != 0) {
         AdsCloseTable(table);

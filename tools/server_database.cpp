@@ -74,7 +74,16 @@ std::string CreateServerTable(const SampleTable& table, std::string* error) {
     }
     sql += (i ? ", " : "") + QuoteSqlName(ToLowerAscii(table.columns[i].name)) + " " + type;
   }
-  return sql + ")";
+  return sql + ", " + kServerOrderColumn + " bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY)";
+}
+
+// The column list of COPY and INSERT: the table's own columns, in order.
+std::string ColumnList(const SampleTable& table) {
+  std::string list;
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    list += (i ? ", " : "") + QuoteSqlName(ToLowerAscii(table.columns[i].name));
+  }
+  return list;
 }
 
 // Copies one staging table file onto the server, then indexes it.
@@ -91,7 +100,10 @@ bool CopyTable(PGconn* conn, const SampleTable& table, const std::string& file, 
   sqlite3_stmt* raw = nullptr;
   sqlite3_prepare_v2(db, ("SELECT * FROM " + QuoteSqlName(table.name) + " ORDER BY rowid").c_str(), -1, &raw, nullptr);
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> rows(raw, sqlite3_finalize);
-  if (!Run(conn, "COPY " + QuoteSqlName(ToLowerAscii(table.name)) + " FROM STDIN", "Table " + table.name, error))
+  // Rows in the file's order take kdx_order 1, 2, ...: the table's natural
+  // order on the server is the order of the table file.
+  if (!Run(conn, "COPY " + QuoteSqlName(ToLowerAscii(table.name)) + " (" + ColumnList(table) + ") FROM STDIN",
+           "Table " + table.name, error))
     return false;
   std::string chunk;
   bool sent = true;
@@ -179,7 +191,13 @@ bool ServerTypeOf(const std::string& declared, std::string* server_type, std::st
 bool GenerateSampleOnServer(const std::string& uri, const SampleOptions& options, SampleSummary* summary,
                             std::string* error) {
   const std::string shown = ShownConnectionPath(uri);
-  PgConn conn(PQconnectdb(uri.c_str()), PQfinish);
+  if (IsMalformedServerUri(uri)) {
+    // libpq's reason would quote the part it cannot read.
+    *error = "Cannot connect: the connection URI is malformed; no part of it is shown, since it may hold a password "
+             "(write an \"@\", \"/\" or \"%\" in a user name or password percent-encoded: %40, %2F, %25)";
+    return false;
+  }
+  PgConn conn(PQconnectdb(engine::LibpqUri(uri).c_str()), PQfinish);
   if (PQstatus(conn.get()) != CONNECTION_OK) {
     *error = fmt::format("Cannot connect to {}: {}", shown, PQerrorMessage(conn.get()));
     while (!error->empty() && error->back() == '\n') error->pop_back();
@@ -267,7 +285,7 @@ bool ImportCsvIntoServerTable(const std::string& uri, const std::string& table, 
   }
   std::vector<ImportColumn> columns;
   for (const engine::ColumnInfo& c : schema.columns) columns.push_back({c.name, c.type});
-  PgConn conn(PQconnectdb(uri.c_str()), PQfinish);
+  PgConn conn(PQconnectdb(engine::LibpqUri(uri).c_str()), PQfinish);
   if (PQstatus(conn.get()) != CONNECTION_OK) {
     return fail(fmt::format("Cannot connect to {}: {}", ShownConnectionPath(uri), PQerrorMessage(conn.get())));
   }

@@ -3,9 +3,13 @@
 // importing CSV rows into a server table. The program itself never writes to
 // the server; only the tool does, and only into tables that do not exist yet.
 //
-// Tables and columns are created under their names in lower case, so that
-// the program's SQL texts, which name them unquoted in any case, find them;
-// index tags are created as indexes named "<table>.<tag>".
+// Tables and columns are created under their names in lower case; index
+// tags are created as indexes named "<table>.<tag>". Every table gets the
+// engine's own order column, kdx_order, an identity that is its primary key
+// and is never listed by the engine: rows written in the table file's order
+// keep that order on the server whatever is updated later, and rows
+// appended later (kdx-db import) follow them.
+inline constexpr char kServerOrderColumn[] = "kdx_order";
 #ifndef KDX_TOOLS_SERVER_DATABASE_H_
 #define KDX_TOOLS_SERVER_DATABASE_H_
 

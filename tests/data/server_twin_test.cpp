@@ -2,6 +2,9 @@
 // of free tables: the same rows walked, sought, located and filtered, and the
 // same statement results, through the data layer; and a run's connection
 // sees one snapshot, whatever the HR application commits meanwhile.
+#include <signal.h>
+
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -35,7 +38,8 @@ class ServerTwinTest : public pg_test::PgFixture {
                "CREATE INDEX \"PRIMARY\" ON EMP(EMP_NO);"
                "CREATE INDEX BYNAME ON EMP(NAME, BORN);" +
                    std::string(kRows));
-    Sql("CREATE TABLE emp (emp_no char(6), name char(20), born date, pay numeric(8,2), n integer, note varchar(30))");
+    Sql(std::string("CREATE TABLE emp (emp_no char(6), name char(20), born date, pay numeric(8,2), n integer, "
+                    "note varchar(30), ") + pg_test::kOrderKey + ")");
     Sql("CREATE INDEX \"emp.PRIMARY\" ON emp(emp_no)");
     Sql("CREATE INDEX \"emp.BYNAME\" ON emp(name, born)");
     Sql(std::string("BEGIN;") + kRows + "COMMIT;");
@@ -142,7 +146,7 @@ TEST_F(ServerTwinTest, AServerTableReadsAsTheSameTableInAFolder) {
 }
 
 TEST_F(ServerTwinTest, ARunSeesTheSnapshotOfItsConnectionWhateverIsCommittedMeanwhile) {
-  Sql("CREATE TABLE leav (emp_no char(6), days integer)");
+  Sql(std::string("CREATE TABLE leav (emp_no char(6), days integer, ") + pg_test::kOrderKey + ")");
   Sql("INSERT INTO leav VALUES ('E10', 2)");
   TAdsTable& emp = *NewTable(server_connection_, "EMP.adt");
   emp.OpenDataSet();  // the run's snapshot is taken here
@@ -168,6 +172,60 @@ TEST_F(ServerTwinTest, ARunSeesTheSnapshotOfItsConnectionWhateverIsCommittedMean
   TAdsQuery& later = *NewQuery(next, "select count(*) as c, max(name) as m from emp where n = 1 or n = 99");
   later.OpenDataSet();
   EXPECT_EQ(Row(later), "2|Zed|");
+}
+
+TEST_F(ServerTwinTest, RowsUpdatedWithoutChangeKeepTheirPlaceInTheNaturalOrder) {
+  // On the server an UPDATE moves a row whatever it changes: here the first
+  // of the two 'e2' rows, which a seek of 'e2' finds.
+  Sql("UPDATE emp SET name = name WHERE n IN (1, 2, 4)");
+  EXPECT_EQ(Exercise(server_connection_), Exercise(folder_connection_));
+}
+
+TEST_F(ServerTwinTest, StatementsFindTablesAndColumnsInAnyLetterCase) {
+  Sql("ALTER TABLE emp RENAME TO \"EMP\"");
+  Sql("ALTER TABLE \"EMP\" RENAME COLUMN name TO \"NAME\"");
+  for (const char* text : {"select n, NAME from emp where name = 'bob'", "select N, name from EMP where NAME = 'bob'",
+                           "select e.n, e.Name from Emp e where e.NAME = 'bob'",
+                           "select \"EMP\".n, \"NAME\" from \"EMP\" where emp.name = 'bob'"}) {
+    TAdsQuery& server = *NewQuery(server_connection_, text);
+    server.OpenDataSet();
+    EXPECT_EQ(Walk(server), "1|bob|\n") << text;
+    TAdsQuery& folder = *NewQuery(folder_connection_, text);
+    folder.OpenDataSet();
+    EXPECT_EQ(Walk(folder), Walk(server)) << text;
+  }
+}
+
+TEST_F(ServerTwinTest, ACharacterColumnHoldsItsWholeValueHoweverManyBytesItTakes) {
+  // 12 characters, 22 bytes in UTF8: a char(20) holds them.
+  std::string name = "ab";
+  for (int i = 0; i < 10; ++i) name += "\xC3\xA9";
+  Sql("UPDATE emp SET name = '" + name + "' WHERE n = 1");
+  TAdsTable& table = *NewTable(server_connection_, "EMP");
+  table.OpenDataSet();
+  TAdsQuery& query = *NewQuery(server_connection_, "select n, name from emp order by n");
+  query.OpenDataSet();
+  for (TAdsDataSet* read : {static_cast<TAdsDataSet*>(&table), static_cast<TAdsDataSet*>(&query)}) {
+    while (!read->AtEof() && read->ColumnByName("N").ReadText() != "1") read->GoNext();
+    EXPECT_EQ(read->ColumnByName("NAME").ReadText(), name) << read->Name();
+  }
+}
+
+TEST_F(ServerTwinTest, DisconnectingEndsTheSessionAtOnceEvenWhenTheServerDoesNotAnswer) {
+  // A run that stops disconnects before its message waits: the session,
+  // its snapshot and its locks must be gone then, whatever the server does.
+  for (const bool frozen : {false, true}) {
+    TAdsConnection* connection = NewConnection(frozen ? "Frozen" : "Answering", uri_);
+    TAdsQuery& failing = *NewQuery(connection, "select no_such_column from emp");
+    EXPECT_THROW(failing.OpenDataSet(), std::exception);
+    const int pid = EngineBackend();
+    ASSERT_NE(pid, 0);
+    if (frozen) kill(pid, SIGSTOP);
+    EXPECT_TRUE(pg_test::ReturnsWithin(std::chrono::seconds(2), pid, [&] { connection->SetIsConnected(false); }))
+        << frozen;
+    kill(pid, SIGCONT);
+    EXPECT_TRUE(Ended(pid)) << frozen;
+  }
 }
 
 }  // namespace

@@ -50,9 +50,10 @@ TEST_F(PgCatalogTest, ColumnsTakeTheEngineTypesOfTheirServerTypes) {
       "name varchar(40), free varchar, photo bytea, factor double precision, at_time time(3), modified timestamp)");
   const PgTable* table = nullptr;
   ASSERT_EQ(Find("emp_pros", &table), 0u) << LastErrorText();
+  // char(12) and varchar(40) in bytes: up to 4 a character in UTF8.
   EXPECT_EQ(Declared(*table),
-            "id:AUTOINC seq:AUTOINC small:SHORTINT emp:CHAR(12) active:LOGICAL salary:NUMERIC(12,2) rate:MONEY "
-            "pay:MONEY start:DATE note:MEMO name:VARCHAR(40) free:MEMO photo:BLOB factor:DOUBLE at_time:TIME "
+            "id:AUTOINC seq:AUTOINC small:SHORTINT emp:CHAR(48) active:LOGICAL salary:NUMERIC(12,2) rate:MONEY "
+            "pay:MONEY start:DATE note:MEMO name:VARCHAR(160) free:MEMO photo:BLOB factor:DOUBLE at_time:TIME "
             "modified:TIMESTAMP");
   EXPECT_EQ(table->columns[7].select, "\"pay\"::numeric");  // money's own text follows the locale
   EXPECT_EQ(table->qualified, "\"public\".\"emp_pros\"");

@@ -17,6 +17,7 @@
 namespace engine {
 namespace {
 
+using pg_test::kOrderKey;
 using pg_test::LastErrorText;
 
 struct DbCloser {
@@ -87,9 +88,9 @@ class PgMirrorTest : public pg_test::PgFixture {
 };
 
 TEST_F(PgMirrorTest, HoldsWhatATableFileWithTheSameRowsHolds) {
-  Sql("CREATE TABLE emp(code char(6), active boolean, salary numeric(12,2), rate numeric(19,4), pay money, "
-      "start date, note text, name varchar(20), photo bytea, factor double precision, at time(6), "
-      "modified timestamp, id integer, small smallint)");
+  Sql(std::string("CREATE TABLE emp(code char(6), active boolean, salary numeric(12,2), rate numeric(19,4), "
+                  "pay money, start date, note text, name varchar(20), photo bytea, factor double precision, "
+                  "at time(6), modified timestamp, id integer, small smallint, ") + kOrderKey + ")");
   Sql("INSERT INTO emp VALUES "
       "('E1', true, 2500.00, 12.3456, '1234.5', '2010-03-05', 'memo', 'Ann', '\\x00ff', 0.1, '10:00:00', "
       "'2010-03-05 10:00:00', 1, -2), "
@@ -121,7 +122,7 @@ TEST_F(PgMirrorTest, HoldsWhatATableFileWithTheSameRowsHolds) {
 }
 
 TEST_F(PgMirrorTest, TheEngineReadsTheMirrorAsATableWithItsTags) {
-  Sql("CREATE TABLE \"Emp_Cld\"(emp_code char(12), date date, work_code char(2))");
+  Sql(std::string("CREATE TABLE \"Emp_Cld\"(emp_code char(12), date date, work_code char(2), ") + kOrderKey + ")");
   Sql("CREATE UNIQUE INDEX \"EMP_CLD.PRIMARY\" ON \"Emp_Cld\"(emp_code, date DESC)");
   Sql("CREATE INDEX work ON \"Emp_Cld\"(work_code)");
   Db mirror = Mirror("emp_cld.adt");
@@ -130,7 +131,7 @@ TEST_F(PgMirrorTest, TheEngineReadsTheMirrorAsATableWithItsTags) {
   const EngineTable& table = *loaded;
   ASSERT_EQ(table.columns().size(), 3u);
   EXPECT_EQ(table.columns()[0].type.type, ADS_STRING);
-  EXPECT_EQ(table.columns()[0].type.width, 12u);
+  EXPECT_EQ(table.columns()[0].type.width, 48u);  // 12 characters of 4 bytes at most in UTF8
   EXPECT_EQ(table.columns()[1].type.type, ADS_DATE);
   ASSERT_EQ(table.indexes().size(), 2u);
   EXPECT_EQ(table.indexes()[0].name, "PRIMARY");
@@ -141,7 +142,7 @@ TEST_F(PgMirrorTest, TheEngineReadsTheMirrorAsATableWithItsTags) {
 }
 
 TEST_F(PgMirrorTest, ReadsTheSessionsSnapshotInLoadOrder) {
-  Sql("CREATE TABLE emp(code text)");
+  Sql(std::string("CREATE TABLE emp(code text, ") + kOrderKey + ")");
   Sql("INSERT INTO emp VALUES ('c'), ('a'), ('b')");
   OpenSession();
   Sql("INSERT INTO emp VALUES ('d')");  // committed after the session began
@@ -151,8 +152,50 @@ TEST_F(PgMirrorTest, ReadsTheSessionsSnapshotInLoadOrder) {
   EXPECT_EQ(Dump(mirror.get(), "emp"), "text:c|\ntext:a|\ntext:b|\n");
 }
 
+TEST_F(PgMirrorTest, TheNaturalOrderIsTheKeysAndATableWithoutOneIsRefusedSayingWhatToAdd) {
+  const struct {
+    const char* columns;
+    const char* key;    // made after the rows: ('c', 2), ('a', 3), ('b', 1)
+    const char* order;  // of the mirror; "" when refused
+  } cases[] = {
+      {"code text, n integer", "", ""},
+      {"code text, n integer", "CREATE UNIQUE INDEX ON t(code)", ""},  // NULLs would be no key
+      {"code text NOT NULL, n integer", "CREATE UNIQUE INDEX ON t(code) WHERE n > 0", ""},
+      {"code text NOT NULL, n integer", "CREATE UNIQUE INDEX ON t(code DESC)", "c b a "},
+      {"code text NOT NULL, n integer NOT NULL", "CREATE UNIQUE INDEX zz ON t(n); CREATE UNIQUE INDEX aa ON t(code)",
+       "a b c "},
+      {"code text NOT NULL, n integer", "CREATE UNIQUE INDEX ON t(code); ALTER TABLE t ADD PRIMARY KEY (n)", "b c a "},
+  };
+  for (const auto& c : cases) {
+    session_.reset();  // its locks would hold the DROP
+    Sql("DROP TABLE IF EXISTS t");
+    Sql(std::string("CREATE TABLE t(") + c.columns + ")");
+    Sql("INSERT INTO t VALUES ('c', 2), ('a', 3), ('b', 1)");
+    if (*c.key != '\0') Sql(c.key);
+    Sql("UPDATE t SET n = n WHERE code = 'c'");  // moves the row on the server
+    UNSIGNED32 rc = 0;
+    Db mirror = Mirror("t", &rc);
+    if (*c.order == '\0') {
+      EXPECT_EQ(rc, AE_KDX_PG_NO_ORDER) << c.key;
+      EXPECT_NE(LastErrorText().find("Table t on " + session_->name() + " has no stable row order"),
+                std::string::npos)
+          << LastErrorText();
+      EXPECT_NE(LastErrorText().find("ALTER TABLE \"public\".\"t\" ADD COLUMN kdx_order bigint GENERATED ALWAYS AS "
+                                     "IDENTITY PRIMARY KEY"),
+                std::string::npos)
+          << LastErrorText();
+      continue;
+    }
+    ASSERT_NE(mirror, nullptr) << c.key << LastErrorText();
+    const std::string rows = Dump(mirror.get(), "t");
+    std::string order;
+    for (size_t at = 0; (at = rows.find("text:", at)) != std::string::npos; at += 5) order += rows.substr(at + 5, 1) + " ";
+    EXPECT_EQ(order, c.order) << c.key;
+  }
+}
+
 TEST_F(PgMirrorTest, AUniqueIndexWhoseStoredKeysCollideBecomesPlain) {
-  Sql("CREATE TABLE emp(code char(4), seen timestamp)");
+  Sql(std::string("CREATE TABLE emp(code char(4), seen timestamp, ") + kOrderKey + ")");
   Sql("CREATE UNIQUE INDEX \"emp.SEEN\" ON emp(seen)");
   Sql("INSERT INTO emp VALUES ('E1', '2010-03-05 10:00:00.0001'), ('E2', '2010-03-05 10:00:00.0002')");
   Db mirror = Mirror("emp");
@@ -165,15 +208,15 @@ TEST_F(PgMirrorTest, AUniqueIndexWhoseStoredKeysCollideBecomesPlain) {
 }
 
 TEST_F(PgMirrorTest, AValueWithoutAStoredFormNamesTableColumnAndRowAndTheSessionGoesOn) {
-  Sql("CREATE TABLE emp(code char(6), start date)");
-  Sql("INSERT INTO emp SELECT 'E' || n, '2010-01-01'::date + n FROM generate_series(1, 7000) n");
-  Sql("UPDATE emp SET start = '0044-03-15 BC' WHERE code = 'E6500'");  // moves to the end: row 7000
-  Sql("CREATE TABLE dept(code char(4))");
+  Sql(std::string("CREATE TABLE emp(code char(6), start date, ") + kOrderKey + ")");
+  Sql("INSERT INTO emp (code, start) SELECT 'E' || n, '2010-01-01'::date + n FROM generate_series(1, 7000) n");
+  Sql("UPDATE emp SET start = '0044-03-15 BC' WHERE code = 'E6500'");  // stays row 6500 of the key's order
+  Sql(std::string("CREATE TABLE dept(code char(4), ") + kOrderKey + ")");
   Sql("INSERT INTO dept VALUES ('D1')");
   UNSIGNED32 rc = 0;
   EXPECT_EQ(Mirror("emp", &rc), nullptr);
   EXPECT_EQ(rc, AE_KDX_BAD_STORED_VALUE);
-  EXPECT_NE(LastErrorText().find("Table emp on " + session_->name() + ", column start, row 7000: '0044-03-15 BC'"),
+  EXPECT_NE(LastErrorText().find("Table emp on " + session_->name() + ", column start, row 6500: '0044-03-15 BC'"),
             std::string::npos)
       << LastErrorText();
   Db dept = Mirror("dept");
@@ -183,8 +226,9 @@ TEST_F(PgMirrorTest, AValueWithoutAStoredFormNamesTableColumnAndRowAndTheSession
 
 TEST_F(PgMirrorTest, AHundredThousandRowsInOneOrderedRead) {
   constexpr int kRows = 100000;
-  Sql("CREATE TABLE emp(code char(12), name varchar(40), start date, salary numeric(12,2), active boolean)");
-  Sql("INSERT INTO emp SELECT 'E' || lpad(n::text, 6, '0'), 'Employee ' || n, '2000-01-01'::date + n % 5000, "
+  Sql(std::string("CREATE TABLE emp(code char(12), name varchar(40), start date, salary numeric(12,2), "
+                  "active boolean, ") + kOrderKey + ")");
+  Sql("INSERT INTO emp (code, name, start, salary, active) SELECT 'E' || lpad(n::text, 6, '0'), 'Employee ' || n, '2000-01-01'::date + n % 5000, "
       "n * 1.25, n % 2 = 0 FROM generate_series(" + std::to_string(kRows) + ", 1, -1) n");
   Sql("CREATE UNIQUE INDEX \"emp.PRIMARY\" ON emp(code)");
   OpenSession();

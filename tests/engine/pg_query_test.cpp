@@ -101,7 +101,7 @@ TEST_F(PgQueryTest, ResultColumnsCarryTheirTypesSourcesAndStoredForms) {
   EXPECT_EQ(rows->row_count(), 2);
   std::string declared;
   for (const PgResultColumn& c : rows->columns()) declared += c.name + ":" + c.declared + " ";
-  EXPECT_EQ(declared, "emp_code:CHAR(12) date:DATE seen:TIMESTAMP at:TIME hours:NUMERIC(5,2) note:MEMO n: twice: ");
+  EXPECT_EQ(declared, "emp_code:CHAR(48) date:DATE seen:TIMESTAMP at:TIME hours:NUMERIC(5,2) note:MEMO n: twice: ");
   const std::string table_oid = Sql("SELECT 'emp_cld'::regclass::oid");
   EXPECT_EQ(std::to_string(rows->columns()[1].table_oid), table_oid);
   EXPECT_EQ(rows->columns()[1].table_column, 2);

@@ -3,6 +3,7 @@
 // the error and none ever showing the password.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -14,6 +15,7 @@
 #include "engine/pg_session.h"
 #include "engine/sql_codes.h"
 #include "tests/engine/pg_test_support.h"
+#include "util/connection_path.h"
 
 namespace engine {
 namespace {
@@ -217,6 +219,102 @@ TEST_F(PgSessionTest, ARefusedStatementLeavesTheTransactionUsable) {
   EXPECT_NE(LastErrorText().find("division by zero"), std::string::npos) << LastErrorText();
   // Still the same transaction and snapshot.
   EXPECT_EQ(Query(*session, "SELECT count(*) FROM emp"), "1");
+}
+
+TEST_F(PgSessionTest, AMalformedUriShowsNoPartOfItAndAServerSessionMakesTheProcessUndumpable) {
+  const std::string host = "@127.0.0.1:" + Port() + "/" + database_;
+  // A password with a raw "/", "@" or a stray "%": pieces of it would read
+  // as the host, the port or the database.
+  for (const std::string password : {"Pa55wd/Se3cret", "Pa55wd@Se3cret", "Pa55wd%Se3cret"}) {
+    const std::string uri = "postgresql://kdx_admin:" + password + host + "?kdx_read_timeout=5";
+    ADSHANDLE connection = 0;
+    EXPECT_EQ(AdsConnect60(uri, ADS_REMOTE_SERVER, "", "", 0, &connection), AE_KDX_PG_CONNECT) << password;
+    const std::string shown = LastErrorText() + ServerPathName(uri) + ShownConnectionPath(uri);
+    EXPECT_NE(shown.find("malformed"), std::string::npos) << shown;
+    for (const char* piece : {"Pa55", "Se3c"}) EXPECT_EQ(shown.find(piece), std::string::npos) << shown;
+  }
+  // No core file can show the password of a session.
+  ADSHANDLE connection = 0;
+  ASSERT_EQ(AdsConnect60(uri_, ADS_REMOTE_SERVER, "", "", 0, &connection), 0u) << LastErrorText();
+  EXPECT_EQ(prctl(PR_GET_DUMPABLE), 0);
+  AdsDisconnect(connection);
+}
+
+TEST_F(PgSessionTest, AFrozenServerIsGivenUpAfterTheReadTimeoutNamingServerAndTable) {
+  Sql(std::string("CREATE TABLE emp(code text, ") + pg_test::kOrderKey + ")");
+  Sql("INSERT INTO emp (code) VALUES ('E1')");
+  for (const bool statement : {false, true}) {
+    ADSHANDLE connection = 0, prepared = 0, opened = 0;
+    ASSERT_EQ(AdsConnect60(uri_ + "?kdx_read_timeout=2", ADS_REMOTE_SERVER, "", "", 0, &connection), 0u)
+        << LastErrorText();
+    if (statement) {
+      ASSERT_EQ(AdsCreateSQLStatement(connection, &prepared), 0u);
+      ASSERT_EQ(AdsPrepareSQL(prepared, "select code from emp"), 0u) << LastErrorText();
+    }
+    const int pid = EngineBackend();
+    ASSERT_EQ(kill(pid, SIGSTOP), 0);
+    UNSIGNED32 rc = 0;
+    std::string text;
+    const auto start = std::chrono::steady_clock::now();
+    const bool returned = pg_test::ReturnsWithin(std::chrono::seconds(20), pid, [&] {
+      rc = statement ? AdsExecuteSQL(prepared, &opened) : AdsOpenTable(connection, "EMP", "", 3, 1, 1, 2, 0, &opened);
+      text = LastErrorText();
+    });
+    const auto waited = std::chrono::steady_clock::now() - start;
+    kill(pid, SIGCONT);
+    EXPECT_TRUE(returned) << statement;
+    EXPECT_EQ(rc, AE_KDX_PG_TIMEOUT) << text;
+    EXPECT_GE(waited, std::chrono::milliseconds(1900));
+    EXPECT_LT(waited, std::chrono::seconds(6));
+    EXPECT_NE(text.find("No answer from PostgreSQL server 127.0.0.1:" + Port() + ", database " + database_ +
+                        " within 2 seconds"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find(statement ? "select code from emp" : "table EMP"), std::string::npos) << text;
+    // The statement was cancelled and the session closed: its transaction
+    // and locks are gone.
+    EXPECT_TRUE(Ended(pid)) << statement;
+    EXPECT_EQ(AdsDisconnect(connection), 0u);
+  }
+}
+
+TEST_F(PgSessionTest, ATruncateDuringTheRunWaitsForItAndOneUnderWayIsSeenWhole) {
+  Sql(std::string("CREATE TABLE emp(code text, ") + pg_test::kOrderKey + ")");
+  Sql("INSERT INTO emp (code) VALUES ('old 1'), ('old 2')");
+  auto rows = [](ADSHANDLE connection) {
+    ADSHANDLE table = 0;
+    UNSIGNED32 count = 0;
+    if (AdsOpenTable(connection, "emp", "", 3, 1, 1, 2, 0, &table) != 0) return -1;
+    AdsGetRecordCount(table, 0, &count);
+    AdsCloseTable(table);
+    return static_cast<int>(count);
+  };
+  // Emptied and refilled after the run began: the TRUNCATE waits for the
+  // run (here until its lock_timeout), the run reads its snapshot whole.
+  ADSHANDLE connection = 0;
+  ASSERT_EQ(AdsConnect60(uri_, ADS_REMOTE_SERVER, "", "", 0, &connection), 0u) << LastErrorText();
+  pg_test::Conn clerk = pg_test::Connect(uri_);
+  PGresult* refill = PQexec(clerk.get(), "SET lock_timeout = '1s'; BEGIN; TRUNCATE emp; "
+                                         "INSERT INTO emp (code) VALUES ('new'); COMMIT");
+  EXPECT_NE(std::string(PQresultErrorMessage(refill)).find("lock timeout"), std::string::npos);
+  PQclear(refill);
+  PQclear(PQexec(clerk.get(), "ROLLBACK"));
+  EXPECT_EQ(rows(connection), 2);
+  AdsDisconnect(connection);
+
+  // Emptied and refilled by a transaction under way when the run begins:
+  // the run starts once it has committed, and sees its rows.
+  pg_test::RunSql(clerk.get(), "BEGIN");
+  pg_test::RunSql(clerk.get(), "TRUNCATE emp");
+  pg_test::RunSql(clerk.get(), "INSERT INTO emp (code) VALUES ('new 1'), ('new 2'), ('new 3')");
+  std::thread commit([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    pg_test::RunSql(clerk.get(), "COMMIT");
+  });
+  ASSERT_EQ(AdsConnect60(uri_, ADS_REMOTE_SERVER, "", "", 0, &connection), 0u) << LastErrorText();
+  commit.join();
+  EXPECT_EQ(rows(connection), 3);
+  AdsDisconnect(connection);
 }
 
 }  // namespace

@@ -11,17 +11,25 @@
 
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "engine/ads.h"
 
 namespace pg_test {
+
+// The column that gives a server table a stable natural order (the
+// engine's own kdx_order, never listed), for the columns of CREATE TABLE.
+constexpr char kOrderKey[] = "kdx_order bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY";
 
 inline std::string LastErrorText() {
   UNSIGNED32 code = 0;
@@ -69,6 +77,17 @@ inline std::string RunSql(PGconn* conn, const std::string& sql) {
   return value;
 }
 
+// Runs `work` on a thread of its own: false when it has not returned within
+// `limit`; the server process `pid` (stopped by the test) is then continued,
+// so that the work can return, and waited for.
+inline bool ReturnsWithin(std::chrono::milliseconds limit, int pid, const std::function<void()>& work) {
+  std::future<void> done = std::async(std::launch::async, work);
+  if (done.wait_for(limit) == std::future_status::ready) return true;
+  kill(pid, SIGCONT);
+  done.wait();
+  return false;
+}
+
 // Each test gets database kdx_t_<pid>_<n>; `uri_` reaches it as the admin,
 // `admin_` is an autocommit connection to it (the HR application's side).
 class PgFixture : public ::testing::Test {
@@ -102,6 +121,26 @@ class PgFixture : public ::testing::Test {
 
   // Runs `sql` as the HR application would (committed at once).
   std::string Sql(const std::string& sql) { return RunSql(admin_.get(), sql); }
+
+  // The server process of the one session on the test's database other
+  // than admin_ (the engine's), waited for up to 5 s; 0 when there is none.
+  int EngineBackend() {
+    for (int i = 0; i < 100; ++i) {
+      const std::string pid = Sql("SELECT pid FROM pg_stat_activity WHERE datname = current_database() AND "
+                                  "pid <> pg_backend_pid() AND backend_type = 'client backend' LIMIT 1");
+      if (!pid.empty()) return std::stoi(pid);
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return 0;
+  }
+  // Whether server process `pid` has ended, waited for up to 5 s.
+  bool Ended(int pid) {
+    for (int i = 0; i < 100; ++i) {
+      if (Sql("SELECT count(*) FROM pg_stat_activity WHERE pid = " + std::to_string(pid)) == "0") return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
 
   std::string admin_uri_;
   std::string database_;

@@ -84,6 +84,29 @@ TEST_F(EmployeeExportTest, FixedWidthFirstRowMakesSeparatorF) {
   EXPECT_EQ(EmployeeFile(), "E01   \r\n");
 }
 
+TEST_F(EmployeeExportTest, AFixedWidthCutNeverSplitsAUtf8Character) {
+  AddEmployee({.emp_no = "E01"});
+  const struct {
+    const char* value;
+    int size;
+    const char* field;
+  } cases[] = {
+      {"Abc\xC3\x84", 4, "Abc "},              // the 2-byte \xC3\x84 would be split: dropped, a blank instead
+      {"Ab\xE2\x82\xAC" "x", 4, "Ab  "},          // the 3-byte euro sign
+      {"Ab\xE2\x82\xAC" "x", 5, "Ab\xE2\x82\xAC"},  // it fits
+      {"A\xF0\x9F\x98\x80", 3, "A  "},         // a 4-byte character
+      {"a\x84\x84" "b", 2, "a\x84"},         // no valid UTF-8: cut as bytes
+  };
+  int no = 0;
+  std::string record;
+  for (const auto& c : cases) {
+    AddTemplate({.no = ++no, .field_name = "FIXED", .delimiter = "F", .value = c.value, .size = c.size});
+    record += c.field;
+  }
+  Run();
+  EXPECT_EQ(EmployeeFile(), record + "\r\n");
+}
+
 TEST_F(EmployeeExportTest, StatusLineProgressAndMessagesOncePerEmployee) {
   AddEmployee({.emp_no = "E01"});
   AddEmployee({.emp_no = "E02"});

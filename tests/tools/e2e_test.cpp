@@ -18,8 +18,11 @@
 #include "engine/storage.h"
 #include "tests/engine/pg_test_support.h"
 #include "tests/tools/tool_test_support.h"
+#include "tools/database_check.h"
 #include "tools/sample_database.h"
 #include "tools/server_database.h"
+#include "tools/user_tables.h"
+#include "util/ascii.h"
 
 namespace fs = std::filesystem;
 using tool_test::ReadFile;
@@ -378,15 +381,54 @@ class ServerEndToEndTest : public EndToEndTest {
   std::string uri_;
 };
 
+// The same edits on the folder and on the server: the first employee's
+// allowance rows once more (amounts 111 more), so that two rows of one code
+// are in effect; a fixed-width template field of 4 bytes for the employee's
+// name; and names of 2-byte characters, which that field cuts inside one.
+const struct {
+  const char* file;
+  const char* sql;
+} kSameEdits[] = {
+    {"EMP_ALW.adt",
+     "INSERT INTO emp_alw (emp_no, allow_code, effdate, enddate, start_mth, end_mth, amt) "
+     "SELECT emp_no, allow_code, effdate, enddate, start_mth, end_mth, amt + 111 FROM emp_alw "
+     "WHERE emp_no = (SELECT min(emp_no) FROM emp_alw)"},
+    {"export.adt", "INSERT INTO export (section, no, \"field name\", delimiter, size) VALUES ('KDX', 999, 'emp_name', 'F', 4)"},
+    {"employee.adt",
+     "UPDATE employee SET emp_name = 'Jos\xC3\xA9 M\xC3\xBCller' WHERE emp_no IN "
+     "(SELECT emp_no FROM employee ORDER BY emp_no LIMIT 40)"},
+};
+
 TEST_F(ServerEndToEndTest, TheSameSampleOnAServerGivesByteIdenticalFiles) {
   WriteSample();
+  const fs::path folder = program_folder_.path() / "edited";
+  fs::copy(Plain(), folder, fs::copy_options::recursive);
+  pg_test::Conn db = pg_test::Connect(uri_);
+  for (const auto& edit : kSameEdits) {
+    tool_test::Exec((folder / edit.file).string(), edit.sql);
+    pg_test::RunSql(db.get(), edit.sql);
+  }
+  // Rows of every table updated without a change, which moves them on the
+  // server (the first employee's allowance rows after their copies too), and
+  // tables and columns the server spells in upper case.
+  for (const SampleTable& t : SampleTables()) {
+    const std::string column = QuoteSqlName(ToLowerAscii(t.columns[0].name));
+    pg_test::RunSql(db.get(), "UPDATE " + QuoteSqlName(ToLowerAscii(t.name)) + " SET " + column + " = " + column +
+                                  " WHERE kdx_order % 3 = 1");
+  }
+  pg_test::RunSql(db.get(), "ALTER TABLE employee RENAME TO \"EMPLOYEE\"; "
+                            "ALTER TABLE \"EMPLOYEE\" RENAME COLUMN termination_date TO \"TERMINATION_DATE\"; "
+                            "ALTER TABLE empleave RENAME COLUMN remark1 TO \"REMARK1\"; "
+                            "ALTER TABLE leav_trx RENAME TO \"LEAV_TRX\"; "
+                            "ALTER TABLE \"LEAV_TRX\" RENAME COLUMN empcode TO \"EMPCODE\"; "
+                            "ALTER TABLE export RENAME COLUMN section TO \"SECTION\"");
   // A server that has gathered its statistics, as a live one has: its
   // planner then prefers hash joins, which would reorder the leave rows.
-  pg_test::Conn db = pg_test::Connect(uri_);
   pg_test::RunSql(db.get(), "ANALYZE");
-  ASSERT_EQ(Unattended(Plain()).status, 0);
+  ASSERT_EQ(Unattended(folder).status, 0);
   const std::string employees = EmployeeFile();
   const std::string leave = LeaveFile();
+  ASSERT_NE(employees.find("Jos \r\n"), std::string::npos);  // the name cut to 4 bytes of whole characters
   const ProgramRun server = Unattended(uri_);
   ASSERT_EQ(server.status, 0) << server.output;
   EXPECT_EQ(EmployeeFile(), employees);
@@ -394,7 +436,7 @@ TEST_F(ServerEndToEndTest, TheSameSampleOnAServerGivesByteIdenticalFiles) {
   EXPECT_EQ(server.output.find(Password()), std::string::npos) << server.output;
 
   const std::string csv_name = fmt::format("LVDATA{:02}{:02}{:04}.CSV", today_.day, today_.month, today_.year);
-  ASSERT_EQ(LeaveCsv(Plain()).status, 0);
+  ASSERT_EQ(LeaveCsv(folder).status, 0);
   const std::string csv = ReadFile((out_ / csv_name).string());
   ASSERT_FALSE(csv.empty());
   fs::remove(out_ / csv_name);
@@ -403,12 +445,60 @@ TEST_F(ServerEndToEndTest, TheSameSampleOnAServerGivesByteIdenticalFiles) {
   EXPECT_EQ(ReadFile((out_ / csv_name).string()), csv);
 }
 
+TEST_F(ServerEndToEndTest, TheSiteCheckPassesOnTheSameSampleInAFolderAndOnAServer) {
+  WriteSample();
+  for (const std::string& source : {Plain().string(), uri_}) {
+    for (const char* mode : {"--check", "--check --leave-csv"}) {
+      Configure(source, mode[7] == '\0' ? (out_ / "leave.txt").string() : out_.string() + "/");
+      const ProgramRun check = Start(mode);
+      EXPECT_EQ(check.status, 0) << source << " " << mode << "\n" << check.output;
+      EXPECT_NE(check.output.find("result: no problems"), std::string::npos) << check.output;
+    }
+  }
+}
+
+TEST_F(ServerEndToEndTest, ATableWithoutAStableOrderIsRefusedByTheRunTheSiteCheckAndKdxDbCheck) {
+  WriteSample();
+  pg_test::Conn db = pg_test::Connect(uri_);
+  pg_test::RunSql(db.get(), "ALTER TABLE emp_alw DROP COLUMN kdx_order");
+  const ProgramRun run = Unattended(uri_);
+  EXPECT_NE(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("Table emp_alw on PostgreSQL server"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("has no stable row order"), std::string::npos) << run.output;
+  const ProgramRun check = Start("--check");
+  EXPECT_NE(check.status, 0) << check.output;
+  EXPECT_NE(check.output.find("PROBLEM  TableEmpAllowance: Table emp_alw on PostgreSQL server"), std::string::npos)
+      << check.output;
+  const CheckReport report = CheckDatabase(uri_, "");
+  ASSERT_EQ(report.problems.size(), 1u);
+  EXPECT_EQ(report.problems[0].where, "table emp_alw");
+  EXPECT_NE(report.problems[0].fix.find("ADD COLUMN kdx_order bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY"),
+            std::string::npos)
+      << report.problems[0].fix;
+}
+
+TEST_F(ServerEndToEndTest, AMalformedUriStopsTheRunAndTheCheckShowingNoPartOfIt) {
+  WriteSample();
+  // The password with a raw "/": libpq would read its pieces as host, port
+  // and database.
+  const std::string uri = uri_.substr(0, uri_.rfind(':', uri_.find('@')) + 1) + "Pa55wd/Se3cret" +
+                          uri_.substr(uri_.find('@'));
+  const ProgramRun run = Unattended(uri);
+  EXPECT_NE(run.status, 0) << run.output;
+  const ProgramRun check = Start("--check");
+  EXPECT_NE(check.status, 0) << check.output;
+  for (const ProgramRun& shown : {run, check}) {
+    EXPECT_NE(shown.output.find("malformed"), std::string::npos) << shown.output;
+    for (const char* piece : {"Pa55", "Se3c"}) EXPECT_EQ(shown.output.find(piece), std::string::npos) << shown.output;
+  }
+}
+
 TEST_F(ServerEndToEndTest, ARefusedLoginStopsTheRunNamingTheServerButNotThePassword) {
   WriteSample();
   const std::string wrong = uri_.substr(0, uri_.rfind(':', uri_.find('@')) + 1) + "Wr0ngSecret" +
                             uri_.substr(uri_.find('@'));
   const ProgramRun run = Unattended(wrong);
-  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_EQ(run.status, 69) << run.output;
   EXPECT_NE(run.output.find("database " + database_), std::string::npos) << run.output;
   EXPECT_EQ(run.output.find("Wr0ngSecret"), std::string::npos) << run.output;
   EXPECT_FALSE(fs::exists(out_ / "employee.txt") && !EmployeeFile().empty());
@@ -446,7 +536,7 @@ TEST_F(ServerEndToEndTest, AMissingServerTableStopsTheRunNamingItButNotThePasswo
   pg_test::Conn db = pg_test::Connect(uri_);
   pg_test::RunSql(db.get(), "DROP TABLE emp_cld");
   const ProgramRun run = Unattended(uri_);
-  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_EQ(run.status, 69) << run.output;
   EXPECT_NE(run.output.find("EMP_CLD"), std::string::npos) << run.output;
   EXPECT_EQ(run.output.find(Password()), std::string::npos) << run.output;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/ini_file.h"
@@ -40,6 +41,58 @@ constexpr char kAbsent[] = "\n";
 
 }  // namespace
 
+RunSite::RunSite(std::string program_path)
+    : program(std::move(program_path)), folder(ProgramFolderOf(program)), origin(Origin::kProgramFolder) {}
+
+RunSite::RunSite(std::string program_path, std::string site_folder, Origin origin_)
+    : program(std::move(program_path)), folder(std::move(site_folder)), origin(origin_) {}
+
+std::string RunSite::Why() const {
+  switch (origin) {
+    case Origin::kOption:
+      return "given by --site";
+    case Origin::kEnvironment:
+      return std::string("given by the environment variable ") + kSiteVariable;
+    case Origin::kProgramFolder:
+      break;
+  }
+  return std::string("the program's own folder: no --site, no ") + kSiteVariable;
+}
+
+RunSite ChooseRunSite(const std::string& program_path, const std::optional<std::string>& option,
+                      const char* environment) {
+  std::string folder;
+  RunSite::Origin origin = RunSite::Origin::kOption;
+  if (option) {
+    folder = *option;
+  } else if (environment != nullptr && environment[0] != '\0') {
+    folder = environment;
+    origin = RunSite::Origin::kEnvironment;
+  } else {
+    return RunSite(program_path);
+  }
+  if (folder.empty() || folder[0] != '/') {
+    std::vector<char> buf(4096);
+    if (::getcwd(buf.data(), buf.size()) != nullptr) folder = std::string(buf.data()) + "/" + folder;
+  }
+  if (folder.back() != '/') folder += '/';
+  return RunSite(program_path, folder, origin);
+}
+
+std::string SiteFolderProblem(const RunSite& site) {
+  if (site.origin == RunSite::Origin::kProgramFolder) return "";
+  struct stat st {};
+  const std::string shown = "site folder '" + site.folder + "' (" + site.Why() + ")";
+  if (::stat(site.folder.c_str(), &st) != 0) {
+    const int err = errno;
+    if (err == ENOENT) return shown + " does not exist";
+    if (err == ENOTDIR) return shown + " is not a folder";
+    return shown + ": " + std::strerror(err);
+  }
+  if (!S_ISDIR(st.st_mode)) return shown + " is not a folder";
+  return "";
+}
+
 std::string ProgramFolderOf(const std::string& program_path) {
   size_t cut = program_path.find_last_of("\\/");
   if (cut == std::string::npos) cut = program_path.find_last_of(':');
@@ -65,8 +118,8 @@ std::string ConfigurationFilePath(const std::string& program_folder) {
   return exact;
 }
 
-void LoadConfiguration(RunState& state, const Clock& clock, const std::string& program_path) {
-  state.ProgramFolder = ProgramFolderOf(program_path);
+void LoadConfiguration(RunState& state, const Clock& clock, const RunSite& site) {
+  state.ProgramFolder = site.folder;
   state.RunPeriod = FormatDateTime("YYYYMM", clock.Now());
   state.ConfigurationFile = ConfigurationFilePath(state.ProgramFolder);
   const IniFile ini(state.ConfigurationFile);

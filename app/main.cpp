@@ -1,20 +1,25 @@
-// kdx-interface: parses the command line, creates the application and its
-// main window, runs the message loop, and maps how the window's life ended to
-// the exit status, here and nowhere else.
+// kdx-interface: parses the command line, chooses the site folder, creates
+// the application and its main window, runs the message loop, and maps how
+// the window's life ended to the exit status (app/exit_status.h), here and
+// nowhere else.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include <CLI/CLI.hpp>
 
+#include "app/check_command.h"
 #include "app/configuration.h"
+#include "app/exit_status.h"
 #include "app/main_window.h"
 #include "app/messages_only_display.h"
 #include "app/run_lock.h"
 #include "app/run_report.h"
-#include "app/site_check.h"
+#include "app/stamped_display.h"
+#include "app/unattended_events.h"
 #include "platform/clock.h"
 #include "platform/ui_application.h"
 #include "platform/ui_events.h"
@@ -22,20 +27,11 @@
 
 namespace {
 
-// The exit statuses, as documented in the README and kdx-interface(1).
-enum class ExitStatus {
-  kCompleted = 0,            // the run completed and the window closed itself
-  kRunFailed = 1,            // a run ended with an error (its message was shown)
-  kBadCommandLine = 2,       // the command line could not be understood
-  kClosedBeforeRun = 3,      // the window was closed before any run
-  kAnotherRunUnderWay = 4,   // another run holds this program folder
-  kCompletedWithWarnings = 5,  // the run completed, but went on past what its summary lists
-};
+// The longest start delay: an hour.
+constexpr int kMaxStartDelaySeconds = 3600;
 
-int ToInt(ExitStatus status) { return static_cast<int>(status); }
-
-ExitStatus ExitStatusFor(RunOutcome outcome) {
-  switch (outcome) {
+ExitStatus ExitStatusFor(const TForm1& form) {
+  switch (form.Outcome()) {
     case RunOutcome::kCompleted:
       return ExitStatus::kCompleted;
     case RunOutcome::kCompletedWithWarnings:
@@ -45,30 +41,54 @@ ExitStatus ExitStatusFor(RunOutcome outcome) {
     case RunOutcome::kFailed:
       break;
   }
-  return ExitStatus::kRunFailed;
+  return ExitStatusForError(form.Failure());
 }
 
 struct Options {
   bool leave_csv = false;
   bool check = false;
   bool quiet = false;
-  std::optional<int> start_delay_ms;
+  bool unattended = false;
+  std::optional<std::string> site;
+  std::optional<std::string> start_delay;  // as given; checked by StartDelaySeconds
 };
 
-// A line of the program's own on standard error.
-void PrintLine(const std::string& text) { std::fprintf(stderr, "%s: %s\n", kProgramName, text.c_str()); }
+// A line of the program's own on standard error, led by the time and the
+// site folder.
+void PrintLine(const RunSite& site, const std::string& text) {
+  std::fprintf(stderr, "%s\n", StampedLine(site.folder, text).c_str());
+}
+
+// The seconds of --start-delay: a whole number from 0 to
+// kMaxStartDelaySeconds, digits only.
+std::optional<int> StartDelaySeconds(const std::string& text) {
+  if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  const int seconds = std::stoi(text);
+  if (seconds > kMaxStartDelaySeconds) return std::nullopt;
+  return seconds;
+}
 
 // Reads the command line into `options`: nothing to go on with, or the exit
 // status to end with at once (--help, --version, a bad command line).
 std::optional<int> ParseCommandLine(int argc, char** argv, Options& options) {
   CLI::App cli{"Exports employee and leave data from the HR database to text files, once, "
-               "a few seconds after it starts. PAVRO.ini and LOG.TXT live beside the program.",
+               "a few seconds after it starts. PAVRO.ini, LOG.TXT and the run lock live in the site folder: "
+               "--site DIR, else $KDX_SITE, else the program's own folder.",
                "kdx-interface"};
   cli.add_flag("--leave-csv", options.leave_csv,
                "Write the dated leave CSV file instead of the unattended run");
-  cli.add_option("--start-delay", options.start_delay_ms,
-                 "Milliseconds from showing the window to the unattended run (default 5000; 0 starts at once)")
-      ->check(CLI::NonNegativeNumber);
+  cli.add_option("--site", options.site,
+                 "The site folder: PAVRO.ini is read from it, LOG.TXT and the run lock are written in it "
+                 "(default: $KDX_SITE, else the program's own folder)")
+      ->type_name("DIR")
+      ->check([](const std::string& value) { return value.empty() ? std::string("needs a folder") : std::string(); });
+  cli.add_option("--start-delay", options.start_delay,
+                 "Seconds from showing the window to the unattended run, a whole number from 0 to 3600 "
+                 "(default 5, also without a terminal; the systemd units and cron examples give 0)")
+      ->type_name("SECONDS");
+  cli.add_flag("--unattended", options.unattended,
+               "Never wait for a key, whatever standard input is: an error is printed and the program ends "
+               "(the systemd units use it)");
   cli.add_flag("--check", options.check,
                "Check the site without writing anything: configuration, folders, tables, template; "
                "exit 0 when a run could start, 1 listing every problem");
@@ -76,6 +96,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options& options) {
                "No caption lines and no summary line on standard error (messages still are; "
                "the system log still gets the summary)");
   cli.set_version_flag("--version", std::string("kdx-interface 1.0 (") + kApplicationTitle + ")");
+  cli.footer("Exit statuses:\n" + ExitStatusTable());
   try {
     cli.parse(argc, argv);
   } catch (const CLI::Success& e) {
@@ -84,15 +105,20 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options& options) {
     cli.exit(e);
     return ToInt(ExitStatus::kBadCommandLine);
   }
+  if (options.start_delay && !StartDelaySeconds(*options.start_delay)) {
+    std::fprintf(stderr, "%s: --start-delay takes a whole number of seconds from 0 to %d, not '%s'\n", kProgramName,
+                 kMaxStartDelaySeconds, options.start_delay->c_str());
+    return ToInt(ExitStatus::kBadCommandLine);
+  }
   return std::nullopt;
 }
 
 // Shows the window, runs the chosen mode once and reports how it ended.
-// Called holding the program folder's run lock.
-ExitStatus RunWindow(const std::string& program_path, const Options& options, SystemEventSource& events,
-                     SystemLog& system_log) {
+// Called holding the site folder's run lock.
+ExitStatus RunWindow(const RunSite& site, const Options& options, UiEventSource& events, SystemLog& system_log) {
   std::unique_ptr<Display> display = MakeStandardErrorDisplay();
   if (options.quiet && !display->IsTerminal()) display = std::make_unique<MessagesOnlyDisplay>(std::move(display));
+  display = std::make_unique<StampedDisplay>(std::move(display), site.folder);
   std::optional<TerminalInputMode> input_mode;
   if (events.Interactive()) input_mode.emplace();
 
@@ -100,22 +126,23 @@ ExitStatus RunWindow(const std::string& program_path, const Options& options, Sy
   application.SetTitle(kApplicationTitle);
   std::unique_ptr<TForm1> Form1;
   try {
-    Form1 = std::make_unique<TForm1>(application, DefaultClock(), program_path);
+    Form1 = std::make_unique<TForm1>(application, DefaultClock(), site);
   } catch (const std::exception& e) {
     system_log.Write(LogLevel::kError, e.what());
+    const ExitStatus status = ExitStatusForError(std::current_exception());
     application.HandleException();
     application.Finish();
-    return ExitStatus::kRunFailed;
+    return status;
   } catch (...) {
     application.HandleException();
     application.Finish();
-    return ExitStatus::kRunFailed;
+    return ExitStatus::kInternalError;
   }
-  if (options.start_delay_ms) Form1->Timer1.SetInterval(*options.start_delay_ms);
+  if (options.start_delay) Form1->Timer1.SetInterval(*StartDelaySeconds(*options.start_delay) * 1000);
   application.Dispatch([&] { Form1->Show(); });
   if (options.leave_csv) Form1->StartLeaveCsvMode();
   application.Run();
-  const ExitStatus status = ExitStatusFor(Form1->Outcome());
+  const ExitStatus status = ExitStatusFor(*Form1);
   // On a terminal the summary is the last line of the panel; elsewhere a
   // line of its own.
   ReportRun(Form1->Summary(ToInt(status)), system_log,
@@ -124,7 +151,7 @@ ExitStatus RunWindow(const std::string& program_path, const Options& options, Sy
                 Form1->SetHint(line);
                 application.PaintNow();
               } else {
-                PrintLine(line);
+                PrintLine(site, line);
               }
             },
             options.quiet);
@@ -146,37 +173,46 @@ int main(int argc, char** argv) {
   try {
     program_path = RunningProgramPath();
   } catch (const std::exception& e) {
-    PrintLine(e.what());
-    return ToInt(ExitStatus::kRunFailed);
+    PrintLine(RunSite(""), e.what());
+    return ToInt(ExitStatus::kSystemError);
   }
+  const RunSite site = ChooseRunSite(program_path, options.site, std::getenv(kSiteVariable));
 
   if (options.check) {
-    return RunSiteCheck(program_path, options.leave_csv ? CheckMode::kLeaveCsv : CheckMode::kUnattended, stdout);
+    return RunCheckCommand(site, options.leave_csv ? CheckMode::kLeaveCsv : CheckMode::kUnattended, stdout);
   }
   Syslog system_log;
 
-  // From here on SIGINT, SIGTERM and SIGHUP are close requests.
-  std::unique_ptr<SystemEventSource> events;
-  try {
-    events = std::make_unique<SystemEventSource>();
-  } catch (const std::exception& e) {
-    PrintLine(e.what());
-    system_log.Write(LogLevel::kError, e.what());
-    return ToInt(ExitStatus::kRunFailed);
+  if (const std::string problem = SiteFolderProblem(site); !problem.empty()) {
+    PrintLine(site, problem);
+    system_log.Write(LogLevel::kError, problem);
+    return ToInt(ExitStatus::kConfiguration);
   }
 
+  // From here on SIGINT, SIGTERM and SIGHUP are close requests.
+  std::unique_ptr<SystemEventSource> system_events;
+  try {
+    system_events = std::make_unique<SystemEventSource>();
+  } catch (const std::exception& e) {
+    PrintLine(site, e.what());
+    system_log.Write(LogLevel::kError, e.what());
+    return ToInt(ExitStatus::kSystemError);
+  }
+  UnattendedEvents unattended_events(*system_events);
+  UiEventSource& events = options.unattended ? static_cast<UiEventSource&>(unattended_events) : *system_events;
+
   RunLock lock;
-  switch (lock.Acquire(ProgramFolderOf(program_path))) {
+  switch (lock.Acquire(site.folder)) {
     case RunLock::Result::kAcquired:
       break;
     case RunLock::Result::kHeldByAnother:
-      PrintLine(lock.Message());
+      PrintLine(site, lock.Message());
       system_log.Write(LogLevel::kWarning, lock.Message());
       return ToInt(ExitStatus::kAnotherRunUnderWay);
     case RunLock::Result::kFailed:
-      PrintLine(lock.Message());
+      PrintLine(site, lock.Message());
       system_log.Write(LogLevel::kError, lock.Message());
-      return ToInt(ExitStatus::kRunFailed);
+      return ToInt(ExitStatus::kCannotCreateOutput);
   }
-  return ToInt(RunWindow(program_path, options, *events, system_log));
+  return ToInt(RunWindow(site, options, events, system_log));
 }

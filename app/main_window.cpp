@@ -19,7 +19,7 @@ constexpr char kLeaveCsvRun[] = "leave CSV run";
 
 }  // namespace
 
-TForm1::TForm1(TApplication& application, const Clock& clock, std::string program_path)
+TForm1::TForm1(TApplication& application, const Clock& clock, RunSite site)
     : TForm(application, "Form1"),
       TComponent(nullptr, "Form1"),
       Edit1(*this, "Edit1"),
@@ -27,7 +27,7 @@ TForm1::TForm1(TApplication& application, const Clock& clock, std::string progra
       Button1(*this, "Button1"),
       Timer1(application, "Timer1"),
       clock_(clock),
-      program_path_(std::move(program_path)) {
+      site_(std::move(site)) {
   TForm::SetCaption(kStoredCaption);
   Edit1.SetText("Updating : ");
   ProgressBar1.SetRange(0, 100);
@@ -90,7 +90,7 @@ void TForm1::Timer1Timer() {
   BeginRun(WindowState::kRunning, kUnattendedRun);
   try {
     LoadRunConfiguration();
-    RefuseBadRunPaths(run_state_, UnattendedOutputs(run_state_), program_path_);
+    RefuseBadRunPaths(run_state_, UnattendedOutputs(run_state_), site_);
     ExportEmployees(*this);
     ExportLeaveDays(*this);
   } catch (...) {
@@ -109,7 +109,7 @@ void TForm1::Button1Click() {
   bool completed = false;
   try {
     LoadRunConfiguration();
-    RefuseBadRunPaths(run_state_, LeaveCsvOutputs(run_state_, LeaveCsvFileName(*this)), program_path_);
+    RefuseBadRunPaths(run_state_, LeaveCsvOutputs(run_state_, LeaveCsvFileName(*this)), site_);
     completed = ExportLeaveCsv(*this);
   } catch (...) {
     SetCaptionIsProgress(false);
@@ -131,7 +131,7 @@ void TForm1::StartLeaveCsvMode() {
 }
 
 void TForm1::LoadRunConfiguration() {
-  LoadConfiguration(run_state_, clock_, program_path_);
+  LoadConfiguration(run_state_, clock_, site_);
   for (std::string& warning : UnknownKeyWarnings(run_state_.ConfigurationFile)) {
     run_state_.Warnings.push_back(std::move(warning));
   }
@@ -143,6 +143,8 @@ void TForm1::BeginRun(WindowState state, const char* mode) {
   run_began_ = run_ended_ = std::chrono::steady_clock::now();
   written_files_.Clear();
   run_state_.Warnings.clear();
+  run_state_.Failure = nullptr;
+  failure_ = nullptr;
 }
 
 void TForm1::EndRun(bool completed) {
@@ -152,11 +154,15 @@ void TForm1::EndRun(bool completed) {
              : run_state_.Warnings.empty() ? RunOutcome::kCompleted
                                            : RunOutcome::kCompletedWithWarnings;
   // The leave CSV run shows its own error and reports only that it failed.
-  if (!completed) failure_message_ = last_message_;
+  if (!completed) {
+    failure_message_ = last_message_;
+    failure_ = run_state_.Failure;
+  }
 }
 
 void TForm1::EnterStopped(const std::exception_ptr& error) {
   run_ended_ = std::chrono::steady_clock::now();
+  failure_ = error;
   try {
     std::rethrow_exception(error);
   } catch (const std::exception& e) {
@@ -166,6 +172,7 @@ void TForm1::EnterStopped(const std::exception_ptr& error) {
   }
   state_ = WindowState::kStopped;
   outcome_ = RunOutcome::kFailed;
+  EndRunSession(components_);
   output_file_.CloseAfterError();
   if (Application().Interactive()) {
     SetHint(kStoppedHint);

@@ -27,6 +27,7 @@
 #include <exception>
 #include <string>
 
+#include "app/configuration.h"
 #include "app/run_report.h"
 #include "app/written_files.h"
 #include "data/component.h"
@@ -58,9 +59,10 @@ enum class RunOutcome {
 class TForm1 : public TForm, public TComponent, public ExportHost {
  public:
   // Creates every component with its stored properties, attaches the
-  // handlers, starts Timer1 and calls FormCreate. `program_path` is the full
-  // path of the program file: PAVRO.ini and LOG.TXT live beside it.
-  TForm1(TApplication& application, const Clock& clock, std::string program_path);
+  // handlers, starts Timer1 and calls FormCreate. `site` names the program
+  // file and the site folder, where PAVRO.ini and LOG.TXT live (a program
+  // path alone: the program's own folder).
+  TForm1(TApplication& application, const Clock& clock, RunSite site);
   ~TForm1() override;
 
   // ---- components -------------------------------------------------------------
@@ -102,7 +104,10 @@ class TForm1 : public TForm, public TComponent, public ExportHost {
   // leave CSV's header line is not a record), the time from the start of
   // the run to its end, and the message a failed run showed.
   RunSummary Summary(int exit_status) const;
-  const std::string& ProgramPath() const { return program_path_; }
+  // The error that ended a failed run (null for a run that did not fail).
+  const std::exception_ptr& Failure() const { return failure_; }
+  // The program file and the site folder of the window's runs.
+  const RunSite& ProgramPath() const { return site_; }
 
   // ---- ExportHost ---------------------------------------------------------------
   RunState& State() override { return run_state_; }
@@ -141,7 +146,7 @@ class TForm1 : public TForm, public TComponent, public ExportHost {
   void EndRun(bool completed);
 
   const Clock& clock_;
-  std::string program_path_;
+  RunSite site_;
   RunState run_state_;
   WrittenFiles written_files_;  // under output_file_: what the run wrote
   OutputFile output_file_{&written_files_};
@@ -154,6 +159,7 @@ class TForm1 : public TForm, public TComponent, public ExportHost {
   std::chrono::steady_clock::time_point run_ended_;
   std::string last_message_;     // the last message box ShowMessage put up
   std::string failure_message_;  // what the failed run showed
+  std::exception_ptr failure_;   // what ended the failed run
 };
 
 #endif  // KDX_APP_MAIN_WINDOW_H_

@@ -1,4 +1,4 @@
-// The run log LOG.TXT beside the program: one line, rewritten by every leave
+// The run log LOG.TXT in the site folder: one line, rewritten by every leave
 // run. Sites may parse the line, so its text and pattern stay as they are,
 // including "HHSSMM", which prints hour, seconds and then the month.
 #include "app/configuration.h"
@@ -14,11 +14,11 @@ constexpr char kLogLinePattern[] = "DD/MM/YYYY  HHSSMM";
 }  // namespace
 
 void TForm1::WriteRunLog() {
-  // The log lives beside the program even if the configuration was never
+  // The log lives in the site folder even if the configuration was never
   // read in this process.
-  if (run_state_.ProgramFolder.empty()) run_state_.ProgramFolder = ProgramFolderOf(program_path_);
+  if (run_state_.ProgramFolder.empty()) run_state_.ProgramFolder = site_.folder;
   run_state_.LogPath = run_state_.ProgramFolder + kLogFileName;
-  output_file_.Assign(run_state_.LogPath, "the run log in the program folder");
+  output_file_.Assign(run_state_.LogPath, "the run log in the site folder");
   try {
     output_file_.Rewrite();
     output_file_.WriteLine(std::string(kLogLineText) + FormatDateTime(kLogLinePattern, clock_.Now()));

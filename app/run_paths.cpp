@@ -16,6 +16,7 @@
 #include "util/ascii.h"
 #include "util/connection_path.h"
 #include "util/error.h"
+#include "util/whole_file.h"
 
 namespace {
 
@@ -163,7 +164,8 @@ std::vector<RunOutput> LeaveCsvOutputs(const RunState&, const std::string& csv_f
 }
 
 std::vector<std::string> RunPathProblems(const RunState& state, const std::vector<RunOutput>& outputs,
-                                         const std::string& program_path) {
+                                         const RunSite& site) {
+  const std::string& program_path = site.program;
   std::vector<std::string> problems;
   const std::string& ini = state.ConfigurationFile;
 
@@ -246,13 +248,12 @@ std::vector<std::string> RunPathProblems(const RunState& state, const std::vecto
   return problems;
 }
 
-void RefuseBadRunPaths(const RunState& state, const std::vector<RunOutput>& outputs,
-                       const std::string& program_path) {
-  const std::vector<std::string> problems = RunPathProblems(state, outputs, program_path);
+void RefuseBadRunPaths(const RunState& state, const std::vector<RunOutput>& outputs, const RunSite& site) {
+  const std::vector<std::string> problems = RunPathProblems(state, outputs, site);
   if (problems.empty()) return;
   std::string message;
   for (const std::string& problem : problems) message += (message.empty() ? "" : "; ") + problem;
-  throw Exception(message);
+  throw EConfigurationError(message);
 }
 
 namespace {
@@ -275,11 +276,45 @@ size_t Distance(const std::string& a, const std::string& b) {
   return d[x.size()][y.size()];
 }
 
+// `text` without the blanks, tabs and CRs around it.
+std::string Trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// The sections of an INI file as IniFile reads them ("[name]" lines, the
+// name trimmed), each once, in file order.
+std::vector<std::string> Sections(const std::string& path) {
+  std::string contents;
+  std::vector<std::string> sections;
+  if (!ReadWholeFile(path, &contents, nullptr)) return sections;
+  size_t start = contents.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;  // a UTF-8 byte order mark
+  while (start < contents.size()) {
+    size_t end = contents.find('\n', start);
+    if (end == std::string::npos) end = contents.size();
+    std::string line = Trimmed(contents.substr(start, end - start));
+    start = end + 1;
+    if (line.empty() || line[0] != '[') continue;
+    const size_t close = line.find(']');
+    const std::string name = Trimmed(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    if (std::none_of(sections.begin(), sections.end(), [&](const std::string& s) { return EqualsNoCase(s, name); })) {
+      sections.push_back(name);
+    }
+  }
+  return sections;
+}
+
 }  // namespace
 
 std::vector<std::string> UnknownKeyWarnings(const std::string& configuration_file) {
   static const char* const kKnown[] = {kSourcePathKey, kEmployeePathKey, kLeavePathKey};
   std::vector<std::string> warnings;
+  for (const std::string& section : Sections(configuration_file)) {
+    if (EqualsNoCase(section, kPathSection)) continue;
+    warnings.push_back(std::string(kConfigurationFileName) + ": unknown section " + section + " of " +
+                       configuration_file + " (did you mean " + kPathSection + "?)");
+  }
   for (const std::string& key : IniFile(configuration_file).Keys(kPathSection)) {
     if (std::any_of(std::begin(kKnown), std::end(kKnown), [&](const char* k) { return EqualsNoCase(key, k); })) {
       continue;

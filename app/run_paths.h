@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/configuration.h"
 #include "exports/export_host.h"
 
 // An output of the run and the setting it comes from.
@@ -29,19 +30,23 @@ std::vector<RunOutput> UnattendedOutputs(const RunState& state);
 std::vector<RunOutput> LeaveCsvOutputs(const RunState& state, const std::string& csv_file);
 
 // Every reason the run must not start with the settings in `state` (read by
-// LoadConfiguration) and `outputs`; empty when there is none. `program_path`
-// is the running program file.
+// LoadConfiguration for `site`) and `outputs`; empty when there is none.
+// LOG.TXT and the run lock are guarded in state.ProgramFolder, the program
+// as site.program.
 std::vector<std::string> RunPathProblems(const RunState& state, const std::vector<RunOutput>& outputs,
-                                         const std::string& program_path);
+                                         const RunSite& site);
 
-// Raises Exception with the problems of RunPathProblems, joined by "; ",
-// when there are any.
-void RefuseBadRunPaths(const RunState& state, const std::vector<RunOutput>& outputs,
-                       const std::string& program_path);
+// Raises EConfigurationError with the problems of RunPathProblems, joined by
+// "; ", when there are any.
+void RefuseBadRunPaths(const RunState& state, const std::vector<RunOutput>& outputs, const RunSite& site);
 
-// Keys of section PATH in the configuration file that no run reads, each
-// with the nearest key it does read: "PAVRO.ini: unknown key EMPLOYE_PATH in
-// section PATH (did you mean EMPLOYEE_PATH?)".
+// What the configuration file holds that no run reads, in file order: each
+// key of section PATH it does not know, with the nearest key it does read
+// ("PAVRO.ini: unknown key EMPLOYE_PATH in section PATH of
+// /srv/kdx/PAVRO.ini (did you mean EMPLOYEE_PATH?)"), and each section but
+// PATH ("PAVRO.ini: unknown section PATHS of /srv/kdx/PAVRO.ini (did you
+// mean PATH?)"). A run goes on past them with warnings; --check counts
+// them as problems.
 std::vector<std::string> UnknownKeyWarnings(const std::string& configuration_file);
 
 #endif  // KDX_APP_RUN_PATHS_H_

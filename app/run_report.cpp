@@ -3,6 +3,9 @@
 #include <syslog.h>
 
 #include <cstdio>
+#include <ctime>
+
+#include "app/exit_status.h"
 
 namespace {
 
@@ -28,8 +31,27 @@ Syslog::~Syslog() { closelog(); }
 
 void Syslog::Write(LogLevel level, const std::string& line) { syslog(SyslogPriority(level), "%s", line.c_str()); }
 
+std::string StampedLine(std::time_t when, const std::string& site_folder, const std::string& text) {
+  std::tm local {};
+  localtime_r(&when, &local);
+  char stamp[40];
+  const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S%z", &local);
+  std::string time(stamp, n);
+  // ISO 8601 writes the offset as +hh:mm.
+  if (time.size() >= 5 && (time[time.size() - 5] == '+' || time[time.size() - 5] == '-')) {
+    time.insert(time.size() - 2, ":");
+  }
+  return time + " " + (site_folder.empty() ? std::string("./") : site_folder) + " " + kProgramName + ": " + text;
+}
+
+std::string StampedLine(const std::string& site_folder, const std::string& text) {
+  return StampedLine(std::time(nullptr), site_folder, text);
+}
+
 std::string SummaryLine(const RunSummary& summary) {
-  const std::string status = "exit status " + std::to_string(summary.exit_status);
+  const std::string meaning = ExitStatusMeaning(summary.exit_status);
+  const std::string status =
+      "exit status " + std::to_string(summary.exit_status) + (meaning.empty() ? "" : " (" + meaning + ")");
   if (!summary.ran) return "no run: the window was closed before the run began; " + status;
   std::string line = summary.mode + (!summary.completed          ? " failed: "
                                      : summary.warnings.empty() ? " completed: "

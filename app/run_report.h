@@ -9,6 +9,7 @@
 #define KDX_APP_RUN_REPORT_H_
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -51,11 +52,20 @@ struct RunSummary {
   std::vector<std::string> warnings;  // what the run went on after
 };
 
+// A line of the program's own on standard error: the local time `when` in
+// ISO 8601 with its offset, the site folder and the program's name before
+// `text`, e.g. "2010-03-24T18:30:05+08:00 /var/lib/kdx-interface/hq/
+// kdx-interface: unattended run completed: ...". The second form takes the
+// time now.
+std::string StampedLine(std::time_t when, const std::string& site_folder, const std::string& text);
+std::string StampedLine(const std::string& site_folder, const std::string& text);
+
 // For example "unattended run completed: employee file 1200 records,
 // leave-day file 35 records; 4.31 s; exit status 0", or "no run: the window
-// was closed before the run began; exit status 3". A run with warnings
-// "completed with warnings" and lists them after the exit status:
-// "...; exit status 5; warnings: <first>; <second>".
+// was closed before the run began; exit status 3". A failed run's status
+// carries its meaning: "...; exit status 69 (HR database unavailable)". A run
+// with warnings "completed with warnings" and lists them after the exit
+// status: "...; exit status 5; warnings: <first>; <second>".
 std::string SummaryLine(const RunSummary& summary);
 
 // Sends a failed run's message and then the summary line to `log`, always;

@@ -70,17 +70,6 @@ std::string Describe(const TAdsTable& table) {
   return table.TableName() + " (" + table.Name() + "), index " + table.IndexFieldNames();
 }
 
-// Waits for nothing: the check runs no message loop.
-class NoEvents : public UiEventSource {
- public:
-  int64_t NowMs() const override {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-  }
-  UiEvents Wait(int) override { return {}; }
-  bool Interactive() const override { return false; }
-};
-
 class Checker {
  public:
   Checker(TForm1& form, CheckMode mode) : form_(form), c_(form.Components()), mode_(mode) {}
@@ -137,7 +126,7 @@ class Checker {
   void Configuration() {
     LoadConfiguration(form_.State(), form_.GetClock(), form_.ProgramPath());
     const std::string file = ConfigurationFilePath(form_.State().ProgramFolder);
-    Info(std::string(mode_ == CheckMode::kUnattended ? "unattended run" : "leave CSV run") + ", program folder " +
+    Info(std::string(mode_ == CheckMode::kUnattended ? "unattended run" : "leave CSV run") + ", site folder " +
          form_.State().ProgramFolder);
     struct stat st {};
     const bool found = ::stat(file.c_str(), &st) == 0;
@@ -159,7 +148,7 @@ class Checker {
     for (const std::string& problem : RunPathProblems(state, outputs, form_.ProgramPath())) Problem(problem);
   }
 
-  // LOG.TXT and the run lock live in the program folder.
+  // LOG.TXT and the run lock live in the site folder.
   void ProgramFolder() {
     const std::string folder = form_.State().ProgramFolder;
     for (const char* name : {kLogFileName, kRunLockFileName}) {
@@ -170,11 +159,11 @@ class Checker {
       }
     }
     if (const int err = ProbeFolder(folder)) {
-      Problem("program folder " + folder + " takes no new file (" + std::strerror(err) + "); " +
+      Problem("site folder " + folder + " takes no new file (" + std::strerror(err) + "); " +
               "a run cannot write LOG.TXT or its lock there");
       return;
     }
-    Ok("program folder " + folder + " takes new files (LOG.TXT, the run lock)");
+    Ok("site folder " + folder + " takes new files (LOG.TXT, the run lock)");
   }
 
   void OutputPath(const std::string& label, const std::string& key, const std::string& path) {
@@ -326,24 +315,4 @@ std::string FormatCheckReport(const SiteCheckReport& report) {
             "; a run would not go through as it should\n";
   }
   return text;
-}
-
-int RunSiteCheck(const std::string& program_path, CheckMode mode, std::FILE* out) {
-  LineDisplay nowhere([](std::string_view) {});
-  NoEvents events;
-  TApplication application(nowhere, events);
-  application.SetTitle(kApplicationTitle);
-  SiteCheckReport report;
-  try {
-    TForm1 form(application, DefaultClock(), program_path);
-    form.Timer1.SetEnabled(false);
-    report = CheckSite(form, mode);
-  } catch (const std::exception& e) {
-    report.lines.push_back({CheckLine::Kind::kProblem, e.what()});
-    ++report.problems;
-  }
-  const std::string text = FormatCheckReport(report);
-  std::fwrite(text.data(), 1, text.size(), out);
-  std::fflush(out);
-  return report.problems == 0 ? 0 : 1;
 }

@@ -40,7 +40,7 @@ struct SiteCheckReport {
   std::optional<int64_t> leave_records;      // approved leave the run would read
 };
 
-// Checks the site of `form`'s program folder for a run in `mode`. Uses the
+// Checks the site of `form`'s site folder for a run in `mode`. Uses the
 // window's components, hooks and run state; opens datasets and leaves them
 // open. Never raises for what it finds: every failure becomes a line.
 SiteCheckReport CheckSite(TForm1& form, CheckMode mode);
@@ -48,10 +48,5 @@ SiteCheckReport CheckSite(TForm1& form, CheckMode mode);
 // The report as printed: one line per CheckLine, "ok", "warning" and
 // "PROBLEM" lines tagged, then a result line.
 std::string FormatCheckReport(const SiteCheckReport& report);
-
-// What `--check` does: makes the main window (on no display, its timer
-// off), checks, prints the report to `out`. The exit status: 0 when a run
-// could start, 1 when a problem was found.
-int RunSiteCheck(const std::string& program_path, CheckMode mode, std::FILE* out);
 
 #endif  // KDX_APP_SITE_CHECK_H_

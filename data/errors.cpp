@@ -3,6 +3,8 @@
 #include <cmath>
 #include <utility>
 
+#include "engine/ads.h"
+
 namespace {
 
 // Number of EADSDatabaseError objects alive in this thread.
@@ -23,6 +25,17 @@ EADSDatabaseError::EADSDatabaseError(const EADSDatabaseError& other)
 EADSDatabaseError::~EADSDatabaseError() { --g_errors_alive; }
 
 bool DatabaseErrorInProgress() { return g_errors_alive > 0; }
+
+bool IsBadDataCode(uint32_t code) {
+  switch (code) {
+    case AE_COLUMN_TYPE_MISMATCH:
+    case AE_COLUMN_VALUE_INVALID:
+    case AE_KDX_BAD_STORED_VALUE:
+      return true;
+    default:
+      return false;
+  }
+}
 
 namespace {
 

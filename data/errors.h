@@ -73,6 +73,22 @@ class EADSDatabaseError : public EDatabaseError {
 // Whether an EADSDatabaseError exists in the calling thread.
 bool DatabaseErrorInProgress();
 
+// Whether the engine error `code` says that a value inside the database is
+// bad (a stored value that does not fit its column, a value that cannot be
+// read as its column's type) rather than
+// that the database cannot be reached, logged into or opened as a run needs
+// it (every other code; docs/database-format.md lists them).
+bool IsBadDataCode(uint32_t code);
+
+// What a run found wrong inside the database that is no engine error: a
+// leave whose days do not add up, a row a lookup needs that is missing, a
+// template row that cannot be laid out, a number beyond any amount. The
+// message names the record.
+class EDataError : public Exception {
+ public:
+  explicit EDataError(const std::string& message) : Exception(message) {}
+};
+
 // The engine refused a disconnect or a setting.
 class AdsError : public Exception {
  public:

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "data/errors.h"
 #include "data/query.h"
 #include "data/table.h"
 #include "exports/employee_export.h"
@@ -44,7 +45,7 @@ uint32_t MonthIndexOfYyyymm(EmployeeExportContext& ctx, Row& row, const char* co
   const int32_t year = value / 100;
   const int32_t month = value % 100;
   if (value < 0 || year < 1000 || year > 9999 || month < 1 || month > 12) {
-    throw Exception("EMP_ALW of employee " + EmployeeNumber(ctx) + ", allowance " + row.Code() + ": " + column + " " +
+    throw EDataError("EMP_ALW of employee " + EmployeeNumber(ctx) + ", allowance " + row.Code() + ": " + column + " " +
                     std::to_string(value) + " is not a month in the form YYYYMM");
   }
   return MonthIndex(static_cast<uint32_t>(year), static_cast<uint32_t>(month));
@@ -76,13 +77,13 @@ std::string KeyedRowValue(EmployeeExportContext& ctx, TAdsTable& table, const ch
     case LookupTables::Answer::kFound:
       return text;
     case LookupTables::Answer::kNoRow:
-      throw Exception(std::string(table_label) + " Unable to locate Employee : " + emp_no);
+      throw EDataError(std::string(table_label) + " Unable to locate Employee : " + emp_no);
     case LookupTables::Answer::kNotReadAhead:
       break;
   }
   if (!memo.StandsOn(table, emp_no) || !table.HasCurrentRecord()) {
     memo.Forget(table);
-    if (!table.SeekKey({emp_no})) throw Exception(std::string(table_label) + " Unable to locate Employee : " + emp_no);
+    if (!table.SeekKey({emp_no})) throw EDataError(std::string(table_label) + " Unable to locate Employee : " + emp_no);
     memo.SetStandsOn(table, emp_no);
   }
   return ctx.columns().Text(table, column);

@@ -67,6 +67,14 @@ ExportComponents CreateExportComponents(TComponent& owner) {
   return c;
 }
 
+void EndRunSession(const ExportComponents& c) noexcept {
+  try {
+    c.AdsConnection1->SetIsConnected(false);
+  } catch (const std::exception&) {
+    // See the header: the error that stopped the run is the one to report.
+  }
+}
+
 std::string TableReadBy(const ExportComponents& c, const std::string& component_name) {
   for (const TAdsTable* table : {c.AdsTableCode, c.CareerTable, c.AdsTableCLD, c.EmploymentTable, c.AdsTableMisc,
                                  c.TableEmpAllowance, c.AdsTablePara}) {

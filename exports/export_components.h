@@ -42,6 +42,12 @@ struct ExportComponents {
 // not connected. No open hooks are attached: the host attaches its own.
 ExportComponents CreateExportComponents(TComponent& owner);
 
+// Closes every dataset of AdsConnection1 and disconnects it, so that a run
+// that stops holds no transaction, snapshot or lock on the server while its
+// message waits. A failure to disconnect is not reported: the run has
+// already failed with the error that matters.
+void EndRunSession(const ExportComponents& c) noexcept;
+
 // The table the component named `component_name` reads, as messages name it:
 // a table component's table, the table a query's statement reads first
 // ("employee", "empleave", "LEAV_TRX", ...); the name itself for any other.

@@ -9,6 +9,7 @@
 #ifndef KDX_EXPORTS_EXPORT_HOST_H_
 #define KDX_EXPORTS_EXPORT_HOST_H_
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,9 @@ inline constexpr char kLeavePathKey[] = "LEAVE_PATH";
 
 // The fields of the main window that the run steps share.
 struct RunState {
-  std::string ProgramFolder;   // folder of the program file, ending in a separator
+  // The site folder (app/configuration.h: PAVRO.ini, LOG.TXT, the run lock),
+  // ending in a separator; the program file's folder when no other is given.
+  std::string ProgramFolder;
   std::string RunPeriod;       // "YYYYMM" of the run
   std::string SourcePath;
   std::string EmployeePath;
@@ -37,6 +40,10 @@ struct RunState {
   std::vector<std::string> Warnings;
   // The configuration file the paths were read from (set with them).
   std::string ConfigurationFile;
+  // The error a step showed itself and ended the run on (the leave CSV run
+  // shows its own errors), so that the exit status can tell what failed;
+  // null while no step did.
+  std::exception_ptr Failure;
 
   // A setting as messages name it: "EMPLOYEE_PATH in /opt/kdx/PAVRO.ini".
   std::string Setting(const char* key) const {

@@ -1,5 +1,6 @@
 #include "exports/leave_csv.h"
 
+#include <exception>
 #include <string>
 
 #include "data/errors.h"
@@ -106,6 +107,7 @@ WriteResult LeaveCsvWriter::Write(const std::string& file_name) {
   try {
     out.Rewrite();
   } catch (const EInOutError& e) {
+    host_.State().Failure = std::current_exception();
     host_.ShowMessage(std::string(kSaveFailed) + ": " + e.what());
     return WriteResult::kSaveFailed;
   }
@@ -118,7 +120,7 @@ WriteResult LeaveCsvWriter::Write(const std::string& file_name) {
       try {
         WriteLeave();
       } catch (const ENumberOutOfRange& e) {
-        throw Exception(OutOfRangeMessage(host_.Components(), e, "the leave of employee " + Employee()));
+        throw EDataError(OutOfRangeMessage(host_.Components(), e, "the leave of employee " + Employee()));
       }
       query_.GoNext();
     }
@@ -245,6 +247,10 @@ bool ExportLeaveCsv(ExportHost& host) {
     host.WriteRunLog();
     return true;
   } catch (const Exception& e) {
+    host.State().Failure = std::current_exception();
+    // The run is over: its server transaction ends before the message may
+    // wait for a key.
+    EndRunSession(c);
     host.ShowMessage(e.what());
     return false;
   }

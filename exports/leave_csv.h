@@ -18,8 +18,9 @@
 // The whole run. true: the file was written and LOG.TXT rewritten. false: the
 // run ended at its own error handler after showing the message through
 // host.ShowMessage ("Save file failed" when the file could not be created,
-// otherwise the error's message); LOG.TXT is then untouched. Errors that are
-// not the program's Exception type propagate.
+// otherwise the error's message) and keeping the error in host.State().Failure;
+// LOG.TXT is then untouched. Errors that are not the program's Exception type
+// propagate.
 bool ExportLeaveCsv(ExportHost& host);
 
 // Writes the file from the open leave query. 0 when the file was written to

@@ -42,7 +42,7 @@ int64_t AddDayUnits(int64_t sum, const TField& day) {
   const double total = static_cast<double>(sum) + day.ReadFloat() * static_cast<double>(kUnitsPerDay);
   const double rounded = std::nearbyint(total);  // ties to even
   if (!std::isfinite(rounded) || std::fabs(rounded) >= kMaxUnits) {
-    throw Exception("LEAV_TRX: DAY '" + day.ReadText() + "' is not a valid day amount");
+    throw EDataError("LEAV_TRX: DAY '" + day.ReadText() + "' is not a valid day amount");
   }
   return static_cast<int64_t>(rounded);
 }
@@ -105,7 +105,7 @@ void LeaveDayRun::Run() {
       try {
         ExportLeave();
       } catch (const ENumberOutOfRange& e) {
-        throw Exception(OutOfRangeMessage(c_, e, "the leave of employee " + empcode_));
+        throw EDataError(OutOfRangeMessage(c_, e, "the leave of employee " + empcode_));
       }
       src_.GoNext();
     }
@@ -166,7 +166,7 @@ void LeaveDayRun::WriteTransactionRows(int64_t expected) {
     lvtx_.GoNext();
   }
   if (sum != expected) {
-    throw Exception("Leave day is not tally!. Employee# " + col_.Text(lvtx_, "EMPCODE") + " Record ID " +
+    throw EDataError("Leave day is not tally!. Employee# " + col_.Text(lvtx_, "EMPCODE") + " Record ID " +
                     col_.Text(lvtx_, "ID"));
   }
 }

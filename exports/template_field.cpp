@@ -1,5 +1,6 @@
 #include "exports/template_field.h"
 
+#include "data/errors.h"
 #include "data/query.h"
 #include "exports/column_cache.h"
 #include "util/error.h"
@@ -76,7 +77,7 @@ FieldLayout ReadLayout(EmployeeExportContext& ctx) {
   if (layout.delimiter != "F") return layout;
   const int32_t width = col.Int(tmpl, "size");
   if (width < 0 || width > kMaxFieldWidth) {
-    throw Exception(TemplateRowLabel(ctx) + ": size " + std::to_string(width) + " is not a field width of 0 to 255");
+    throw EDataError(TemplateRowLabel(ctx) + ": size " + std::to_string(width) + " is not a field width of 0 to 255");
   }
   layout.fixed = true;
   layout.width = static_cast<size_t>(width);

@@ -154,7 +154,8 @@ int RunInfo(const std::string& path) {
 void RegisterInfoCommand(CLI::App& app, int* exit_status) {
   auto path = std::make_shared<std::string>();
   CLI::App* info = app.add_subcommand(
-      "info", "Show the tables of a folder, a dictionary or a table file: columns, indexes, row counts");
+      "info", "Show the tables of a folder, a dictionary, a table file or a server (postgresql:// URI): columns, "
+              "indexes, row counts");
   info->add_option("PATH", *path, "folder of free tables, dictionary (.add), table file or postgresql:// URI")->required();
   info->callback([path, exit_status]() { *exit_status = RunInfo(*path); });
 }

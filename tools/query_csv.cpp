@@ -52,7 +52,7 @@ bool RunQueryAsCsv(const std::string& path, const std::string& sql, const QueryC
   ADSHANDLE statement = 0;
   bool ok = AdsCreateSQLStatement(connection, &statement) == AE_SUCCESS;
   if (!ok) *error = EngineError("Cannot create a statement on " + ShownConnectionPath(path));
-  if (ok && !dictionary && !server) {
+  if (ok && !dictionary && !server && !credentials.table_password.empty()) {
     // Every sealed table of the folder gets the table password, so a
     // statement may read any of them.
     std::error_code ec;

@@ -9,12 +9,14 @@
 #include <ostream>
 #include <string>
 
+// What a query is given to read with; nothing is built in.
 struct QueryCredentials {
-  // For a folder: given to every sealed table file of the folder.
-  std::string table_password = "VARDE5816";
+  // For a folder: given to every sealed table file of the folder; empty:
+  // none, and a statement reading a sealed table fails naming it.
+  std::string table_password;
   // For a dictionary: the account that logs in.
-  std::string user = "GLOVERUN4";
-  std::string password = "BRISKOLDENT";
+  std::string user;
+  std::string password;
 };
 
 // Runs `sql` on the database at `path` (a folder, a dictionary file or a

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <optional>
+
 #include "platform/clock.h"
 #include "tests/platform/temp_folder.h"
 #include "util/date_time.h"
@@ -104,6 +107,28 @@ TEST_F(ConfigurationTest, DescribeTellsTheFilesValuesFromTheDefaults) {
   EXPECT_EQ(values[2].value, "");
   EXPECT_TRUE(values[2].from_file);
   for (const ConfigurationValue& v : DescribeConfiguration(PathOf("missing.ini"))) EXPECT_FALSE(v.from_file);
+}
+
+TEST(RunSiteTest, TheOptionWinsThenTheEnvironmentThenTheProgramsOwnFolder) {
+  const std::string cwd = std::filesystem::current_path().string();
+  const struct {
+    std::optional<std::string> option;
+    const char* environment;
+    std::string folder;
+    RunSite::Origin origin;
+  } cases[] = {
+      {"/srv/a", "/srv/b", "/srv/a/", RunSite::Origin::kOption},
+      {std::nullopt, "/srv/b/", "/srv/b/", RunSite::Origin::kEnvironment},
+      {std::nullopt, "", "/opt/kdx/", RunSite::Origin::kProgramFolder},
+      {std::nullopt, nullptr, "/opt/kdx/", RunSite::Origin::kProgramFolder},
+      {"sites/a", nullptr, cwd + "/sites/a/", RunSite::Origin::kOption},
+  };
+  for (const auto& c : cases) {
+    const RunSite site = ChooseRunSite("/opt/kdx/kdx-interface", c.option, c.environment);
+    EXPECT_EQ(site.folder, c.folder) << c.folder;
+    EXPECT_EQ(site.origin, c.origin) << c.folder;
+    EXPECT_EQ(site.program, "/opt/kdx/kdx-interface");
+  }
 }
 
 TEST(RunningProgramTest, PathIsTheTestProgramItself) {

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <regex>
 #include <string>
 
 #include "app/run_lock.h"
@@ -81,16 +83,17 @@ TEST_F(CommandLineTest, HelpAndVersionExitZeroWithoutARun) {
   EXPECT_FALSE(fs::exists(LogPath()));
 }
 
-TEST_F(CommandLineTest, BadCommandLinesExitTwo) {
+TEST_F(CommandLineTest, BadCommandLinesExit64) {
   int n = 0;
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"--bogus"}, {"--start-delay"}, {"--start-delay", "abc"}, {"--start-delay", "-5"},
-           {"--start-delay", "99999999999"}, {"extra-argument"}}) {
+           {"--start-delay", "99999999999"}, {"--start-delay", "3601"}, {"--site", ""}, {"extra-argument"}}) {
     const std::string name = "bad" + std::to_string(n++) + ".txt";
     Process p = Start(args, name);
-    EXPECT_EQ(p.Wait(), 2) << args[0];
+    EXPECT_EQ(p.Wait(), 64) << args[0];
     EXPECT_FALSE(Stderr(name).empty()) << args[0];
   }
+  EXPECT_EQ(Stderr("bad3.txt"), "kdx-interface: --start-delay takes a whole number of seconds from 0 to 3600, not '-5'\n");
   EXPECT_FALSE(fs::exists(LogPath()));
 }
 
@@ -116,11 +119,17 @@ TEST_F(UnattendedRunTest, WithoutATerminalThereAreNoEscapeCodesAndNoPerRecordLin
   const std::string err = Stderr();
   EXPECT_EQ(err.find('\x1b'), std::string::npos) << err;
   EXPECT_EQ(err.find("Export Employee#"), std::string::npos) << err;
-  // One line per caption, then the run's summary line.
-  EXPECT_EQ(err.rfind("KDX INTERFACE VER1.00 24/03/2010\nEXPORTING LEAVE DATABASE...\n"
-                      "kdx-interface: unattended run completed: employee file 25 records, leave-day file 1 record; ",
-                      0),
-            0u)
+  // One line per caption, then the run's summary line, led by the time and
+  // the site folder.
+  const std::string captions = "KDX INTERFACE VER1.00 24/03/2010\nEXPORTING LEAVE DATABASE...\n";
+  EXPECT_EQ(err.rfind(captions, 0), 0u) << err;
+  EXPECT_TRUE(std::regex_search(err.substr(captions.size()),
+                                std::regex("^20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9][+-][0-9]{2}:"
+                                           "[0-9]{2} ")))
+      << err;
+  EXPECT_NE(err.find(" " + program_folder_ + "/ kdx-interface: unattended run completed: employee file 25 records, "
+                     "leave-day file 1 record; "),
+            std::string::npos)
       << err;
   EXPECT_TRUE(err.ends_with("; exit status 0\n")) << err;
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
@@ -135,24 +144,26 @@ TEST_F(UnattendedRunTest, QuietLeavesStandardErrorEmptyUnlessAMessageIsShown) {
 
   WritePavroIni(program_folder_, scratch_.Sub("no-such-database"), EmployeePath(), LeavePath());
   Process failing = Start({"--start-delay", "0", "--quiet"}, "failing.txt");
-  EXPECT_EQ(failing.Wait(), 1);
+  EXPECT_EQ(failing.Wait(), 69);
   const std::string err = Stderr("failing.txt");
   EXPECT_NE(err.find("Error: "), std::string::npos) << err;
   EXPECT_EQ(err.find("KDX INTERFACE"), std::string::npos) << err;  // no caption lines
   EXPECT_EQ(err.find("exit status"), std::string::npos) << err;    // no summary line
 }
 
-TEST_F(UnattendedRunTest, AFailingRunShowsItsErrorAndExitsOne) {
+TEST_F(UnattendedRunTest, AFailingRunShowsItsErrorAndExitsWithItsClass) {
   WritePavroIni(program_folder_, scratch_.Sub("no-such-database"), EmployeePath(), LeavePath());
   Process p = Start({"--start-delay", "0"});
-  EXPECT_EQ(p.Wait(), 1);
+  EXPECT_EQ(p.Wait(), 69);
   const std::string err = Stderr();
-  EXPECT_NE(err.find("Error: "), std::string::npos) << err;
+  // The error line too is led by the time and the site folder.
+  EXPECT_NE(err.find(" " + program_folder_ + "/ kdx-interface: Error: "), std::string::npos) << err;
   EXPECT_NE(err.find("no-such-database"), std::string::npos) << err;
   EXPECT_EQ(err.back(), '\n');
   // The last line sums the run up.
-  EXPECT_NE(err.find("\nkdx-interface: unattended run failed: no file written; "), std::string::npos) << err;
-  EXPECT_TRUE(err.ends_with("; exit status 1\n")) << err;  // a failed run lists no warnings
+  EXPECT_NE(err.find(" kdx-interface: unattended run failed: no file written; "), std::string::npos) << err;
+  // A failed run lists no warnings.
+  EXPECT_TRUE(err.ends_with("; exit status 69 (HR database unavailable)\n")) << err;
   EXPECT_FALSE(fs::exists(LeavePath()));
   EXPECT_FALSE(fs::exists(LogPath()));
 }
@@ -178,7 +189,7 @@ TEST_F(UnattendedRunTest, AnOutputThatIsNoRegularFileIsRefusedBeforeAnythingIsWr
   MakeSite(1, false);
   ASSERT_EQ(mkfifo(LeavePath().c_str(), 0600), 0);
   Process p = Start({"--start-delay", "0"});
-  EXPECT_EQ(p.Wait(10000), 1) << Stderr();
+  EXPECT_EQ(p.Wait(10000), 78) << Stderr();
   EXPECT_NE(Stderr().find("LEAVE_PATH in " + program_folder_ + "/PAVRO.ini names '" + LeavePath() +
                           "', which is a FIFO"),
             std::string::npos)
@@ -187,12 +198,83 @@ TEST_F(UnattendedRunTest, AnOutputThatIsNoRegularFileIsRefusedBeforeAnythingIsWr
   EXPECT_FALSE(fs::exists(LogPath()));
 }
 
+// Each class of failure ends with its own sysexits(3) status, which the
+// summary line names.
+TEST_F(UnattendedRunTest, EachClassOfFailureEndsWithItsOwnStatus) {
+  const struct {
+    const char* what;
+    std::function<void(HrDatabase&)> change;
+    std::string shell_prefix;  // run through sh -c with this before the program
+    std::vector<std::string> args;
+    int status;
+    std::string meaning;  // in the summary line
+  } cases[] = {
+      {"a table the run reads is missing", [](HrDatabase& db) { fs::remove(db.File("EMPMISC.ADT")); }, "", {}, 69,
+       "HR database unavailable"},
+      {"a template row no field can be laid out by",
+       [](HrDatabase& db) { db.Sql("EXPORT.ADT", "UPDATE EXPORT SET DELIMITER='F', SIZE=300 WHERE NO=1"); }, "", {},
+       65, "bad data in the HR database"},
+      {"the export folder is missing",
+       [&](HrDatabase& db) {
+         WritePavroIni(program_folder_, db.Folder(), scratch_.Sub("gone") + "/employee.txt", LeavePath());
+       },
+       "", {}, 73, "output file cannot be made"},
+      // (its standard error, a file too, stays empty)
+      {"the export file may not grow", [](HrDatabase&) {}, "trap '' XFSZ; ulimit -f 0; exec ", {}, 74, ""},
+      {"the run lock cannot be made",
+       [&](HrDatabase&) {
+         fs::remove(program_folder_ + "/" + kRunLockFileName);
+         fs::create_symlink(scratch_.Sub("elsewhere.lock"), program_folder_ + "/" + kRunLockFileName);
+       },
+       "", {}, 73, ""},
+      {"the site folder is missing", [](HrDatabase&) {}, "", {"--site", "/nonexistent-site"}, 78, ""},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    HrDatabase db(scratch_.Sub("db" + std::to_string(n)));
+    db.CreateTables();
+    db.FillSite(2);
+    WritePavroIni(program_folder_, db.Folder(), EmployeePath(), LeavePath());
+    c.change(db);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--start-delay", "0"});
+    const std::string name = "class" + std::to_string(n++) + ".txt";
+    int status = -1;
+    if (c.shell_prefix.empty()) {
+      status = Start(args, name).Wait();
+    } else {
+      std::string command = c.shell_prefix + "'" + program_ + "'";
+      for (const std::string& a : args) command += " '" + a + "'";
+      status = Process("/bin/sh", {"-c", command}, scratch_.Sub(name), elsewhere_).Wait();
+    }
+    const std::string err = Stderr(name);
+    EXPECT_EQ(status, c.status) << c.what << ": " << err;
+    if (!c.meaning.empty()) {
+      EXPECT_TRUE(err.ends_with("; exit status " + std::to_string(c.status) + " (" + c.meaning + ")\n"))
+          << c.what << ": " << err;
+    }
+    EXPECT_FALSE(fs::exists(LogPath())) << c.what;
+  }
+  EXPECT_NE(Stderr("class5.txt").find(" kdx-interface: site folder '/nonexistent-site/' (given by --site) does not exist"),
+            std::string::npos)
+      << Stderr("class5.txt");
+}
+
+// Under `script` standard input and standard error are a terminal, where an
+// error waits for Enter; a run started with --unattended never waits.
+TEST_F(UnattendedRunTest, UnattendedNeverWaitsForAKeyEvenOnATerminal) {
+  const std::string command = "timeout 30 script -qec '" + program_ + " --unattended --start-delay 0' /dev/null";
+  Process p("/bin/sh", {"-c", command}, scratch_.Sub("script.txt"), elsewhere_);
+  EXPECT_EQ(p.Wait(40000), 78) << Stdout("script.txt");
+  EXPECT_EQ(Stdout("script.txt").find("press Enter"), std::string::npos) << Stdout("script.txt");
+}
+
 TEST_F(UnattendedRunTest, WaitsForTheStartDelay) {
   MakeSite(1);
   const auto start = std::chrono::steady_clock::now();
-  Process p = Start({"--start-delay", "700"});
+  Process p = Start({"--start-delay", "1"});
   EXPECT_EQ(p.Wait(), 0) << Stderr();
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 // ---- close requests ------------------------------------------------------------------------------
@@ -204,7 +286,7 @@ TEST_F(CloseRequestTest, SigtermBeforeTheTickEndsWithoutARun) {
   WriteBytes(LogPath(), "previous log line\r\n");
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
     const std::string name = "sig" + std::to_string(sig) + ".txt";
-    Process p = Start({"--start-delay", "60000"}, name);
+    Process p = Start({"--start-delay", "3600"}, name);
     // The window is up once it has printed its caption.
     ASSERT_TRUE(WaitFor([&] { return !Stderr(name).empty(); })) << sig;
     p.Signal(sig);
@@ -235,12 +317,12 @@ TEST_F(CloseRequestTest, SigtermDuringARunLetsTheRunComplete) {
 
 class RunLockProcessTest : public ProgramTest {};
 
-TEST_F(RunLockProcessTest, ASecondInstanceBesideARunningOneExitsFour) {
+TEST_F(RunLockProcessTest, ASecondInstanceBesideARunningOneExits75) {
   MakeSite(1);
-  Process first = Start({"--start-delay", "60000"}, "first.txt");
+  Process first = Start({"--start-delay", "3600"}, "first.txt");
   ASSERT_TRUE(WaitFor([&] { return !Stderr("first.txt").empty(); }));
   Process second = Start({"--start-delay", "0"}, "second.txt");
-  EXPECT_EQ(second.Wait(), 4);
+  EXPECT_EQ(second.Wait(), 75);
   const std::string err = Stderr("second.txt");
   EXPECT_NE(err.find("Another run is under way"), std::string::npos) << err;
   EXPECT_NE(err.find("process " + std::to_string(first.Pid())), std::string::npos) << err;
@@ -253,6 +335,52 @@ TEST_F(RunLockProcessTest, ASecondInstanceBesideARunningOneExitsFour) {
   // Once the first has gone, the folder is free again.
   Process third = Start({"--start-delay", "0"}, "third.txt");
   EXPECT_EQ(third.Wait(), 0) << Stderr("third.txt");
+}
+
+// ---- the site folder ------------------------------------------------------------------------------------
+
+class SiteFolderTest : public ProgramTest {};
+
+// --site, else KDX_SITE, names the folder that takes the program folder's
+// part: PAVRO.ini is read there, LOG.TXT and the run lock are written there,
+// and --check says which folder it used and why.
+TEST_F(SiteFolderTest, TheSiteFolderTakesTheProgramFoldersPart) {
+  MakeSite(2);
+  const std::string site = scratch_.Sub("site", true);
+  fs::rename(program_folder_ + "/PAVRO.ini", site + "/PAVRO.ini");
+  const std::string other = scratch_.Sub("other", true);
+  const struct {
+    std::vector<std::string> args;
+    std::string environment;
+    std::string why;
+  } cases[] = {
+      {{"--site", site}, other, "given by --site"},
+      {{}, site, "given by the environment variable KDX_SITE"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    ::setenv("KDX_SITE", c.environment.c_str(), 1);
+    std::vector<std::string> check = c.args, run = c.args;
+    check.push_back("--check");
+    run.insert(run.end(), {"--start-delay", "0"});
+    const std::string name = "site" + std::to_string(n++) + ".txt";
+    Process checking = Start(check, "check-" + name);
+    EXPECT_EQ(checking.Wait(), 0) << Stdout("check-" + name);
+    EXPECT_EQ(Stdout("check-" + name).rfind("site folder " + site + "/ (" + c.why + ")\n", 0), 0u)
+        << Stdout("check-" + name);
+    Process running = Start(run, name);
+    EXPECT_EQ(running.Wait(), 0) << Stderr(name);
+    ::unsetenv("KDX_SITE");
+    EXPECT_NE(Stderr(name).find(" " + site + "/ kdx-interface: unattended run completed"), std::string::npos)
+        << Stderr(name);
+    EXPECT_TRUE(fs::exists(site + "/LOG.TXT")) << c.why;
+    EXPECT_TRUE(fs::exists(site + "/" + kRunLockFileName)) << c.why;
+    for (const std::string& folder : {program_folder_, other}) {
+      EXPECT_FALSE(fs::exists(folder + "/LOG.TXT")) << folder;
+      EXPECT_FALSE(fs::exists(folder + "/" + kRunLockFileName)) << folder;
+    }
+    fs::remove(site + "/LOG.TXT");
+  }
 }
 
 // ---- the site check ------------------------------------------------------------------------------------
@@ -291,6 +419,9 @@ TEST_F(CheckModeTest, TheDemoSitePassesWithItsCountsAndNothingChanges) {
   EXPECT_NE(out.find("\napproved leave records modified today: "), std::string::npos) << out;
   EXPECT_NE(out.find("ok       template section KDX (wwTableTemplate): "), std::string::npos) << out;
   EXPECT_EQ(out.find("PROBLEM"), std::string::npos) << out;
+  EXPECT_EQ(out.rfind("site folder " + program_folder_ + "/ (the program's own folder: no --site, no KDX_SITE)\n", 0),
+            0u)
+      << out;
   EXPECT_TRUE(out.ends_with("result: no problems; a run can start\n")) << out;
   EXPECT_EQ(Snapshot(), before);  // no export file, LOG.TXT untouched, no lock file
   EXPECT_FALSE(fs::exists(program_folder_ + "/" + kRunLockFileName));
@@ -326,9 +457,28 @@ TEST_F(CheckModeTest, AMissingTableABadSizeAndAnUnwritableFolderAreAllListed) {
   EXPECT_FALSE(fs::exists(LogPath()));
 }
 
-TEST_F(CheckModeTest, ABadCommandLineExitsTwo) {
+// A key or a section PAVRO.ini holds and no run reads is a problem, named
+// with what the administrator probably meant.
+TEST_F(CheckModeTest, AMisspeltKeyOrASectionOfAnotherNameIsAProblem) {
+  MakeDemoSite();
+  const std::string ini = program_folder_ + "/PAVRO.ini";
+  WriteBytes(ini, ReadBytes(ini) + "EMPLOYE_PATH=/x\r\n[PATHS]\r\n");
+  Process p = Start({"--check"});
+  EXPECT_EQ(p.Wait(), 1);
+  const std::string out = Stdout();
+  EXPECT_NE(out.find("\nPROBLEM  PAVRO.ini: unknown key EMPLOYE_PATH in section PATH of " + ini +
+                     " (did you mean EMPLOYEE_PATH?)\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\nPROBLEM  PAVRO.ini: unknown section PATHS of " + ini + " (did you mean PATH?)\n"),
+            std::string::npos)
+      << out;
+  EXPECT_TRUE(out.ends_with("result: 2 problems; a run would not go through as it should\n")) << out;
+}
+
+TEST_F(CheckModeTest, ABadCommandLineExits64) {
   Process p = Start({"--check", "--bogus"});
-  EXPECT_EQ(p.Wait(), 2);
+  EXPECT_EQ(p.Wait(), 64);
   EXPECT_FALSE(Stderr().empty());
 }
 
@@ -353,7 +503,7 @@ TEST_F(LeaveCsvModeTest, AnUnwritableFolderIsAFailureNotASuccess) {
   MakeSite(1);
   WritePavroIni(program_folder_, scratch_.Sub("db"), EmployeePath(), scratch_.Sub("missing-folder") + "/");
   Process p = Start({"--leave-csv"});
-  EXPECT_EQ(p.Wait(), 1);
+  EXPECT_EQ(p.Wait(), 73);
   EXPECT_NE(Stderr().find("Save file failed: Invalid filename: '" + scratch_.Sub("missing-folder") + "/LVDATA"),
             std::string::npos)
       << Stderr();

@@ -40,7 +40,7 @@ TEST_F(RunLogTest, AFailureRaisesTheFileErrorAndLeavesNoFileOpen) {
     FAIL() << "no error";
   } catch (const EInOutError& e) {
     EXPECT_EQ(std::string(e.what()),
-              "File access denied: '" + LogPath() + "' is a folder (the run log in the program folder)");
+              "File access denied: '" + LogPath() + "' is a folder (the run log in the site folder)");
   }
   EXPECT_FALSE(form().Output().IsOpen());
   // The output file still works for the next job.

@@ -89,6 +89,26 @@ TEST_F(RunPathsTest, OutputsThatWouldDestroyAFileOrCannotBeReplacedAreRefused) {
   EXPECT_FALSE(fs::exists(out_ + "/target"));
 }
 
+// In a site folder apart from the program's, PAVRO.ini, LOG.TXT and the run
+// lock there are guarded, and so is the program in its own folder.
+TEST_F(RunPathsTest, TheSiteFoldersFilesAndTheProgramAreGuarded) {
+  const std::string site = scratch_.Sub("site", true) + "/";
+  const RunSite run_site(prog_ + "/kdx-interface", site, RunSite::Origin::kOption);
+  for (const auto& [employee, expected] : std::vector<std::pair<std::string, std::string>>{
+           {site + "PAVRO.ini", "which is the configuration file " + site + "PAVRO.ini"},
+           {site + "LOG.TXT", "which is the run log " + site + "LOG.TXT"},
+           {site + "kdx-interface.lock", "which is the run lock " + site + "kdx-interface.lock"},
+           {prog_ + "/kdx-interface", "which is the program"}}) {
+    WriteBytes(site + "PAVRO.ini", Ini(employee));
+    RunState state;
+    LoadConfiguration(state, clock_, run_site);
+    const std::string problems = Joined(RunPathProblems(state, UnattendedOutputs(state), run_site));
+    EXPECT_NE(problems.find("EMPLOYEE_PATH in " + site + "PAVRO.ini names '" + employee + "', " + expected),
+              std::string::npos)
+        << problems;
+  }
+}
+
 TEST_F(RunPathsTest, SettingsThatNameNoFileHereAreRefused) {
   const std::string ini = prog_ + "/PAVRO.ini";
   EXPECT_EQ(Joined(Problems("")),
@@ -108,10 +128,11 @@ TEST_F(RunPathsTest, SettingsThatNameNoFileHereAreRefused) {
   EXPECT_NE(Joined(Problems("")).find(ini + " is a folder, not a file"), std::string::npos);
 }
 
-TEST_F(RunPathsTest, UnknownKeysNameTheNearestKnownKey) {
-  WriteBytes(prog_ + "/PAVRO.ini", "[PATH]\nEMPLOYE_PATH=x\nsource_path=y\nLEAVEPATH=z\n[OTHER]\nQ=1\n");
+TEST_F(RunPathsTest, UnknownKeysNameTheNearestKnownKeyAndUnknownSectionsAreNamed) {
+  WriteBytes(prog_ + "/PAVRO.ini", "[PATH]\nEMPLOYE_PATH=x\nsource_path=y\nLEAVEPATH=z\n[ OTHER ]\nQ=1\n[path]\n");
   EXPECT_EQ(UnknownKeyWarnings(prog_ + "/PAVRO.ini"),
             (std::vector<std::string>{
+                "PAVRO.ini: unknown section OTHER of " + prog_ + "/PAVRO.ini (did you mean PATH?)",
                 "PAVRO.ini: unknown key EMPLOYE_PATH in section PATH of " + prog_ + "/PAVRO.ini (did you mean "
                 "EMPLOYEE_PATH?)",
                 "PAVRO.ini: unknown key LEAVEPATH in section PATH of " + prog_ + "/PAVRO.ini (did you mean "

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -97,13 +99,31 @@ TEST(SummaryLineTest, NamesTheModeTheRecordsPerFileTheTimeAndTheExitStatus) {
             "unattended run completed: employee file 1200 records, leave-day file 1 record; 4.31 s; exit status 0");
   s.completed = false;
   s.files.resize(1);
-  s.exit_status = 1;
-  EXPECT_EQ(SummaryLine(s), "unattended run failed: employee file 1200 records; 4.31 s; exit status 1");
+  s.exit_status = 74;
+  EXPECT_EQ(SummaryLine(s),
+            "unattended run failed: employee file 1200 records; 4.31 s; exit status 74 (output file cannot be written)");
   s.files.clear();
-  EXPECT_EQ(SummaryLine(s), "unattended run failed: no file written; 4.31 s; exit status 1");
+  s.exit_status = 69;
+  EXPECT_EQ(SummaryLine(s), "unattended run failed: no file written; 4.31 s; exit status 69 (HR database unavailable)");
   RunSummary none;
   none.exit_status = 3;
   EXPECT_EQ(SummaryLine(none), "no run: the window was closed before the run began; exit status 3");
+}
+
+TEST(StampedLineTest, StartsWithTheLocalTimeInIso8601AndTheSiteFolder) {
+  const char* saved = std::getenv("TZ");
+  const std::string saved_tz = saved != nullptr ? saved : "";
+  ::setenv("TZ", "<+08>-8", 1);
+  ::tzset();
+  // 24 March 2010, 10:30:05 UTC.
+  EXPECT_EQ(StampedLine(1269426605, "/var/lib/kdx-interface/hq/", "unattended run completed"),
+            "2010-03-24T18:30:05+08:00 /var/lib/kdx-interface/hq/ kdx-interface: unattended run completed");
+  if (saved != nullptr) {
+    ::setenv("TZ", saved_tz.c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
 }
 
 // ---- where the summary goes ----------------------------------------------------------------------------

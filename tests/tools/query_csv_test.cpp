@@ -43,8 +43,12 @@ TEST_F(QueryCsvTest, PrintsAHeaderAndOneCsvLinePerRowAsTheExportsReadThem) {
             "emp_no,TERMINATION_DATE\r\nE000004,01/03/2010\r\n");
 }
 
-TEST_F(QueryCsvTest, ReadsSealedTablesWithTheTablePasswordAndFailsWithAWrongOne) {
-  EXPECT_EQ(Query(sealed_, "select count(*) AS N from employee"), "N\r\n25\r\n");
+TEST_F(QueryCsvTest, ReadsSealedTablesWithTheTablePasswordAndFailsWithAWrongOneOrNone) {
+  QueryCredentials right;
+  right.table_password = kSampleTablePassword;
+  EXPECT_EQ(Query(sealed_, "select count(*) AS N from employee", true, right), "N\r\n25\r\n");
+  // No password is built in: without one the statement fails, naming the table.
+  EXPECT_NE(Query(sealed_, "select count(*) from employee", false).find("Table employee is sealed"), std::string::npos);
   QueryCredentials wrong;
   wrong.table_password = "WRONG1234";
   const std::string error = Query(sealed_, "select count(*) from employee", false, wrong);
@@ -62,10 +66,12 @@ TEST_F(QueryCsvTest, ADictionaryIsReadWithTheProgramsAccountAndRefusesAnother) {
   ASSERT_TRUE(GenerateSampleDictionary(dictionary, options, "GLOVERUN4", "BRISKOLDENT", &summary, &error)) << error;
   std::ostringstream out;
   int64_t rows = 0;
-  ASSERT_TRUE(RunQueryAsCsv(dictionary, "select count(*) as N from employee", QueryCredentials(), out, &rows, &error))
-      << error;
+  QueryCredentials program;
+  program.user = "GLOVERUN4";
+  program.password = "BRISKOLDENT";
+  ASSERT_TRUE(RunQueryAsCsv(dictionary, "select count(*) as N from employee", program, out, &rows, &error)) << error;
   EXPECT_EQ(out.str(), "N\r\n25\r\n");
-  QueryCredentials wrong;
+  QueryCredentials wrong = program;
   wrong.password = "NOTTHEPASSWORD";
   EXPECT_FALSE(RunQueryAsCsv(dictionary, "select count(*) from employee", wrong, out, &rows, &error));
   EXPECT_EQ(error.find("NOTTHEPASSWORD"), std::string::npos) << error;

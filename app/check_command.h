@@ -15,6 +15,6 @@
 
 // Checks `site` for a run in `mode` and prints the report to `out`. The exit
 // status: 0 when a run can start, 1 when a problem was found.
-int RunCheckCommand(const RunSite& site, CheckMode mode, std::FILE* out);
+[[nodiscard]] int RunCheckCommand(const RunSite& site, CheckMode mode, std::FILE* out);
 
 #endif  // KDX_APP_CHECK_COMMAND_H_

@@ -39,7 +39,7 @@ inline int ToInt(ExitStatus status) { return static_cast<int>(status); }
 //   any other EADSDatabaseError                          69
 //   EDataError, EDatabaseError, EZeroDivide              65
 //   anything else, and no error at all                   70
-ExitStatus ExitStatusForError(const std::exception_ptr& error);
+[[nodiscard]] ExitStatus ExitStatusForError(const std::exception_ptr& error);
 
 // What a failure status means, as the summary line adds it in parentheses
 // ("HR database unavailable"); empty for 0, 1, 3 and 5.

@@ -24,7 +24,7 @@ class RunLock {
   // kHeldByAnother: another process holds it; Message() then names the
   // folder and, when known, that process. kFailed: the lock file could not
   // be made or locked; Message() names the file and the reason.
-  Result Acquire(const std::string& program_folder);
+  [[nodiscard]] Result Acquire(const std::string& program_folder);
   const std::string& Message() const { return message_; }
   bool Held() const { return fd_ >= 0; }
 

@@ -163,13 +163,14 @@ std::vector<RunOutput> LeaveCsvOutputs(const RunState&, const std::string& csv_f
   return {{kLeavePathKey, csv_file}};
 }
 
-std::vector<std::string> RunPathProblems(const RunState& state, const std::vector<RunOutput>& outputs,
-                                         const RunSite& site) {
-  const std::string& program_path = site.program;
-  std::vector<std::string> problems;
-  const std::string& ini = state.ConfigurationFile;
+namespace {
 
-  // The settings themselves.
+// The problems of the settings themselves: a value the run reads that is
+// cut at its length limit, or left at a default written for another system,
+// and an empty SourcePath.
+void AddSettingProblems(const RunState& state, const std::vector<RunOutput>& outputs,
+                        std::vector<std::string>& problems) {
+  const std::string& ini = state.ConfigurationFile;
   const IniFile file(ini);
   std::string missing_file_reason;
   struct stat ini_stat {};
@@ -199,8 +200,14 @@ std::vector<std::string> RunPathProblems(const RunState& state, const std::vecto
     problems.push_back("Must specify connection string before getting a server connection. (" +
                        state.Setting(kSourcePathKey) + " is empty)");
   }
+}
 
-  // The outputs, against what they must never overwrite.
+// The problems of the outputs, against what they must never overwrite: a
+// file that is no regular file, the run's own files, the database's files
+// and each other.
+void AddOutputProblems(const RunState& state, const std::vector<RunOutput>& outputs, const RunSite& site,
+                       std::vector<std::string>& problems) {
+  const std::string& ini = state.ConfigurationFile;
   struct Guarded {
     std::string what;
     Place place;
@@ -209,7 +216,7 @@ std::vector<std::string> RunPathProblems(const RunState& state, const std::vecto
       {"the configuration file " + ini, PlaceOf(ini)},
       {"the run log " + state.ProgramFolder + kLogFileName, PlaceOf(state.ProgramFolder + kLogFileName)},
       {"the run lock " + state.ProgramFolder + kRunLockFileName, PlaceOf(state.ProgramFolder + kRunLockFileName)},
-      {"the program " + program_path, PlaceOf(program_path)},
+      {"the program " + site.program, PlaceOf(site.program)},
   };
   const std::optional<std::string> database_folder = DatabaseFolder(state.SourcePath);
   std::vector<std::pair<const RunOutput*, Place>> checked;
@@ -245,6 +252,15 @@ std::vector<std::string> RunPathProblems(const RunState& state, const std::vecto
     }
     if (!refused) checked.emplace_back(&output, place);
   }
+}
+
+}  // namespace
+
+std::vector<std::string> RunPathProblems(const RunState& state, const std::vector<RunOutput>& outputs,
+                                         const RunSite& site) {
+  std::vector<std::string> problems;
+  AddSettingProblems(state, outputs, problems);
+  AddOutputProblems(state, outputs, site, problems);
   return problems;
 }
 

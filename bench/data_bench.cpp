@@ -97,7 +97,7 @@ void EngineCheck(UNSIGNED32 rc, const char* what) {
   if (rc != 0) {
     UNSIGNED32 code = 0;
     std::string text;
-    AdsGetLastError(&code, &text);
+    if (AdsGetLastError(&code, &text) != 0) text = "error " + std::to_string(rc);
     throw std::runtime_error(std::string(what) + ": " + text);
   }
 }
@@ -227,7 +227,7 @@ int main(int argc, char** argv) {
     std::printf("layer overhead over the engine: %+.1f%%  (target: at most +30%%)\n",
                 (layer_s / bare_s - 1.0) * 100.0);
     std::printf("(checksum %zu)\n", sink);
-    AdsCloseTable(bare_table);
+    EngineCheck(AdsCloseTable(bare_table), "close table");
     table->CloseDataSet();
     if (keep.empty()) std::filesystem::remove_all(folder);
     return layer_s <= bare_s * 1.3 ? 0 : 1;

@@ -29,8 +29,8 @@ void Check(UNSIGNED32 rc, const char* what) {
   if (rc == 0) return;
   UNSIGNED32 code = 0;
   std::string text;
-  AdsGetLastError(&code, &text);
-  std::fprintf(stderr, "%s failed: %u %s\n", what, static_cast<unsigned>(code), text.c_str());
+  if (AdsGetLastError(&code, &text) != 0) text = "(no error text)";
+  std::fprintf(stderr, "%s failed: %u %s\n", what, static_cast<unsigned>(rc), text.c_str());
   std::exit(1);
 }
 
@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
   ADSHANDLE index = 0;
   Check(AdsGetIndexHandle(table, "PRIMARY", &index), "index");
   UNSIGNED32 length = 0;
-  AdsGetRecordLength(table, &length);
+  Check(AdsGetRecordLength(table, &length), "record length");
   std::vector<uint8_t> record(length);
   start = Clock::now();
   int found_count = 0;
@@ -213,7 +213,7 @@ int main(int argc, char** argv) {
       checksum += record[0];
       ++engine_walked;
       Check(AdsSkip(index, 1), "skip");
-      AdsAtEOF(table, &eof);
+      Check(AdsAtEOF(table, &eof), "eof");
     }
   }
   double engine_seek_walk = walks / Seconds(start);
@@ -222,17 +222,17 @@ int main(int argc, char** argv) {
   long walked = 0;
   Check(AdsGotoTop(index), "top");
   UNSIGNED16 eof = 0;
-  AdsAtEOF(table, &eof);
+  Check(AdsAtEOF(table, &eof), "eof");
   while (!eof) {
     UNSIGNED32 size = length;
     Check(AdsGetRecord(table, record.data(), &size), "record");
     checksum += record[0];
     ++walked;
     Check(AdsSkip(index, 1), "skip");
-    AdsAtEOF(table, &eof);
+    Check(AdsAtEOF(table, &eof), "eof");
   }
   double engine_walk = walked / Seconds(start);
-  AdsDisconnect(connection);
+  Check(AdsDisconnect(connection), "disconnect");
 
   std::printf("exact seek + record: engine %.0f/s, bare SQLite point query %.0f/s, ratio %.0f%% (%d found)\n",
               engine_seek, bare_seek, 100 * engine_seek / bare_seek, found_count);

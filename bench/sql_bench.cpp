@@ -37,7 +37,7 @@ void Check(bool ok, const std::string& what) {
   if (ok) return;
   UNSIGNED32 code = 0;
   std::string text;
-  AdsGetLastError(&code, &text);
+  if (AdsGetLastError(&code, &text) != 0) text = "no error text";
   std::fprintf(stderr, "sql_bench: %s failed (%u %s)\n", what.c_str(), code, text.c_str());
   std::exit(1);
 }
@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
     Check(AdsGotoTop(table) == 0, "go to top");
     best_engine = std::min(best_engine, Seconds(start));
     Check(static_cast<int>(records) == rows, "record count after AdsEnableEncryption");
-    AdsDisconnect(connection);
+    Check(AdsDisconnect(connection) == 0, "disconnect");
   }
   std::printf("open + unseal incl. key derivation, direct:           %.3f s (target < 1 s)\n", best_direct);
   std::printf("open + unseal incl. key derivation, engine interface: %.3f s (target < 1 s)\n", best_engine);
@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
     Check(AdsGotoTop(cursor) == 0, "top");
     UNSIGNED32 length = static_cast<UNSIGNED32>(record.size());
     Check(AdsGetRecord(cursor, record.data(), &length) == 0, "record");
-    AdsCloseTable(cursor);
+    Check(AdsCloseTable(cursor) == 0, "close cursor");
   }
   const double engine_time = Seconds(start);
 
@@ -203,10 +203,10 @@ int main(int argc, char** argv) {
   ADSHANDLE cursor = 0;
   Check(AdsExecuteSQL(statement, &cursor) == 0, "execute all");
   UNSIGNED32 count = 0;
-  AdsGetRecordCount(cursor, 0, &count);
+  Check(AdsGetRecordCount(cursor, 0, &count) == 0, "record count all");
   std::printf("select * of %u rows into a cursor: %.3f s\n", count, Seconds(start));
-  AdsCloseTable(cursor);
-  AdsDisconnect(connection);
+  Check(AdsCloseTable(cursor) == 0, "close cursor");
+  Check(AdsDisconnect(connection) == 0, "disconnect");
   std::filesystem::remove_all(folder);
   return 0;
 }

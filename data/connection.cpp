@@ -3,13 +3,15 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <exception>
 #include <mutex>
 
 #include "data/dataset.h"
+#include "data/engine_error.h"
 #include "data/errors.h"
-#include "data/layer_support.h"
 #include "data/query.h"
 #include "data/wait_cursor.h"
+#include "util/ascii.h"
 
 
 namespace {
@@ -78,7 +80,10 @@ TAdsConnection::~TAdsConnection() {
   }
   datasets_.clear();
   if (handle_ != 0) {
-    AdsDisconnect(handle_);  // 0 and 5024 are the expected answers
+    // 0 and 5024 (already gone) are the expected answers; any other leaves
+    // nothing this process could still release, and a destructor cannot
+    // raise it.
+    static_cast<void>(AdsDisconnect(handle_));
     handle_ = 0;
   }
   if (registered_) {
@@ -156,8 +161,7 @@ void TAdsConnection::Connect() {
   ADSHANDLE handle = 0;
   const UNSIGNED32 result = AdsConnect60(connect_path_, server_types_.Mask(), user, password, 0, &handle);
   if (result != AE_SUCCESS) {
-    if (DatabaseErrorInProgress()) return;
-    data_internal::EngineError error = data_internal::LastEngineError();
+    const data_internal::EngineError error = data_internal::LastEngineError();
     EADSDatabaseError::Details details;
     details.code = error.code != 0 ? error.code : result;
     throw EADSDatabaseError(error.text, details);
@@ -173,16 +177,34 @@ void TAdsConnection::Connect() {
 void TAdsConnection::CloseDataSets() {
   // Copy: closing runs user code (none today) that could attach or detach.
   const std::vector<TAdsDataSet*> datasets = datasets_;
+  std::exception_ptr first_failure;
   for (TAdsDataSet* dataset : datasets) {
-    dataset->CloseDataSet();
+    try {
+      dataset->CloseDataSet();
+    } catch (const EDatabaseError&) {
+      // A dataset whose close fails is closed all the same (CloseDataSet):
+      // the others are still closed, and the first failure is raised once
+      // they are.
+      if (!first_failure) first_failure = std::current_exception();
+    }
     if (auto* query = dynamic_cast<TAdsQuery*>(dataset)) query->ForgetStatement();
   }
+  if (first_failure) std::rethrow_exception(first_failure);
 }
 
 void TAdsConnection::Disconnect() {
-  CloseDataSets();
-  if (AdsDisconnect(handle_) != AE_SUCCESS) {
-    throw AdsError(data_internal::AdsErrorMessageFromLastError());
+  // The connection is dropped even when a dataset fails to close, so that a
+  // run's session ends whatever its datasets do; the engine releases what
+  // such a close left behind with the connection. A close failure is then
+  // raised before a disconnect failure.
+  std::exception_ptr close_failure;
+  try {
+    CloseDataSets();
+  } catch (const EDatabaseError&) {
+    close_failure = std::current_exception();
   }
-  handle_ = 0;
+  const UNSIGNED32 result = AdsDisconnect(handle_);
+  if (result == AE_SUCCESS) handle_ = 0;
+  if (close_failure) std::rethrow_exception(close_failure);
+  if (result != AE_SUCCESS) throw AdsError(data_internal::AdsErrorMessageFromLastError());
 }

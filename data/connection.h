@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "data/component.h"
-#include "data/server_types.h"
+#include "data/server_type_mask.h"
 #include "engine/ads.h"
 
 class TAdsDataSet;
@@ -42,7 +42,9 @@ class TAdsConnection : public TComponent {
   // true: connect (EADSDatabaseError when the engine refuses; AdsConnectionError
   // "Must specify connection string before getting a server connection." for
   // an empty path). false: close the attached datasets, then disconnect
-  // (AdsError when the engine refuses). The current value: nothing.
+  // (AdsError when the engine refuses); the connection is dropped even when
+  // a dataset fails to close, and that failure is raised. The current value:
+  // nothing.
   void SetIsConnected(bool connected);
   // Connects when not connected, then gives the handle.
   ADSHANDLE ConnectOnDemand();
@@ -74,8 +76,10 @@ class TAdsConnection : public TComponent {
 
   void Connect();
   void Disconnect();
-  // Closes every attached dataset, in attach order; queries forget their
-  // statement handle, which the engine drops with the connection.
+  // Closes every attached dataset, in attach order, going on past one that
+  // fails to close (the first failure is raised after the last close);
+  // queries forget their statement handle, which the engine drops with the
+  // connection.
   void CloseDataSets();
 
   std::string connect_path_;

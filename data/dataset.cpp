@@ -4,10 +4,13 @@
 #include <cstring>
 
 #include "data/connection.h"
-#include "data/layer_support.h"
+#include "data/engine_error.h"
+#include "data/program_folder.h"
+#include "data/time_of_day.h"
 #include "engine/record_format.h"
 #include "engine/schema.h"
 #include "platform/ini_file.h"
+#include "util/ascii.h"
 #include "util/date_format.h"
 #include "util/date_time.h"
 #include "util/number_format.h"
@@ -20,8 +23,8 @@ constexpr UNSIGNED16 kRawKey = 1;
 constexpr UNSIGNED16 kSeekNearest = 1;
 constexpr UNSIGNED16 kSeekExact = 2;
 constexpr UNSIGNED16 kAofOptions = 2;
-constexpr double kMsPerDay = 86400000.0;
-constexpr uint32_t kLastMsOfDay = 86399999;
+// Column names taken from the engine's error detail are cut to this length.
+constexpr size_t kColumnNameLimit = 900;
 
 constexpr char kClosedDataSet[] = "Cannot perform this operation on a closed dataset";
 constexpr char kOpenDataSet[] = "Cannot perform this operation on an open dataset";
@@ -66,13 +69,6 @@ TFieldKind KindOf(UNSIGNED16 type, uint32_t width, UNSIGNED16 decimals, bool* kn
     case ADS_CURDOUBLE: return TFieldKind::Currency;
     default: *known = false; return TFieldKind::Bytes;
   }
-}
-
-// Milliseconds since midnight of a date-time value's time of day.
-uint32_t MillisecondsOf(double value) {
-  const double fraction = std::fabs(value - std::trunc(value));
-  const double ms = std::nearbyint(fraction * kMsPerDay);
-  return ms > kLastMsOfDay ? kLastMsOfDay : static_cast<uint32_t>(ms);
 }
 
 // A text value inside a filter expression: double-quoted, each double quote
@@ -193,18 +189,13 @@ EADSDatabaseError TAdsDataSet::MakeError(uint32_t code, const std::string& text,
 }
 
 void TAdsDataSet::RaiseEngineError(uint32_t result, const std::string& column) const {
-  data_internal::EngineError error = data_internal::LastEngineError();
+  const data_internal::EngineError error = data_internal::LastEngineError();
   const uint32_t code = error.code != 0 ? error.code : result;
   std::string column_name = column;
-  if (code == AE_COLUMN_NOT_FOUND || code == AE_COLUMN_TYPE_MISMATCH || code == AE_COLUMN_VALUE_INVALID) {
-    const size_t at = error.text.find("column \"");
-    if (at != std::string::npos) {
-      const size_t start = at + 8;
-      const size_t end = error.text.find('"', start);
-      column_name = error.text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-      if (column_name.size() > 900) column_name.resize(900);
-    }
-  }
+  // The column a column failure concerns comes from the engine's detail.
+  const bool column_failure =
+      code == AE_COLUMN_NOT_FOUND || code == AE_COLUMN_TYPE_MISMATCH || code == AE_COLUMN_VALUE_INVALID;
+  if (column_failure && !error.detail.column.empty()) column_name = error.detail.column.substr(0, kColumnNameLimit);
   throw MakeError(code, error.text, column_name);
 }
 
@@ -217,8 +208,7 @@ void TAdsDataSet::RaiseGenericError(const std::string& text) const {
 }
 
 void TAdsDataSet::CheckEngine(uint32_t result) const {
-  if (result == AE_SUCCESS || DatabaseErrorInProgress()) return;
-  RaiseEngineError(result);
+  if (result != AE_SUCCESS) RaiseEngineError(result);
 }
 
 void TAdsDataSet::CheckActive() const {
@@ -396,12 +386,7 @@ void TAdsDataSet::OpenDataSet() {
     table_ = handle;
     CompleteOpen();
   } catch (...) {
-    if (table_ != 0) {
-      try {
-        CloseDataSet();
-      } catch (...) {
-      }
-    }
+    if (table_ != 0) CloseAfterFailedOpen();
     ForgetOpenState();
     throw;
   }
@@ -409,12 +394,19 @@ void TAdsDataSet::OpenDataSet() {
     try {
       AfterOpen(*this);
     } catch (...) {
-      try {
-        CloseDataSet();
-      } catch (...) {
-      }
+      CloseAfterFailedOpen();
       throw;
     }
+  }
+}
+
+void TAdsDataSet::CloseAfterFailedOpen() {
+  try {
+    CloseDataSet();
+  } catch (const EDatabaseError&) {
+    // The open's own failure is the one to report, and it is propagating:
+    // a close that fails as well adds nothing to it, and the dataset is
+    // closed either way.
   }
 }
 
@@ -633,102 +625,108 @@ TField& TAdsDataSet::ColumnByName(const std::string& column) {
 // ---------------------------------------------------------------------------
 // SeekKey
 
-uint16_t TAdsDataSet::EncodeKeyValue(const TField& field, const KeyValue& value, uint8_t* buffer) const {
+namespace {
+
+// Writes `text` into a character column of `width` bytes at `at`; gives the
+// mark of the key buffer (the text bytes written, below kNoValue).
+uint16_t PutKeyText(const std::string& text, uint32_t width, uint8_t* at) {
+  return static_cast<uint16_t>(std::min<size_t>(record_format::PutCharacter(text, width, at), kNoValue - 1));
+}
+
+}  // namespace
+
+void TAdsDataSet::EncodeKeyNumber(const TField& field, double number, uint8_t* at) const {
   namespace rf = record_format;
+  switch (field.engine_type_) {
+    case ADS_NUMERIC: {
+      // A text wider than the column (or an infinity or NaN) is refused
+      // before anything is written.
+      const std::string text = rf::NumericText(number, field.decimals_);
+      if (text.find_first_of("eEn") != std::string::npos || !rf::PutNumericText(text, field.width_, at)) {
+        RaiseLayerError("Numeric out of range.");
+      }
+      break;
+    }
+    case ADS_DOUBLE:
+    case ADS_CURDOUBLE:
+      rf::PutDouble(at, number);
+      break;
+    case ADS_INTEGER:
+    case ADS_AUTOINC: {
+      const double r = std::nearbyint(number);
+      if (!(r >= -2147483648.0 && r <= 2147483647.0)) RaiseLayerError("Numeric out of range.");
+      rf::Put32(at, static_cast<uint32_t>(static_cast<int32_t>(r)));
+      break;
+    }
+    case ADS_SHORTINT: {
+      const double r = std::nearbyint(number);
+      if (!(r >= -32768.0 && r <= 32767.0)) RaiseLayerError("Numeric out of range.");
+      rf::Put16(at, static_cast<uint16_t>(static_cast<int16_t>(r)));
+      break;
+    }
+    case ADS_DATE:
+      rf::PutDate(DateToJulianDay(number), at);
+      break;
+    case ADS_TIMESTAMP:
+      rf::PutTimestamp(DateToJulianDay(number), data_internal::MillisecondsOfDay(number), at);
+      break;
+    case ADS_TIME:
+      rf::PutTime(data_internal::MillisecondsOfDay(number), at);
+      break;
+    case ADS_LOGICAL:
+      rf::PutLogical(number != 0, at);
+      break;
+    case ADS_STRING:
+      PutKeyText(FormatGeneral(number), field.width_, at);
+      break;
+    default:
+      throw EDatabaseError("Cannot access field '" + field.name_ + "' as type Float");
+  }
+}
+
+uint16_t TAdsDataSet::EncodeKeyText(const TField& field, const std::string& text, uint8_t* at) const {
+  switch (field.engine_type_) {
+    case ADS_STRING:
+      return PutKeyText(text, field.width_, at);
+    case ADS_LOGICAL:
+      at[0] = text.empty() ? ' ' : static_cast<uint8_t>(text[0]);
+      return 1;
+    case ADS_DATE:
+    case ADS_TIMESTAMP:
+    case ADS_TIME: {
+      TDateTime when = 0;
+      if (!TryTextToDateTime(text, &when)) throw EDatabaseError("'" + text + "' is not a valid date and time");
+      EncodeKeyNumber(field, when, at);
+      return 1;
+    }
+    default: {
+      double number = 0;
+      if (!TryTextToFloat(text, &number)) throw EDatabaseError("'" + text + "' is not a valid floating point value");
+      EncodeKeyNumber(field, number, at);
+      return 1;
+    }
+  }
+}
+
+uint16_t TAdsDataSet::EncodeKeyValue(const TField& field, const KeyValue& value, uint8_t* buffer) const {
   // Memo, VARCHAR and binary columns keep their values outside the record,
   // so they have no key bytes to fill.
-  if (rf::IsBlockType(field.engine_type_)) {
+  if (record_format::IsBlockType(field.engine_type_)) {
     throw EDatabaseError("Field '" + field.name_ + "' of type " + engine::TypeName(field.engine_type_) +
                          " cannot be sought");
   }
-  uint8_t* p = buffer + field.offset_;
-  const uint32_t width = field.width_;
+  uint8_t* at = buffer + field.offset_;
+  if (const auto* text = std::get_if<std::string>(&value.value)) return EncodeKeyText(field, *text, at);
   // A character column takes a number as its text.
-  auto put_text = [&](const std::string& text) {
-    return static_cast<uint16_t>(std::min<size_t>(rf::PutCharacter(text, width, p), kNoValue - 1));
-  };
-  auto encode_number = [&](double number) {
-    switch (field.engine_type_) {
-      case ADS_NUMERIC: {
-        // A text wider than the column (or an infinity or NaN) is refused
-        // before anything is written.
-        const std::string text = rf::NumericText(number, field.decimals_);
-        if (text.find_first_of("eEn") != std::string::npos || !rf::PutNumericText(text, width, p)) {
-          RaiseLayerError("Numeric out of range.");
-        }
-        break;
-      }
-      case ADS_DOUBLE:
-      case ADS_CURDOUBLE:
-        rf::PutDouble(p, number);
-        break;
-      case ADS_INTEGER:
-      case ADS_AUTOINC: {
-        const double r = std::nearbyint(number);
-        if (!(r >= -2147483648.0 && r <= 2147483647.0)) RaiseLayerError("Numeric out of range.");
-        rf::Put32(p, static_cast<uint32_t>(static_cast<int32_t>(r)));
-        break;
-      }
-      case ADS_SHORTINT: {
-        const double r = std::nearbyint(number);
-        if (!(r >= -32768.0 && r <= 32767.0)) RaiseLayerError("Numeric out of range.");
-        rf::Put16(p, static_cast<uint16_t>(static_cast<int16_t>(r)));
-        break;
-      }
-      case ADS_DATE:
-        rf::PutDate(DateToJulianDay(number), p);
-        break;
-      case ADS_TIMESTAMP:
-        rf::PutTimestamp(DateToJulianDay(number), MillisecondsOf(number), p);
-        break;
-      case ADS_TIME:
-        rf::PutTime(MillisecondsOf(number), p);
-        break;
-      case ADS_LOGICAL:
-        rf::PutLogical(number != 0, p);
-        break;
-      case ADS_STRING:
-        put_text(FormatGeneral(number));
-        break;
-      default:
-        throw EDatabaseError("Cannot access field '" + field.name_ + "' as type Float");
-    }
-  };
-
-  if (const auto* text = std::get_if<std::string>(&value.value)) {
-    switch (field.engine_type_) {
-      case ADS_STRING:
-        return put_text(*text);
-      case ADS_LOGICAL:
-        p[0] = text->empty() ? ' ' : static_cast<uint8_t>((*text)[0]);
-        return 1;
-      case ADS_DATE:
-      case ADS_TIMESTAMP:
-      case ADS_TIME: {
-        TDateTime when = 0;
-        if (!TryTextToDateTime(*text, &when)) throw EDatabaseError("'" + *text + "' is not a valid date and time");
-        encode_number(when);
-        return 1;
-      }
-      default: {
-        double number = 0;
-        if (!TryTextToFloat(*text, &number)) {
-          throw EDatabaseError("'" + *text + "' is not a valid floating point value");
-        }
-        encode_number(number);
-        return 1;
-      }
-    }
-  }
   if (const auto* integer = std::get_if<int32_t>(&value.value)) {
-    if (field.engine_type_ == ADS_STRING) return put_text(std::to_string(*integer));
-    encode_number(static_cast<double>(*integer));
+    if (field.engine_type_ == ADS_STRING) return PutKeyText(std::to_string(*integer), field.width_, at);
+    EncodeKeyNumber(field, static_cast<double>(*integer), at);
     return 1;
   }
   const double number = std::get<double>(value.value);
-  if (field.engine_type_ == ADS_STRING) return put_text(FormatGeneral(number));
+  if (field.engine_type_ == ADS_STRING) return PutKeyText(FormatGeneral(number), field.width_, at);
   // A floating-point value written into a date column keeps its whole days.
-  encode_number(number);
+  EncodeKeyNumber(field, number, at);
   return 1;
 }
 
@@ -998,13 +996,12 @@ bool TAdsDataSet::LocateWithFilter(const std::vector<int>& columns, const std::v
 
   bool found = false;
   UNSIGNED32 bookmark = 0;
+  // Only used while the locate's own failure propagates: that failure is
+  // the one to report, so the results of the restoring calls are passed
+  // over (a successful locate checks them below).
   auto restore = [&] {
-    AdsSetExact22(table_, old_exact);
-    if (had_filter) {
-      AdsSetAOF(table_, old_filter, kAofOptions);
-    } else {
-      AdsClearAOF(table_);
-    }
+    static_cast<void>(AdsSetExact22(table_, old_exact));
+    static_cast<void>(had_filter ? AdsSetAOF(table_, old_filter, kAofOptions) : AdsClearAOF(table_));
   };
   try {
     CheckEngine(AdsSetExact22(table_, options.partial_key ? 0 : 1));
@@ -1071,7 +1068,9 @@ bool TAdsDataSet::LocateValue(const std::string& columns, const std::vector<Loca
     return false;
   }
   CheckEngine(r);
-  FetchCurrent();
+  // The bookmark was just reached, so the engine stands on the record; the
+  // end flags are the ones from before the locate.
+  static_cast<void>(FetchCurrent());
   eof_ = was_eof;
   bof_ = was_bof;
   return false;

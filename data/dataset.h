@@ -132,10 +132,11 @@ class TAdsDataSet : public TComponent {
 
   // Exact seek on the active index with 1..n leading values. On a miss the
   // position is restored and the result is false.
-  bool SeekKey(const std::vector<KeyValue>& values);
+  [[nodiscard]] bool SeekKey(const std::vector<KeyValue>& values);
   // Finds the first record whose columns (";"-separated) equal the values.
   // On a miss the current record stays current and the result is false.
-  bool LocateValue(const std::string& columns, const std::vector<LocateItem>& values, LocateOptions options = {});
+  [[nodiscard]] bool LocateValue(const std::string& columns, const std::vector<LocateItem>& values,
+                                 LocateOptions options = {});
 
   // Nestable; no effect on data or position.
   void DisableControls() { ++controls_disabled_; }
@@ -146,10 +147,13 @@ class TAdsDataSet : public TComponent {
   bool HasCurrentRecord() const { return has_record_; }
 
   // Builds an EADSDatabaseError (or the plain form while another database
-  // error is in progress in this thread) from the engine's last error.
+  // error is in progress in this thread) from the engine's last error; the
+  // column of a column failure is the one the engine's detail names, else
+  // `column`.
   [[noreturn]] void RaiseEngineError(uint32_t result, const std::string& column = "") const;
-  // Passes when `result` is 0, or when another database error is in progress
-  // in this thread; otherwise RaiseEngineError.
+  // Passes when `result` is 0; otherwise RaiseEngineError, also while
+  // another database error exists in this thread (cleanup that must not
+  // raise over an error already propagating catches what it raises).
   void CheckEngine(uint32_t result) const;
   // Layer-detected error with code 5121 and `text`.
   [[noreturn]] void RaiseLayerError(const std::string& text) const;
@@ -187,6 +191,10 @@ class TAdsDataSet : public TComponent {
   enum class IndexSelection { None, ByName, ByFields };
 
   void CompleteOpen();
+  // Closes the dataset after its open failed (in the open or in AfterOpen),
+  // passing over a failure of the close: the open's failure is the one
+  // being raised.
+  void CloseAfterFailedOpen();
   // On a dictionary connection: a table without an index of its own takes
   // the dictionary's default index ("ADS_DEFAULT"), and one set to it drops
   // it when the dictionary names none.
@@ -196,7 +204,7 @@ class TAdsDataSet : public TComponent {
   void ChangeIndexSelection(std::string fields, std::string name, IndexSelection selection);
   // Reads the engine's current record into the record buffer; false (and no
   // current record) when the engine stands at its end.
-  bool FetchCurrent();
+  [[nodiscard]] bool FetchCurrent();
   // Copies the record the engine stands on (known not to be at its end).
   void ReadRecord();
   // Column values the engine reads itself (memo, binary) come from the
@@ -205,7 +213,7 @@ class TAdsDataSet : public TComponent {
   void PutEngineOnCurrentRecord();
   // As PutEngineOnCurrentRecord, giving the engine's answer instead of
   // raising it.
-  UNSIGNED32 ReturnEngineToCurrentRecord();
+  [[nodiscard]] UNSIGNED32 ReturnEngineToCurrentRecord();
   void CheckActive() const;
   // After a missed seek: the record that was current stays current. In the
   // middle of the table the engine is put back lazily (the next move is
@@ -223,11 +231,16 @@ class TAdsDataSet : public TComponent {
   // Writes `value` into column `field` of `buffer` (a raw record) in the
   // column's encoding; gives the mark of the key buffer.
   uint16_t EncodeKeyValue(const TField& field, const KeyValue& value, uint8_t* buffer) const;
+  // The parts of EncodeKeyValue, writing at `at` (the column's bytes): a
+  // number in the encoding of any column but a character one, and a text in
+  // a character column or, read as a date, time or number, in another.
+  void EncodeKeyNumber(const TField& field, double number, uint8_t* at) const;
+  uint16_t EncodeKeyText(const TField& field, const std::string& text, uint8_t* at) const;
   void EncodeLocateValue(const TField& field, const LocateItem& value, uint8_t* buffer) const;
   std::string FilterTerm(const TField& field, const LocateItem& value, bool case_insensitive) const;
-  bool LocateWithIndex(const std::vector<int>& columns, const LocateOptions& options, bool* used_index);
-  bool LocateWithFilter(const std::vector<int>& columns, const std::vector<LocateItem>& values,
-                        const LocateOptions& options);
+  [[nodiscard]] bool LocateWithIndex(const std::vector<int>& columns, const LocateOptions& options, bool* used_index);
+  [[nodiscard]] bool LocateWithFilter(const std::vector<int>& columns, const std::vector<LocateItem>& values,
+                                      const LocateOptions& options);
   EADSDatabaseError MakeError(uint32_t code, const std::string& text, const std::string& column) const;
 
   std::string database_name_;

@@ -44,10 +44,12 @@ bool IsPlausibleAmount(double value);
 // dataset has no name.
 //
 // While an EADSDatabaseError object exists in a thread (from its construction
-// to its destruction, copies included), the layer passes over further engine
-// failures in that thread, and a second database error made meanwhile carries
-// no dataset details and no name prefix. This keeps the gathering of details,
-// and the closing of datasets while an error unwinds, from raising again.
+// to its destruction, copies included, such as one a run keeps), a second
+// database error made meanwhile carries no dataset details and no name
+// prefix. Engine failures are raised all the same: the cleanup that runs
+// while an error propagates (closing a dataset whose open failed, the
+// destructors) catches what it raises itself, so that it never raises over
+// that error.
 class EADSDatabaseError : public EDatabaseError {
  public:
   struct Details {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "data/dataset.h"
+#include "data/time_of_day.h"
 #include "engine/record_format.h"
 #include "util/date_format.h"
 #include "util/date_time.h"
@@ -11,8 +12,8 @@
 
 namespace {
 
-constexpr double kMsPerDay = 86400000.0;
 namespace rf = record_format;
+using data_internal::kMsPerDay;
 
 [[noreturn]] void AccessError(const std::string& column, const char* type) {
   throw EDatabaseError("Cannot access field '" + column + "' as type " + type);

@@ -1,32 +1,23 @@
 #include "data/query.h"
 
 #include <cmath>
-#include <cstring>
 
 #include "data/connection.h"
-#include "data/layer_support.h"
+#include "data/engine_error.h"
+#include "data/table_options.h"
+#include "data/time_of_day.h"
 #include "data/wait_cursor.h"
+#include "engine/record_format.h"
+#include "util/ascii.h"
 #include "util/date_time.h"
 #include "util/number_format.h"
-
 
 namespace {
 
 constexpr char kNoCursor[] =
     "The SQL statement did not generate a cursor handle.  Use TAdsQuery.ExecSQL to execute SQL statements "
     "that are not SELECT statements";
-constexpr char kStatementReleaseCode[] = "7209";
-constexpr double kMsPerDay = 86400000.0;
-constexpr double kLastMsOfDay = 86399999.0;
 constexpr UNSIGNED16 kBinaryType = 6;
-
-// Statement options of the system's queries, in the order they are set:
-// proprietary locking, ANSI characters, rights not checked, ADT tables, no
-// constrained updates.
-constexpr UNSIGNED16 kLockProprietary = 1;
-constexpr UNSIGNED16 kCharTypeAnsi = 1;
-constexpr UNSIGNED16 kRightsNotChecked = 2;
-constexpr UNSIGNED16 kTableTypeAdt = 3;
 
 bool IsQuote(char c) { return c == '\'' || c == '"' || c == '`'; }
 bool EndsName(char c) { return c == '\n' || c == '\r' || c == ' ' || c == ')' || c == ',' || c == ';'; }
@@ -75,13 +66,6 @@ std::vector<std::string> ScanParameterNames(const std::string& text) {
   return names;
 }
 
-// Milliseconds of a date-time's time of day, to the nearest millisecond and
-// never past the last one of the day.
-int32_t Milliseconds(double value) {
-  const double ms = std::nearbyint(std::fabs(value - std::trunc(value)) * kMsPerDay);
-  return static_cast<int32_t>(ms > kLastMsOfDay ? kLastMsOfDay : ms);
-}
-
 }  // namespace
 
 TParam MakeStoredParam(const std::string& name, TFieldType type) {
@@ -98,9 +82,14 @@ TAdsQuery::~TAdsQuery() {
   try {
     CloseDataSet();
   } catch (const std::exception&) {
+    // A destructor cannot raise; the engine drops the cursor with its
+    // connection in any case.
   }
   if (statement_ != 0 && Connection() != nullptr && Connection()->IsConnected()) {
-    AdsCloseSQLStatement(statement_);  // 5106: already gone with its connection
+    // 5106 (already gone with its connection) is an expected answer, and a
+    // destructor cannot raise any other: the engine drops the statement
+    // with its connection.
+    static_cast<void>(AdsCloseSQLStatement(statement_));
   }
   ForgetStatement();
 }
@@ -189,8 +178,10 @@ ADSHANDLE TAdsQuery::EnsureStatement() {
     const TAdsConnection* connection = Connection();
     if (alive && connection != nullptr && connection->ConnectionHandle() == statement_connection_) return statement_;
     // Gone with its connection, or made on a connection the query no longer
-    // uses (its DatabaseName changed): a new one carries no passwords.
-    if (alive) AdsCloseSQLStatement(statement_);  // 5106: already gone, no failure
+    // uses (its DatabaseName changed): a new one carries no passwords. One
+    // still alive is closed; should the close fail, the engine drops it with
+    // its connection, and the query only needs to stop using it.
+    if (alive) static_cast<void>(AdsCloseSQLStatement(statement_));
     ForgetStatement();
   }
   const ADSHANDLE connection = ConnectionHandleForOpen(true);
@@ -210,9 +201,9 @@ void TAdsQuery::SetTablePassword(const std::string& table, const std::string& pa
 // ---------------------------------------------------------------------------
 // Execution
 
-ADSHANDLE TAdsQuery::CreateHandle() {
-  ScopedWaitCursor wait;
-  const ADSHANDLE statement = EnsureStatement();
+void TAdsQuery::SetStatementOptions(ADSHANDLE statement) const {
+  using data_internal::kCharTypeAnsi, data_internal::kLockProprietary, data_internal::kRightsNotChecked,
+      data_internal::kTableTypeAdt;
   const bool read_only_connection = Connection() != nullptr && Connection()->ReadOnly();
   CheckEngine(AdsStmtSetTableLockType(statement, kLockProprietary));
   CheckEngine(AdsStmtSetTableCharType(statement, kCharTypeAnsi));
@@ -221,84 +212,86 @@ ADSHANDLE TAdsQuery::CreateHandle() {
   CheckEngine(AdsStmtSetTableType(statement, kTableTypeAdt));
   CheckEngine(AdsStmtConstrainUpdates(statement, constrained_ ? 1 : 2));
   CheckEngine(AdsStmtReadAllColumns(statement, read_all_columns_ ? 1 : 2));
-  CheckEngine(AdsPrepareSQL(statement, SqlText()));
+}
 
-  for (size_t i = 0; i < params_.size(); ++i) {
-    const TParam& param = params_[i];
-    const UNSIGNED16 position = static_cast<UNSIGNED16>(i + 1);
-    if (param.empty_) {
-      CheckEngine(AdsSetEmpty(statement, position));
-      continue;
-    }
-    auto julian_day = [&](double value) {
-      const double day = std::trunc(value) + kJulianDayOf18991230;
-      if (!(day >= -2147483648.0 && day <= 2147483647.0)) {
-        RaiseLayerError("The field named: '" + param.name_ + "' holds a date outside the range the engine takes: " +
-                        FormatGeneral(value));
-      }
-      return static_cast<int32_t>(day);
-    };
-    switch (param.data_type_) {
-      case TFieldType::ftUnknown:
-        RaiseLayerError("The field named: '" + param.name_ + "' has the DataType of ftUnknown, which is invalid.");
-      case TFieldType::ftBoolean:
-        CheckEngine(AdsSetLogical(statement, position, param.number_ != 0 ? 1 : 0));
-        break;
-      case TFieldType::ftFloat:
-      case TFieldType::ftCurrency:
-        CheckEngine(AdsSetDouble(statement, position, param.number_));
-        break;
-      case TFieldType::ftDate:
-        CheckEngine(AdsSetJulian(statement, position, julian_day(param.number_)));
-        break;
-      case TFieldType::ftTime:
-        CheckEngine(AdsSetMilliseconds(statement, position, Milliseconds(param.number_)));
-        break;
-      case TFieldType::ftDateTime: {
-        const int32_t day = julian_day(param.number_);
-        const int32_t ms = Milliseconds(param.number_);
-        uint8_t raw[8];
-        std::memcpy(raw, &day, 4);
-        std::memcpy(raw + 4, &ms, 4);
-        CheckEngine(AdsSetTimeStampRaw(statement, position, raw, sizeof(raw)));
-        break;
-      }
-      case TFieldType::ftBlob:
-        CheckEngine(AdsSetBinary(statement, position, kBinaryType,
-                                 reinterpret_cast<const uint8_t*>(param.text_.data()),
-                                 static_cast<UNSIGNED32>(param.text_.size())));
-        break;
-      case TFieldType::ftCursor:
-        RaiseLayerError("The field named: '" + param.name_ + "' has a DataType that is not supported.");
-      case TFieldType::ftInteger: {
-        const std::string text = param.text_.empty() ? FormatGeneral(param.number_) : param.text_;
-        CheckEngine(AdsSetString(statement, position, text));
-        break;
-      }
-      case TFieldType::ftString:
-      case TFieldType::ftMemo:
-        CheckEngine(AdsSetString(statement, position, param.text_));
-        break;
-    }
+int32_t TAdsQuery::JulianDayOfParam(const TParam& param) const {
+  const double day = std::trunc(param.number_) + kJulianDayOf18991230;
+  if (!(day >= -2147483648.0 && day <= 2147483647.0)) {
+    RaiseLayerError("The field named: '" + param.name_ + "' holds a date outside the range the engine takes: " +
+                    FormatGeneral(param.number_));
   }
+  return static_cast<int32_t>(day);
+}
+
+void TAdsQuery::BindParam(ADSHANDLE statement, UNSIGNED16 position, const TParam& param) const {
+  if (param.empty_) {
+    CheckEngine(AdsSetEmpty(statement, position));
+    return;
+  }
+  switch (param.data_type_) {
+    case TFieldType::ftUnknown:
+      RaiseLayerError("The field named: '" + param.name_ + "' has the DataType of ftUnknown, which is invalid.");
+    case TFieldType::ftBoolean:
+      CheckEngine(AdsSetLogical(statement, position, param.number_ != 0 ? 1 : 0));
+      break;
+    case TFieldType::ftFloat:
+    case TFieldType::ftCurrency:
+      CheckEngine(AdsSetDouble(statement, position, param.number_));
+      break;
+    case TFieldType::ftDate:
+      CheckEngine(AdsSetJulian(statement, position, JulianDayOfParam(param)));
+      break;
+    case TFieldType::ftTime:
+      CheckEngine(AdsSetMilliseconds(statement, position,
+                                     static_cast<int32_t>(data_internal::MillisecondsOfDay(param.number_))));
+      break;
+    case TFieldType::ftDateTime: {
+      // The raw timestamp is the record format's: the day, then the
+      // milliseconds, each 32 bits little-endian.
+      uint8_t raw[8];
+      record_format::PutTimestamp(JulianDayOfParam(param), data_internal::MillisecondsOfDay(param.number_), raw);
+      CheckEngine(AdsSetTimeStampRaw(statement, position, raw, sizeof(raw)));
+      break;
+    }
+    case TFieldType::ftBlob:
+      CheckEngine(AdsSetBinary(statement, position, kBinaryType, reinterpret_cast<const uint8_t*>(param.text_.data()),
+                               static_cast<UNSIGNED32>(param.text_.size())));
+      break;
+    case TFieldType::ftCursor:
+      RaiseLayerError("The field named: '" + param.name_ + "' has a DataType that is not supported.");
+    case TFieldType::ftInteger: {
+      const std::string text = param.text_.empty() ? FormatGeneral(param.number_) : param.text_;
+      CheckEngine(AdsSetString(statement, position, text));
+      break;
+    }
+    case TFieldType::ftString:
+    case TFieldType::ftMemo:
+      CheckEngine(AdsSetString(statement, position, param.text_));
+      break;
+  }
+}
+
+ADSHANDLE TAdsQuery::CreateHandle() {
+  ScopedWaitCursor wait;
+  const ADSHANDLE statement = EnsureStatement();
+  SetStatementOptions(statement);
+  CheckEngine(AdsPrepareSQL(statement, SqlText()));
+  for (size_t i = 0; i < params_.size(); ++i) BindParam(statement, static_cast<UNSIGNED16>(i + 1), params_[i]);
 
   ADSHANDLE cursor = 0;
   const UNSIGNED32 result = AdsExecuteSQL(statement, &cursor);
   if (result != AE_SUCCESS) {
     const data_internal::EngineError error = data_internal::LastEngineError();
-    if (error.text.find(kStatementReleaseCode) != std::string::npos) {
+    if (error.detail.statement_unusable) {
       // The engine cannot use this statement again: the next open makes a
-      // new one.
-      AdsCloseSQLStatement(statement_);
+      // new one. The execution's failure is the one raised, whatever the
+      // close answers.
+      static_cast<void>(AdsCloseSQLStatement(statement_));
       ForgetStatement();
     }
     RaiseCapturedError(error.code != 0 ? error.code : result, error.text);
   }
   if (cursor == 0) RaiseLayerError(kNoCursor);
-  UNSIGNED32 options = 0;
-  AdsGetTableOpenOptions(cursor, &options);  // bit 2: read-only; the layer never writes
-  UNSIGNED32 count = 0;
-  AdsGetRecordCount(cursor, 0, &count);  // 5117: unknown, which is no failure
   return cursor;
 }
 

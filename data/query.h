@@ -77,6 +77,16 @@ class TAdsQuery : public TAdsDataSet {
  private:
   friend class TAdsConnection;
   ADSHANDLE EnsureStatement();
+  // The options every table of the system is opened with, then the query's
+  // own: read-only unless live on a writable connection, updates not
+  // constrained, all columns read or only those the statement names.
+  void SetStatementOptions(ADSHANDLE statement) const;
+  // Binds `param` at `position` (1-based) as its DataType says; an empty
+  // parameter is bound as empty whatever its type.
+  void BindParam(ADSHANDLE statement, UNSIGNED16 position, const TParam& param) const;
+  // The Julian day of a date parameter's value; a layer error when the
+  // engine cannot take it.
+  int32_t JulianDayOfParam(const TParam& param) const;
   void ForgetStatement() {
     statement_ = 0;
     statement_connection_ = 0;

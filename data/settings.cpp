@@ -2,8 +2,8 @@
 
 #include <mutex>
 
+#include "data/engine_error.h"
 #include "data/errors.h"
-#include "data/layer_support.h"
 #include "engine/ads.h"
 #include "util/date_format.h"
 #include "util/error.h"

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "data/component.h"
-#include "data/server_types.h"
+#include "data/server_type_mask.h"
 
 class TAdsSettings : public TComponent {
  public:

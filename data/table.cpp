@@ -1,11 +1,12 @@
 #include "data/table.h"
 
 #include "data/connection.h"
+#include "data/table_options.h"
 
 namespace {
-constexpr UNSIGNED16 kCharTypeAnsi = 1;
-constexpr UNSIGNED16 kLockProprietary = 1;
-constexpr UNSIGNED32 kRightsNotChecked = 2;
+using data_internal::kCharTypeAnsi;
+using data_internal::kLockProprietary;
+using data_internal::kRightsNotChecked;
 constexpr UNSIGNED32 kModeShared = 0;
 constexpr UNSIGNED32 kModeReadOnly = 2;
 constexpr UNSIGNED16 kDictionaryTableType = 0;

@@ -6,58 +6,42 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <mutex>
 
+#include "engine/crypto.h"
+#include "engine/errors.h"
+#include "engine/sql_codes.h"
+#include "engine/sqlite_support.h"
+
+namespace engine {
 namespace {
 
 constexpr size_t kMaxUserName = 128;
 constexpr char kHashPrefix[] = "$argon2id$";
-constexpr int kBusyTimeoutMs = 8000;
 
-bool SodiumReady(std::string* error) {
-  static const int status = sodium_init();
-  if (status < 0) {
-    *error = "The cryptography library could not be initialised";
-    return false;
-  }
-  return true;
-}
+Status Refused(std::string text) { return Status(AE_KDX_LOGIN_FAILED, std::move(text)); }
 
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
-
-bool ValidUserName(const std::string& user, std::string* why) {
-  if (user.empty()) {
-    *why = "a user name must not be empty";
-    return false;
-  }
+// Why `user` cannot be a user name; "" when it can.
+std::string UserNameFault(const std::string& user) {
+  if (user.empty()) return "a user name must not be empty";
   if (user.size() > kMaxUserName) {
-    *why = "a user name must not be longer than " + std::to_string(kMaxUserName) + " characters";
-    return false;
+    return "a user name must not be longer than " + std::to_string(kMaxUserName) + " characters";
   }
   for (unsigned char c : user) {
-    if (c < 0x20 || c == 0x7f) {
-      *why = "a user name must not hold control characters";
-      return false;
-    }
+    if (c < 0x20 || c == 0x7f) return "a user name must not hold control characters";
   }
-  return true;
+  return "";
 }
 
-bool HasUsersTable(sqlite3* db, bool* present, std::string* error, const std::string& dictionary) {
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_schema WHERE type='table' AND name='__users' COLLATE NOCASE",
-                         -1, &stmt, nullptr) != SQLITE_OK) {
-    *error = "Dictionary " + Quoted(dictionary) + ": cannot read its schema: " + sqlite3_errmsg(db);
-    return false;
-  }
-  const int rc = sqlite3_step(stmt);
-  sqlite3_finalize(stmt);
+Status HasUsersTable(sqlite3* db, const std::string& dictionary, bool* present) {
+  Statement stmt;
+  int rc = sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_schema WHERE type='table' AND name='__users' COLLATE NOCASE",
+                              -1, stmt.out(), nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_step(stmt.get());
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-    *error = "Dictionary " + Quoted(dictionary) + ": cannot read its schema: " + sqlite3_errmsg(db);
-    return false;
+    return Refused("Dictionary " + Quoted(dictionary) + ": cannot read its schema: " + sqlite3_errmsg(db));
   }
   *present = rc == SQLITE_ROW;
-  return true;
+  return Status();
 }
 
 // The hash an unknown user name is checked against, so that a login with an
@@ -79,162 +63,160 @@ std::string DummyHash(const std::string& account_hash) {
          ",t=" + std::to_string(crypto_pwhash_OPSLIMIT_INTERACTIVE) + ",p=1" + kSaltAndDigest;
 }
 
-// The hash of the dictionary's first account ("" when there is none).
+// The hash of the dictionary's first account ("" when there is none or it
+// cannot be read: the dummy then takes the default cost).
 std::string FirstAccountHash(sqlite3* db) {
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   std::string hash;
-  if (sqlite3_prepare_v2(db, "SELECT hash FROM __users ORDER BY rowid LIMIT 1", -1, &stmt, nullptr) == SQLITE_OK &&
-      sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_type(stmt, 0) == SQLITE_TEXT) {
-    hash = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+  if (sqlite3_prepare_v2(db, "SELECT hash FROM __users ORDER BY rowid LIMIT 1", -1, stmt.out(), nullptr) ==
+          SQLITE_OK &&
+      sqlite3_step(stmt.get()) == SQLITE_ROW && sqlite3_column_type(stmt.get(), 0) == SQLITE_TEXT) {
+    hash = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
   }
-  sqlite3_finalize(stmt);
   return hash;
+}
+
+// The password hash of `user` (found: false when there is no such user).
+Status AccountHash(sqlite3* db, const std::string& where, const std::string& user, bool* found, std::string* hash) {
+  Statement stmt;
+  int rc = sqlite3_prepare_v2(db, "SELECT hash FROM __users WHERE name = ?1 COLLATE NOCASE", -1, stmt.out(), nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_bind_text(stmt.get(), 1, user.data(), static_cast<int>(user.size()), SQLITE_TRANSIENT);
+  if (rc == SQLITE_OK) rc = sqlite3_step(stmt.get());
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    return Refused(where + "cannot read the account table __users: " + sqlite3_errmsg(db));
+  }
+  *found = rc == SQLITE_ROW;
+  if (*found && sqlite3_column_type(stmt.get(), 0) == SQLITE_TEXT) {
+    hash->assign(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
+  }
+  return Status();
+}
+
+std::string DictionaryName(sqlite3* db) {
+  const char* file = sqlite3_db_filename(db, "main");
+  return file != nullptr && *file != '\0' ? file : "dictionary";
+}
+
+// Adds `user` with `password` to the dictionary open as `db` (read-write).
+Status AddUser(sqlite3* db, const std::string& user, const std::string& password) {
+  if (Status ready = SodiumReady(AE_KDX_LOGIN_FAILED); !ready.ok()) return ready;
+  const std::string where = "Dictionary " + Quoted(DictionaryName(db)) + ": ";
+  if (const std::string fault = UserNameFault(user); !fault.empty()) return Refused(where + fault);
+  if (password.empty()) return Refused(where + "the password of user " + Quoted(user) + " must not be empty");
+  std::string hash;
+  if (!HashPassword(password, &hash)) return Refused(where + "hashing the password ran out of memory");
+  const std::string create = std::string(kUsersTableSql).insert(13, "IF NOT EXISTS ");
+  if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_exec(db, create.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+    Status failed = Refused(where + "cannot write the account table __users: " + sqlite3_errmsg(db));
+    (void)sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);  // nothing was written
+    return failed;
+  }
+  Statement stmt;
+  int rc = sqlite3_prepare_v2(db, "INSERT INTO __users(name, hash) VALUES(?1, ?2)", -1, stmt.out(), nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_bind_text(stmt.get(), 1, user.data(), static_cast<int>(user.size()), SQLITE_TRANSIENT);
+  if (rc == SQLITE_OK) rc = sqlite3_bind_text(stmt.get(), 2, hash.c_str(), -1, SQLITE_TRANSIENT);
+  if (rc == SQLITE_OK) rc = sqlite3_step(stmt.get());
+  const int extended = sqlite3_extended_errcode(db);
+  const std::string message = sqlite3_errmsg(db);
+  stmt = Statement();
+  sodium_memzero(hash.data(), hash.size());
+  if (rc != SQLITE_DONE) {
+    (void)sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);  // the insert failed: nothing to keep
+    if (extended == SQLITE_CONSTRAINT_PRIMARYKEY || extended == SQLITE_CONSTRAINT_UNIQUE) {
+      return Refused(where + "user " + Quoted(user) + " already exists");
+    }
+    return Refused(where + "cannot add user " + Quoted(user) + ": " + message);
+  }
+  if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    Status failed = Refused(where + "cannot add user " + Quoted(user) + ": " + sqlite3_errmsg(db));
+    (void)sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);  // the commit failed: nothing to keep
+    return failed;
+  }
+  return Status();
+}
+
+Status AddUserToFile(const std::string& path, const std::string& user, const std::string& password) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    Status failed =
+        Refused("Dictionary " + Quoted(path) + ": cannot open: " + (db ? sqlite3_errmsg(db) : "out of memory"));
+    sqlite3_close(db);
+    return failed;
+  }
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);  // never fails on an open handle
+  Status added = AddUser(db, user, password);
+  sqlite3_close(db);
+  return added;
+}
+
+Status Create(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return Refused("Dictionary " + Quoted(path) + " already exists; it is left unchanged");
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE,
+                      nullptr) != SQLITE_OK) {
+    Status failed =
+        Refused("Dictionary " + Quoted(path) + ": cannot create: " + (db ? sqlite3_errmsg(db) : "out of memory"));
+    sqlite3_close(db);
+    return failed;
+  }
+  Status created;
+  if (sqlite3_exec(db, kUsersTableSql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    created = Refused("Dictionary " + Quoted(path) + ": cannot create the account table: " + sqlite3_errmsg(db));
+  }
+  sqlite3_close(db);
+  if (!created.ok()) ::remove(path.c_str());  // the half-made file goes; it was ours
+  return created;
+}
+
+bool Reported(const Status& status, std::string* error) {
+  if (status.ok()) return true;
+  *error = status.text();
+  return false;
 }
 
 }  // namespace
 
-bool CheckDictionaryLogin(sqlite3* db, const std::string& dictionary, const std::string& user,
-                          const std::string& password, std::string* error) {
-  if (!SodiumReady(error)) return false;
+Status CheckDictionaryLogin(sqlite3* db, const std::string& dictionary, const std::string& user,
+                            const std::string& password) {
+  if (Status ready = SodiumReady(AE_KDX_LOGIN_FAILED); !ready.ok()) return ready;
   const std::string where = "Login to dictionary " + Quoted(dictionary) + " failed: ";
-  if (user.empty()) {
-    *error = where + "a user name is needed";
-    return false;
-  }
+  if (user.empty()) return Refused(where + "a user name is needed");
   bool present = false;
-  if (!HasUsersTable(db, &present, error, dictionary)) return false;
-  if (!present) {
-    *error = where + "the dictionary has no account table __users (add a user with kdx-db add-user)";
-    return false;
-  }
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT hash, (SELECT count(*) FROM __users) FROM __users WHERE name = ?1 COLLATE NOCASE",
-                         -1, &stmt, nullptr) != SQLITE_OK) {
-    *error = where + "cannot read the account table __users: " + sqlite3_errmsg(db);
-    return false;
-  }
-  sqlite3_bind_text(stmt, 1, user.data(), static_cast<int>(user.size()), SQLITE_TRANSIENT);
-  const int rc = sqlite3_step(stmt);
-  std::string hash;
+  if (Status read = HasUsersTable(db, dictionary, &present); !read.ok()) return read;
+  if (!present) return Refused(where + "the dictionary has no account table __users (add a user with kdx-db add-user)");
   bool found = false;
-  if (rc == SQLITE_ROW) {
-    found = true;
-    const auto* text = sqlite3_column_text(stmt, 0);
-    if (text != nullptr && sqlite3_column_type(stmt, 0) == SQLITE_TEXT) hash = reinterpret_cast<const char*>(text);
-  }
-  const std::string sqlite_message = sqlite3_errmsg(db);
-  sqlite3_finalize(stmt);
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-    *error = where + "cannot read the account table __users: " + sqlite_message;
-    return false;
-  }
+  std::string hash;
+  if (Status read = AccountHash(db, where, user, &found, &hash); !read.ok()) return read;
+  const std::string refused = where + "unknown user name " + Quoted(user) + " or wrong password";
   if (!found) {
-    const std::string dummy = DummyHash(FirstAccountHash(db));
-    if (crypto_pwhash_str_verify(dummy.c_str(), password.data(), password.size()) == 0) {
-      // Unreachable: the dummy's digest belongs to no password.
-    }
-    *error = where + "unknown user name " + Quoted(user) + " or wrong password";
-    return false;
+    // Costs what a wrong password costs; its answer means nothing.
+    (void)PasswordMatches(DummyHash(FirstAccountHash(db)), password);
+    return Refused(refused);
   }
   if (hash.rfind(kHashPrefix, 0) != 0 || hash.size() >= crypto_pwhash_STRBYTES) {
-    *error = where + "the account of " + Quoted(user) + " holds no valid Argon2id password hash";
-    return false;
+    return Refused(where + "the account of " + Quoted(user) + " holds no valid Argon2id password hash");
   }
-  if (crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) != 0) {
-    *error = where + "unknown user name " + Quoted(user) + " or wrong password";
-    return false;
-  }
-  return true;
+  if (!PasswordMatches(hash, password)) return Refused(refused);
+  return Status();
 }
 
+}  // namespace engine
+
+using namespace engine;
+
 bool CheckDictionaryLogin(sqlite3* db, const std::string& user, const std::string& password, std::string* error) {
-  const char* file = sqlite3_db_filename(db, "main");
-  return CheckDictionaryLogin(db, file && *file ? file : "dictionary", user, password, error);
+  return Reported(engine::CheckDictionaryLogin(db, DictionaryName(db), user, password), error);
 }
 
 bool AddDictionaryUser(sqlite3* db, const std::string& user, const std::string& password, std::string* error) {
-  if (!SodiumReady(error)) return false;
-  const char* file = sqlite3_db_filename(db, "main");
-  const std::string where = "Dictionary " + Quoted(file && *file ? file : "dictionary") + ": ";
-  std::string why;
-  if (!ValidUserName(user, &why)) {
-    *error = where + why;
-    return false;
-  }
-  if (password.empty()) {
-    *error = where + "the password of user " + Quoted(user) + " must not be empty";
-    return false;
-  }
-  char hash[crypto_pwhash_STRBYTES] = {};
-  if (crypto_pwhash_str(hash, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                        crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0) {
-    *error = where + "hashing the password ran out of memory";
-    return false;
-  }
-  const std::string create = std::string(kUsersTableSql).insert(13, "IF NOT EXISTS ");
-  if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK ||
-      sqlite3_exec(db, create.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-    *error = where + "cannot write the account table __users: " + sqlite3_errmsg(db);
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    return false;
-  }
-  sqlite3_stmt* stmt = nullptr;
-  int rc = sqlite3_prepare_v2(db, "INSERT INTO __users(name, hash) VALUES(?1, ?2)", -1, &stmt, nullptr);
-  if (rc == SQLITE_OK) {
-    sqlite3_bind_text(stmt, 1, user.data(), static_cast<int>(user.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_text(stmt, 2, hash, -1, SQLITE_TRANSIENT);
-    rc = sqlite3_step(stmt);
-  }
-  const int extended = sqlite3_extended_errcode(db);
-  std::string message = sqlite3_errmsg(db);
-  sqlite3_finalize(stmt);
-  sodium_memzero(hash, sizeof(hash));
-  if (rc != SQLITE_DONE) {
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    if (extended == SQLITE_CONSTRAINT_PRIMARYKEY || extended == SQLITE_CONSTRAINT_UNIQUE)
-      *error = where + "user " + Quoted(user) + " already exists";
-    else
-      *error = where + "cannot add user " + Quoted(user) + ": " + message;
-    return false;
-  }
-  if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    *error = where + "cannot add user " + Quoted(user) + ": " + sqlite3_errmsg(db);
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    return false;
-  }
-  return true;
+  return Reported(AddUser(db, user, password), error);
 }
 
 bool AddDictionaryUser(const std::string& path, const std::string& user, const std::string& password,
                        std::string* error) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-    *error = "Dictionary " + Quoted(path) + ": cannot open: " + (db ? sqlite3_errmsg(db) : "out of memory");
-    sqlite3_close(db);
-    return false;
-  }
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  const bool ok = AddDictionaryUser(db, user, password, error);
-  sqlite3_close(db);
-  return ok;
+  return Reported(AddUserToFile(path, user, password), error);
 }
 
-bool CreateDictionary(const std::string& path, std::string* error) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
-    *error = "Dictionary " + Quoted(path) + " already exists; it is left unchanged";
-    return false;
-  }
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE,
-                      nullptr) != SQLITE_OK) {
-    *error = "Dictionary " + Quoted(path) + ": cannot create: " + (db ? sqlite3_errmsg(db) : "out of memory");
-    sqlite3_close(db);
-    return false;
-  }
-  const bool ok = sqlite3_exec(db, kUsersTableSql, nullptr, nullptr, nullptr) == SQLITE_OK;
-  if (!ok) *error = "Dictionary " + Quoted(path) + ": cannot create the account table: " + sqlite3_errmsg(db);
-  sqlite3_close(db);
-  if (!ok) ::remove(path.c_str());
-  return ok;
-}
+bool CreateDictionary(const std::string& path, std::string* error) { return Reported(Create(path), error); }

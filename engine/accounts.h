@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "engine/status.h"
 #include "engine/storage.h"
 
 struct sqlite3;
@@ -14,9 +15,14 @@ struct sqlite3;
 inline constexpr char kUsersTableSql[] =
     "CREATE TABLE __users(name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, hash TEXT NOT NULL)";
 
+namespace engine {
+
 // Whether `user` may log in with `password` to the dictionary open as `db`
-// (named `dictionary` in messages); see CheckDictionaryLogin in storage.h.
-bool CheckDictionaryLogin(sqlite3* db, const std::string& dictionary, const std::string& user,
-                          const std::string& password, std::string* error);
+// (named `dictionary` in messages): success, or AE_KDX_LOGIN_FAILED with the
+// texts of CheckDictionaryLogin in storage.h.
+Status CheckDictionaryLogin(sqlite3* db, const std::string& dictionary, const std::string& user,
+                            const std::string& password);
+
+}  // namespace engine
 
 #endif  // KDX_ENGINE_ACCOUNTS_H_

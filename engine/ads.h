@@ -3,7 +3,9 @@
 //
 // Every function returns 0 on success or an error code; the code and a text
 // naming the path, table, column or statement concerned are then available
-// from AdsGetLastError (per thread). Handles are 32-bit, typed, and never
+// from AdsGetLastError (per thread), and what the error concerns, apart from
+// the text, from AdsGetLastErrorDetail. No result may be dropped: every
+// function is [[nodiscard]]. Handles are 32-bit, typed, and never
 // reused within a process; a stale or foreign handle is an error
 // (AE_INVALID_HANDLE), never a crash.
 //
@@ -45,9 +47,9 @@ constexpr UNSIGNED32 AE_INVALID_SQLSTATEMENT_HANDLE = 5106;
 constexpr UNSIGNED32 AE_INFO_RECORD_COUNT_UNKNOWN = 5117;
 constexpr UNSIGNED32 AE_INTERNAL_LAYER_ERROR = 5121;  // raised by the data layer
 constexpr UNSIGNED32 AE_TABLE_NOT_IN_DICTIONARY = 5132;
-constexpr UNSIGNED32 AE_COLUMN_NOT_FOUND = 5147;      // text holds: column "NAME"
-constexpr UNSIGNED32 AE_COLUMN_TYPE_MISMATCH = 5148;  // text holds: column "NAME"
-constexpr UNSIGNED32 AE_COLUMN_VALUE_INVALID = 5149;  // text holds: column "NAME"
+constexpr UNSIGNED32 AE_COLUMN_NOT_FOUND = 5147;      // the detail names the column
+constexpr UNSIGNED32 AE_COLUMN_TYPE_MISMATCH = 5148;  // the detail names the column
+constexpr UNSIGNED32 AE_COLUMN_VALUE_INVALID = 5149;  // the detail names the column
 // Codes of our own (6000 and up) are listed in docs/database-format.md.
 // Codes of the storage layer (6001-6099); 6100-6199 belong to SQL statements,
 // sealed tables and dictionary accounts.
@@ -110,136 +112,151 @@ constexpr UNSIGNED16 ADS_AIS_SERVER = 4;
 // Length of the key buffer AdsBuildRawKey can fill.
 constexpr UNSIGNED16 ADS_MAX_KEY_LENGTH = 256;
 
+// What the last error concerns, apart from its text: the table as messages
+// name it, the column, the server ("PostgreSQL server HOST:PORT, database
+// DB"), each "" when the error concerns none; and whether the SQL statement
+// whose execution failed can run again (when not, it is to be closed and a
+// new one made).
+struct AdsErrorDetail {
+  std::string table;
+  std::string column;
+  std::string server;
+  bool statement_unusable = false;
+};
+
 // ---- errors and settings (process-wide) -------------------------------------
-UNSIGNED32 AdsGetLastError(UNSIGNED32* code, std::string* text);
-UNSIGNED32 AdsGetErrorString(UNSIGNED32 code, std::string* text);
-UNSIGNED32 AdsShowError(const std::string& title);
-UNSIGNED32 AdsSetDateFormat(const std::string& format);
-UNSIGNED32 AdsGetDateFormat(std::string* format);
-UNSIGNED32 AdsGetDecimals(UNSIGNED16* decimals);
-UNSIGNED32 AdsSetDecimals(UNSIGNED16 decimals);
-UNSIGNED32 AdsGetDeleted(UNSIGNED16* show_deleted);
-UNSIGNED32 AdsShowDeleted(UNSIGNED16 show_deleted);
-UNSIGNED32 AdsSetServerType(UNSIGNED16 mask);
-UNSIGNED32 AdsCacheOpenTables(UNSIGNED16 count);
-UNSIGNED32 AdsCacheOpenCursors(UNSIGNED16 count);
-UNSIGNED32 AdsGetHandleType(ADSHANDLE handle, UNSIGNED16* type);
+[[nodiscard]] UNSIGNED32 AdsGetLastError(UNSIGNED32* code, std::string* text);
+// The detail of the error AdsGetLastError gives (all empty when it is 0 or
+// has none).
+[[nodiscard]] UNSIGNED32 AdsGetLastErrorDetail(AdsErrorDetail* detail);
+[[nodiscard]] UNSIGNED32 AdsGetErrorString(UNSIGNED32 code, std::string* text);
+[[nodiscard]] UNSIGNED32 AdsShowError(const std::string& title);
+[[nodiscard]] UNSIGNED32 AdsSetDateFormat(const std::string& format);
+[[nodiscard]] UNSIGNED32 AdsGetDateFormat(std::string* format);
+[[nodiscard]] UNSIGNED32 AdsGetDecimals(UNSIGNED16* decimals);
+[[nodiscard]] UNSIGNED32 AdsSetDecimals(UNSIGNED16 decimals);
+[[nodiscard]] UNSIGNED32 AdsGetDeleted(UNSIGNED16* show_deleted);
+[[nodiscard]] UNSIGNED32 AdsShowDeleted(UNSIGNED16 show_deleted);
+[[nodiscard]] UNSIGNED32 AdsSetServerType(UNSIGNED16 mask);
+[[nodiscard]] UNSIGNED32 AdsCacheOpenTables(UNSIGNED16 count);
+[[nodiscard]] UNSIGNED32 AdsCacheOpenCursors(UNSIGNED16 count);
+[[nodiscard]] UNSIGNED32 AdsGetHandleType(ADSHANDLE handle, UNSIGNED16* type);
 
 // ---- connections ------------------------------------------------------------
-UNSIGNED32 AdsConnect60(const std::string& path, UNSIGNED16 server_types,
+[[nodiscard]] UNSIGNED32 AdsConnect60(const std::string& path, UNSIGNED16 server_types,
                         const std::string& user, const std::string& password,
                         UNSIGNED32 options, ADSHANDLE* connection);
-UNSIGNED32 AdsDisconnect(ADSHANDLE connection);
+[[nodiscard]] UNSIGNED32 AdsDisconnect(ADSHANDLE connection);
 
 // ---- tables -----------------------------------------------------------------
 // `name` is a bare table name (resolved in the connection's folder or
 // dictionary) or a path. Modes: 0 shared, 1 exclusive, 2 read-only, 3 both.
-UNSIGNED32 AdsOpenTable(ADSHANDLE connection, const std::string& name,
+[[nodiscard]] UNSIGNED32 AdsOpenTable(ADSHANDLE connection, const std::string& name,
                         const std::string& alias, UNSIGNED16 table_type,
                         UNSIGNED16 char_type, UNSIGNED16 lock_type,
                         UNSIGNED32 rights, UNSIGNED32 mode, ADSHANDLE* table);
-UNSIGNED32 AdsCloseTable(ADSHANDLE table);
-UNSIGNED32 AdsEnableEncryption(ADSHANDLE table, const std::string& password);
-UNSIGNED32 AdsGetTableType(ADSHANDLE table, UNSIGNED16* type);
-UNSIGNED32 AdsGetTableOpenOptions(ADSHANDLE table, UNSIGNED32* options);
-UNSIGNED32 AdsGetRecordCount(ADSHANDLE table, UNSIGNED16 filter_option, UNSIGNED32* count);
+[[nodiscard]] UNSIGNED32 AdsCloseTable(ADSHANDLE table);
+[[nodiscard]] UNSIGNED32 AdsEnableEncryption(ADSHANDLE table, const std::string& password);
+[[nodiscard]] UNSIGNED32 AdsGetTableType(ADSHANDLE table, UNSIGNED16* type);
+[[nodiscard]] UNSIGNED32 AdsGetTableOpenOptions(ADSHANDLE table, UNSIGNED32* options);
+[[nodiscard]] UNSIGNED32 AdsGetRecordCount(ADSHANDLE table, UNSIGNED16 filter_option, UNSIGNED32* count);
 
 // ---- structure --------------------------------------------------------------
-UNSIGNED32 AdsGetRecordLength(ADSHANDLE table, UNSIGNED32* length);
-UNSIGNED32 AdsGetNumFields(ADSHANDLE table, UNSIGNED16* count);
-UNSIGNED32 AdsGetFieldType(ADSHANDLE table, UNSIGNED16 field, UNSIGNED16* type);
-UNSIGNED32 AdsGetFieldLength(ADSHANDLE table, UNSIGNED16 field, UNSIGNED32* length);
-UNSIGNED32 AdsGetFieldDecimals(ADSHANDLE table, UNSIGNED16 field, UNSIGNED16* decimals);
-UNSIGNED32 AdsGetFieldName(ADSHANDLE table, UNSIGNED16 field, std::string* name);
-UNSIGNED32 AdsGetFieldOffset(ADSHANDLE table, UNSIGNED16 field, UNSIGNED32* offset);
+[[nodiscard]] UNSIGNED32 AdsGetRecordLength(ADSHANDLE table, UNSIGNED32* length);
+[[nodiscard]] UNSIGNED32 AdsGetNumFields(ADSHANDLE table, UNSIGNED16* count);
+[[nodiscard]] UNSIGNED32 AdsGetFieldType(ADSHANDLE table, UNSIGNED16 field, UNSIGNED16* type);
+[[nodiscard]] UNSIGNED32 AdsGetFieldLength(ADSHANDLE table, UNSIGNED16 field, UNSIGNED32* length);
+[[nodiscard]] UNSIGNED32 AdsGetFieldDecimals(ADSHANDLE table, UNSIGNED16 field, UNSIGNED16* decimals);
+[[nodiscard]] UNSIGNED32 AdsGetFieldName(ADSHANDLE table, UNSIGNED16 field, std::string* name);
+[[nodiscard]] UNSIGNED32 AdsGetFieldOffset(ADSHANDLE table, UNSIGNED16 field, UNSIGNED32* offset);
 
 // ---- indexes (an index handle is an "order": navigation follows it) --------
 // At most `max_count` index handles are returned, in the engine's order.
-UNSIGNED32 AdsGetAllIndexes(ADSHANDLE table, UNSIGNED16 max_count, std::vector<ADSHANDLE>* indexes);
-UNSIGNED32 AdsGetIndexName(ADSHANDLE index, std::string* name);
-UNSIGNED32 AdsGetNumSegments(ADSHANDLE index, UNSIGNED16* count);
-UNSIGNED32 AdsGetSegmentFieldname(ADSHANDLE index, UNSIGNED16 segment, std::string* name);
-UNSIGNED32 AdsIsIndexDescending(ADSHANDLE index, UNSIGNED16* descending);
-UNSIGNED32 AdsIsIndexUnique(ADSHANDLE index, UNSIGNED16* unique);
-UNSIGNED32 AdsIsIndexCustom(ADSHANDLE index, UNSIGNED16* custom);
-UNSIGNED32 AdsGetIndexCondition(ADSHANDLE index, std::string* condition);
-UNSIGNED32 AdsGetScope(ADSHANDLE index, UNSIGNED16 which, std::string* scope);  // 5038: none
-UNSIGNED32 AdsGetIndexHandle(ADSHANDLE table, const std::string& name, ADSHANDLE* index);
+[[nodiscard]] UNSIGNED32 AdsGetAllIndexes(ADSHANDLE table, UNSIGNED16 max_count, std::vector<ADSHANDLE>* indexes);
+[[nodiscard]] UNSIGNED32 AdsGetIndexName(ADSHANDLE index, std::string* name);
+[[nodiscard]] UNSIGNED32 AdsGetNumSegments(ADSHANDLE index, UNSIGNED16* count);
+[[nodiscard]] UNSIGNED32 AdsGetSegmentFieldname(ADSHANDLE index, UNSIGNED16 segment, std::string* name);
+[[nodiscard]] UNSIGNED32 AdsIsIndexDescending(ADSHANDLE index, UNSIGNED16* descending);
+[[nodiscard]] UNSIGNED32 AdsIsIndexUnique(ADSHANDLE index, UNSIGNED16* unique);
+[[nodiscard]] UNSIGNED32 AdsIsIndexCustom(ADSHANDLE index, UNSIGNED16* custom);
+[[nodiscard]] UNSIGNED32 AdsGetIndexCondition(ADSHANDLE index, std::string* condition);
+[[nodiscard]] UNSIGNED32 AdsGetScope(ADSHANDLE index, UNSIGNED16 which, std::string* scope);  // 5038: none
+[[nodiscard]] UNSIGNED32 AdsGetIndexHandle(ADSHANDLE table, const std::string& name, ADSHANDLE* index);
 // The default index a dictionary names for `table` (table "__tables"); an
 // empty name when there is none or the connection is a folder.
 // AdsGetIndexHandle(table, "ADS_DEFAULT") opens that index.
-UNSIGNED32 AdsGetDefaultIndex(ADSHANDLE connection, const std::string& table, std::string* index_name);
-UNSIGNED32 AdsGetIndexPageSize(ADSHANDLE index, UNSIGNED32* page_size);
-UNSIGNED32 AdsGetBookmarkLength(ADSHANDLE order, UNSIGNED32* length);
+[[nodiscard]] UNSIGNED32 AdsGetDefaultIndex(ADSHANDLE connection, const std::string& table, std::string* index_name);
+[[nodiscard]] UNSIGNED32 AdsGetIndexPageSize(ADSHANDLE index, UNSIGNED32* page_size);
+[[nodiscard]] UNSIGNED32 AdsGetBookmarkLength(ADSHANDLE order, UNSIGNED32* length);
 
 // ---- navigation and reading (`order`: a table handle or an index handle) ----
-UNSIGNED32 AdsGotoTop(ADSHANDLE order);
-UNSIGNED32 AdsGotoBottom(ADSHANDLE order);
-UNSIGNED32 AdsSkip(ADSHANDLE order, SIGNED32 count);
-UNSIGNED32 AdsAtEOF(ADSHANDLE table, UNSIGNED16* at_eof);
-UNSIGNED32 AdsAtBOF(ADSHANDLE table, UNSIGNED16* at_bof);
-UNSIGNED32 AdsIsRecordVisible(ADSHANDLE order, UNSIGNED16* visible);
+[[nodiscard]] UNSIGNED32 AdsGotoTop(ADSHANDLE order);
+[[nodiscard]] UNSIGNED32 AdsGotoBottom(ADSHANDLE order);
+[[nodiscard]] UNSIGNED32 AdsSkip(ADSHANDLE order, SIGNED32 count);
+[[nodiscard]] UNSIGNED32 AdsAtEOF(ADSHANDLE table, UNSIGNED16* at_eof);
+[[nodiscard]] UNSIGNED32 AdsAtBOF(ADSHANDLE table, UNSIGNED16* at_bof);
+[[nodiscard]] UNSIGNED32 AdsIsRecordVisible(ADSHANDLE order, UNSIGNED16* visible);
 // Copies the current raw record; `*length` is the buffer's size on entry and
 // the record length on return (5005 when the buffer is too small).
-UNSIGNED32 AdsGetRecord(ADSHANDLE table, uint8_t* buffer, UNSIGNED32* length);
+[[nodiscard]] UNSIGNED32 AdsGetRecord(ADSHANDLE table, uint8_t* buffer, UNSIGNED32* length);
 // The current record's text for any column (memo and binary columns included).
-UNSIGNED32 AdsGetField(ADSHANDLE table, const std::string& field, std::string* value);
-UNSIGNED32 AdsIsEmpty(ADSHANDLE table, const std::string& field, UNSIGNED16* empty);
+[[nodiscard]] UNSIGNED32 AdsGetField(ADSHANDLE table, const std::string& field, std::string* value);
+[[nodiscard]] UNSIGNED32 AdsIsEmpty(ADSHANDLE table, const std::string& field, UNSIGNED16* empty);
 // Bookmarks are record numbers: stable for the life of the handle.
-UNSIGNED32 AdsGetRecordNum(ADSHANDLE table, UNSIGNED32* record);
-UNSIGNED32 AdsGetBookmark60(ADSHANDLE order, UNSIGNED32* bookmark);
-UNSIGNED32 AdsGetBookmark(ADSHANDLE order, UNSIGNED32* bookmark);
-UNSIGNED32 AdsGotoBookmark(ADSHANDLE order, UNSIGNED32 bookmark);
-UNSIGNED32 AdsGotoRecord(ADSHANDLE table, UNSIGNED32 record);
+[[nodiscard]] UNSIGNED32 AdsGetRecordNum(ADSHANDLE table, UNSIGNED32* record);
+[[nodiscard]] UNSIGNED32 AdsGetBookmark60(ADSHANDLE order, UNSIGNED32* bookmark);
+[[nodiscard]] UNSIGNED32 AdsGetBookmark(ADSHANDLE order, UNSIGNED32* bookmark);
+[[nodiscard]] UNSIGNED32 AdsGotoBookmark(ADSHANDLE order, UNSIGNED32 bookmark);
+[[nodiscard]] UNSIGNED32 AdsGotoRecord(ADSHANDLE table, UNSIGNED32 record);
 
 // ---- seeks ------------------------------------------------------------------
 // Fills `buffer` with the empty record of the table (every column empty).
-UNSIGNED32 AdsGetNullRecord(ADSHANDLE table, uint8_t* buffer, UNSIGNED32 length);
-UNSIGNED32 AdsClearRecordBuffer(ADSHANDLE table, uint8_t* buffer, UNSIGNED32 length);
-UNSIGNED32 AdsInitRawKey(ADSHANDLE index);
+[[nodiscard]] UNSIGNED32 AdsGetNullRecord(ADSHANDLE table, uint8_t* buffer, UNSIGNED32 length);
+[[nodiscard]] UNSIGNED32 AdsClearRecordBuffer(ADSHANDLE table, uint8_t* buffer, UNSIGNED32 length);
+[[nodiscard]] UNSIGNED32 AdsInitRawKey(ADSHANDLE index);
 // Sets one segment of the key being built: `bytes` in the column's raw encoding.
-UNSIGNED32 AdsSetField(ADSHANDLE index, const std::string& field, const uint8_t* bytes, UNSIGNED32 length);
-UNSIGNED32 AdsSetFieldRaw(ADSHANDLE index, const std::string& field, const uint8_t* bytes, UNSIGNED32 length);
+[[nodiscard]] UNSIGNED32 AdsSetField(ADSHANDLE index, const std::string& field, const uint8_t* bytes, UNSIGNED32 length);
+[[nodiscard]] UNSIGNED32 AdsSetFieldRaw(ADSHANDLE index, const std::string& field, const uint8_t* bytes, UNSIGNED32 length);
 // `*length` is the capacity on entry (at most ADS_MAX_KEY_LENGTH is used).
-UNSIGNED32 AdsBuildRawKey(ADSHANDLE index, uint8_t* key, UNSIGNED16* length);
+[[nodiscard]] UNSIGNED32 AdsBuildRawKey(ADSHANDLE index, uint8_t* key, UNSIGNED16* length);
 // data_type 1 = raw key; seek_type 1 = nearest (soft), 2 = exact (hard).
-UNSIGNED32 AdsSeek(ADSHANDLE index, const uint8_t* key, UNSIGNED16 length,
+[[nodiscard]] UNSIGNED32 AdsSeek(ADSHANDLE index, const uint8_t* key, UNSIGNED16 length,
                    UNSIGNED16 data_type, UNSIGNED16 seek_type, UNSIGNED16* found);
 
 // ---- filters ----------------------------------------------------------------
 // `*length` is the capacity on entry; 5005 (and the needed length) when too small.
-UNSIGNED32 AdsGetAOF(ADSHANDLE table, char* buffer, UNSIGNED16* length);
-UNSIGNED32 AdsSetAOF(ADSHANDLE table, const std::string& expression, UNSIGNED16 options);
-UNSIGNED32 AdsClearAOF(ADSHANDLE table);
-UNSIGNED32 AdsGetExact22(ADSHANDLE table, UNSIGNED16* exact);
-UNSIGNED32 AdsSetExact22(ADSHANDLE table, UNSIGNED16 exact);
+[[nodiscard]] UNSIGNED32 AdsGetAOF(ADSHANDLE table, char* buffer, UNSIGNED16* length);
+[[nodiscard]] UNSIGNED32 AdsSetAOF(ADSHANDLE table, const std::string& expression, UNSIGNED16 options);
+[[nodiscard]] UNSIGNED32 AdsClearAOF(ADSHANDLE table);
+[[nodiscard]] UNSIGNED32 AdsGetExact22(ADSHANDLE table, UNSIGNED16* exact);
+[[nodiscard]] UNSIGNED32 AdsSetExact22(ADSHANDLE table, UNSIGNED16 exact);
 
 // ---- SQL --------------------------------------------------------------------
-UNSIGNED32 AdsCreateSQLStatement(ADSHANDLE connection, ADSHANDLE* statement);
-UNSIGNED32 AdsStmtSetTablePassword(ADSHANDLE statement, const std::string& table, const std::string& password);
-UNSIGNED32 AdsStmtSetTableLockType(ADSHANDLE statement, UNSIGNED16 value);
-UNSIGNED32 AdsStmtSetTableCharType(ADSHANDLE statement, UNSIGNED16 value);
-UNSIGNED32 AdsStmtSetTableRights(ADSHANDLE statement, UNSIGNED16 value);
-UNSIGNED32 AdsStmtSetTableReadOnly(ADSHANDLE statement, UNSIGNED16 value);
-UNSIGNED32 AdsStmtSetTableType(ADSHANDLE statement, UNSIGNED16 value);
-UNSIGNED32 AdsStmtConstrainUpdates(ADSHANDLE statement, UNSIGNED16 value);
-UNSIGNED32 AdsStmtReadAllColumns(ADSHANDLE statement, UNSIGNED16 value);
+[[nodiscard]] UNSIGNED32 AdsCreateSQLStatement(ADSHANDLE connection, ADSHANDLE* statement);
+[[nodiscard]] UNSIGNED32 AdsStmtSetTablePassword(ADSHANDLE statement, const std::string& table, const std::string& password);
+[[nodiscard]] UNSIGNED32 AdsStmtSetTableLockType(ADSHANDLE statement, UNSIGNED16 value);
+[[nodiscard]] UNSIGNED32 AdsStmtSetTableCharType(ADSHANDLE statement, UNSIGNED16 value);
+[[nodiscard]] UNSIGNED32 AdsStmtSetTableRights(ADSHANDLE statement, UNSIGNED16 value);
+[[nodiscard]] UNSIGNED32 AdsStmtSetTableReadOnly(ADSHANDLE statement, UNSIGNED16 value);
+[[nodiscard]] UNSIGNED32 AdsStmtSetTableType(ADSHANDLE statement, UNSIGNED16 value);
+[[nodiscard]] UNSIGNED32 AdsStmtConstrainUpdates(ADSHANDLE statement, UNSIGNED16 value);
+[[nodiscard]] UNSIGNED32 AdsStmtReadAllColumns(ADSHANDLE statement, UNSIGNED16 value);
 // Checks the text and lists its parameter names, one per occurrence.
-UNSIGNED32 AdsGetSQLStmtParams(const std::string& text, std::vector<std::string>* names);
-UNSIGNED32 AdsPrepareSQL(ADSHANDLE statement, const std::string& text);
-UNSIGNED32 AdsSetEmpty(ADSHANDLE statement, UNSIGNED16 position);
-UNSIGNED32 AdsSetString(ADSHANDLE statement, UNSIGNED16 position, const std::string& value);
-UNSIGNED32 AdsSetJulian(ADSHANDLE statement, UNSIGNED16 position, SIGNED32 julian_day);
-UNSIGNED32 AdsSetMilliseconds(ADSHANDLE statement, UNSIGNED16 position, SIGNED32 milliseconds);
+[[nodiscard]] UNSIGNED32 AdsGetSQLStmtParams(const std::string& text, std::vector<std::string>* names);
+[[nodiscard]] UNSIGNED32 AdsPrepareSQL(ADSHANDLE statement, const std::string& text);
+[[nodiscard]] UNSIGNED32 AdsSetEmpty(ADSHANDLE statement, UNSIGNED16 position);
+[[nodiscard]] UNSIGNED32 AdsSetString(ADSHANDLE statement, UNSIGNED16 position, const std::string& value);
+[[nodiscard]] UNSIGNED32 AdsSetJulian(ADSHANDLE statement, UNSIGNED16 position, SIGNED32 julian_day);
+[[nodiscard]] UNSIGNED32 AdsSetMilliseconds(ADSHANDLE statement, UNSIGNED16 position, SIGNED32 milliseconds);
 // 8 bytes: 32-bit Julian day, then 32-bit milliseconds since midnight.
-UNSIGNED32 AdsSetTimeStampRaw(ADSHANDLE statement, UNSIGNED16 position, const uint8_t* bytes, UNSIGNED32 length);
-UNSIGNED32 AdsSetDouble(ADSHANDLE statement, UNSIGNED16 position, double value);
-UNSIGNED32 AdsSetLogical(ADSHANDLE statement, UNSIGNED16 position, UNSIGNED16 value);
-UNSIGNED32 AdsSetBinary(ADSHANDLE statement, UNSIGNED16 position, UNSIGNED16 binary_type,
+[[nodiscard]] UNSIGNED32 AdsSetTimeStampRaw(ADSHANDLE statement, UNSIGNED16 position, const uint8_t* bytes, UNSIGNED32 length);
+[[nodiscard]] UNSIGNED32 AdsSetDouble(ADSHANDLE statement, UNSIGNED16 position, double value);
+[[nodiscard]] UNSIGNED32 AdsSetLogical(ADSHANDLE statement, UNSIGNED16 position, UNSIGNED16 value);
+[[nodiscard]] UNSIGNED32 AdsSetBinary(ADSHANDLE statement, UNSIGNED16 position, UNSIGNED16 binary_type,
                         const uint8_t* bytes, UNSIGNED32 length);
 // A SELECT gives a read-only cursor (a table handle of type ADS_CURSOR);
 // any other statement is executed and gives *cursor = 0.
-UNSIGNED32 AdsExecuteSQL(ADSHANDLE statement, ADSHANDLE* cursor);
-UNSIGNED32 AdsCloseSQLStatement(ADSHANDLE statement);
+[[nodiscard]] UNSIGNED32 AdsExecuteSQL(ADSHANDLE statement, ADSHANDLE* cursor);
+[[nodiscard]] UNSIGNED32 AdsCloseSQLStatement(ADSHANDLE statement);
 
 #endif  // KDX_ENGINE_ADS_H_

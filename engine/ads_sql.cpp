@@ -7,27 +7,24 @@
 #include "engine/file_statement.h"
 #include "engine/server_statement.h"
 #include "engine/handles.h"
+#include "engine/record_format.h"
 
 namespace engine {
 namespace {
 
-SqlStatement* FindStatement(ADSHANDLE handle, UNSIGNED32* error) {
-  return Lookup<SqlStatement>(handle, ADS_STATEMENT, error);
-}
-
+// f(SqlStatement&) -> Status for the statement of `handle`.
 template <class F>
 UNSIGNED32 WithStatement(ADSHANDLE handle, F&& f) {
   EngineGuard guard(EngineMutex());
-  UNSIGNED32 error = 0;
-  SqlStatement* statement = FindStatement(handle, &error);
-  if (statement == nullptr) return error;
-  return f(*statement);
+  SqlStatement* statement = nullptr;
+  if (Status found = Lookup(handle, ADS_STATEMENT, &statement); !found.ok()) return found;
+  return Status(f(*statement));
 }
 
 UNSIGNED32 SetOption(ADSHANDLE handle, UNSIGNED16 StatementOptions::*member, UNSIGNED16 value) {
   return WithStatement(handle, [&](SqlStatement& s) {
     s.options().*member = value;
-    return UNSIGNED32{0};
+    return Status();
   });
 }
 
@@ -36,7 +33,7 @@ UNSIGNED32 SetOption(ADSHANDLE handle, UNSIGNED16 StatementOptions::*member, UNS
 UNSIGNED32 GetStatementOptions(ADSHANDLE statement, StatementOptions* options) {
   return WithStatement(statement, [&](SqlStatement& s) {
     *options = s.options();
-    return UNSIGNED32{0};
+    return Status();
   });
 }
 
@@ -60,10 +57,9 @@ using namespace engine;
 
 UNSIGNED32 AdsCreateSQLStatement(ADSHANDLE connection, ADSHANDLE* statement) {
   EngineGuard guard(EngineMutex());
-  UNSIGNED32 error = 0;
-  EngineConnection* c = Lookup<EngineConnection>(connection, ADS_CONNECTION, &error);
-  if (c == nullptr) return error;
-  if (statement == nullptr) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsCreateSQLStatement: no place for the handle");
+  EngineConnection* c = nullptr;
+  if (Status found = Lookup(connection, ADS_CONNECTION, &c); !found.ok()) return found;
+  if (statement == nullptr) return Status(AE_KDX_INVALID_ARGUMENT, "AdsCreateSQLStatement: no place for the handle");
   std::unique_ptr<SqlStatement> object;
   if (c->is_server()) {
     object = std::make_unique<ServerStatement>(c);
@@ -72,7 +68,7 @@ UNSIGNED32 AdsCreateSQLStatement(ADSHANDLE connection, ADSHANDLE* statement) {
   }
   SqlStatement* raw = object.get();
   const ADSHANDLE h = HandleRegistry::Get().Register(ADS_STATEMENT, std::move(object));
-  if (h == 0) return SetError(AE_KDX_INVALID_ARGUMENT, "No handle left for a new SQL statement");
+  if (h == 0) return Status(AE_KDX_INVALID_ARGUMENT, "No handle left for a new SQL statement");
   raw->set_handle(h);
   c->AddChild(h);
   *statement = h;
@@ -107,12 +103,12 @@ UNSIGNED32 AdsStmtReadAllColumns(ADSHANDLE statement, UNSIGNED16 value) {
 
 UNSIGNED32 AdsGetSQLStmtParams(const std::string& text, std::vector<std::string>* names) {
   EngineGuard guard(EngineMutex());
-  if (names == nullptr) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsGetSQLStmtParams: no place for the names");
+  if (names == nullptr) return Status(AE_KDX_INVALID_ARGUMENT, "AdsGetSQLStmtParams: no place for the names");
   names->clear();
   for (const SqlParamPlace& place : ScanSqlParams(text)) {
     if (place.name.empty()) {
       names->clear();
-      return SetError(AE_KDX_SQL_PARAMETER, "SQL statement \"" + text.substr(0, kQuotedTextLength) +
+      return Status(AE_KDX_SQL_PARAMETER, "SQL statement \"" + text.substr(0, kQuotedTextLength) +
                                                 "\": the ':' at offset " + std::to_string(place.offset) +
                                                 " is followed by no parameter name");
     }
@@ -155,13 +151,12 @@ UNSIGNED32 AdsSetMilliseconds(ADSHANDLE statement, UNSIGNED16 position, SIGNED32
 UNSIGNED32 AdsSetTimeStampRaw(ADSHANDLE statement, UNSIGNED16 position, const uint8_t* bytes, UNSIGNED32 length) {
   return WithStatement(statement, [&](SqlStatement& s) {
     if (bytes == nullptr || length != 8) {
-      return SetError(AE_KDX_SQL_PARAMETER, "AdsSetTimeStampRaw: a time stamp is 8 bytes, not " +
+      return Status(AE_KDX_SQL_PARAMETER, "AdsSetTimeStampRaw: a time stamp is 8 bytes, not " +
                                                 std::to_string(bytes == nullptr ? 0 : length));
     }
-    int32_t day;
-    int32_t ms;
-    std::memcpy(&day, bytes, 4);  // little-endian, as the raw record holds it
-    std::memcpy(&ms, bytes + 4, 4);
+    // The raw record's byte order.
+    const auto day = static_cast<int32_t>(record_format::Get32(bytes));
+    const auto ms = static_cast<int32_t>(record_format::Get32(bytes + 4));
     BoundValue v;
     if (day != 0) {  // a zero day part is the empty date-time
       v.kind = BoundValue::Kind::kTimestamp;
@@ -197,7 +192,7 @@ UNSIGNED32 AdsSetBinary(ADSHANDLE statement, UNSIGNED16 position, UNSIGNED16 bin
 
 UNSIGNED32 AdsExecuteSQL(ADSHANDLE statement, ADSHANDLE* cursor) {
   return WithStatement(statement, [&](SqlStatement& s) {
-    if (cursor == nullptr) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsExecuteSQL: no place for the cursor handle");
+    if (cursor == nullptr) return Status(AE_KDX_INVALID_ARGUMENT, "AdsExecuteSQL: no place for the cursor handle");
     *cursor = 0;
     return s.Execute(cursor);
   });
@@ -205,8 +200,8 @@ UNSIGNED32 AdsExecuteSQL(ADSHANDLE statement, ADSHANDLE* cursor) {
 
 UNSIGNED32 AdsCloseSQLStatement(ADSHANDLE statement) {
   EngineGuard guard(EngineMutex());
-  UNSIGNED32 error = 0;
-  if (FindStatement(statement, &error) == nullptr) return error;
+  SqlStatement* s = nullptr;
+  if (Status found = Lookup(statement, ADS_STATEMENT, &s); !found.ok()) return found;
   HandleRegistry::Get().Destroy(statement);
   return 0;
 }

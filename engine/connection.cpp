@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "engine/accounts.h"
 #include "engine/errors.h"
 #include "engine/handles.h"
 #include "engine/pg_catalog.h"
@@ -17,13 +18,6 @@
 #include "engine/sqlite_support.h"
 #include "engine/table_files.h"
 #include "util/ascii.h"
-
-#if __has_include("engine/accounts.h")
-#include "engine/accounts.h"
-#define KDX_ENGINE_HAS_ACCOUNTS 1
-#endif
-
-
 
 namespace engine {
 namespace {
@@ -83,11 +77,11 @@ std::string FileStem(const std::string& path) {
 // "-journal" beside it is opened. A journal of a write still in progress is
 // not hot (its writer holds the file's lock) and is let be, as is a journal
 // left over from a finished write.
-UNSIGNED32 RefuseHotJournals(const std::string& folder) {
+Status RefuseHotJournals(const std::string& folder) {
   static const std::string kSuffix = "-journal";
   std::vector<std::string> names;
   DIR* d = opendir(folder.c_str());
-  if (d == nullptr) return 0;
+  if (d == nullptr) return Status();  // the folder's tables fail, naming it, when opened
   while (dirent* entry = readdir(d)) names.emplace_back(entry->d_name);
   closedir(d);
   std::sort(names.begin(), names.end());
@@ -99,21 +93,21 @@ UNSIGNED32 RefuseHotJournals(const std::string& folder) {
     const std::string file = JoinPath(folder, base);
     if (!IsRegularFile(file) || IsSealedFile(file)) continue;
     sqlite3* db = nullptr;
-    const UNSIGNED32 rc = OpenSqlite(file, &db);
+    Status opened = OpenSqlite(file, &db);
     sqlite3_close(db);
     // Any other failure belongs to the open of that table, if the run needs it.
-    if (rc == AE_KDX_HOT_JOURNAL) return rc;
+    if (opened.code() == AE_KDX_HOT_JOURNAL) return opened;
   }
-  return 0;
+  return Status();
 }
 
 // A dictionary holds the engine's own tables ("__users", "__tables") or
 // tables of other names; a free table file holds just its one table, named
 // like the file. `*table` is that table's name, or empty for a dictionary.
-UNSIGNED32 SoleTable(sqlite3* db, const std::string& file, std::string* table) {
+Status SoleTable(sqlite3* db, const std::string& file, std::string* table) {
   table->clear();
   std::vector<std::string> names;
-  if (UNSIGNED32 rc = UserTables(db, file, &names)) return rc;
+  if (Status listed = UserTables(db, file, &names); !listed.ok()) return listed;
   Statement own;
   if (sqlite3_prepare_v2(db,
                          "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name LIKE '\\_\\_%' "
@@ -125,7 +119,7 @@ UNSIGNED32 SoleTable(sqlite3* db, const std::string& file, std::string* table) {
   if (sqlite3_column_int(own.get(), 0) == 0 && names.size() == 1 && EqualsNoCase(names[0], FileStem(file))) {
     *table = names[0];
   }
-  return 0;
+  return Status();
 }
 
 std::string TableFileText(const std::string& path, const std::string& what) {
@@ -153,26 +147,27 @@ sqlite3* EngineConnection::mirror(uint32_t oid) const {
   return it == mirrors_.end() ? nullptr : it->second;
 }
 
-UNSIGNED32 EngineConnection::ConnectServer(const std::string& uri, UNSIGNED16 server_types,
-                                           std::unique_ptr<EngineConnection>* connection) {
+Status EngineConnection::ConnectServer(const std::string& uri, UNSIGNED16 server_types,
+                                       std::unique_ptr<EngineConnection>* connection) {
   if ((server_types & ADS_REMOTE_SERVER) == 0) {
-    return SetError(AE_KDX_SERVER_UNAVAILABLE, "Cannot connect to " + ServerPathName(uri) + ": server types " +
-                                                   std::to_string(server_types) +
-                                                   " do not include the remote server (2)");
+    const std::string server = ServerPathName(uri);
+    return Status(AE_KDX_SERVER_UNAVAILABLE, "Cannot connect to " + server + ": server types " +
+                                                 std::to_string(server_types) + " do not include the remote server (2)")
+        .WithServer(server);
   }
   std::unique_ptr<EngineConnection> made(new EngineConnection());
-  if (UNSIGNED32 rc = PgSession::Open(uri, &made->session_)) return rc;
+  if (Status opened = PgSession::Open(uri, &made->session_); !opened.ok()) return opened;
   made->path_ = made->session_->name();  // never the URI: it may hold the password
   made->catalog_ = std::make_unique<PgCatalog>(made->session_.get());
   *connection = std::move(made);
-  return 0;
+  return Status();
 }
 
 void EngineConnection::RemoveChild(ADSHANDLE handle) {
   children_.erase(std::remove(children_.begin(), children_.end(), handle), children_.end());
 }
 
-UNSIGNED32 EngineConnection::ResolveTableFile(const std::string& name, std::string* file) const {
+Status EngineConnection::ResolveTableFile(const std::string& name, std::string* file) const {
   std::string path = NormaliseSeparators(name);
   std::string dir = folder_;
   std::string base = path;
@@ -183,11 +178,11 @@ UNSIGNED32 EngineConnection::ResolveTableFile(const std::string& name, std::stri
     base = path.substr(slash + 1);
   }
   if (base.empty()) {
-    return SetError(AE_KDX_TABLE_NOT_FOUND, "Table name '" + name + "' names no file");
+    return Status(AE_KDX_TABLE_NOT_FOUND, "Table name '" + name + "' names no file").WithTable(name);
   }
   if (!IsDirectory(dir)) {
-    return SetError(AE_KDX_TABLE_NOT_FOUND,
-                    "Table '" + name + "' not found: folder '" + dir + "' does not exist");
+    return Status(AE_KDX_TABLE_NOT_FOUND, "Table '" + name + "' not found: folder '" + dir + "' does not exist")
+        .WithTable(name);
   }
   std::vector<std::string> candidates = {base};
   if (base.find('.', 1) == std::string::npos) candidates.push_back(base + ".adt");
@@ -196,76 +191,100 @@ UNSIGNED32 EngineConnection::ResolveTableFile(const std::string& name, std::stri
       std::string full = JoinPath(dir, match);
       if (IsRegularFile(full)) {
         *file = full;
-        return 0;
+        return Status();
       }
     }
   }
-  return SetError(AE_KDX_TABLE_NOT_FOUND, "Table '" + name + "' not found in folder '" + dir + "'");
+  return Status(AE_KDX_TABLE_NOT_FOUND, "Table '" + name + "' not found in folder '" + dir + "'").WithTable(name);
 }
 
-UNSIGNED32 EngineConnection::Connect(const std::string& path, UNSIGNED16 server_types,
-                                     const std::string& user, const std::string& password,
-                                     ADSHANDLE* handle) {
+Status EngineConnection::Connect(const std::string& path, UNSIGNED16 server_types, const Login& login,
+                                 ADSHANDLE* handle) {
   std::unique_ptr<EngineConnection> server;
   if (IsServerPath(path)) {
     // The server's own login applies (the URI, PGPASSWORD, ~/.pgpass): the
     // dictionary's user name and password mean nothing here.
-    if (UNSIGNED32 rc = ConnectServer(path, server_types, &server)) return rc;
+    if (Status connected = ConnectServer(path, server_types, &server); !connected.ok()) return connected;
     return RegisterConnection(std::move(server), handle);
   }
   if ((server_types & ADS_LOCAL_SERVER) == 0) {
-    return SetError(AE_KDX_SERVER_UNAVAILABLE,
-                    "Cannot connect to '" + path + "': server types " + std::to_string(server_types) +
-                        " do not include the local server (1), the only one available");
+    return Status(AE_KDX_SERVER_UNAVAILABLE, "Cannot connect to '" + path + "': server types " +
+                                                 std::to_string(server_types) +
+                                                 " do not include the local server (1), the only one available");
   }
-  if (path.empty()) return SetError(AE_KDX_PATH_NOT_FOUND, "Cannot connect: the connection path is empty");
+  if (path.empty()) return Status(AE_KDX_PATH_NOT_FOUND, "Cannot connect: the connection path is empty");
   std::string normal = NormaliseSeparators(path);
   while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
   std::unique_ptr<EngineConnection> connection(new EngineConnection());
   connection->path_ = path;
   if (IsDirectory(normal)) {
     connection->folder_ = normal;
-    if (UNSIGNED32 rc = RefuseHotJournals(normal)) return rc;
+    if (Status refused = RefuseHotJournals(normal); !refused.ok()) return refused;
   } else if (IsRegularFile(normal)) {
-    if (UNSIGNED32 rc = connection->OpenDictionary(normal, user, password)) return rc;
+    if (Status opened = connection->OpenDictionary(normal, login); !opened.ok()) return opened;
   } else {
-    return SetError(AE_KDX_PATH_NOT_FOUND, "Cannot connect: path '" + path + "' does not exist");
+    return Status(AE_KDX_PATH_NOT_FOUND, "Cannot connect: path '" + path + "' does not exist");
   }
   return RegisterConnection(std::move(connection), handle);
 }
 
-UNSIGNED32 EngineConnection::OpenDictionary(const std::string& file, const std::string& user,
-                                            const std::string& password) {
-  if (IsSealedFile(file)) return SetError(AE_KDX_PATH_IS_TABLE_FILE, TableFileText(path_, "a sealed table file"));
+Status EngineConnection::OpenDictionary(const std::string& file, const Login& login) {
+  if (IsSealedFile(file)) return Status(AE_KDX_PATH_IS_TABLE_FILE, TableFileText(path_, "a sealed table file"));
   sqlite3* db = nullptr;
-  if (UNSIGNED32 rc = OpenSqlite(file, &db)) return rc;
+  if (Status opened = OpenSqlite(file, &db); !opened.ok()) return opened;
   dictionary_ = db;
   size_t slash = file.rfind('/');
   folder_ = slash == std::string::npos ? "." : (slash == 0 ? "/" : file.substr(0, slash));
   std::string table;
-  if (UNSIGNED32 rc = SoleTable(db, file, &table)) return rc;
+  if (Status sole = SoleTable(db, file, &table); !sole.ok()) return sole;
   if (!table.empty()) {
-    return SetError(AE_KDX_PATH_IS_TABLE_FILE,
-                    TableFileText(path_, "a table file (it holds only table " + table + ")"));
+    return Status(AE_KDX_PATH_IS_TABLE_FILE, TableFileText(path_, "a table file (it holds only table " + table + ")"));
   }
-  if (UNSIGNED32 rc = RefuseHotJournals(folder_)) return rc;
-#ifdef KDX_ENGINE_HAS_ACCOUNTS
-  std::string why;
-  if (!CheckDictionaryLogin(db, path_, user, password, &why)) return SetError(AE_KDX_LOGIN_FAILED, why);
-#else
-  (void)user;
-  (void)password;
-#endif
-  return 0;
+  if (Status refused = RefuseHotJournals(folder_); !refused.ok()) return refused;
+  return CheckDictionaryLogin(db, path_, login.user, login.password);
 }
 
-UNSIGNED32 EngineConnection::RegisterConnection(std::unique_ptr<EngineConnection> connection, ADSHANDLE* handle) {
+Status EngineConnection::RegisterConnection(std::unique_ptr<EngineConnection> connection, ADSHANDLE* handle) {
   EngineConnection* raw = connection.get();
   ADSHANDLE h = HandleRegistry::Get().Register(ADS_CONNECTION, std::move(connection));
-  if (h == 0) return SetError(AE_KDX_INVALID_ARGUMENT, "No handle left for a new connection");
+  if (h == 0) return Status(AE_KDX_INVALID_ARGUMENT, "No handle left for a new connection");
   raw->handle_ = h;
   *handle = h;
-  return 0;
+  return Status();
+}
+
+Status EngineConnection::DefaultIndex(const std::string& table, std::string* index_name) const {
+  index_name->clear();
+  if (!is_dictionary()) return Status();
+  std::string bare = table;
+  size_t dot = bare.find('.');
+  if (dot != std::string::npos) bare = bare.substr(0, dot);
+  auto failed = [&](const char* what) {
+    return SqliteError(AE_KDX_SQLITE, "Dictionary '" + path_ + "': " + what, dictionary_).WithTable(table);
+  };
+  Statement exists;
+  if (sqlite3_prepare_v2(dictionary_,
+                         "SELECT 1 FROM sqlite_schema WHERE type='table' AND name='__tables' COLLATE NOCASE", -1,
+                         exists.out(), nullptr) != SQLITE_OK) {
+    return failed("reading its schema");
+  }
+  const int listed = sqlite3_step(exists.get());
+  if (listed == SQLITE_DONE) return Status();  // no table of default indexes
+  if (listed != SQLITE_ROW) return failed("reading its schema");
+  Statement query;
+  if (sqlite3_prepare_v2(dictionary_, "SELECT default_index FROM __tables WHERE table_name = ?1 COLLATE NOCASE", -1,
+                         query.out(), nullptr) != SQLITE_OK ||
+      sqlite3_bind_text(query.get(), 1, bare.c_str(), -1, SQLITE_TRANSIENT) != SQLITE_OK) {
+    return failed("reading table __tables");
+  }
+  const int rc = sqlite3_step(query.get());
+  if (rc == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(query.get(), 0);
+    if (text != nullptr) *index_name = reinterpret_cast<const char*>(text);
+  } else if (rc != SQLITE_DONE) {
+    return failed("reading table __tables");
+  }
+  return Status();
 }
 
 }  // namespace engine
@@ -274,8 +293,9 @@ using namespace engine;
 
 bool OpenDatabaseReadOnly(const std::string& path, sqlite3** db, std::string* error) {
   EngineGuard guard(EngineMutex());
-  if (engine::OpenSqlite(path, db) == 0) return true;
-  *error = LastErrorLine();
+  Status opened = engine::OpenSqlite(path, db);
+  if (opened.ok()) return true;
+  *error = "error " + std::to_string(opened.code()) + ": " + opened.text();
   return false;
 }
 
@@ -288,7 +308,10 @@ ConnectionPathKind ClassifyConnectionPath(const std::string& path) {
   if (IsSealedFile(normal)) return ConnectionPathKind::kTableFile;
   sqlite3* db = nullptr;
   std::string table;
-  const bool single = engine::OpenSqlite(normal, &db) == 0 && SoleTable(db, normal, &table) == 0 && !table.empty();
+  // A file that cannot be read is taken for a dictionary: connecting to it
+  // then fails, naming it.
+  const bool single =
+      engine::OpenSqlite(normal, &db).ok() && SoleTable(db, normal, &table).ok() && !table.empty();
   sqlite3_close(db);
   return single ? ConnectionPathKind::kTableFile : ConnectionPathKind::kDictionary;
 }
@@ -299,50 +322,21 @@ UNSIGNED32 AdsConnect60(const std::string& path, UNSIGNED16 server_types, const 
   (void)options;  // middle-tier and stored-procedure connections mean nothing locally
   if (connection == nullptr) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsConnect60: no place for the handle");
   *connection = 0;
-  return EngineConnection::Connect(path, server_types, user, password, connection);
+  return EngineConnection::Connect(path, server_types, {user, password}, connection);
 }
 
 UNSIGNED32 AdsDisconnect(ADSHANDLE connection) {
   EngineGuard guard(EngineMutex());
-  UNSIGNED32 error = 0;
-  if (Lookup<EngineConnection>(connection, ADS_CONNECTION, &error) == nullptr) return error;
+  EngineConnection* c = nullptr;
+  if (Status found = Lookup(connection, ADS_CONNECTION, &c); !found.ok()) return found;
   HandleRegistry::Get().Destroy(connection);
   return 0;
 }
 
 UNSIGNED32 AdsGetDefaultIndex(ADSHANDLE connection, const std::string& table, std::string* index_name) {
   EngineGuard guard(EngineMutex());
-  UNSIGNED32 error = 0;
-  EngineConnection* c = Lookup<EngineConnection>(connection, ADS_CONNECTION, &error);
-  if (c == nullptr) return error;
+  EngineConnection* c = nullptr;
+  if (Status found = Lookup(connection, ADS_CONNECTION, &c); !found.ok()) return found;
   if (index_name == nullptr) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsGetDefaultIndex: no place for the name");
-  index_name->clear();
-  if (!c->is_dictionary()) return 0;
-  std::string bare = table;
-  size_t dot = bare.find('.');
-  if (dot != std::string::npos) bare = bare.substr(0, dot);
-  Statement exists;
-  if (sqlite3_prepare_v2(c->dictionary(),
-                         "SELECT 1 FROM sqlite_schema WHERE type='table' AND name='__tables' COLLATE NOCASE",
-                         -1, exists.out(), nullptr) != SQLITE_OK) {
-    return SqliteError(AE_KDX_SQLITE, "Dictionary '" + c->path() + "': reading its schema", c->dictionary());
-  }
-  if (sqlite3_step(exists.get()) != SQLITE_ROW) return 0;
-  Statement query;
-  if (sqlite3_prepare_v2(c->dictionary(),
-                         "SELECT default_index FROM __tables WHERE table_name = ?1 COLLATE NOCASE", -1,
-                         query.out(), nullptr) != SQLITE_OK) {
-    return SqliteError(AE_KDX_SQLITE, "Dictionary '" + c->path() + "': reading table __tables",
-                       c->dictionary());
-  }
-  sqlite3_bind_text(query.get(), 1, bare.c_str(), -1, SQLITE_TRANSIENT);
-  int rc = sqlite3_step(query.get());
-  if (rc == SQLITE_ROW) {
-    const unsigned char* text = sqlite3_column_text(query.get(), 0);
-    if (text != nullptr) *index_name = reinterpret_cast<const char*>(text);
-  } else if (rc != SQLITE_DONE) {
-    return SqliteError(AE_KDX_SQLITE, "Dictionary '" + c->path() + "': reading table __tables",
-                       c->dictionary());
-  }
-  return 0;
+  return c->DefaultIndex(table, index_name);
 }

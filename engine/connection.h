@@ -14,6 +14,7 @@
 #include "engine/ads.h"
 #include "engine/handles.h"
 #include "engine/sqlite_support.h"
+#include "engine/status.h"
 
 struct sqlite3;
 
@@ -50,32 +51,36 @@ class EngineConnection : public EngineObject {
   // Resolves a table name the way AdsOpenTable does for free tables: "\" and
   // "/" separate components; a bare name is looked up in folder(); the file
   // name is matched without regard to case, and a name without extension
-  // tries the name as given, then with ".adt". 0 and the file's path, or an
-  // error naming the table and the folder searched.
-  UNSIGNED32 ResolveTableFile(const std::string& name, std::string* file) const;
+  // tries the name as given, then with ".adt". Success and the file's path,
+  // or an error naming the table and the folder searched.
+  Status ResolveTableFile(const std::string& name, std::string* file) const;
 
-  // Opens an SQLite file read-only with the engine's busy timeout.
-  static UNSIGNED32 OpenSqlite(const std::string& path, sqlite3** db) { return engine::OpenSqlite(path, db); }
+  // The default index the dictionary names for `table` (its table
+  // "__tables"); "" when there is none or the connection is no dictionary.
+  Status DefaultIndex(const std::string& table, std::string* index_name) const;
 
   // Child handles (tables, cursors, statements) are closed with the
   // connection. Children register themselves here and remove themselves on close.
   void AddChild(ADSHANDLE handle) { children_.push_back(handle); }
   void RemoveChild(ADSHANDLE handle);
 
+  // The dictionary login of AdsConnect60 (a folder or a server takes none).
+  struct Login {
+    const std::string& user;
+    const std::string& password;
+  };
   // Made by AdsConnect60 only.
-  static UNSIGNED32 Connect(const std::string& path, UNSIGNED16 server_types,
-                            const std::string& user, const std::string& password,
-                            ADSHANDLE* handle);
+  static Status Connect(const std::string& path, UNSIGNED16 server_types, const Login& login, ADSHANDLE* handle);
 
  private:
   EngineConnection();
-  static UNSIGNED32 ConnectServer(const std::string& uri, UNSIGNED16 server_types,
-                                  std::unique_ptr<EngineConnection>* connection);
+  static Status ConnectServer(const std::string& uri, UNSIGNED16 server_types,
+                              std::unique_ptr<EngineConnection>* connection);
   // Opens the regular file `file` as the connection's dictionary: refused
   // when it is a free table file (sealed, or holding just the one table
   // named like the file) rather than a dictionary.
-  UNSIGNED32 OpenDictionary(const std::string& file, const std::string& user, const std::string& password);
-  static UNSIGNED32 RegisterConnection(std::unique_ptr<EngineConnection> connection, ADSHANDLE* handle);
+  Status OpenDictionary(const std::string& file, const Login& login);
+  static Status RegisterConnection(std::unique_ptr<EngineConnection> connection, ADSHANDLE* handle);
   std::string path_;
   std::string folder_;
   sqlite3* dictionary_ = nullptr;

@@ -20,6 +20,7 @@
 #include "engine/handles.h"
 #include "engine/schema.h"
 #include "engine/sqlite_support.h"
+#include "engine/status.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -54,6 +55,10 @@ class FilterProgram;  // engine/filter.h
 // each buffered raw record once. The raw record is encoded only when asked.
 // Position states: before the first record (BOF), on a record, after the
 // last (EOF).
+//
+// Every method that can fail gives a Status, but those of table_record.cpp
+// and table_seek.cpp, which still follow the code convention (0 or a code
+// recorded with SetError).
 class EngineTable : public EngineObject {
  public:
   // `db` is used for every read; when `owns_db` it is closed with the table.
@@ -66,13 +71,14 @@ class EngineTable : public EngineObject {
   // Reads the columns and indexes; an unknown declared type or an expression
   // index is an error naming the table and column/index. Must succeed before
   // anything else is used. Does no work proportional to the row count.
-  UNSIGNED32 Load();
+  Status Load();
 
   // Hands a loaded table to the handle registry: the table under a handle of
   // `type` (ADS_TABLE or ADS_CURSOR), each index under an ADS_INDEX_ORDER
   // handle, and the table as a child of its connection (if any), so that it
-  // closes with it. 0 and `*handle`, or an error (the table is then deleted).
-  static UNSIGNED32 Register(std::unique_ptr<EngineTable> table, UNSIGNED16 type, ADSHANDLE* handle);
+  // closes with it. Success and `*handle`, or an error (the table is then
+  // deleted).
+  static Status Register(std::unique_ptr<EngineTable> table, UNSIGNED16 type, ADSHANDLE* handle);
   ADSHANDLE handle() const { return handle_; }
   UNSIGNED16 handle_type() const { return handle_type_; }
   EngineConnection* connection() const { return connection_; }
@@ -80,7 +86,7 @@ class EngineTable : public EngineObject {
   // Replaces the database the rows come from (a sealed table's decrypted
   // image replacing its schema-only database). The table name and columns
   // must match; the position returns to BOF and statements are rebuilt.
-  UNSIGNED32 ReplaceDatabase(sqlite3* db, bool owns_db);
+  Status ReplaceDatabase(sqlite3* db, bool owns_db);
   sqlite3* db() const { return db_; }
 
   // A sealed table opened without its password: columns and indexes are
@@ -99,16 +105,17 @@ class EngineTable : public EngineObject {
   UNSIGNED32 record_length() const { return record_length_; }
   // 0-based column number of `name` (case-insensitive), or -1.
   int FindColumn(const std::string& name) const;
-  // 0 and the column for a 1-based number or a name; 5147 naming it otherwise.
-  UNSIGNED32 ColumnByNumber(UNSIGNED16 number, const ColumnInfo** column) const;
-  UNSIGNED32 ColumnByName(const std::string& name, int* column) const;
+  // The column of a 1-based number or a name; 5147 naming the table and the
+  // column (its detail too) otherwise.
+  Status ColumnByNumber(UNSIGNED16 number, const ColumnInfo** column) const;
+  Status ColumnByName(const std::string& name, int* column) const;
 
   // ---- reuse of a layout and its prepared reads (SQL result cursors) ----
 
   // The prepared reads (per order) and read-ahead buffers of a table. They
   // stay valid for another table of the same layout over the same database,
-  // so that the next cursor of an SQL statement prepares nothing. Opaque
-  // outside table.cpp.
+  // so that the next cursor of an SQL statement prepares nothing. Defined in
+  // table_rows.h, for the table's own implementation files only.
   class ReadCache;
   struct ReadCacheDeleter {
     void operator()(ReadCache* cache) const;
@@ -146,39 +153,40 @@ class EngineTable : public EngineObject {
   void set_known_row_count(int64_t rows) { known_row_count_ = rows; }
 
   // ---- order and navigation (order -1: natural, else index number) ----
-  UNSIGNED32 GotoTop(int order);
-  UNSIGNED32 GotoBottom(int order);
-  UNSIGNED32 Skip(int order, SIGNED32 count);
+  Status GotoTop(int order);
+  Status GotoBottom(int order);
+  Status Skip(int order, SIGNED32 count);
   bool at_eof() const { return at_eof_flag_; }
   bool at_bof() const { return at_bof_flag_; }
   bool on_row() const { return state_ == State::kOnRow; }
   // Encodes the current record into `buffer` (record_length() bytes); the
   // empty record at BOF/EOF.
-  UNSIGNED32 GetRecord(uint8_t* buffer);
-  UNSIGNED32 GetFieldText(int column, std::string* text);
-  UNSIGNED32 IsFieldEmpty(int column, bool* empty);
+  Status GetRecord(uint8_t* buffer);
+  Status GetFieldText(int column, std::string* text);
+  Status IsFieldEmpty(int column, bool* empty);
   // Record numbers are stable for the life of the handle.
-  UNSIGNED32 CurrentRecordNumber(UNSIGNED32* record);
-  UNSIGNED32 GotoRecord(int order, UNSIGNED32 record);
-  UNSIGNED32 RecordCount(bool respect_filter, UNSIGNED32* count);
+  Status CurrentRecordNumber(UNSIGNED32* record);
+  Status GotoRecord(int order, UNSIGNED32 record);
+  Status RecordCount(bool respect_filter, UNSIGNED32* count);
   // Fills `buffer` with the empty record.
   void EmptyRecord(uint8_t* buffer) const;
 
   // ---- seeks ----
-  UNSIGNED32 Seek(int order, const uint8_t* key, UNSIGNED16 length, bool exact, bool* found);
+  Status Seek(int order, const uint8_t* key, UNSIGNED16 length, bool exact, bool* found);
   // Key being built on an index (AdsInitRawKey/AdsSetField/AdsBuildRawKey).
-  UNSIGNED32 InitKey(int order);
-  UNSIGNED32 SetKeyField(int order, const std::string& field, const uint8_t* bytes, UNSIGNED32 length);
-  UNSIGNED32 BuildKey(int order, uint8_t* key, UNSIGNED16* length);
+  // (InitKey is to be [[nodiscard]] too once table_seek.cpp checks it.)
+  Status InitKey(int order);
+  Status SetKeyField(int order, const std::string& field, const uint8_t* bytes, UNSIGNED32 length);
+  Status BuildKey(int order, uint8_t* key, UNSIGNED16* length);
 
   // ---- filter ----
-  UNSIGNED32 SetFilter(const std::string& expression);
+  Status SetFilter(const std::string& expression);
   void ClearFilter();
   bool has_filter() const { return !filter_text_.empty(); }
   const std::string& filter_text() const { return filter_text_; }
   bool exact22() const { return exact22_; }
   // Changes the exact setting; a filter in place is compiled again under it.
-  UNSIGNED32 SetExact(bool exact);
+  Status SetExact(bool exact);
 
  private:
   enum class State { kBof, kOnRow, kEof };
@@ -192,20 +200,29 @@ class EngineTable : public EngineObject {
 
   // The two halves of Load: the columns with the record layout and the
   // rowid's name, then the indexes.
-  UNSIGNED32 LoadColumns();
-  UNSIGNED32 LoadIndexes();
+  Status LoadColumns();
+  Status LoadIndexes();
+  // One index of LoadIndexes: `index` named `name` in the database, its
+  // unique and partial flags from the index list.
+  Status LoadIndex(const std::string& name, bool unique, bool partial, IndexInfo* index);
   Order& OrderFor(int order);
   // One order per index after the natural one, with empty statement caches.
   void BuildOrders();
   void ResetStatements();
   bool HasRow() const;
-  // AE_KDX_TABLE_SEALED naming the table when its rows are hidden, else 0.
-  UNSIGNED32 RefuseHiddenRows() const;
+  // AE_KDX_TABLE_SEALED naming the table when its rows are hidden, else a
+  // success.
+  Status RefuseHiddenRows() const;
   // "Table <name>", with the file it is read from when it has one, for the
   // errors of reads (a damaged file must be named).
   std::string ReadPlace() const;
   Cell CurrentCell(int column) const;
-  UNSIGNED32 Prepare(const std::string& sql, sqlite3_stmt** stmt);
+  // An error of this table's reads: `what` was being done, SQLite's reason
+  // for `db_` after it, the table in the detail.
+  Status ReadError(const std::string& what) const;
+  // The same for reading its layout: "Table <name>: <what>: <reason>".
+  Status SchemaReadError(const std::string& what) const;
+  Status Prepare(const std::string& sql, sqlite3_stmt** stmt);
   // A sought key: `values` as DecodeKey gives them; the last one is a text
   // prefix when its segment was given shorter than the column.
   struct KeyRun {
@@ -227,19 +244,37 @@ class EngineTable : public EngineObject {
   // of `order`, as SQLite orders them; false when a pair is not comparable
   // without conversions.
   bool CompareRowToKey(size_t row, const Order& order, const std::vector<SqlValue>& values, int* result) const;
-  // Reads up to `limit` rows in `order` and direction from a start key (or
-  // from the top/bottom when `key` is null) into the batch, then resets the
-  // statement so that no read lock outlives the call. With `run`, reading
-  // also stops after the first row that does not carry the run's key.
-  // With `append` the rows are added after those in the batch (which must be
-  // of the same order and direction and end on the row read on from).
-  UNSIGNED32 Scan(int order, bool forward, size_t key_segments, bool strict, const std::vector<SqlValue>* key,
-                  int64_t rowid, bool with_rowid, size_t limit, const KeyRun* run = nullptr, bool append = false);
+  // Where a scan starts, in the direction of travel: the first row of the
+  // order (no `key`), or the leading `segments` values of `key`, with
+  // `rowid` breaking ties when `with_rowid`; at the start, or after it when
+  // `strict`. The SQL it is read with is BuildScanSql's (scan_sql.h).
+  struct ScanStart {
+    bool forward = true;
+    const std::vector<SqlValue>* key = nullptr;
+    size_t segments = 0;
+    bool strict = false;
+    bool with_rowid = false;
+    int64_t rowid = 0;
+  };
+  // How far a scan reads: up to `limit` rows; with `run`, also stopping after
+  // the first row that does not carry the run's key; with `append`, adding
+  // the rows after those of the batch (which must be of the same order and
+  // direction and end on the row read on from).
+  struct ScanRead {
+    size_t limit = 1;
+    const KeyRun* run = nullptr;
+    bool append = false;
+  };
+  // Reads rows of `order` from `start` into the batch, then resets the
+  // statement so that no read lock outlives the call.
+  Status Scan(int order, const ScanStart& start, const ScanRead& read);
   // Binds a scan's filter values, key segments and rowid (see scan_sql.h).
-  void BindScan(sqlite3_stmt* stmt, int filter_params, size_t key_segments, const std::vector<SqlValue>* key,
-                int64_t rowid, bool with_rowid);
-  // Steps a bound scan, copying up to `limit` rows into the batch (see Scan).
-  UNSIGNED32 ReadRows(sqlite3_stmt* stmt, int order, bool forward, size_t limit, const KeyRun* run, bool append);
+  Status BindScan(sqlite3_stmt* stmt, int filter_params, const ScanStart& start);
+  // Steps a bound scan, copying rows into the batch (see Scan).
+  Status ReadRows(sqlite3_stmt* stmt, int order, bool forward, const ScanRead& read);
+  // Copies the row `stmt` stands on into the batch; false when SQLite ran
+  // out of memory converting a text.
+  bool CopyRow(sqlite3_stmt* stmt);
   // Whether a buffered batch of a table of fixed rows was found by the same
   // move (`key`: the raw key of a seek); a batch kept aside that matches
   // becomes the current batch.
@@ -254,9 +289,15 @@ class EngineTable : public EngineObject {
   // Whether `schema` of `db` is an in-memory database, which only the
   // connection that made it can read or write.
   static bool IsPrivateMemoryDatabase(sqlite3* db, const std::string& schema);
-  bool RowExists(int64_t rowid);
-  UNSIGNED32 CurrentKey(int order, std::vector<SqlValue>* key);
-  UNSIGNED32 StepTo(bool forward);
+  // Whether row `rowid` exists, filter or not.
+  Status RowExists(int64_t rowid, bool* exists);
+  // The key of the current row in `order`.
+  void CurrentKey(int order, std::vector<SqlValue>* key);
+  Status StepTo(bool forward);
+  // The key of row `rowid` in `order`, read by a statement prepared once per
+  // order (none in the natural order); AE_INVALID_RECORD_NUMBER naming
+  // `record` when the row is gone.
+  Status KeyOfRow(int order, int64_t rowid, UNSIGNED32 record, std::vector<SqlValue>* key);
   // Lands on the first row of a fresh batch, or on BOF/EOF when it is empty.
   void LandOnBatch(bool forward);
   // Stands after the last record (forward) or before the first.
@@ -264,19 +305,17 @@ class EngineTable : public EngineObject {
   // Moves past the last (forward) or before the first record.
   void LandBeyond(bool forward);
   void KeepOnlyCurrentRow();
-  UNSIGNED32 DecodeKey(int order, const uint8_t* key, UNSIGNED16 length, std::vector<SqlValue>* values,
-                       std::vector<std::string>* parts);
+  Status DecodeKey(int order, const uint8_t* key, UNSIGNED16 length, std::vector<SqlValue>* values,
+                                     std::vector<std::string>* parts);
   // Encodes one column of a buffered row in the raw record format; 6008
   // naming the table, column and row when the stored value does not fit.
-  UNSIGNED32 EncodeColumn(int column, const Cell& value, uint8_t* out);
+  Status EncodeColumn(int column, const Cell& value, uint8_t* out);
   // The value one key segment of `n` bytes stands for (NULL for the empty
   // value), as the scan binds it.
-  UNSIGNED32 DecodeKeySegment(const IndexInfo& index, const ColumnInfo& info, const uint8_t* p, size_t n,
-                              SqlValue* value);
-  UNSIGNED32 EncodeNumberColumn(int column, const Cell& value, uint8_t* out);
-  UNSIGNED32 EncodeTextColumn(int column, const Cell& value, uint8_t* out);
-  UNSIGNED32 ValueError(int column, const std::string& what);
-  UNSIGNED32 RecordNumberFor(int64_t rowid, UNSIGNED32* record);
+  Status DecodeKeySegment(const IndexInfo& index, const ColumnInfo& info, const uint8_t* p,
+                                            size_t n, SqlValue* value);
+  Status ValueError(int column, const std::string& what);
+  Status RecordNumberFor(int64_t rowid, UNSIGNED32* record);
 
   EngineConnection* connection_;
   sqlite3* db_;

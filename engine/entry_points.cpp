@@ -4,36 +4,35 @@
 
 namespace engine {
 
-EngineTable* LookupOrder(ADSHANDLE handle, int* order, UNSIGNED32* error) {
+Status LookupOrder(ADSHANDLE handle, EngineTable** table, int* order) {
   UNSIGNED16 type = 0;
   EngineObject* object = HandleRegistry::Get().FindAny(handle, &type);
-  if (object == nullptr) {
-    *error = InvalidHandleError(handle, ADS_TABLE);
-    return nullptr;
-  }
+  if (object == nullptr) return InvalidHandleError(handle, ADS_TABLE);
   if (type == ADS_TABLE || type == ADS_CURSOR) {
     *order = -1;
-    return static_cast<EngineTable*>(object);
+    *table = static_cast<EngineTable*>(object);
+    return Status();
   }
   if (type == ADS_INDEX_ORDER) {
     auto* index = static_cast<IndexOrder*>(object);
     *order = index->index();
-    return index->table();
+    *table = index->table();
+    return Status();
   }
-  *error = SetError(AE_INVALID_HANDLE, "Handle " + std::to_string(handle) + " is not a table, cursor or index handle");
-  return nullptr;
+  return Status(AE_INVALID_HANDLE, "Handle " + std::to_string(handle) + " is not a table, cursor or index handle");
 }
 
-EngineTable* LookupTable(ADSHANDLE handle, UNSIGNED32* error) {
+Status LookupTable(ADSHANDLE handle, EngineTable** table) {
   int order = -1;
-  return LookupOrder(handle, &order, error);
+  return LookupOrder(handle, table, &order);
 }
 
-const IndexInfo* LookupIndex(ADSHANDLE handle, UNSIGNED32* error, EngineTable** table) {
-  IndexOrder* order = Lookup<IndexOrder>(handle, ADS_INDEX_ORDER, error);
-  if (order == nullptr) return nullptr;
+Status LookupIndex(ADSHANDLE handle, EngineTable** table, const IndexInfo** index) {
+  IndexOrder* order = nullptr;
+  if (Status found = Lookup(handle, ADS_INDEX_ORDER, &order); !found.ok()) return found;
   *table = order->table();
-  return &order->table()->indexes()[static_cast<size_t>(order->index())];
+  *index = &order->table()->indexes()[static_cast<size_t>(order->index())];
+  return Status();
 }
 
 }  // namespace engine

@@ -2,7 +2,8 @@
 // the table (or the table and order, or the index) behind the handle, check
 // the caller's result pointer, then do the work. A stale or foreign handle
 // and a missing result pointer are errors naming the entry point, never a
-// crash.
+// crash. The work gives a Status, which leaves the entry point as its code
+// (and, on a failure, as the thread's last error).
 #ifndef KDX_ENGINE_ENTRY_POINTS_H_
 #define KDX_ENGINE_ENTRY_POINTS_H_
 
@@ -14,71 +15,68 @@
 
 namespace engine {
 
-// 0 when `pointer` is set; otherwise an error naming `function`.
-inline UNSIGNED32 NeedPointer(const void* pointer, const char* function) {
-  if (pointer != nullptr) return 0;
-  return SetError(AE_KDX_INVALID_ARGUMENT, std::string(function) + ": no place for the result");
+// Success when `pointer` is set; otherwise an error naming `function`.
+inline Status NeedPointer(const void* pointer, const char* function) {
+  if (pointer != nullptr) return Status();
+  return Status(AE_KDX_INVALID_ARGUMENT, std::string(function) + ": no place for the result");
 }
 
-// Resolves a navigation handle (table, cursor or index order) to its table and
-// order (-1 natural). On failure records the error and returns null.
-EngineTable* LookupOrder(ADSHANDLE handle, int* order, UNSIGNED32* error);
-// Resolves a table or cursor handle (an index handle gives its table too).
-EngineTable* LookupTable(ADSHANDLE handle, UNSIGNED32* error);
-// Resolves an index handle to its table and index.
-const IndexInfo* LookupIndex(ADSHANDLE handle, UNSIGNED32* error, EngineTable** table);
+// A navigation handle (table, cursor or index order) resolved to its table
+// and order (-1 natural).
+Status LookupOrder(ADSHANDLE handle, EngineTable** table, int* order);
+// A table or cursor handle (an index handle gives its table too).
+Status LookupTable(ADSHANDLE handle, EngineTable** table);
+// An index handle resolved to its table and index.
+Status LookupIndex(ADSHANDLE handle, EngineTable** table, const IndexInfo** index);
 
-// f(EngineTable* table) for the table of `handle`.
+// f(EngineTable* table) -> Status for the table of `handle`.
 template <class F>
 UNSIGNED32 WithTable(ADSHANDLE handle, F&& f) {
   EngineGuard guard(EngineMutex());
-  UNSIGNED32 error = 0;
-  EngineTable* table = LookupTable(handle, &error);
-  if (table == nullptr) return error;
-  return f(table);
+  EngineTable* table = nullptr;
+  if (Status found = LookupTable(handle, &table); !found.ok()) return found;
+  return Status(f(table));
 }
 
 // The same, after checking the result pointer `out` of `function`.
 template <class F>
 UNSIGNED32 WithTable(ADSHANDLE handle, const void* out, const char* function, F&& f) {
-  return WithTable(handle, [&](EngineTable* table) -> UNSIGNED32 {
-    if (UNSIGNED32 rc = NeedPointer(out, function)) return rc;
+  return WithTable(handle, [&](EngineTable* table) -> Status {
+    if (Status given = NeedPointer(out, function); !given.ok()) return given;
     return f(table);
   });
 }
 
-// f(EngineTable* table, int order) for a navigation handle.
+// f(EngineTable* table, int order) -> Status for a navigation handle.
 template <class F>
 UNSIGNED32 WithOrder(ADSHANDLE handle, F&& f) {
   EngineGuard guard(EngineMutex());
-  UNSIGNED32 error = 0;
+  EngineTable* table = nullptr;
   int order = -1;
-  EngineTable* table = LookupOrder(handle, &order, &error);
-  if (table == nullptr) return error;
-  return f(table, order);
+  if (Status found = LookupOrder(handle, &table, &order); !found.ok()) return found;
+  return Status(f(table, order));
 }
 
 template <class F>
 UNSIGNED32 WithOrder(ADSHANDLE handle, const void* out, const char* function, F&& f) {
-  return WithOrder(handle, [&](EngineTable* table, int order) -> UNSIGNED32 {
-    if (UNSIGNED32 rc = NeedPointer(out, function)) return rc;
+  return WithOrder(handle, [&](EngineTable* table, int order) -> Status {
+    if (Status given = NeedPointer(out, function); !given.ok()) return given;
     return f(table, order);
   });
 }
 
-// f(EngineTable* table, const IndexInfo* index) for an index handle, after
-// checking `out` unless `function` is null.
+// f(EngineTable* table, const IndexInfo* index) -> Status for an index
+// handle, after checking `out` unless `function` is null.
 template <class F>
 UNSIGNED32 WithIndex(ADSHANDLE handle, const void* out, const char* function, F&& f) {
   EngineGuard guard(EngineMutex());
-  UNSIGNED32 error = 0;
   EngineTable* table = nullptr;
-  const IndexInfo* index = LookupIndex(handle, &error, &table);
-  if (index == nullptr) return error;
+  const IndexInfo* index = nullptr;
+  if (Status found = LookupIndex(handle, &table, &index); !found.ok()) return found;
   if (function != nullptr) {
-    if (UNSIGNED32 rc = NeedPointer(out, function)) return rc;
+    if (Status given = NeedPointer(out, function); !given.ok()) return given;
   }
-  return f(table, index);
+  return Status(f(table, index));
 }
 
 }  // namespace engine

@@ -1,5 +1,5 @@
-// The per-thread last error, the fixed texts of the error codes, the engine's
-// lock, and the entry points that report errors.
+// The per-thread last error, the status type, the fixed texts of the error
+// codes, the engine's lock, and the entry points that report errors.
 #include "engine/errors.h"
 
 #include <sqlite3.h>
@@ -16,6 +16,7 @@ namespace {
 struct LastError {
   UNSIGNED32 code = 0;
   std::string text;
+  ErrorDetail detail;
 };
 
 LastError& ThreadError() {
@@ -29,16 +30,102 @@ std::string& ChangedWhileRead() {
   return path;
 }
 
+// The file NoteFailedFile named last on this thread, until reported.
+std::string& FailedFile() {
+  thread_local std::string path;
+  return path;
+}
+
+const ErrorDetail& NoDetail() {
+  static const ErrorDetail detail;
+  return detail;
+}
+
 }  // namespace
+
+// ---- Status --------------------------------------------------------------------
+
+Status::Status(UNSIGNED32 code, std::string text) : rep_(new Rep{code, std::move(text), {}}) {}
+
+Status::Status(const Status& other) : rep_(other.rep_ == nullptr ? nullptr : new Rep(*other.rep_)) {}
+
+Status& Status::operator=(const Status& other) {
+  if (this != &other) rep_.reset(other.rep_ == nullptr ? nullptr : new Rep(*other.rep_));
+  return *this;
+}
+
+Status::~Status() = default;
+
+const std::string& Status::text() const noexcept {
+  static const std::string kNone;
+  return rep_ == nullptr ? kNone : rep_->text;
+}
+
+const ErrorDetail& Status::detail() const noexcept { return rep_ == nullptr ? NoDetail() : rep_->detail; }
+
+Status&& Status::WithTable(std::string table) && { return std::move(WithTable(std::move(table))); }
+
+Status&& Status::WithColumn(std::string column) && { return std::move(WithColumn(std::move(column))); }
+
+Status&& Status::WithServer(std::string server) && { return std::move(WithServer(std::move(server))); }
+
+Status&& Status::WithUnusableStatement() && { return std::move(WithUnusableStatement()); }
+
+Status& Status::WithTable(std::string table) & {
+  if (rep_ != nullptr) rep_->detail.table = std::move(table);
+  return *this;
+}
+
+Status& Status::WithColumn(std::string column) & {
+  if (rep_ != nullptr) rep_->detail.column = std::move(column);
+  return *this;
+}
+
+Status& Status::WithServer(std::string server) & {
+  if (rep_ != nullptr) rep_->detail.server = std::move(server);
+  return *this;
+}
+
+Status& Status::WithUnusableStatement() & {
+  if (rep_ != nullptr) rep_->detail.statement_unusable = true;
+  return *this;
+}
+
+Status::operator UNSIGNED32() const {
+  if (rep_ == nullptr) return 0;
+  RecordError(rep_->code, rep_->text, rep_->detail);
+  return rep_->code;
+}
+
+Status LastErrorStatus(UNSIGNED32 code) {
+  if (code == 0) return Status();
+  const LastError& error = ThreadError();
+  Status status(code, error.text);
+  status.WithTable(error.detail.table).WithColumn(error.detail.column).WithServer(error.detail.server);
+  if (error.detail.statement_unusable) status.WithUnusableStatement();
+  return status;
+}
+
+// ---- the last error --------------------------------------------------------------
+
+void RecordError(UNSIGNED32 code, const std::string& text, const ErrorDetail& detail) {
+  LastError& error = ThreadError();
+  error.code = code;
+  error.text = text;
+  error.detail = detail;
+}
 
 UNSIGNED32 SetError(UNSIGNED32 code, std::string text) {
   LastError& error = ThreadError();
   error.code = code;
   error.text = std::move(text);
+  error.detail = ErrorDetail();
   return code;
 }
 
-void ClearError() { SetError(0, ""); }
+void ClearError() { RecordError(0, "", NoDetail()); }
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 std::string LastErrorLine() {
   const LastError& error = ThreadError();
@@ -47,15 +134,23 @@ std::string LastErrorLine() {
 
 void NoteChangedWhileRead(const std::string& path) { ChangedWhileRead() = path; }
 
-UNSIGNED32 SqliteError(UNSIGNED32 code, const std::string& context, sqlite3* db) {
+void NoteFailedFile(const std::string& path) { FailedFile() = path; }
+
+Status SqliteError(UNSIGNED32 code, const std::string& context, sqlite3* db) {
   const std::string changed = std::exchange(ChangedWhileRead(), std::string());
-  if (!changed.empty() && (db == nullptr || (sqlite3_errcode(db) & 0xFF) == SQLITE_IOERR)) {
-    return SetError(code, context + ": the table file '" + changed +
-                              "' changed while it was read (a program began writing it, and its write-ahead log was "
-                              "folded into the file): nothing of that table can be trusted; run the export again");
+  const std::string failed = std::exchange(FailedFile(), std::string());
+  const int primary = db != nullptr ? sqlite3_errcode(db) & 0xFF : SQLITE_IOERR;
+  if (!changed.empty() && primary == SQLITE_IOERR) {
+    return Status(code, context + ": the table file '" + changed +
+                            "' changed while it was read (a program began writing it, and its write-ahead log was "
+                            "folded into the file): nothing of that table can be trusted; run the export again");
   }
   std::string detail = db != nullptr ? sqlite3_errmsg(db) : "SQLite failure";
-  return SetError(code, context + ": " + detail);
+  if (!failed.empty() && (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) &&
+      context.find(failed) == std::string::npos) {
+    detail += " (file " + Quoted(failed) + ")";
+  }
+  return Status(code, context + ": " + detail);
 }
 
 std::string ErrorCodeText(UNSIGNED32 code) {
@@ -113,6 +208,12 @@ UNSIGNED32 AdsGetLastError(UNSIGNED32* code, std::string* text) {
   LastError& error = ThreadError();
   if (code != nullptr) *code = error.code;
   if (text != nullptr) *text = error.text;
+  return 0;
+}
+
+UNSIGNED32 AdsGetLastErrorDetail(AdsErrorDetail* detail) {
+  if (detail == nullptr) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsGetLastErrorDetail: no place for the detail");
+  *detail = ThreadError().detail;
   return 0;
 }
 

@@ -79,11 +79,11 @@ class SqliteRows : public ResultRows {
  public:
   SqliteRows(sqlite3_stmt* stmt, int first, sqlite3* db, std::string describe)
       : stmt_(stmt), pending_(first), db_(db), describe_(std::move(describe)) {}
-  UNSIGNED32 Step(bool* row) override {
+  Status Step(bool* row) override {
     const int rc = pending_ != 0 ? pending_ : sqlite3_step(stmt_);
     pending_ = 0;
     *row = rc == SQLITE_ROW;
-    if (rc == SQLITE_ROW || rc == SQLITE_DONE) return 0;
+    if (rc == SQLITE_ROW || rc == SQLITE_DONE) return Status();
     return SqliteError(AE_KDX_SQL_EXECUTE, describe_ + " failed", db_);
   }
   ResultCell Cell(int column) override {
@@ -125,7 +125,7 @@ void FileStatement::Forget() {
   prepared_ = false;
 }
 
-void FileStatement::Reuse() { sqlite3_reset(stmt_); }
+void FileStatement::Reuse() { sqlite3_reset(stmt_); }  // a failure of the last run is that run's, reported then
 
 int FileStatement::Authorize(void* self_pointer, int action, const char* a, const char*, const char* schema,
                             const char*) {
@@ -152,8 +152,8 @@ int FileStatement::Authorize(void* self_pointer, int action, const char* a, cons
   }
 }
 
-UNSIGNED32 FileStatement::OpenDatabase() {
-  if (db_ != nullptr) return 0;
+Status FileStatement::OpenDatabase() {
+  if (db_ != nullptr) return Status();
   // A folder's statement runs on a private in-memory database to which the
   // table files are attached read-only; a dictionary's on the dictionary
   // file itself, read-only too. Used under the engine's mutex only, like
@@ -167,29 +167,35 @@ UNSIGNED32 FileStatement::OpenDatabase() {
     open_name = ReadOnlyUri(path);
     flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
   }
-  if (sqlite3_open_v2(open_name.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-    UNSIGNED32 rc = SqliteError(AE_KDX_SQLITE, "SQL statement: cannot open '" + path + "'", db_);
+  auto failed = [&](Status status) {
     sqlite3_close(db_);
     db_ = nullptr;
-    return rc;
+    return status;
+  };
+  if (sqlite3_open_v2(open_name.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    return failed(SqliteError(AE_KDX_SQLITE, "SQL statement: cannot open '" + path + "'", db_));
   }
-  ConfigureReader(db_);
-  sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, kMaxAttachments);
+  if (Status configured = ConfigureReader(db_, path); !configured.ok()) return failed(std::move(configured));
+  sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, kMaxAttachments);  // gives the old limit, never fails
   // Sorting the rows of a sealed table must not spill plaintext to disk.
-  sqlite3_exec(db_, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
-  sqlite3_set_authorizer(db_, &FileStatement::Authorize, this);
-  return 0;
+  if (sqlite3_exec(db_, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return failed(SqliteError(AE_KDX_SQLITE, "SQL statement: cannot keep its sorting in memory on '" + path + "'", db_));
+  }
+  sqlite3_set_authorizer(db_, &FileStatement::Authorize, this);  // never fails on an open handle
+  return Status();
 }
 
 void FileStatement::Detach(const std::string& schema) {
   internal_attach_ = true;
-  sqlite3_exec(db_, ("DETACH DATABASE " + QuoteIdentifier(schema)).c_str(), nullptr, nullptr, nullptr);
+  // Detaching a schema this statement attached can only fail while a
+  // statement reads it, and none does: every reader is reset or finalised.
+  (void)sqlite3_exec(db_, ("DETACH DATABASE " + QuoteIdentifier(schema)).c_str(), nullptr, nullptr, nullptr);
   internal_attach_ = false;
 }
 
-UNSIGNED32 FileStatement::SetTablePassword(const std::string& table, const std::string& password) {
+Status FileStatement::SetTablePassword(const std::string& table, const std::string& password) {
   const std::string key = TableKey(table);
-  if (key.empty()) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsStmtSetTablePassword: the table name is empty");
+  if (key.empty()) return Status(AE_KDX_INVALID_ARGUMENT, "AdsStmtSetTablePassword: the table name is empty");
   passwords_[key] = password;
   // A sealed table decrypted with another password is read again next time.
   for (auto it = attached_.begin(); it != attached_.end(); ++it) {
@@ -201,32 +207,41 @@ UNSIGNED32 FileStatement::SetTablePassword(const std::string& table, const std::
       break;
     }
   }
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 FileStatement::AttachTable(const std::string& name) {
+Status FileStatement::AttachTable(const std::string& name) {
   if (connection_->is_dictionary()) {
-    return SetError(AE_TABLE_NOT_IN_DICTIONARY,
-                    "Table " + name + " is not in dictionary '" + connection_->path() + "' (" + Describe() + ")");
+    return Status(AE_TABLE_NOT_IN_DICTIONARY,
+                  "Table " + name + " is not in dictionary '" + connection_->path() + "' (" + Describe() + ")")
+        .WithTable(name);
   }
   std::string file;
-  if (connection_->ResolveTableFile(name, &file) != 0) {
-    UNSIGNED32 code = 0;
-    std::string text;
-    AdsGetLastError(&code, &text);
-    return SetError(code, text + " (" + Describe() + ")");
+  if (Status found = connection_->ResolveTableFile(name, &file); !found.ok()) {
+    return Status(found.code(), found.text() + " (" + Describe() + ")").WithTable(name);
   }
   for (const Attachment& a : attached_) {
     if (a.file == file) {
-      return SetError(AE_KDX_TABLE_LAYOUT, "Table file '" + file + "' holds no table named " + name + " (" +
-                                               Describe() + ")");
+      return Status(AE_KDX_TABLE_LAYOUT, "Table file '" + file + "' holds no table named " + name + " (" +
+                                             Describe() + ")")
+          .WithTable(name);
     }
   }
   if (static_cast<int>(attached_.size()) >= kMaxAttachments) {
-    return SetError(AE_KDX_SQL_PREPARE, Describe() + " reads more than " + std::to_string(kMaxAttachments) +
-                                            " tables; table " + name + " cannot be added");
+    return Status(AE_KDX_SQL_PREPARE, Describe() + " reads more than " + std::to_string(kMaxAttachments) +
+                                          " tables; table " + name + " cannot be added")
+        .WithTable(name);
   }
-  // The schema is named after the file so that SQLite's messages stay readable.
+  Attachment attachment;
+  attachment.schema = SchemaFor(file);
+  attachment.file = file;
+  Status attached = IsSealedFile(file) ? AttachSealed(name, &attachment) : AttachPlain(file, attachment.schema);
+  if (!attached.ok()) return std::move(attached).WithTable(name);
+  attached_.push_back(std::move(attachment));
+  return Status();
+}
+
+std::string FileStatement::SchemaFor(const std::string& file) const {
   std::string base;
   for (char c : FileStem(file)) base += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
   if (base.empty()) base = "t";
@@ -234,51 +249,40 @@ UNSIGNED32 FileStatement::AttachTable(const std::string& name) {
   for (int n = 2;; ++n) {
     bool taken = EqualsNoCase(schema, "main") || EqualsNoCase(schema, "temp");
     for (const Attachment& a : attached_) taken = taken || EqualsNoCase(a.schema, schema);
-    if (!taken) break;
+    if (!taken) return schema;
     schema = base + "_" + std::to_string(n);
   }
-  Attachment attachment;
-  attachment.schema = schema;
-  attachment.file = file;
-  const UNSIGNED32 rc = IsSealedFile(file) ? AttachSealed(name, &attachment) : AttachPlain(file, schema);
-  if (rc != 0) return rc;
-  attached_.push_back(std::move(attachment));
-  return 0;
 }
 
-UNSIGNED32 FileStatement::AttachSealed(const std::string& name, Attachment* attachment) {
+Status FileStatement::AttachSealed(const std::string& name, Attachment* attachment) {
   const std::string& file = attachment->file;
   const std::string& schema = attachment->schema;
   auto it = passwords_.find(TableKey(name));
   if (it == passwords_.end()) it = passwords_.find(TableKey(FileStem(file)));
   if (it == passwords_.end()) {
-    return SetError(AE_KDX_TABLE_PASSWORD_MISSING,
-                    "Table " + name + " is sealed and " + Describe() +
-                        " has no table password for it (AdsStmtSetTablePassword)");
+    return Status(AE_KDX_TABLE_PASSWORD_MISSING, "Table " + name + " is sealed and " + Describe() +
+                                                     " has no table password for it (AdsStmtSetTablePassword)");
   }
-  std::string why;
   internal_attach_ = true;
-  const bool ok = AttachSealedImage(db_, schema, file, it->second, &why);
+  Status decrypted = AttachSealedImage(db_, schema, file, it->second);
   internal_attach_ = false;
-  if (!ok) {
+  if (!decrypted.ok()) {
     if (sqlite3_db_filename(db_, schema.c_str()) != nullptr) Detach(schema);
-    return SetError(AE_KDX_SEALED_REFUSED, "Table " + name + " cannot be read by " + Describe() + ": " + why);
+    return Status(AE_KDX_SEALED_REFUSED, "Table " + name + " cannot be read by " + Describe() + ": " + decrypted.text());
   }
   attachment->sealed = true;
   attachment->password = it->second;
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 FileStatement::AttachPlain(const std::string& file, const std::string& schema) {
+Status FileStatement::AttachPlain(const std::string& file, const std::string& schema) {
   Statement attach;
   internal_attach_ = true;
   int rc = sqlite3_prepare_v2(db_, ("ATTACH DATABASE ?1 AS " + QuoteIdentifier(schema)).c_str(), -1,
                               attach.out(), nullptr);
-  if (rc == SQLITE_OK) {
-    const std::string uri = ReadOnlyUri(file);
-    sqlite3_bind_text(attach.get(), 1, uri.c_str(), -1, SQLITE_TRANSIENT);
-    rc = sqlite3_step(attach.get());
-  }
+  const std::string uri = ReadOnlyUri(file);
+  if (rc == SQLITE_OK) rc = sqlite3_bind_text(attach.get(), 1, uri.c_str(), -1, SQLITE_TRANSIENT);
+  if (rc == SQLITE_OK) rc = sqlite3_step(attach.get());
   internal_attach_ = false;
   if (rc != SQLITE_DONE) {
     return SqliteError(AE_KDX_SQLITE, "Table file '" + file + "' cannot be attached to " + Describe(), db_);
@@ -289,19 +293,26 @@ UNSIGNED32 FileStatement::AttachPlain(const std::string& file, const std::string
   if (rc == SQLITE_OK) rc = sqlite3_step(probe.get()) == SQLITE_ROW ? SQLITE_OK : SQLITE_ERROR;
   if (rc != SQLITE_OK) {
     const int why = sqlite3_extended_errcode(db_);
-    UNSIGNED32 code = (why & 0xFF) == SQLITE_NOTADB
-                          ? SqliteError(AE_KDX_NOT_A_DATABASE, "Table file '" + file + "' cannot be read", db_)
-                          : FileReadError(file, "Table file", why, db_);
+    Status failed = (why & 0xFF) == SQLITE_NOTADB
+                        ? SqliteError(AE_KDX_NOT_A_DATABASE, "Table file '" + file + "' cannot be read", db_)
+                        : FileReadError(file, "Table file", why, db_);
     probe = Statement();
     Detach(schema);
-    return code;
+    return failed;
   }
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 FileStatement::PrepareText() {
-  if (UNSIGNED32 rc = OpenDatabase()) return rc;
+Status FileStatement::PrepareText() {
+  if (Status opened = OpenDatabase(); !opened.ok()) return opened;
   const std::string positional = ToPositionalSql(text_, places_);
+  if (Status prepared = PrepareAttaching(positional); !prepared.ok()) return prepared;
+  if (Status checked = CheckPlaceholders(); !checked.ok()) return checked;
+  ComputePlaceKinds(positional);
+  return Status();
+}
+
+Status FileStatement::PrepareAttaching(const std::string& positional) {
   for (int attempt = 0;; ++attempt) {
     reads_.clear();
     collecting_reads_ = true;
@@ -311,22 +322,25 @@ UNSIGNED32 FileStatement::PrepareText() {
                                       SQLITE_PREPARE_PERSISTENT, &stmt, &tail);
     collecting_reads_ = false;
     if (rc == SQLITE_OK) {
-      if (stmt == nullptr) return SetError(AE_KDX_SQL_PREPARE, Describe() + " holds no statement");
+      if (stmt == nullptr) return Status(AE_KDX_SQL_PREPARE, Describe() + " holds no statement");
       if (!OnlySpaceOrSemicolons(tail)) {
         sqlite3_finalize(stmt);
-        return SetError(AE_KDX_SQL_PREPARE, Describe() + " holds more than one statement");
+        return Status(AE_KDX_SQL_PREPARE, Describe() + " holds more than one statement");
       }
       stmt_ = stmt;
-      break;
+      return Status();
     }
     const std::string message = sqlite3_errmsg(db_);
     static const std::string kNoSuchTable = "no such table: ";
     if (message.rfind(kNoSuchTable, 0) == 0 && attempt <= kMaxAttachments) {
-      if (UNSIGNED32 code = AttachTable(message.substr(kNoSuchTable.size()))) return code;
+      if (Status attached = AttachTable(message.substr(kNoSuchTable.size())); !attached.ok()) return attached;
       continue;
     }
-    return SetError(AE_KDX_SQL_PREPARE, Describe() + ": " + message);
+    return SqliteError(AE_KDX_SQL_PREPARE, Describe(), db_);
   }
+}
+
+Status FileStatement::CheckPlaceholders() {
   // Every placeholder SQLite sees must be one of ours.
   const int count = sqlite3_bind_parameter_count(stmt_);
   for (int i = 1; i <= count; ++i) {
@@ -334,16 +348,15 @@ UNSIGNED32 FileStatement::PrepareText() {
     if (name == nullptr) {
       if (i <= static_cast<int>(places_.size())) continue;  // a place inside what SQLite takes for a literal
       Forget();
-      return SetError(AE_KDX_SQL_PARAMETER, Describe() + ": a '?' placeholder is not supported; name the parameter (:name)");
+      return Status(AE_KDX_SQL_PARAMETER, Describe() + ": a '?' placeholder is not supported; name the parameter (:name)");
     }
     if (std::string(name) != "?" + std::to_string(i) || i > static_cast<int>(places_.size())) {
       const std::string shown = name;
       Forget();
-      return SetError(AE_KDX_SQL_PARAMETER, Describe() + ": placeholder " + shown + " is not a :name parameter");
+      return Status(AE_KDX_SQL_PARAMETER, Describe() + ": placeholder " + shown + " is not a :name parameter");
     }
   }
-  ComputePlaceKinds(positional);
-  return 0;
+  return Status();
 }
 
 void FileStatement::ComputePlaceKinds(const std::string& positional) {
@@ -370,8 +383,8 @@ void FileStatement::ComputePlaceKinds(const std::string& positional) {
 }
 
 
-UNSIGNED32 FileStatement::BindPlaces() {
-  sqlite3_reset(stmt_);
+Status FileStatement::BindPlaces() {
+  sqlite3_reset(stmt_);  // a failure of the last run is that run's, reported then
   sqlite3_clear_bindings(stmt_);
   for (size_t i = 0; i < places_.size(); ++i) {
     if (!bound_[i]) continue;  // an unbound place is NULL
@@ -402,30 +415,27 @@ UNSIGNED32 FileStatement::BindPlaces() {
       return SqliteError(AE_KDX_SQL_PARAMETER, Describe() + ", parameter " + places_[i].name, db_);
     }
   }
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 FileStatement::Run(ADSHANDLE* cursor) {
-  if (UNSIGNED32 rc = BindPlaces()) return rc;
+Status FileStatement::Run(ADSHANDLE* cursor) {
+  if (Status bound = BindPlaces(); !bound.ok()) return bound;
   if (sqlite3_column_count(stmt_) == 0) {
     int rc;
     while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
     }
-    if (rc != SQLITE_DONE) {
-      UNSIGNED32 code = SqliteError(AE_KDX_SQL_EXECUTE, Describe() + " failed", db_);
-      sqlite3_reset(stmt_);
-      return code;
-    }
-    sqlite3_reset(stmt_);
+    Status ran;
+    if (rc != SQLITE_DONE) ran = SqliteError(AE_KDX_SQL_EXECUTE, Describe() + " failed", db_);
+    sqlite3_reset(stmt_);  // repeats the step's answer, handled above
     *cursor = 0;
-    return 0;
+    return ran;
   }
-  const UNSIGNED32 rc = Materialise(cursor);
-  sqlite3_reset(stmt_);
-  return rc;
+  Status stored = Materialise(cursor);
+  sqlite3_reset(stmt_);  // repeats a failed step's answer, which Materialise reported
+  return stored;
 }
 
-UNSIGNED32 FileStatement::BuildShape() {
+Status FileStatement::BuildShape() {
   auto shape = std::make_unique<ResultShape>();
   const int count = sqlite3_column_count(stmt_);
   std::set<std::string> used;
@@ -442,7 +452,8 @@ UNSIGNED32 FileStatement::BuildShape() {
       ColumnType type;
       std::string why;
       if (!ParseDeclaredType(column.declared, &type, &why)) {
-        return SetError(AE_KDX_BAD_COLUMN_TYPE, Describe() + ", result column " + column.name + ": " + why);
+        return Status(AE_KDX_BAD_COLUMN_TYPE, Describe() + ", result column " + column.name + ": " + why)
+            .WithColumn(column.name);
       }
     }
     shape->has_expressions = shape->has_expressions || column.declared.empty();
@@ -452,13 +463,13 @@ UNSIGNED32 FileStatement::BuildShape() {
   shape->display_name = "SQL result";
   if (reads_.size() == 1) {
     const auto& [schema, table] = *reads_.begin();
-    if (UNSIGNED32 rc = OfferSourceIndexes(shape.get(), schema, table)) return rc;
+    if (Status offered = OfferSourceIndexes(shape.get(), schema, table); !offered.ok()) return offered;
   }
   SetShape(std::move(shape));
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 FileStatement::OfferSourceIndexes(ResultShape* shape, const std::string& schema, const std::string& table) {
+Status FileStatement::OfferSourceIndexes(ResultShape* shape, const std::string& schema, const std::string& table) {
   const int count = static_cast<int>(shape->columns.size());
   shape->table_name = table;
   shape->display_name = table + " (SQL result)";
@@ -477,60 +488,73 @@ UNSIGNED32 FileStatement::OfferSourceIndexes(ResultShape* shape, const std::stri
                                EqualsNoCase(shape->columns[i].name, from_column)))
       origin[key] = i;
   }
-  Statement list;
+  auto failed = [&] {
+    return SqliteError(AE_KDX_SQLITE, Describe() + ": reading the indexes of " + table, db_).WithTable(table);
+  };
   const std::string q_schema = QuoteIdentifier(schema);
-  if (sqlite3_prepare_v2(db_,
-                         ("SELECT name FROM " + q_schema +
-                          ".sqlite_schema WHERE type='index' AND tbl_name=?1 COLLATE NOCASE AND sql IS NOT NULL "
-                          "ORDER BY rowid").c_str(),
-                         -1, list.out(), nullptr) != SQLITE_OK) {
-    return SqliteError(AE_KDX_SQLITE, Describe() + ": reading the indexes of " + table, db_);
-  }
-  sqlite3_bind_text(list.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  Statement list;
+  int rc = sqlite3_prepare_v2(db_,
+                              ("SELECT name FROM " + q_schema +
+                               ".sqlite_schema WHERE type='index' AND tbl_name=?1 COLLATE NOCASE AND sql IS NOT NULL "
+                               "ORDER BY rowid").c_str(),
+                              -1, list.out(), nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_bind_text(list.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  if (rc != SQLITE_OK) return failed();
   std::vector<std::string> names;
-  while (sqlite3_step(list.get()) == SQLITE_ROW)
+  while ((rc = sqlite3_step(list.get())) == SQLITE_ROW)
     names.push_back(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
+  if (rc != SQLITE_DONE) return failed();
   std::map<std::string, std::pair<bool, bool>> flags;  // unique, partial
-  {
-    Statement pragma;
-    if (sqlite3_prepare_v2(db_, ("PRAGMA " + q_schema + ".index_list(" + QuoteIdentifier(table) + ")").c_str(), -1,
-                           pragma.out(), nullptr) == SQLITE_OK) {
-      while (sqlite3_step(pragma.get()) == SQLITE_ROW)
-        flags[reinterpret_cast<const char*>(sqlite3_column_text(pragma.get(), 1))] = {
-            sqlite3_column_int(pragma.get(), 2) != 0, sqlite3_column_int(pragma.get(), 4) != 0};
-    }
+  Statement pragma;
+  rc = sqlite3_prepare_v2(db_, ("PRAGMA " + q_schema + ".index_list(" + QuoteIdentifier(table) + ")").c_str(), -1,
+                          pragma.out(), nullptr);
+  while (rc == SQLITE_OK && (rc = sqlite3_step(pragma.get())) == SQLITE_ROW) {
+    flags[reinterpret_cast<const char*>(sqlite3_column_text(pragma.get(), 1))] = {
+        sqlite3_column_int(pragma.get(), 2) != 0, sqlite3_column_int(pragma.get(), 4) != 0};
+    rc = SQLITE_OK;
   }
+  if (rc != SQLITE_DONE) return failed();
   for (const std::string& index : names) {
     if (flags[index].second) continue;  // partial: not every result row is in it
-    Statement xinfo;
-    if (sqlite3_prepare_v2(db_, ("PRAGMA " + q_schema + ".index_xinfo(" + QuoteIdentifier(index) + ")").c_str(), -1,
-                           xinfo.out(), nullptr) != SQLITE_OK)
-      continue;
-    std::string segments;
-    bool usable = true;
-    while (usable && sqlite3_step(xinfo.get()) == SQLITE_ROW) {
-      if (sqlite3_column_int(xinfo.get(), 5) == 0) continue;  // not a key column
-      const unsigned char* column = sqlite3_column_text(xinfo.get(), 2);
-      const unsigned char* collation = sqlite3_column_text(xinfo.get(), 4);
-      auto it = column != nullptr ? origin.find(Upper(reinterpret_cast<const char*>(column))) : origin.end();
-      if (it == origin.end() ||
-          (collation != nullptr && !EqualsNoCase(reinterpret_cast<const char*>(collation), "BINARY"))) {
-        usable = false;
-        break;
-      }
-      if (!segments.empty()) segments += ", ";
-      segments += QuoteIdentifier(shape->columns[it->second].name);
-      if (sqlite3_column_int(xinfo.get(), 3) != 0) segments += " DESC";
+    std::string sql;
+    if (Status made = ResultIndexSql(*shape, q_schema, index, flags[index].first, origin, &sql); !made.ok()) {
+      return made;
     }
-    if (!usable || segments.empty()) continue;
-    shape->index_sql.push_back(std::string(flags[index].first ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
-                               QuoteIdentifier(index) + " ON " + QuoteIdentifier(shape->table_name) + "(" +
-                               segments + ")");
+    if (!sql.empty()) shape->index_sql.push_back(std::move(sql));
   }
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 FileStatement::Materialise(ADSHANDLE* cursor) {
+Status FileStatement::ResultIndexSql(const ResultShape& shape, const std::string& q_schema, const std::string& index,
+                                     bool unique, const std::map<std::string, int>& origin, std::string* sql) {
+  Statement xinfo;
+  int rc = sqlite3_prepare_v2(db_, ("PRAGMA " + q_schema + ".index_xinfo(" + QuoteIdentifier(index) + ")").c_str(),
+                              -1, xinfo.out(), nullptr);
+  std::string segments;
+  while (rc == SQLITE_OK && (rc = sqlite3_step(xinfo.get())) == SQLITE_ROW) {
+    rc = SQLITE_OK;
+    if (sqlite3_column_int(xinfo.get(), 5) == 0) continue;  // not a key column
+    const unsigned char* column = sqlite3_column_text(xinfo.get(), 2);
+    const unsigned char* collation = sqlite3_column_text(xinfo.get(), 4);
+    auto it = column != nullptr ? origin.find(Upper(reinterpret_cast<const char*>(column))) : origin.end();
+    if (it == origin.end() ||
+        (collation != nullptr && !EqualsNoCase(reinterpret_cast<const char*>(collation), "BINARY"))) {
+      return Status();  // a column that does not reach the result, or another order
+    }
+    if (!segments.empty()) segments += ", ";
+    segments += QuoteIdentifier(shape.columns[static_cast<size_t>(it->second)].name);
+    if (sqlite3_column_int(xinfo.get(), 3) != 0) segments += " DESC";
+  }
+  if (rc != SQLITE_DONE) {
+    return SqliteError(AE_KDX_SQLITE, Describe() + ": reading index " + index, db_).WithTable(shape.table_name);
+  }
+  if (segments.empty()) return Status();
+  *sql = std::string(unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + QuoteIdentifier(index) + " ON " +
+         QuoteIdentifier(shape.table_name) + "(" + segments + ")";
+  return Status();
+}
+
+Status FileStatement::Materialise(ADSHANDLE* cursor) {
   // The first step comes before the shape is looked at: it is where SQLite
   // prepares the statement again after a schema change.
   const int first = sqlite3_step(stmt_);
@@ -538,7 +562,7 @@ UNSIGNED32 FileStatement::Materialise(ADSHANDLE* cursor) {
   const int reprepares = sqlite3_stmt_status(stmt_, SQLITE_STMTSTATUS_REPREPARE, 0);
   if (!shape_ || reprepares != shape_reprepares_) {
     shape_.reset();
-    if (UNSIGNED32 code = BuildShape()) return code;
+    if (Status built = BuildShape(); !built.ok()) return built;
     shape_reprepares_ = reprepares;
   }
   SqliteRows rows(stmt_, first, db_, Describe());

@@ -34,13 +34,13 @@ class FileStatement : public SqlStatement {
   explicit FileStatement(EngineConnection* connection) : SqlStatement(connection) {}
   ~FileStatement() override;
 
-  UNSIGNED32 SetTablePassword(const std::string& table, const std::string& password) override;
+  Status SetTablePassword(const std::string& table, const std::string& password) override;
 
  protected:
-  UNSIGNED32 PrepareText() override;
+  Status PrepareText() override;
   void Reuse() override;
   void Forget() override;
-  UNSIGNED32 Run(ADSHANDLE* cursor) override;
+  Status Run(ADSHANDLE* cursor) override;
 
  private:
   // A table file attached to the statement's database.
@@ -52,21 +52,35 @@ class FileStatement : public SqlStatement {
   };
 
   static int Authorize(void* self, int action, const char* a, const char* b, const char* schema, const char*);
-  UNSIGNED32 OpenDatabase();
+  Status OpenDatabase();
   // Makes table `name` of the connection's folder readable by the text: a
   // sealed file is decrypted into memory with the statement's table password,
   // a plain file is attached to the statement's database.
-  UNSIGNED32 AttachTable(const std::string& name);
-  UNSIGNED32 AttachSealed(const std::string& name, Attachment* attachment);
-  UNSIGNED32 AttachPlain(const std::string& file, const std::string& schema);
+  Status AttachTable(const std::string& name);
+  // The schema a file is attached under: named after the file, so that
+  // SQLite's messages stay readable, and taken by no other attachment.
+  std::string SchemaFor(const std::string& file) const;
+  Status AttachSealed(const std::string& name, Attachment* attachment);
+  Status AttachPlain(const std::string& file, const std::string& schema);
   void Detach(const std::string& schema);
+  // Prepares the positional text, attaching the tables SQLite reports
+  // missing.
+  Status PrepareAttaching(const std::string& positional);
+  // Refuses a placeholder of SQLite's that is none of the text's places.
+  Status CheckPlaceholders();
   void ComputePlaceKinds(const std::string& positional);
-  UNSIGNED32 BuildShape();
+  Status BuildShape();
   // Offers on the result every index of the one table the text reads whose
   // columns all reach the result (under the result's column names).
-  UNSIGNED32 OfferSourceIndexes(ResultShape* shape, const std::string& schema, const std::string& table);
-  UNSIGNED32 BindPlaces();
-  UNSIGNED32 Materialise(ADSHANDLE* cursor);
+  Status OfferSourceIndexes(ResultShape* shape, const std::string& schema, const std::string& table);
+  // In `*sql`, the CREATE INDEX statement on the result for source index
+  // `index` of `q_schema` (quoted), or nothing when one of its columns does
+  // not reach the result; `origin` maps a source column (upper case) to its
+  // result column.
+  Status ResultIndexSql(const ResultShape& shape, const std::string& q_schema, const std::string& index, bool unique,
+                        const std::map<std::string, int>& origin, std::string* sql);
+  Status BindPlaces();
+  Status Materialise(ADSHANDLE* cursor);
 
   std::map<std::string, std::string> passwords_;  // TableKey -> password
   sqlite3* db_ = nullptr;

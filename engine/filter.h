@@ -20,16 +20,20 @@
 
 #include "engine/schema.h"
 #include "engine/sqlite_support.h"
+#include "engine/status.h"
 
 namespace engine {
 
 class FilterProgram {
  public:
-  // Compiles `expression` for a table with `columns`. 0, or an error whose
-  // text names the table and the column or the place in the expression.
-  static UNSIGNED32 Compile(const std::string& expression, const std::vector<ColumnInfo>& columns,
-                            bool exact, const std::string& table, const std::string& date_format,
-                            std::unique_ptr<FilterProgram>* out);
+  // Compiles `expression` for a table with `columns` (named `table` in
+  // messages) under the exact setting and the engine's date format: the
+  // program, or an error whose text names the table and the column or the
+  // place in the expression (its detail the table, and the column of a
+  // column error).
+  static Status Compile(const std::string& expression, const std::vector<ColumnInfo>& columns, bool exact,
+                        const std::string& table, const std::string& date_format,
+                        std::unique_ptr<FilterProgram>* out);
 
   // The SQL condition; parameters are written ?1, ?2, ... in the order of
   // parameters().

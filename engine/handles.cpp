@@ -84,7 +84,7 @@ bool HandleRegistry::Destroy(ADSHANDLE handle) {
   return true;
 }
 
-UNSIGNED32 InvalidHandleError(ADSHANDLE handle, UNSIGNED16 type) {
+Status InvalidHandleError(ADSHANDLE handle, UNSIGNED16 type) {
   std::string kind;
   UNSIGNED32 code = AE_INVALID_HANDLE;
   switch (type) {
@@ -94,7 +94,7 @@ UNSIGNED32 InvalidHandleError(ADSHANDLE handle, UNSIGNED16 type) {
     case ADS_CURSOR: kind = "cursor"; break;
     default: kind = "table"; break;
   }
-  return SetError(code, "Handle " + std::to_string(handle) + " is not an open " + kind + " handle");
+  return Status(code, "Handle " + std::to_string(handle) + " is not an open " + kind + " handle");
 }
 
 }  // namespace engine

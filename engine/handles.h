@@ -15,6 +15,7 @@
 #include <unordered_map>
 
 #include "engine/ads.h"
+#include "engine/status.h"
 
 namespace engine {
 
@@ -69,18 +70,16 @@ class HandleRegistry {
 
 // The error a handle of `type` answers when it is stale or of another type:
 // 5024 for connections, 5106 for statements, AE_INVALID_HANDLE otherwise.
-UNSIGNED32 InvalidHandleError(ADSHANDLE handle, UNSIGNED16 type);
+Status InvalidHandleError(ADSHANDLE handle, UNSIGNED16 type);
 
-// Looks `handle` up as a `type`; on failure records the error and returns
-// null. `T` must be the class registered under that type.
+// Looks `handle` up as a `type`: success and `*object`, or the error of a
+// stale or foreign handle. `T` must be the class registered under that type.
 template <class T>
-T* Lookup(ADSHANDLE handle, UNSIGNED16 type, UNSIGNED32* error) {
-  EngineObject* object = HandleRegistry::Get().Find(handle, type);
-  if (object == nullptr) {
-    *error = InvalidHandleError(handle, type);
-    return nullptr;
-  }
-  return static_cast<T*>(object);
+Status Lookup(ADSHANDLE handle, UNSIGNED16 type, T** object) {
+  EngineObject* found = HandleRegistry::Get().Find(handle, type);
+  if (found == nullptr) return InvalidHandleError(handle, type);
+  *object = static_cast<T*>(found);
+  return Status();
 }
 
 }  // namespace engine

@@ -70,30 +70,30 @@ std::vector<int> Int2Vector(const char* text) {
 bool IsTrue(const PGresult* r, int row, int column) { return PQgetvalue(r, row, column)[0] == 't'; }
 
 // Runs catalogue query `sql` (prepared once per session) with `parameters`.
-UNSIGNED32 CatalogQuery(PgSession& session, const char* sql, const std::vector<const char*>& parameters,
+Status CatalogQuery(PgSession& session, const char* sql, const std::vector<const char*>& parameters,
                         const std::string& context, PgResultPtr* result) {
   const PgPrepared* prepared = nullptr;
-  if (UNSIGNED32 rc = session.PrepareOnce(sql, AE_KDX_PG_SERVER, context, &prepared)) return rc;
+  if (Status rc = session.PrepareOnce(sql, AE_KDX_PG_SERVER, context, &prepared); !rc.ok()) return rc;
   return session.ExecPrepared(*prepared, parameters, AE_KDX_PG_SERVER, context, result);
 }
 
 }  // namespace
 
-UNSIGNED32 PgCatalog::LoadNames(const std::string& wanted) {
-  if (names_loaded_) return 0;
+Status PgCatalog::LoadNames(const std::string& wanted) {
+  if (names_loaded_) return Status();
   PgResultPtr r;
   const std::string context = "reading the list of tables" + (wanted.empty() ? "" : ", looking for table " + wanted);
-  if (UNSIGNED32 rc = CatalogQuery(*session_, kTablesSql, {}, context, &r)) return rc;
+  if (Status rc = CatalogQuery(*session_, kTablesSql, {}, context, &r); !rc.ok()) return rc;
   for (int i = 0; i < PQntuples(r.get()); ++i) {
     names_.push_back({static_cast<uint32_t>(std::strtoul(PQgetvalue(r.get(), i, 0), nullptr, 10)),
                       PQgetvalue(r.get(), i, 1), PQgetvalue(r.get(), i, 2), std::atoi(PQgetvalue(r.get(), i, 3))});
   }
   names_loaded_ = true;
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 PgCatalog::TableNames(std::vector<std::string>* names) {
-  if (UNSIGNED32 rc = LoadNames()) return rc;
+Status PgCatalog::TableNames(std::vector<std::string>* names) {
+  if (Status rc = LoadNames(); !rc.ok()) return rc;
   names->clear();
   for (const Name& name : names_) {
     bool hidden = false;  // by a table of an earlier schema
@@ -104,17 +104,17 @@ UNSIGNED32 PgCatalog::TableNames(std::vector<std::string>* names) {
   }
   std::sort(names->begin(), names->end());
   names->erase(std::unique(names->begin(), names->end()), names->end());
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 PgCatalog::FindTable(const std::string& given, const PgTable** table) {
-  if (UNSIGNED32 rc = FindStatementTable(BareName(given), false, table)) return rc;
-  if ((*table)->refused_code != 0) return SetError((*table)->refused_code, (*table)->refused_text);
-  return 0;
+Status PgCatalog::FindTable(const std::string& given, const PgTable** table) {
+  if (Status rc = FindStatementTable(BareName(given), false, table); !rc.ok()) return rc;
+  if ((*table)->refused_code != 0) return Status((*table)->refused_code, (*table)->refused_text);
+  return Status();
 }
 
-UNSIGNED32 PgCatalog::FindStatementTable(const std::string& bare, bool exact, const PgTable** table) {
-  if (UNSIGNED32 rc = LoadNames(bare)) return rc;
+Status PgCatalog::FindStatementTable(const std::string& bare, bool exact, const PgTable** table) {
+  if (Status rc = LoadNames(bare); !rc.ok()) return rc;
   std::vector<const Name*> matches;
   for (const Name& name : names_) {
     if (exact ? name.name != bare : !EqualsNoCase(name.name, bare)) continue;
@@ -123,25 +123,25 @@ UNSIGNED32 PgCatalog::FindStatementTable(const std::string& bare, bool exact, co
   }
   if (matches.empty()) {
     // Only the table's own name: a path in front of it may be the URI itself.
-    return SetError(AE_KDX_TABLE_NOT_FOUND, "Table '" + bare + "' not found on " + session_->name() +
+    return Status(AE_KDX_TABLE_NOT_FOUND, "Table '" + bare + "' not found on " + session_->name() +
                                                 " (in the schemas of its search path)");
   }
   if (matches.size() > 1) {
-    return SetError(AE_KDX_PG_AMBIGUOUS, "Table '" + bare + "' on " + session_->name() + ": schema " +
+    return Status(AE_KDX_PG_AMBIGUOUS, "Table '" + bare + "' on " + session_->name() + ": schema " +
                                              matches[0]->schema + " holds both " + matches[0]->name + " and " +
                                              matches[1]->name + ", whose names differ only in letter case");
   }
   return Describe(*matches[0], table);
 }
 
-UNSIGNED32 RequireOrder(const PgTable& table, const std::string& server) {
-  if (!table.order.empty()) return 0;
+Status RequireOrder(const PgTable& table, const std::string& server) {
+  if (!table.order.empty()) return Status();
   const std::string fix =
       table.hidden_attnum != 0
           ? "ALTER TABLE " + table.qualified + " ADD PRIMARY KEY (" + kOrderColumn + ")"
           : "ALTER TABLE " + table.qualified + " ADD COLUMN " + kOrderColumn +
                 " bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY";
-  return SetError(AE_KDX_PG_NO_ORDER,
+  return Status(AE_KDX_PG_NO_ORDER,
                   "Table " + table.name + " on " + server +
                       " has no stable row order (no primary key, and no unique index on NOT NULL columns), so the "
                       "order of its rows would change with every update: give it one, e.g. " + fix +
@@ -162,45 +162,45 @@ void PgCatalog::Refuse(PgTable* table, UNSIGNED32 code, const std::string& text)
   table->refused_text = text;
 }
 
-UNSIGNED32 PgCatalog::TableByOid(uint32_t oid, const PgTable** table) {
+Status PgCatalog::TableByOid(uint32_t oid, const PgTable** table) {
   auto found = tables_.find(oid);
   if (found != tables_.end()) {
     *table = found->second.get();
-    return 0;
+    return Status();
   }
   PgResultPtr r;
   const std::string oid_text = std::to_string(oid);
   const std::string context = "looking up table number " + oid_text;
-  if (UNSIGNED32 rc = CatalogQuery(*session_, kTableByOidSql, {oid_text.c_str()}, context, &r)) return rc;
+  if (Status rc = CatalogQuery(*session_, kTableByOidSql, {oid_text.c_str()}, context, &r); !rc.ok()) return rc;
   if (PQntuples(r.get()) == 0) {
-    return SetError(AE_KDX_TABLE_NOT_FOUND, "Table number " + oid_text + " not found on " + session_->name());
+    return Status(AE_KDX_TABLE_NOT_FOUND, "Table number " + oid_text + " not found on " + session_->name());
   }
   return Describe({oid, PQgetvalue(r.get(), 0, 1), PQgetvalue(r.get(), 0, 2), 0}, table);
 }
 
-UNSIGNED32 PgCatalog::Describe(const Name& name, const PgTable** table) {
+Status PgCatalog::Describe(const Name& name, const PgTable** table) {
   auto found = tables_.find(name.oid);
   if (found != tables_.end()) {
     *table = found->second.get();
-    return 0;
+    return Status();
   }
   auto described = std::make_unique<PgTable>();
   described->oid = name.oid;
   described->schema = name.schema;
   described->name = name.name;
   described->qualified = QuoteIdentifier(name.schema) + "." + QuoteIdentifier(name.name);
-  if (UNSIGNED32 rc = LoadColumns(described.get())) return rc;
-  if (UNSIGNED32 rc = LoadIndexes(described.get())) return rc;
+  if (Status rc = LoadColumns(described.get()); !rc.ok()) return rc;
+  if (Status rc = LoadIndexes(described.get()); !rc.ok()) return rc;
   *table = described.get();
   tables_[name.oid] = std::move(described);
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 PgCatalog::LoadColumns(PgTable* table) {
+Status PgCatalog::LoadColumns(PgTable* table) {
   PgResultPtr r;
   const std::string oid_text = std::to_string(table->oid);
   const std::string context = "reading the columns of table " + table->name;
-  if (UNSIGNED32 rc = CatalogQuery(*session_, kColumnsSql, {oid_text.c_str()}, context, &r)) return rc;
+  if (Status rc = CatalogQuery(*session_, kColumnsSql, {oid_text.c_str()}, context, &r); !rc.ok()) return rc;
   for (int i = 0; i < PQntuples(r.get()); ++i) {
     PgColumn column;
     column.name = PQgetvalue(r.get(), i, 0);
@@ -230,14 +230,42 @@ UNSIGNED32 PgCatalog::LoadColumns(PgTable* table) {
     }
     table->columns.push_back(std::move(column));
   }
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 PgCatalog::LoadIndexes(PgTable* table) {
+namespace {
+
+// The first `keys` columns of an index (`attnums`, `options` as the catalogue
+// gives them) as a key of the table's natural order; false when one is not a
+// NOT NULL column. `on_hidden`: whether one is the engine's own order column.
+bool OrderKey(const PgTable& table, int keys, const std::vector<int>& attnums, const std::vector<int>& options,
+              std::vector<PgOrderColumn>* key, bool* on_hidden) {
+  bool keyed = true;
+  for (int k = 0; k < keys && k < static_cast<int>(attnums.size()); ++k) {
+    const bool desc = k < static_cast<int>(options.size()) && (options[k] & kIndexOptionDesc) != 0;
+    if (attnums[k] != 0 && attnums[k] == table.hidden_attnum) {
+      *on_hidden = true;
+      keyed = keyed && table.hidden_not_null;
+      key->push_back({kOrderColumn, desc});
+      continue;
+    }
+    const PgColumn* column = nullptr;
+    for (const PgColumn& c : table.columns) {
+      if (c.attnum == attnums[k]) column = &c;
+    }
+    keyed = keyed && column != nullptr && column->not_null;
+    if (column != nullptr) key->push_back({column->name, desc});
+  }
+  return keyed;
+}
+
+}  // namespace
+
+Status PgCatalog::LoadIndexes(PgTable* table) {
   PgResultPtr r;
   const std::string oid_text = std::to_string(table->oid);
   const std::string context = "reading the indexes of table " + table->name;
-  if (UNSIGNED32 rc = CatalogQuery(*session_, kIndexesSql, {oid_text.c_str()}, context, &r)) return rc;
+  if (Status rc = CatalogQuery(*session_, kIndexesSql, {oid_text.c_str()}, context, &r); !rc.ok()) return rc;
   const std::string prefix = table->name + ".";
   bool order_from_primary = false;
   for (int i = 0; i < PQntuples(r.get()); ++i) {
@@ -258,23 +286,9 @@ UNSIGNED32 PgCatalog::LoadIndexes(PgTable* table) {
 
     // A key of the natural order: every key column a NOT NULL column.
     std::vector<PgOrderColumn> key;
-    bool keyed = index.unique && valid && btree && !partial && !expression && keys > 0;
     bool on_hidden = false;
-    for (int k = 0; k < keys && k < static_cast<int>(attnums.size()); ++k) {
-      const bool desc = k < static_cast<int>(options.size()) && (options[k] & kIndexOptionDesc) != 0;
-      if (attnums[k] != 0 && attnums[k] == table->hidden_attnum) {
-        on_hidden = true;
-        keyed = keyed && table->hidden_not_null;
-        key.push_back({kOrderColumn, desc});
-        continue;
-      }
-      const PgColumn* column = nullptr;
-      for (const PgColumn& c : table->columns) {
-        if (c.attnum == attnums[k]) column = &c;
-      }
-      keyed = keyed && column != nullptr && column->not_null;
-      if (column != nullptr) key.push_back({column->name, desc});
-    }
+    const bool keyed = OrderKey(*table, keys, attnums, options, &key, &on_hidden) && index.unique && valid &&
+                       btree && !partial && !expression && keys > 0;
     if (keyed && (primary || (!order_from_primary && (table->order.empty() || index.server_name < table->order_index)))) {
       table->order = std::move(key);
       table->order_index = index.server_name;
@@ -313,7 +327,7 @@ UNSIGNED32 PgCatalog::LoadIndexes(PgTable* table) {
     }
     if (!twin) table->indexes.push_back(std::move(index));
   }
-  return 0;
+  return Status();
 }
 
 }  // namespace engine

@@ -39,6 +39,7 @@
 
 #include "engine/ads.h"
 #include "engine/pg_types.h"
+#include "engine/status.h"
 
 namespace engine {
 
@@ -90,7 +91,7 @@ struct PgTable {
 
 // 0 when `table` has a stable natural order, else 6206 naming the table
 // and `server` and saying what to add.
-UNSIGNED32 RequireOrder(const PgTable& table, const std::string& server);
+Status RequireOrder(const PgTable& table, const std::string& server);
 
 // "ORDER BY" items of the natural order of `table`, each column prefixed by
 // `qualifier` ("" or "x." with x quoted): "x."a", x."b" DESC".
@@ -103,19 +104,19 @@ class PgCatalog {
   // The table `given` names (a bare name or a path). 0 and `*table` (valid
   // for the life of the catalogue), or 6004 naming the table and the server,
   // 6205, 6007 naming table, column and type, 6009 naming the index.
-  UNSIGNED32 FindTable(const std::string& given, const PgTable** table);
+  Status FindTable(const std::string& given, const PgTable** table);
   // The table an SQL text names: `exact` for a quoted name (matched as
   // written), else without regard to case as FindTable does. Unlike
   // FindTable, a column type or index the engine refuses does not refuse
   // the table. 6004 (not found), 6205.
-  UNSIGNED32 FindStatementTable(const std::string& name, bool exact, const PgTable** table);
+  Status FindStatementTable(const std::string& name, bool exact, const PgTable** table);
   // The table with server OID `oid` (a statement's source table, from
   // PQftable), wherever it is; errors as FindStatementTable.
-  UNSIGNED32 TableByOid(uint32_t oid, const PgTable** table);
+  Status TableByOid(uint32_t oid, const PgTable** table);
   // The names of the tables FindTable can find, as the server spells them:
   // each name once (the first schema of the search path that holds it), in
   // name order.
-  UNSIGNED32 TableNames(std::vector<std::string>* names);
+  Status TableNames(std::vector<std::string>* names);
 
  private:
   struct Name {
@@ -125,12 +126,12 @@ class PgCatalog {
     int path_position = 0;
   };
   // `wanted`: the table looked for, for messages ("" when none).
-  UNSIGNED32 LoadNames(const std::string& wanted = "");
-  UNSIGNED32 Describe(const Name& name, const PgTable** table);
+  Status LoadNames(const std::string& wanted = "");
+  Status Describe(const Name& name, const PgTable** table);
   // Sets the table's refusal, once.
   void Refuse(PgTable* table, UNSIGNED32 code, const std::string& text);
-  UNSIGNED32 LoadColumns(PgTable* table);
-  UNSIGNED32 LoadIndexes(PgTable* table);
+  Status LoadColumns(PgTable* table);
+  Status LoadIndexes(PgTable* table);
 
   PgSession* session_;
   bool names_loaded_ = false;

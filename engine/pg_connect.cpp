@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "engine/errors.h"
+#include "engine/faults.h"
 #include "engine/pg_codes.h"
 #include "engine/pg_session.h"
 #include "engine/sql_codes.h"
@@ -297,25 +298,25 @@ std::string ServerPathName(const std::string& uri) {
   return secrets.Redact(name);
 }
 
-UNSIGNED32 PgSession::Open(const std::string& uri, std::unique_ptr<PgSession>* session) {
+Status PgSession::Open(const std::string& uri, std::unique_ptr<PgSession>* session) {
   // A core file of a process that held a password would show it.
   static const bool undumpable = prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
   (void)undumpable;
   std::unique_ptr<PgSession> opened(new PgSession);
   AddUriSecrets(uri, &opened->secrets_);
   opened->name_ = ServerPathName(uri);
-  if (UNSIGNED32 rc = opened->Connect(uri)) return rc;
-  if (UNSIGNED32 rc = opened->Start()) return rc;
+  if (Status rc = opened->Connect(uri); !rc.ok()) return rc;
+  if (Status rc = opened->Start(); !rc.ok()) return rc;
   *session = std::move(opened);
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 PgSession::Connect(const std::string& uri) {
-  if (IsMalformedServerUri(uri)) return SetError(AE_KDX_PG_CONNECT, std::string("Cannot connect") + kMalformedText);
+Status PgSession::Connect(const std::string& uri) {
+  if (IsMalformedServerUri(uri)) return ServerFailure(AE_KDX_PG_CONNECT, std::string("Cannot connect") + kMalformedText);
   int read_timeout = 0;
   std::string libpq_uri = LibpqUri(uri, &read_timeout);
   if (read_timeout == 0) {
-    return SetError(AE_KDX_PG_CONNECT, "Cannot connect to " + name_ + ": the URI's " + kReadTimeoutOption +
+    return ServerFailure(AE_KDX_PG_CONNECT, "Cannot connect to " + name_ + ": the URI's " + kReadTimeoutOption +
                                            " must be a whole number of seconds from 1 to " +
                                            std::to_string(kMaxReadTimeoutSeconds));
   }
@@ -326,7 +327,7 @@ UNSIGNED32 PgSession::Connect(const std::string& uri) {
   if (options == nullptr) {
     // libpq's reason may quote the part it could not read.
     PQfreemem(error);
-    return SetError(AE_KDX_PG_CONNECT, std::string("Cannot connect") + kMalformedText);
+    return ServerFailure(AE_KDX_PG_CONNECT, std::string("Cannot connect") + kMalformedText);
   }
   std::vector<std::string> keys;
   std::vector<std::string> values;
@@ -355,12 +356,13 @@ UNSIGNED32 PgSession::Connect(const std::string& uri) {
   }
   key_ptrs.push_back(nullptr);
   value_ptrs.push_back(nullptr);
-  conn_ = PQconnectStartParams(key_ptrs.data(), value_ptrs.data(), 0);
+  // A refused connection at this fault point is one that was never made.
+  conn_ = FaultHere(kServer) ? nullptr : PQconnectStartParams(key_ptrs.data(), value_ptrs.data(), 0);
   // libpq holds its own copy now.
   for (size_t i = 0; i < keys.size(); ++i) {
     if (keys[i] == "password") ClearText(&values[i]);
   }
-  if (conn_ == nullptr) return SetError(AE_KDX_PG_CONNECT, "Cannot connect to " + name_ + ": out of memory");
+  if (conn_ == nullptr) return ServerFailure(AE_KDX_PG_CONNECT, "Cannot connect to " + name_ + ": out of memory");
   // Verbose errors carry the SQLSTATE that tells a refused login from others.
   PQsetErrorVerbosity(conn_, PQERRORS_VERBOSE);
   if (PQhost(conn_) != nullptr && PQport(conn_) != nullptr && PQdb(conn_) != nullptr) {
@@ -368,26 +370,26 @@ UNSIGNED32 PgSession::Connect(const std::string& uri) {
   }
   const bool answered = PQstatus(conn_) == CONNECTION_BAD || PollConnect(conn_, std::chrono::seconds(timeout));
   if (!answered) {
-    return SetError(AE_KDX_PG_CONNECT, "Cannot connect to " + name_ + ": no answer within " +
+    return ServerFailure(AE_KDX_PG_CONNECT, "Cannot connect to " + name_ + ": no answer within " +
                                            std::to_string(timeout) + " seconds");
   }
-  if (PQstatus(conn_) == CONNECTION_OK) return 0;
+  if (PQstatus(conn_) == CONNECTION_OK) return Status();
   std::string sqlstate;
   const std::string message = Redact(CleanConnectMessage(PQerrorMessage(conn_), &sqlstate));
   const std::string user = PQuser(conn_) != nullptr ? PQuser(conn_) : "";
   if (PQconnectionNeedsPassword(conn_)) {
-    return SetError(AE_KDX_LOGIN_FAILED, "Login refused by " + name_ + " for user " + Redact(user) +
+    return ServerFailure(AE_KDX_LOGIN_FAILED, "Login refused by " + name_ + " for user " + Redact(user) +
                                              ": the server asks for a password and none was given "
                                              "(in the URI, PGPASSWORD or ~/.pgpass)");
   }
   // 28P01 invalid password, 28000 no entry for the user or host.
   if (sqlstate == "28P01" || sqlstate == "28000") {
-    return SetError(AE_KDX_LOGIN_FAILED, "Login refused by " + name_ + " for user " + Redact(user) + ": " + message);
+    return ServerFailure(AE_KDX_LOGIN_FAILED, "Login refused by " + name_ + " for user " + Redact(user) + ": " + message);
   }
-  return SetError(AE_KDX_PG_CONNECT, "Cannot connect to " + name_ + ": " + message);
+  return ServerFailure(AE_KDX_PG_CONNECT, "Cannot connect to " + name_ + ": " + message);
 }
 
-UNSIGNED32 PgSession::Start() {
+Status PgSession::Start() {
   PQsetErrorVerbosity(conn_, PQERRORS_DEFAULT);
   // The password from ~/.pgpass or PGPASSWORD too; libpq needs it no more.
   if (char* pass = PQpass(conn_); pass != nullptr && *pass != '\0') {
@@ -400,19 +402,19 @@ UNSIGNED32 PgSession::Start() {
   const char* encoding = PQparameterStatus(conn_, "server_encoding");
   if (IsEncodingName(encoding)) setup = "SET client_encoding = '" + std::string(encoding) + "'; " + setup;
   PgResultPtr tables;
-  if (UNSIGNED32 rc = Exec(setup, AE_KDX_PG_CONNECT, "starting the session", &tables)) return rc;
+  if (Status rc = Exec(setup, AE_KDX_PG_CONNECT, "starting the session", &tables); !rc.ok()) return rc;
   std::string begin = kBegin;
   if (PQntuples(tables.get()) == 1 && !PQgetisnull(tables.get(), 0, 0)) {
     begin += "LOCK TABLE " + std::string(PQgetvalue(tables.get(), 0, 0)) + " IN ACCESS SHARE MODE; ";
   }
   PgResultPtr widest;
-  if (UNSIGNED32 rc = Exec(begin + kSnapshot, AE_KDX_PG_CONNECT, "locking the tables and taking the snapshot",
-                           &widest)) {
+  if (Status rc = Exec(begin + kSnapshot, AE_KDX_PG_CONNECT, "locking the tables and taking the snapshot", &widest);
+      !rc.ok()) {
     return rc;
   }
   const int bytes = PQntuples(widest.get()) == 1 ? std::atoi(PQgetvalue(widest.get(), 0, 0)) : 0;
   max_char_bytes_ = bytes >= 1 && bytes <= 8 ? bytes : 4;
-  return 0;
+  return Status();
 }
 
 }  // namespace engine

@@ -25,7 +25,7 @@ void BindStored(sqlite3_stmt* insert, int index, const ResultCell& cell) {
   }
 }
 
-UNSIGNED32 CreateTable(const PgTable& table, sqlite3* db, const std::string& where, Statement* insert) {
+Status CreateTable(const PgTable& table, sqlite3* db, const std::string& where, Statement* insert) {
   std::string create = "CREATE TABLE main." + QuoteIdentifier(table.name) + "(";
   std::string values;
   for (size_t i = 0; i < table.columns.size(); ++i) {
@@ -38,38 +38,51 @@ UNSIGNED32 CreateTable(const PgTable& table, sqlite3* db, const std::string& whe
       sqlite3_prepare_v2(db, insert_sql.c_str(), -1, insert->out(), nullptr) != SQLITE_OK) {
     return SqliteError(AE_KDX_SQLITE, "Table " + table.name + where + ": creating its copy in memory", db);
   }
-  return 0;
+  return Status();
 }
 
-// Stores the rows of one fetch; `*row` counts the rows stored so far.
-UNSIGNED32 StoreBatch(const PgTable& table, const PGresult* batch, sqlite3* db, sqlite3_stmt* insert,
-                      const std::string& where, int64_t* row, std::vector<std::string>* scratch) {
+// One table's copy under way: where its rows go, and how many are stored.
+struct MirrorCopy {
+  const PgTable& table;
+  sqlite3* db;
+  sqlite3_stmt* insert;
+  std::string where;  // " on <server>", for messages
+  int64_t row = 0;
+  std::vector<std::string> scratch;  // one per column
+};
+
+// Stores the rows of one fetch.
+Status StoreBatch(MirrorCopy* copy, const PGresult* batch) {
+  const PgTable& table = copy->table;
   const int columns = static_cast<int>(table.columns.size());
   for (int r = 0; r < PQntuples(batch); ++r) {
-    ++*row;
+    ++copy->row;
     for (int c = 0; c < columns; ++c) {
       ResultCell cell;
       std::string why;
       const char* text = PQgetisnull(batch, r, c) ? nullptr : PQgetvalue(batch, r, c);
-      if (!ToStoredForm(table.columns[c].form, text, PQgetlength(batch, r, c), &(*scratch)[c], &cell, &why)) {
-        return SetError(AE_KDX_BAD_STORED_VALUE, "Table " + table.name + where + ", column " +
-                                                     table.columns[c].name + ", row " + std::to_string(*row) + ": " +
-                                                     why);
+      if (!ToStoredForm(table.columns[c].form, text, PQgetlength(batch, r, c), &copy->scratch[c], &cell, &why)) {
+        return Status(AE_KDX_BAD_STORED_VALUE, "Table " + table.name + copy->where + ", column " +
+                                                   table.columns[c].name + ", row " + std::to_string(copy->row) +
+                                                   ": " + why)
+            .WithTable(table.name)
+            .WithColumn(table.columns[c].name);
       }
-      BindStored(insert, c + 1, cell);
+      BindStored(copy->insert, c + 1, cell);
     }
-    const int rc = sqlite3_step(insert);
-    sqlite3_reset(insert);
+    const int rc = sqlite3_step(copy->insert);
+    sqlite3_reset(copy->insert);
     if (rc != SQLITE_DONE) {
-      return SqliteError(AE_KDX_SQLITE, "Table " + table.name + where + ": storing row " + std::to_string(*row), db);
+      return SqliteError(AE_KDX_SQLITE,
+                         "Table " + table.name + copy->where + ": storing row " + std::to_string(copy->row), copy->db);
     }
   }
-  return 0;
+  return Status();
 }
 
 // Reads every row through a server cursor inside a savepoint of its own, so
 // that a refused read leaves the session's transaction usable.
-UNSIGNED32 CopyRows(PgSession& session, const PgTable& table, sqlite3* db, sqlite3_stmt* insert) {
+Status CopyRows(PgSession& session, const PgTable& table, sqlite3* db, sqlite3_stmt* insert) {
   const std::string where = " on " + session.name();
   const std::string context = "reading table " + table.name;
   std::string select;
@@ -78,16 +91,15 @@ UNSIGNED32 CopyRows(PgSession& session, const PgTable& table, sqlite3* db, sqlit
   const std::string open = std::string("SAVEPOINT ") + kCursor + "; DECLARE " + kCursor +
                            " NO SCROLL CURSOR FOR SELECT " + select + " FROM " + table.qualified +
                            " ORDER BY " + OrderByList(table, "") + "; " + fetch;
-  std::vector<std::string> scratch(table.columns.size());
-  int64_t row = 0;
+  MirrorCopy copy{table, db, insert, where, 0, std::vector<std::string>(table.columns.size())};
   PgResultPtr batch;
-  UNSIGNED32 rc = session.Exec(open, AE_KDX_PG_SERVER, context, &batch);
-  while (rc == 0) {
-    rc = StoreBatch(table, batch.get(), db, insert, where, &row, &scratch);
-    if (rc != 0 || PQntuples(batch.get()) < kPgMirrorBatchRows) break;
+  Status rc = session.Exec(open, AE_KDX_PG_SERVER, context, &batch);
+  while (rc.ok()) {
+    rc = StoreBatch(&copy, batch.get());
+    if (!rc.ok() || PQntuples(batch.get()) < kPgMirrorBatchRows) break;
     rc = session.Exec(fetch, AE_KDX_PG_SERVER, context, &batch);
   }
-  if (rc != 0) {
+  if (!rc.ok()) {
     session.RollbackTo(kCursor);
     return rc;
   }
@@ -95,7 +107,7 @@ UNSIGNED32 CopyRows(PgSession& session, const PgTable& table, sqlite3* db, sqlit
                       nullptr);
 }
 
-UNSIGNED32 CreateIndexes(const PgTable& table, sqlite3* db, const std::string& where) {
+Status CreateIndexes(const PgTable& table, sqlite3* db, const std::string& where) {
   for (const PgIndex& index : table.indexes) {
     std::string keys;
     for (size_t s = 0; s < index.segments.size(); ++s) {
@@ -112,22 +124,22 @@ UNSIGNED32 CreateIndexes(const PgTable& table, sqlite3* db, const std::string& w
       return SqliteError(AE_KDX_SQLITE, "Table " + table.name + where + ": creating index " + index.tag, db);
     }
   }
-  return 0;
+  return Status();
 }
 
 }  // namespace
 
-UNSIGNED32 PgMirrorTable(PgSession& session, const PgTable& table, sqlite3* db) {
-  if (UNSIGNED32 rc = RequireOrder(table, session.name())) return rc;
+Status PgMirrorTable(PgSession& session, const PgTable& table, sqlite3* db) {
+  if (Status rc = RequireOrder(table, session.name()); !rc.ok()) return rc;
   const std::string where = " on " + session.name();
   Statement insert;
-  if (UNSIGNED32 rc = CreateTable(table, db, where, &insert)) return rc;
+  if (Status rc = CreateTable(table, db, where, &insert); !rc.ok()) return rc;
   if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
     return SqliteError(AE_KDX_SQLITE, "Table " + table.name + where + ": storing its rows", db);
   }
-  UNSIGNED32 rc = CopyRows(session, table, db, insert.get());
+  Status rc = CopyRows(session, table, db, insert.get());
   insert = Statement();
-  if (rc != 0) {
+  if (!rc.ok()) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     return rc;
   }

@@ -16,6 +16,7 @@
 
 #include "engine/ads.h"
 #include "engine/pg_catalog.h"
+#include "engine/status.h"
 
 struct sqlite3;
 
@@ -32,7 +33,7 @@ constexpr int kPgMirrorBatchRows = 5000;
 // column and row for a value with no stored form, the session's errors (6202, 6203, 6204) for a failed read, 6010 for
 // an SQLite failure. After a failure `db` holds a partial table and is for
 // closing only. The session stays usable after any error but 6202.
-UNSIGNED32 PgMirrorTable(PgSession& session, const PgTable& table, sqlite3* db);
+Status PgMirrorTable(PgSession& session, const PgTable& table, sqlite3* db);
 
 }  // namespace engine
 

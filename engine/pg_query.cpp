@@ -78,9 +78,9 @@ void PgRows::Hide(const std::vector<bool>& visible) {
   scratch_.resize(columns_.size());
 }
 
-UNSIGNED32 PgRows::Step(bool* row) {
+Status PgRows::Step(bool* row) {
   *row = has_rows_ && next_ < rows_;
-  if (!*row) return 0;
+  if (!*row) return Status();
   const int r = static_cast<int>(next_++);
   for (size_t c = 0; c < columns_.size(); ++c) {
     const int column = source_[c];
@@ -88,11 +88,11 @@ UNSIGNED32 PgRows::Step(bool* row) {
     std::string why;
     if (!ToStoredForm(forms_[c], text, PQgetlength(result_.get(), r, column), &scratch_[c], &cells_[c], &why)) {
       *row = false;
-      return SetError(AE_KDX_SQL_EXECUTE, describe_ + ", column " + columns_[c].name + ", row " +
+      return Status(AE_KDX_SQL_EXECUTE, describe_ + ", column " + columns_[c].name + ", row " +
                                               std::to_string(next_) + ": " + why);
     }
   }
-  return 0;
+  return Status();
 }
 
 std::string PgQuery::Describe() const {
@@ -103,7 +103,7 @@ std::string PgQuery::Describe() const {
   return "SQL statement \"" + text + "\"";
 }
 
-UNSIGNED32 PgQuery::Prepare(PgSession* session, const std::string& text, PgCatalog* catalog) {
+Status PgQuery::Prepare(PgSession* session, const std::string& text, PgCatalog* catalog) {
   session_ = session;
   text_ = text;
   places_ = ScanSqlParams(text);
@@ -123,25 +123,23 @@ UNSIGNED32 PgQuery::Prepare(PgSession* session, const std::string& text, PgCatal
     const auto lookup = [catalog](const std::string& name, bool exact, const PgTable** table) {
       return catalog->FindStatementTable(name, exact, table);
     };
-    if (UNSIGNED32 rc = ResolveServerSql(server_text_, lookup, session->name(), &sql)) return rc;
+    if (Status rc = ResolveServerSql(server_text_, lookup, session->name(), &sql); !rc.ok()) return rc;
     std::string sqlstate;
-    UNSIGNED32 rc = session->PrepareOnce(sql.ordered, AE_KDX_SQL_PREPARE, Describe(), &prepared_, &sqlstate);
-    if (rc != 0 && sql.ordered != sql.resolved) {
+    Status rc = session->PrepareOnce(sql.ordered, AE_KDX_SQL_PREPARE, Describe(), &prepared_, &sqlstate);
+    if (!rc.ok() && sql.ordered != sql.resolved) {
       // The text's own fault shows without the order; a text that refuses
       // only the order runs without it.
-      UNSIGNED32 ordered_rc = rc;
-      std::string refused;
-      AdsGetLastError(&ordered_rc, &refused);
+      Status ordered = std::move(rc);
       rc = session->PrepareOnce(sql.resolved, AE_KDX_SQL_PREPARE, Describe(), &prepared_);
-      if (rc == 0 && !RefusesAddedOrder(sqlstate)) {
+      if (rc.ok() && !RefusesAddedOrder(sqlstate)) {
         prepared_ = nullptr;
-        return SetError(ordered_rc, refused);
+        return ordered;
       }
-      if (rc == 0) sql.ordered = sql.resolved;
+      if (rc.ok()) sql.ordered = sql.resolved;
     }
-    if (rc != 0) return rc;
+    if (!rc.ok()) return rc;
     server_text_ = sql.ordered;
-  } else if (UNSIGNED32 rc = session->PrepareOnce(server_text_, AE_KDX_SQL_PREPARE, Describe(), &prepared_)) {
+  } else if (Status rc = session->PrepareOnce(server_text_, AE_KDX_SQL_PREPARE, Describe(), &prepared_); !rc.ok()) {
     return rc;
   }
   for (uint32_t type : prepared_->param_types) {
@@ -150,22 +148,22 @@ UNSIGNED32 PgQuery::Prepare(PgSession* session, const std::string& text, PgCatal
   }
   kinds_.resize(places_.size(), PlaceKind::kOther);
   text_places_.resize(places_.size(), true);
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 PgQuery::Execute(const std::vector<std::optional<std::string>>& values, std::unique_ptr<PgRows>* rows) {
-  if (prepared_ == nullptr) return SetError(AE_KDX_SQL_NOT_PREPARED, "SQL statement: executed before it was prepared");
+Status PgQuery::Execute(const std::vector<std::optional<std::string>>& values, std::unique_ptr<PgRows>* rows) {
+  if (prepared_ == nullptr) return Status(AE_KDX_SQL_NOT_PREPARED, "SQL statement: executed before it was prepared");
   if (values.size() != places_.size()) {
-    return SetError(AE_KDX_SQL_PARAMETER, Describe() + ": " + std::to_string(values.size()) + " values for " +
+    return Status(AE_KDX_SQL_PARAMETER, Describe() + ": " + std::to_string(values.size()) + " values for " +
                                               std::to_string(places_.size()) + " parameter places");
   }
   std::vector<const char*> texts;
   for (const std::optional<std::string>& value : values) texts.push_back(value ? value->c_str() : nullptr);
   PgResultPtr result;
-  if (UNSIGNED32 rc = session_->ExecPrepared(*prepared_, texts, AE_KDX_SQL_EXECUTE, Describe(), &result)) return rc;
+  if (Status rc = session_->ExecPrepared(*prepared_, texts, AE_KDX_SQL_EXECUTE, Describe(), &result); !rc.ok()) return rc;
   *rows = std::make_unique<PgRows>(std::move(result), Describe() + " on " + session_->name(),
                                    session_->max_char_bytes());
-  return 0;
+  return Status();
 }
 
 }  // namespace engine

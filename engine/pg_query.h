@@ -30,6 +30,7 @@
 #include "engine/sql_params.h"
 #include "engine/sql_result.h"
 #include "engine/sql_statement.h"
+#include "engine/status.h"
 
 namespace engine {
 
@@ -58,7 +59,7 @@ class PgRows : public ResultRows {
   int64_t row_count() const { return rows_; }
   // 1 on the next row; 6106 naming statement, column and row when a value
   // has no stored form (a BC date...).
-  UNSIGNED32 Step(bool* row) override;
+  Status Step(bool* row) override;
   // A value of the current row (0-based column), valid until the next Step.
   ResultCell Cell(int column) override { return cells_[column]; }
 
@@ -83,7 +84,7 @@ class PgQuery {
   // resolved and its order added through `catalog` when given. 0, or 6104
   // with the server's message, the statement and the server named; with a
   // catalogue also 6205, 6206 and the catalogue's errors.
-  UNSIGNED32 Prepare(PgSession* session, const std::string& text, PgCatalog* catalog = nullptr);
+  Status Prepare(PgSession* session, const std::string& text, PgCatalog* catalog = nullptr);
   const std::vector<SqlParamPlace>& places() const { return places_; }
   // One kind per place, from the server's type of its $N.
   const std::vector<PlaceKind>& place_kinds() const { return kinds_; }
@@ -95,7 +96,7 @@ class PgQuery {
   // Executes with one text value per place (nullopt: NULL). 0 and `*rows`,
   // or 6105 for a wrong number of values, 6106 with the server's message,
   // 6202 / 6203 when the server went away or cancelled the statement.
-  UNSIGNED32 Execute(const std::vector<std::optional<std::string>>& values, std::unique_ptr<PgRows>* rows);
+  Status Execute(const std::vector<std::optional<std::string>>& values, std::unique_ptr<PgRows>* rows);
 
  private:
   // The statement in messages: its text, cut to kQuotedTextLength.

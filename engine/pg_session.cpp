@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "engine/errors.h"
+#include "engine/faults.h"
 #include "engine/pg_codes.h"
 
 namespace engine {
@@ -56,7 +57,7 @@ size_t UninferredPlace(const std::string& refused) {
 }
 
 bool Send(PGconn* conn, const char* sql) {
-  return PQsendQueryParams(conn, sql, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+  return !FaultHere(kServer) && PQsendQueryParams(conn, sql, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
 }
 
 }  // namespace
@@ -123,10 +124,10 @@ void PgSession::Abandon() {
   lost_ = true;
 }
 
-UNSIGNED32 PgSession::IoFailed(Io io, UNSIGNED32 code, const std::string& context) {
+Status PgSession::IoFailed(Io io, UNSIGNED32 code, const std::string& context) {
   if (io == Io::kTimedOut) {
     Abandon();
-    return SetError(AE_KDX_PG_TIMEOUT,
+    return ServerFailure(AE_KDX_PG_TIMEOUT,
                     Redact("No answer from " + name_ + " within " + std::to_string(read_timeout_.count()) +
                            " seconds (" + context + "); the statement was cancelled and the connection closed. "
                            "The read timeout is the URI's " + kReadTimeoutOption + " option"));
@@ -138,7 +139,7 @@ UNSIGNED32 PgSession::IoFailed(Io io, UNSIGNED32 code, const std::string& contex
 bool PgSession::Roundtrip(const std::string& sql, PgResultPtr* last, PgResultPtr* refused, bool* timed_out) {
   *timed_out = false;
   if (lost_ || conn_ == nullptr) return false;
-  Io io = PQsendQuery(conn_, sql.c_str()) == 1 ? Flush() : Io::kBroken;
+  Io io = !FaultHere(kServer) && PQsendQuery(conn_, sql.c_str()) == 1 ? Flush() : Io::kBroken;
   while (io == Io::kOk) {
     io = AwaitResult();
     if (io != Io::kOk) break;
@@ -159,7 +160,7 @@ bool PgSession::Roundtrip(const std::string& sql, PgResultPtr* last, PgResultPtr
   return false;
 }
 
-UNSIGNED32 PgSession::Fail(UNSIGNED32 code, const std::string& context, const pg_result* result) {
+Status PgSession::Fail(UNSIGNED32 code, const std::string& context, const pg_result* result) {
   std::string sqlstate;
   std::string message;
   if (result != nullptr) {
@@ -173,21 +174,21 @@ UNSIGNED32 PgSession::Fail(UNSIGNED32 code, const std::string& context, const pg
   if (message.empty()) message = "no message from the server";
   if (lost_ || conn_ == nullptr || PQstatus(conn_) == CONNECTION_BAD || MeansLost(sqlstate)) {
     lost_ = true;
-    return SetError(AE_KDX_PG_CONNECTION_LOST,
+    return ServerFailure(AE_KDX_PG_CONNECTION_LOST,
                     Redact("Lost the connection to " + name_ + " (" + context + "): " + message));
   }
   if (sqlstate == "57014") {
-    return SetError(AE_KDX_PG_CANCELLED, Redact(context + " on " + name_ + " was cancelled: " + message));
+    return ServerFailure(AE_KDX_PG_CANCELLED, Redact(context + " on " + name_ + " was cancelled: " + message));
   }
-  return SetError(code, Redact(context + " on " + name_ + ": " + message));
+  return ServerFailure(code, Redact(context + " on " + name_ + ": " + message));
 }
 
-UNSIGNED32 PgSession::LostAlready(const std::string& context) {
-  return SetError(AE_KDX_PG_CONNECTION_LOST,
+Status PgSession::LostAlready(const std::string& context) {
+  return ServerFailure(AE_KDX_PG_CONNECTION_LOST,
                   Redact("The connection to " + name_ + " was lost earlier in the run (" + context + ")"));
 }
 
-UNSIGNED32 PgSession::Exec(const std::string& sql, UNSIGNED32 code, const std::string& context, PgResultPtr* result) {
+Status PgSession::Exec(const std::string& sql, UNSIGNED32 code, const std::string& context, PgResultPtr* result) {
   if (lost_) return LostAlready(context);
   PgResultPtr last;
   PgResultPtr refused;
@@ -198,7 +199,7 @@ UNSIGNED32 PgSession::Exec(const std::string& sql, UNSIGNED32 code, const std::s
   if (refused != nullptr) return Fail(code, context, refused.get());
   if (last == nullptr) return Fail(code, context, nullptr);
   if (result != nullptr) *result = std::move(last);
-  return 0;
+  return Status();
 }
 
 void PgSession::RollbackTo(const std::string& savepoint) {
@@ -210,7 +211,7 @@ void PgSession::RollbackTo(const std::string& savepoint) {
   if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) lost_ = true;
 }
 
-UNSIGNED32 PgSession::Guarded(const std::function<bool()>& send, size_t commands, UNSIGNED32 code,
+Status PgSession::Guarded(const std::function<bool()>& send, size_t commands, UNSIGNED32 code,
                               const std::string& context, std::vector<PgResultPtr>* results, std::string* refused) {
   if (lost_) return LostAlready(context);
   const std::string savepoint = std::string("SAVEPOINT ") + kGuard;
@@ -221,7 +222,7 @@ UNSIGNED32 PgSession::Guarded(const std::function<bool()>& send, size_t commands
   if (!sent) {
     // Only a broken connection refuses to queue; the pipeline cannot be
     // trusted any more either way.
-    const UNSIGNED32 rc = Fail(code, context, nullptr);
+    Status rc = Fail(code, context, nullptr);
     lost_ = true;
     return rc;
   }
@@ -256,21 +257,21 @@ UNSIGNED32 PgSession::Guarded(const std::function<bool()>& send, size_t commands
       const char* message = PQresultErrorField(replies[i].get(), PG_DIAG_MESSAGE_PRIMARY);
       *refused = std::string(state != nullptr ? state : "") + " " + (message != nullptr ? message : "");
     }
-    const UNSIGNED32 rc = Fail(code, context, replies[i].get());
+    Status rc = Fail(code, context, replies[i].get());
     RollbackTo(kGuard);
     return rc;
   }
   results->clear();
   for (size_t i = 1; i <= commands; ++i) results->push_back(std::move(replies[i]));
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 PgSession::PrepareOnce(const std::string& sql, UNSIGNED32 code, const std::string& context,
+Status PgSession::PrepareOnce(const std::string& sql, UNSIGNED32 code, const std::string& context,
                                   const PgPrepared** prepared, std::string* sqlstate) {
   auto found = prepared_.find(sql);
   if (found != prepared_.end()) {
     *prepared = &found->second;
-    return 0;
+    return Status();
   }
   PgPrepared made;
   made.name = "kdx_" + std::to_string(++next_statement_);
@@ -282,8 +283,8 @@ UNSIGNED32 PgSession::PrepareOnce(const std::string& sql, UNSIGNED32 code, const
   };
   for (;;) {
     std::string refused;
-    const UNSIGNED32 rc = Guarded(send, 2, code, context, &results, &refused);
-    if (rc == 0) break;
+    Status rc = Guarded(send, 2, code, context, &results, &refused);
+    if (rc.ok()) break;
     const size_t place = UninferredPlace(refused);
     if (place == 0 || place > kMaxPlaces || (place <= types.size() && types[place - 1] != 0)) {
       if (sqlstate != nullptr) *sqlstate = refused.substr(0, refused.find(' '));
@@ -294,19 +295,19 @@ UNSIGNED32 PgSession::PrepareOnce(const std::string& sql, UNSIGNED32 code, const
   }
   for (int i = 0; i < PQnparams(results[1].get()); ++i) made.param_types.push_back(PQparamtype(results[1].get(), i));
   *prepared = &prepared_.emplace(sql, std::move(made)).first->second;
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 PgSession::ExecPrepared(const PgPrepared& prepared, const std::vector<const char*>& values,
+Status PgSession::ExecPrepared(const PgPrepared& prepared, const std::vector<const char*>& values,
                                    UNSIGNED32 code, const std::string& context, PgResultPtr* result) {
   std::vector<PgResultPtr> results;
   auto send = [&] {
     return PQsendQueryPrepared(conn_, prepared.name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
                                nullptr, 0) == 1;
   };
-  if (UNSIGNED32 rc = Guarded(send, 1, code, context, &results)) return rc;
+  if (Status rc = Guarded(send, 1, code, context, &results); !rc.ok()) return rc;
   *result = std::move(results[0]);
-  return 0;
+  return Status();
 }
 
 }  // namespace engine

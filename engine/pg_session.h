@@ -42,6 +42,7 @@
 
 #include "engine/ads.h"
 #include "engine/schema.h"
+#include "engine/status.h"
 
 struct pg_conn;
 struct pg_result;
@@ -109,7 +110,7 @@ class PgSession {
   // be reached, has no such database, the URI is malformed (never shown) or
   // its kdx_read_timeout is no number of seconds, or the tables cannot be
   // locked (a lock_timeout of 8 s).
-  static UNSIGNED32 Open(const std::string& uri, std::unique_ptr<PgSession>* session);
+  static Status Open(const std::string& uri, std::unique_ptr<PgSession>* session);
   // Closes the connection without waiting for the server: the server ends
   // the transaction (and releases its locks) when it sees the close.
   ~PgSession();
@@ -134,17 +135,17 @@ class PgSession {
   // type the server cannot infer (":x IS NULL") is typed text. On failure,
   // the engine error `code` with `context` (what the text is, for messages).
   // `*sqlstate` (may be null) gets the server's SQLSTATE of a refusal.
-  UNSIGNED32 PrepareOnce(const std::string& sql, UNSIGNED32 code, const std::string& context,
+  Status PrepareOnce(const std::string& sql, UNSIGNED32 code, const std::string& context,
                          const PgPrepared** prepared, std::string* sqlstate = nullptr);
   // Executes a prepared statement with text-format `values` (null: SQL NULL)
   // inside a savepoint; the result of the statement in `*result` (rows or a
   // command status). On failure, the engine error `code` with `context`.
-  UNSIGNED32 ExecPrepared(const PgPrepared& prepared, const std::vector<const char*>& values, UNSIGNED32 code,
+  Status ExecPrepared(const PgPrepared& prepared, const std::vector<const char*>& values, UNSIGNED32 code,
                           const std::string& context, PgResultPtr* result);
   // Runs `sql` (simple protocol, one or more statements, no savepoint): the
   // last statement's result in `*result` (may be null when not wanted). An
   // error leaves the transaction aborted until RollbackTo.
-  UNSIGNED32 Exec(const std::string& sql, UNSIGNED32 code, const std::string& context, PgResultPtr* result);
+  Status Exec(const std::string& sql, UNSIGNED32 code, const std::string& context, PgResultPtr* result);
   // Rolls back to and releases `savepoint` after a failed request; keeps the
   // error already recorded (a lost connection is noticed by the next request).
   void RollbackTo(const std::string& savepoint);
@@ -153,22 +154,27 @@ class PgSession {
   // is gone, 6203 when the server cancelled the statement, else `code`; the
   // text "<context> on <server>: <server message>". `result` may be null
   // (the connection's own message is used then). Returns the code recorded.
-  UNSIGNED32 Fail(UNSIGNED32 code, const std::string& context, const pg_result* result);
+  // A failure of this session: `code` and `text`, naming this server in
+  // its detail.
+  Status ServerFailure(UNSIGNED32 code, std::string text) const {
+    return Status(code, std::move(text)).WithServer(name_);
+  }
+  Status Fail(UNSIGNED32 code, const std::string& context, const pg_result* result);
   // `text` with every form of the session's password replaced by "***".
   std::string Redact(std::string text) const;
 
  private:
   PgSession() = default;
   // Connects (pg_connect.cpp); Start then begins the transaction.
-  UNSIGNED32 Connect(const std::string& uri);
-  UNSIGNED32 Start();
+  Status Connect(const std::string& uri);
+  Status Start();
   // Sends SAVEPOINT, whatever `send` queues (`commands` requests), RELEASE
   // and a sync as one pipeline, and collects each queued request's result.
   // A request the server refused leaves its SQLSTATE, a blank and its
   // message in `*refused`.
-  UNSIGNED32 Guarded(const std::function<bool()>& send, size_t commands, UNSIGNED32 code,
+  Status Guarded(const std::function<bool()>& send, size_t commands, UNSIGNED32 code,
                      const std::string& context, std::vector<PgResultPtr>* results, std::string* refused = nullptr);
-  UNSIGNED32 LostAlready(const std::string& context);
+  Status LostAlready(const std::string& context);
   // Sends `sql` (simple protocol) and collects its results: the last in
   // `*last`, the first refusal in `*refused`. false when nothing could be
   // read (the connection broke, or the read timed out: the session is then
@@ -182,7 +188,7 @@ class PgSession {
   // cancel to be delivered) and closes the connection; the session is lost.
   void Abandon();
   // The error of a request that timed out or broke.
-  UNSIGNED32 IoFailed(Io io, UNSIGNED32 code, const std::string& context);
+  Status IoFailed(Io io, UNSIGNED32 code, const std::string& context);
 
   pg_conn* conn_ = nullptr;
   std::string name_;

@@ -29,7 +29,7 @@ namespace engine {
 // column of a row). false, with `*why` saying what is wrong with the value
 // (the caller names table, column and row), when it has no stored form:
 // a BC date or a year past 9999, 'infinity', NaN, 24:00:00, bad syntax.
-bool ToStoredForm(PgValueForm form, const char* text, size_t size, std::string* scratch, ResultCell* cell,
+[[nodiscard]] bool ToStoredForm(PgValueForm form, const char* text, size_t size, std::string* scratch, ResultCell* cell,
                   std::string* why);
 
 // `bytes` as the text of a bytea parameter ('\x' and two hex digits a byte).

@@ -3,53 +3,61 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/schema.h"
+
 namespace record_format {
 
+namespace {
+
+// The column-type table's row of `type` (engine/schema.h).
+const engine::ColumnTypeRow* RowOf(UNSIGNED16 type) { return engine::FindColumnType(type); }
+
+}  // namespace
+
 IntegerRange RangeOf(UNSIGNED16 type) {
-  switch (type) {
-    case ADS_SHORTINT: return kShortRange;
-    case ADS_AUTOINC: return kAutoincRange;
-    default: return kIntegerRange;
-  }
+  const engine::ColumnTypeRow* row = RowOf(type);
+  return row != nullptr && row->stored == engine::StoredForm::kWhole ? row->range : kIntegerRange;
 }
 
-bool IsBlockType(UNSIGNED16 type) {
-  return type == ADS_MEMO || type == ADS_VARCHAR || type == ADS_BINARY || type == ADS_IMAGE;
+Layout LayoutOf(UNSIGNED16 type) {
+  const engine::ColumnTypeRow* row = RowOf(type);
+  return row != nullptr ? row->layout : Layout::kRawBytes;
 }
+
+bool IsBlockType(UNSIGNED16 type) { return LayoutOf(type) == Layout::kBlockReference; }
 
 void PutEmpty(UNSIGNED16 type, UNSIGNED32 width, uint8_t* out) {
   std::memset(out, 0, width);
-  switch (type) {
-    case ADS_LOGICAL: out[0] = ' '; break;
-    case ADS_DOUBLE:
-    case ADS_CURDOUBLE:
+  const engine::ColumnTypeRow* row = RowOf(type);
+  switch (row != nullptr ? row->empty : EmptyMark::kZeros) {
+    case EmptyMark::kZeros:
+    case EmptyMark::kZeroDay: break;
+    case EmptyMark::kBlank: out[0] = ' '; break;
+    case EmptyMark::kDoubleMark:
       Put32(out, kEmptyDoubleLow);
       Put32(out + 4, kEmptyDoubleHigh);
       break;
-    case ADS_INTEGER: Put32(out, kEmptyInteger); break;
-    case ADS_SHORTINT: Put16(out, kEmptyShort); break;
-    case ADS_TIME: Put32(out, kEmptyTime); break;
-    case ADS_AUTOINC: Put32(out, kEmptyAutoinc); break;
-    default: break;
+    case EmptyMark::kInt32Mark: Put32(out, kEmptyInteger); break;
+    case EmptyMark::kInt16Mark: Put16(out, kEmptyShort); break;
+    case EmptyMark::kAllOnes32: Put32(out, 0xFFFFFFFFu); break;
   }
 }
 
 bool IsEmpty(UNSIGNED16 type, UNSIGNED32 width, const uint8_t* p) {
-  switch (type) {
-    case ADS_LOGICAL: return p[0] == ' ';
-    case ADS_DOUBLE:
-    case ADS_CURDOUBLE: return Get32(p) == kEmptyDoubleLow && Get32(p + 4) == kEmptyDoubleHigh;
-    case ADS_INTEGER: return Get32(p) == kEmptyInteger;
-    case ADS_SHORTINT: return Get16(p) == kEmptyShort;
-    case ADS_TIME: return Get32(p) == kEmptyTime;
-    case ADS_AUTOINC: return Get32(p) == kEmptyAutoinc;
-    case ADS_TIMESTAMP: return Get32(p) == 0;
-    default:
-      for (UNSIGNED32 i = 0; i < width; ++i) {
-        if (p[i] != 0) return false;
-      }
-      return true;
+  const engine::ColumnTypeRow* row = RowOf(type);
+  switch (row != nullptr ? row->empty : EmptyMark::kZeros) {
+    case EmptyMark::kBlank: return p[0] == ' ';
+    case EmptyMark::kDoubleMark: return Get32(p) == kEmptyDoubleLow && Get32(p + 4) == kEmptyDoubleHigh;
+    case EmptyMark::kInt32Mark: return Get32(p) == kEmptyInteger;
+    case EmptyMark::kInt16Mark: return Get16(p) == kEmptyShort;
+    case EmptyMark::kAllOnes32: return Get32(p) == 0xFFFFFFFFu;
+    case EmptyMark::kZeroDay: return Get32(p) == 0;
+    case EmptyMark::kZeros: break;
   }
+  for (UNSIGNED32 i = 0; i < width; ++i) {
+    if (p[i] != 0) return false;
+  }
+  return true;
 }
 
 void PutLogical(bool value, uint8_t* out) { out[0] = value ? 'T' : 'F'; }

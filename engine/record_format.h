@@ -42,9 +42,42 @@ struct IntegerRange {
 constexpr IntegerRange kIntegerRange{-2147483647LL, 2147483647LL};
 constexpr IntegerRange kShortRange{-32767, 32767};
 constexpr IntegerRange kAutoincRange{0, 0xFFFFFFFELL};
-// The range of ADS_INTEGER, ADS_SHORTINT or ADS_AUTOINC; kIntegerRange for
-// any other type.
+// The range of a whole-number type (the column-type table of schema.h);
+// kIntegerRange for any other type.
 IntegerRange RangeOf(UNSIGNED16 type);
+
+// How a column type lays its value out in a raw record and in a key; each
+// ADS_* type has one (the column-type table of engine/schema.h). Code that
+// reads or writes raw values switches on the layout, not on the type.
+enum class Layout : uint8_t {
+  kLogicalByte,         // 'T' or 'F'
+  kNumericText,         // decimal text, right-aligned with blanks
+  kJulianDay,           // 32-bit Julian day number
+  kCompactDate,         // 3 bytes: big-endian word (year << 1 | month >> 3), then month << 5 | day
+  kCharacter,           // the text blank-padded to the width
+  kBlockReference,      // 32-bit length + 1, 32-bit column number; the value itself elsewhere
+  kDouble,              // 64-bit IEEE double
+  kInt32,               // 32-bit signed
+  kInt16,               // 16-bit signed
+  kUInt32,              // 32-bit unsigned
+  kMilliseconds,        // 32-bit milliseconds since midnight
+  kDayAndMilliseconds,  // 32-bit Julian day, then 32-bit milliseconds
+  kRawBytes,            // the bytes, zero-padded
+};
+
+// What a column type's empty value looks like.
+enum class EmptyMark : uint8_t {
+  kZeros,       // all bytes zero
+  kBlank,       // a blank
+  kDoubleMark,  // low 32 bits kEmptyDoubleLow, high 32 bits kEmptyDoubleHigh
+  kInt32Mark,   // kEmptyInteger
+  kInt16Mark,   // kEmptyShort
+  kAllOnes32,   // 0xFFFFFFFF (kEmptyTime, kEmptyAutoinc)
+  kZeroDay,     // all bytes zero; read as empty whenever the day (first 32 bits) is zero
+};
+
+// The layout of an engine type; kRawBytes for a code that is no engine type.
+Layout LayoutOf(UNSIGNED16 type);
 
 // Whether the column type stores its value outside the record, behind a
 // block reference (memo, varchar, binary, image).
@@ -103,7 +136,7 @@ std::string NumericText(int64_t value, UNSIGNED16 decimals);
 std::string NumericText(double value, UNSIGNED16 decimals);
 // Writes a numeric text right-aligned; false (nothing written) when it is
 // wider than the column.
-bool PutNumericText(std::string_view text, UNSIGNED32 width, uint8_t* out);
+[[nodiscard]] bool PutNumericText(std::string_view text, UNSIGNED32 width, uint8_t* out);
 // The numeric column's text without its blanks (up to the first zero byte);
 // its parsing is the caller's, whose number syntax it is.
 std::string NumericColumnText(const uint8_t* p, UNSIGNED32 width);

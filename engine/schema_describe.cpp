@@ -17,7 +17,7 @@ namespace {
 
 // Describes a loaded table; its rows are counted unless they are hidden
 // (a sealed table opened without its password).
-UNSIGNED32 Describe(EngineTable& table, TableSchema* out) {
+[[nodiscard]] UNSIGNED32 Describe(EngineTable& table, TableSchema* out) {
   out->name = table.table_name();
   out->sealed = table.rows_hidden();
   out->columns = table.columns();

@@ -14,18 +14,21 @@
 #include <list>
 #include <mutex>
 
+#include "engine/crypto.h"
+#include "engine/errors.h"
 #include "engine/record_format.h"
 #include "engine/sealed_format.h"
+#include "engine/sql_codes.h"
+#include "engine/sqlite_support.h"
 #include "util/whole_file.h"
 
+namespace engine {
 namespace {
 
 constexpr size_t kKeyBytes = crypto_aead_xchacha20poly1305_ietf_KEYBYTES;
 constexpr char kKeyCheckText[] = "KDX sealed table key check v1";
 // Keys kept by the cache; the oldest goes first.
 constexpr size_t kMaxCachedKeys = 32;
-// How long sealing waits for another program's write lock on the table.
-constexpr int kBusyTimeoutMs = 5000;
 // Bytes read to find a header; a longer header is read whole.
 constexpr size_t kHeaderReadAhead = 64 * 1024;
 
@@ -33,16 +36,8 @@ static_assert(crypto_aead_xchacha20poly1305_ietf_NPUBBYTES == kSealNonceBytes);
 static_assert(crypto_aead_xchacha20poly1305_ietf_ABYTES == kSealTagBytes);
 static_assert(crypto_pwhash_SALTBYTES == kSealSaltBytes);
 
-bool SodiumReady(std::string* error) {
-  static const int status = sodium_init();
-  if (status < 0) {
-    *error = "The cryptography library could not be initialised";
-    return false;
-  }
-  return true;
-}
-
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+// Every failure of a sealed file is one code: the table cannot be read.
+Status Refused(std::string text) { return Status(AE_KDX_SEALED_REFUSED, std::move(text)); }
 
 std::string FileError(const std::string& path, const std::string& reason) {
   return "Sealed table file " + Quoted(path) + ": " + reason;
@@ -67,17 +62,13 @@ void Put64(std::string* out, uint64_t v) {
 // ---- whole-file I/O ----------------------------------------------------------
 
 // Reads at most `limit` bytes from the start of `path`; `*size` is the file's size.
-bool ReadFilePrefix(const std::string& path, size_t limit, std::string* data, uint64_t* size, std::string* error) {
+Status ReadFilePrefix(const std::string& path, size_t limit, std::string* data, uint64_t* size) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *error = "Cannot open " + Quoted(path) + ": " + std::strerror(errno);
-    return false;
-  }
+  if (fd < 0) return Refused("Cannot open " + Quoted(path) + ": " + std::strerror(errno));
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    *error = "Cannot read " + Quoted(path) + ": not a regular file";
-    return false;
+    return Refused("Cannot read " + Quoted(path) + ": not a regular file");
   }
   *size = static_cast<uint64_t>(st.st_size);
   data->assign(static_cast<size_t>(std::min<uint64_t>(limit, *size)), '\0');
@@ -90,7 +81,14 @@ bool ReadFilePrefix(const std::string& path, size_t limit, std::string* data, ui
   }
   ::close(fd);
   data->resize(done);
-  return true;
+  return Status();
+}
+
+// The whole sealed file, or the error naming it.
+Status ReadSealedBytes(const std::string& path, std::string* data) {
+  std::string error;
+  if (!ReadWholeFile(path, data, &error)) return Refused(error);
+  return Status();
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -103,24 +101,19 @@ std::string DirectoryOf(const std::string& path) {
 // Replaces `path` with `bytes`: written to a temporary file in the same
 // folder, flushed, then renamed over `path`, so that a reader sees either the
 // old or the new file, never a half-written one. The file keeps its mode.
-bool ReplaceFile(const std::string& path, const uint8_t* bytes, size_t size, std::string* error) {
+Status ReplaceFile(const std::string& path, const uint8_t* bytes, size_t size) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    *error = "Cannot read " + Quoted(path) + ": " + std::strerror(errno);
-    return false;
-  }
+  if (::stat(path.c_str(), &st) != 0) return Refused("Cannot read " + Quoted(path) + ": " + std::strerror(errno));
   std::string temp = path + ".kdx-XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) {
-    *error = "Cannot create a temporary file next to " + Quoted(path) + ": " + std::strerror(errno);
-    return false;
+    return Refused("Cannot create a temporary file next to " + Quoted(path) + ": " + std::strerror(errno));
   }
   auto fail = [&](const std::string& what) {
     const std::string reason = std::strerror(errno);
     ::close(fd);
     ::unlink(temp.c_str());
-    *error = what + " " + Quoted(temp) + ": " + reason + "; " + Quoted(path) + " is unchanged";
-    return false;
+    return Refused(what + " " + Quoted(temp) + ": " + reason + "; " + Quoted(path) + " is unchanged");
   };
   if (::fchmod(fd, st.st_mode & 07777) != 0) return fail("Cannot set the mode of");
   size_t done = 0;
@@ -135,21 +128,21 @@ bool ReplaceFile(const std::string& path, const uint8_t* bytes, size_t size, std
     fd = -1;
     const std::string reason = std::strerror(errno);
     ::unlink(temp.c_str());
-    *error = "Cannot close " + Quoted(temp) + ": " + reason + "; " + Quoted(path) + " is unchanged";
-    return false;
+    return Refused("Cannot close " + Quoted(temp) + ": " + reason + "; " + Quoted(path) + " is unchanged");
   }
   if (::rename(temp.c_str(), path.c_str()) != 0) {
     const std::string reason = std::strerror(errno);
     ::unlink(temp.c_str());
-    *error = "Cannot replace " + Quoted(path) + ": " + reason + "; the file is unchanged";
-    return false;
+    return Refused("Cannot replace " + Quoted(path) + ": " + reason + "; the file is unchanged");
   }
+  // The rename is in place; a folder that cannot be synced leaves it to the
+  // file system's own schedule, which no reader notices.
   int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
-    ::fsync(dir);
+    (void)::fsync(dir);
     ::close(dir);
   }
-  return true;
+  return Status();
 }
 
 // ---- key derivation and its cache -------------------------------------------
@@ -166,9 +159,9 @@ class KeyCache {
  public:
   ~KeyCache() { Clear(); }
 
-  // The key for (salt, parameters, password): from the cache, or derived now.
-  bool Get(const SealedLayout& layout, const std::string& password, std::array<uint8_t, kKeyBytes>* key,
-           std::string* error) {
+  // The key for (salt, parameters, password): from the cache, or derived
+  // now; false when libsodium cannot derive it (out of memory).
+  bool Get(const SealedLayout& layout, const std::string& password, std::array<uint8_t, kKeyBytes>* key) {
     std::array<uint8_t, crypto_generichash_BYTES> tag{};
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -182,10 +175,8 @@ class KeyCache {
         }
       }
     }
-    if (crypto_pwhash(key->data(), key->size(), password.data(), password.size(), layout.salt.data(),
-                      layout.passes, static_cast<size_t>(layout.memory_kib) * 1024,
-                      crypto_pwhash_ALG_ARGON2ID13) != 0) {
-      *error = "the key derivation ran out of memory";
+    if (!DeriveKey(key->data(), key->size(), password, layout.salt.data(), layout.passes,
+                   static_cast<size_t>(layout.memory_kib) * 1024)) {
       return false;
     }
     std::lock_guard<std::mutex> lock(mutex_);
@@ -242,91 +233,344 @@ void KeyCheck(const std::array<uint8_t, kKeyBytes>& key, std::array<uint8_t, kSe
 
 // Reads, checks and decrypts the sealed file at `path` into a buffer from
 // sqlite3_malloc64 (ownership passes to the caller).
-bool DecryptFile(const std::string& path, const std::string& password, uint8_t** image, size_t* image_size,
-                 std::string* error) {
-  if (!SodiumReady(error)) return false;
+Status DecryptFile(const std::string& path, const std::string& password, uint8_t** image, size_t* image_size) {
+  if (Status ready = SodiumReady(AE_KDX_SEALED_REFUSED); !ready.ok()) return ready;
   std::string data;
-  if (!ReadWholeFile(path, &data, error)) return false;
+  if (Status read = ReadSealedBytes(path, &data); !read.ok()) return read;
   SealedLayout layout;
-  if (!ParseSealedLayout(data, true, path, &layout, error)) return false;
+  std::string error;
+  if (!ParseSealedLayout(data, true, path, &layout, &error)) return Refused(error);
   std::array<uint8_t, kKeyBytes> key{};
-  std::string reason;
-  if (!Keys().Get(layout, password, &key, &reason)) {
-    *error = FileError(path, reason);
-    return false;
-  }
+  if (!Keys().Get(layout, password, &key)) return Refused(FileError(path, "the key derivation ran out of memory"));
   std::array<uint8_t, kSealKeyCheckBytes> check{};
   KeyCheck(key, &check);
   if (sodium_memcmp(check.data(), layout.key_check.data(), check.size()) != 0) {
     sodium_memzero(key.data(), key.size());
-    *error = FileError(path, "wrong table password (or a damaged header)");
-    return false;
+    return Refused(FileError(path, "wrong table password (or a damaged header)"));
   }
   const size_t plain_size = static_cast<size_t>(layout.cipher_bytes) - kSealTagBytes;
   auto* plain = static_cast<uint8_t*>(sqlite3_malloc64(plain_size == 0 ? 1 : plain_size));
   if (plain == nullptr) {
     sodium_memzero(key.data(), key.size());
-    *error = FileError(path, "out of memory for the decrypted table");
-    return false;
+    return Refused(FileError(path, "out of memory for the decrypted table"));
   }
-  unsigned long long plain_len = 0;
   const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
-  const int rc = crypto_aead_xchacha20poly1305_ietf_decrypt(
-      plain, &plain_len, nullptr, bytes + layout.header_bytes, layout.cipher_bytes, bytes, layout.header_bytes,
-      layout.nonce.data(), key.data());
+  const SealedCipher sealed{bytes + layout.header_bytes, static_cast<size_t>(layout.cipher_bytes), bytes,
+                            layout.header_bytes, layout.nonce.data()};
+  size_t plain_length = 0;
+  const bool decrypted = DecryptSealed(sealed, key.data(), plain, &plain_length);
   sodium_memzero(key.data(), key.size());
-  if (rc != 0) {
+  if (!decrypted) {
     sqlite3_free(plain);
-    *error = FileError(path, "damaged: the encrypted contents or the header fail authentication");
-    return false;
+    return Refused(FileError(path, "damaged: the encrypted contents or the header fail authentication"));
   }
   *image = plain;
-  *image_size = static_cast<size_t>(plain_len);
-  return true;
+  *image_size = plain_length;
+  return Status();
 }
 
 // Loads `image` (from sqlite3_malloc64; always taken over) into schema
 // `schema` of `db`, read-only, and checks that it reads as a database.
-bool LoadImage(sqlite3* db, const std::string& schema, uint8_t* image, size_t size, const std::string& path,
-               std::string* error) {
+Status LoadImage(sqlite3* db, const std::string& schema, uint8_t* image, size_t size, const std::string& path) {
   int rc = sqlite3_deserialize(db, schema.c_str(), image, static_cast<sqlite3_int64>(size),
                                static_cast<sqlite3_int64>(size),
                                SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY);
   if (rc != SQLITE_OK) {
-    *error = FileError(path, std::string("the decrypted table cannot be loaded: ") + sqlite3_errmsg(db));
-    return false;
+    return Refused(FileError(path, std::string("the decrypted table cannot be loaded: ") + sqlite3_errmsg(db)));
   }
   char* quoted = sqlite3_mprintf("SELECT count(*) FROM \"%w\".sqlite_schema", schema.c_str());
-  rc = sqlite3_exec(db, quoted, nullptr, nullptr, nullptr);
+  rc = quoted == nullptr ? SQLITE_NOMEM : sqlite3_exec(db, quoted, nullptr, nullptr, nullptr);
   sqlite3_free(quoted);
   if (rc != SQLITE_OK) {
-    *error = FileError(path, std::string("the decrypted table is not a valid database: ") + sqlite3_errmsg(db));
-    return false;
+    return Refused(FileError(path, std::string("the decrypted table is not a valid database: ") + sqlite3_errmsg(db)));
   }
-  return true;
+  return Status();
 }
 
-bool OpenMemoryDatabase(sqlite3** db, const std::string& path, std::string* error) {
+// Keeps the temporary tables SQLite makes while sorting or indexing the
+// rows of `db` in memory: decrypted rows must not spill to disk.
+Status KeepTemporariesInMemory(sqlite3* db, const std::string& path) {
+  if (sqlite3_exec(db, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return Refused(FileError(path, std::string("cannot keep its sorting in memory: ") + sqlite3_errmsg(db)));
+  }
+  return Status();
+}
+
+Status OpenMemoryDatabase(sqlite3** db, const std::string& path) {
   sqlite3* mem = nullptr;
   // Used only by the engine, under its mutex: SQLite's own mutex is not needed.
   if (sqlite3_open_v2(":memory:", &mem, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
       SQLITE_OK) {
-    *error = FileError(path, std::string("cannot open an in-memory database: ") +
-                                 (mem ? sqlite3_errmsg(mem) : "out of memory"));
+    Status failed = Refused(FileError(path, std::string("cannot open an in-memory database: ") +
+                                                (mem ? sqlite3_errmsg(mem) : "out of memory")));
     sqlite3_close(mem);
-    return false;
+    return failed;
   }
-  // Sorting or indexing decrypted rows must not spill plaintext to temporary files.
-  sqlite3_exec(mem, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
+  if (Status kept = KeepTemporariesInMemory(mem, path); !kept.ok()) {
+    sqlite3_close(mem);
+    return kept;
+  }
   *db = mem;
-  return true;
+  return Status();
 }
 
 }  // namespace
 
-void ForgetSealedKeys() { Keys().Clear(); }
+Status ReadSealedFileHeader(const std::string& path, SealedHeader* header) {
+  // Only the header is read (opening a table costs nothing proportional to
+  // its size); the file's length is checked against it.
+  std::string data;
+  uint64_t file_size = 0;
+  if (Status read = ReadFilePrefix(path, kHeaderReadAhead, &data, &file_size); !read.ok()) return read;
+  SealedLayout layout;
+  std::string error;
+  if (!ParseSealedLayout(data, false, path, &layout, &error)) {
+    if (data.size() == file_size) return Refused(error);
+    if (Status read = ReadSealedBytes(path, &data); !read.ok()) return read;
+    file_size = data.size();
+    if (!ParseSealedLayout(data, false, path, &layout, &error)) return Refused(error);
+  }
+  if (!CheckSealedLength(layout, file_size, path, &error)) return Refused(error);
+  header->schema_sql = std::move(layout.schema_sql);
+  return Status();
+}
 
-// ---- sealed_file.h -----------------------------------------------------------
+Status OpenSealedSchemaDatabase(const SealedHeader& header, sqlite3** db) {
+  sqlite3* mem = nullptr;
+  if (Status opened = OpenMemoryDatabase(&mem, "(schema)"); !opened.ok()) return opened;
+  for (const std::string& sql : header.schema_sql) {
+    // One statement at a time, and only table and index definitions: the
+    // clear header is not trusted until the contents are decrypted.
+    sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
+    int rc = IsSchemaStatement(sql) ? sqlite3_prepare_v2(mem, sql.c_str(), -1, &stmt, &tail) : SQLITE_ERROR;
+    bool ok = rc == SQLITE_OK && stmt != nullptr;
+    if (ok) ok = OnlyBlanksAfterStatement(tail);
+    if (ok) ok = sqlite3_step(stmt) == SQLITE_DONE;
+    std::string detail = sqlite3_errmsg(mem);
+    sqlite3_finalize(stmt);
+    if (!ok) {
+      sqlite3_close(mem);
+      return Refused("Sealed table schema statement cannot be used: " + sql.substr(0, 200) + " (" + detail + ")");
+    }
+  }
+  *db = mem;
+  return Status();
+}
+
+Status OpenSealedDatabase(const std::string& path, const std::string& password, sqlite3** db) {
+  uint8_t* image = nullptr;
+  size_t size = 0;
+  if (Status decrypted = DecryptFile(path, password, &image, &size); !decrypted.ok()) return decrypted;
+  sqlite3* mem = nullptr;
+  if (Status opened = OpenMemoryDatabase(&mem, path); !opened.ok()) {
+    sodium_memzero(image, size);
+    sqlite3_free(image);
+    return opened;
+  }
+  if (Status loaded = LoadImage(mem, "main", image, size, path); !loaded.ok()) {
+    sqlite3_close(mem);
+    return loaded;
+  }
+  *db = mem;
+  return Status();
+}
+
+Status AttachSealedImage(sqlite3* db, const std::string& schema, const std::string& path,
+                         const std::string& password) {
+  uint8_t* image = nullptr;
+  size_t size = 0;
+  if (Status decrypted = DecryptFile(path, password, &image, &size); !decrypted.ok()) return decrypted;
+  auto discard = [&](Status failed) {
+    sodium_memzero(image, size);
+    sqlite3_free(image);
+    return failed;
+  };
+  if (Status kept = KeepTemporariesInMemory(db, path); !kept.ok()) return discard(std::move(kept));
+  if (sqlite3_db_filename(db, schema.c_str()) == nullptr) {
+    char* sql = sqlite3_mprintf("ATTACH DATABASE ':memory:' AS \"%w\"", schema.c_str());
+    const int rc = sql == nullptr ? SQLITE_NOMEM : sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    sqlite3_free(sql);
+    if (rc != SQLITE_OK) {
+      return discard(Refused(FileError(path, "cannot attach it as " + schema + ": " + sqlite3_errmsg(db))));
+    }
+  }
+  return LoadImage(db, schema, image, size, path);
+}
+
+namespace {
+
+// Reads the rows of a plain table file's schema statements, refusing what a
+// sealed table cannot carry.
+Status ReadTableSchema(sqlite3* db, const std::string& path, std::vector<std::string>* schema) {
+  auto fail = [&](const std::string& reason) { return Refused("Table file " + Quoted(path) + ": " + reason); };
+  const char* query =
+      "SELECT type, name, sql FROM sqlite_schema WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+      "ORDER BY type <> 'table', rowid";
+  Statement stmt;
+  if (sqlite3_prepare_v2(db, query, -1, stmt.out(), nullptr) != SQLITE_OK) {
+    return fail(std::string("not an SQLite table file: ") + sqlite3_errmsg(db));
+  }
+  int tables = 0;
+  int rc;
+  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    const std::string type = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+    const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 1));
+    const char* sql = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 2));
+    if (type == "index" && sql == nullptr) continue;  // SQLite's own index of a constraint
+    if ((type != "table" && type != "index") || sql == nullptr || !IsSchemaStatement(sql)) {
+      return fail("holds " + type + " " + name + ", which a sealed table cannot carry");
+    }
+    if (type == "table") ++tables;
+    schema->push_back(sql);
+  }
+  if (rc != SQLITE_DONE) return fail(std::string("not an SQLite table file: ") + sqlite3_errmsg(db));
+  if (tables == 0) return fail("holds no table");
+  return Status();
+}
+
+// Takes the plain table file open as `db` out of write-ahead logging: a log
+// left next to the sealed file would keep rows in clear, and SQLite does not
+// clean up the log of a file that was renamed while open.
+Status LeaveWriteAheadLog(sqlite3* db, const std::string& path) {
+  auto fail = [&](const std::string& reason) { return Refused("Table file " + Quoted(path) + ": " + reason); };
+  Statement stmt;
+  if (sqlite3_prepare_v2(db, "PRAGMA journal_mode=DELETE", -1, stmt.out(), nullptr) != SQLITE_OK) {
+    return fail(std::string("not an SQLite table file: ") + sqlite3_errmsg(db));
+  }
+  const int rc = sqlite3_step(stmt.get());
+  const unsigned char* text = rc == SQLITE_ROW ? sqlite3_column_text(stmt.get(), 0) : nullptr;
+  const std::string mode = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+  if (rc == SQLITE_NOTADB) return fail(std::string("not an SQLite table file: ") + sqlite3_errmsg(db));
+  if (rc != SQLITE_ROW || mode != "delete") {
+    return fail("cannot take it out of write-ahead-log mode; is another program using it? (" +
+                std::string(sqlite3_errmsg(db)) + ")");
+  }
+  return Status();
+}
+
+// Reads a plain table file's image and schema inside an IMMEDIATE
+// transaction, so no other writer can change it until `*db_out` is closed.
+Status ReadPlainTable(const std::string& path, sqlite3** db_out, std::string* image, std::vector<std::string>* schema) {
+  sqlite3* db = nullptr;
+  auto fail = [&](Status failed) {
+    sqlite3_close(db);
+    return failed;
+  };
+  auto reason = [&](const std::string& why) { return fail(Refused("Table file " + Quoted(path) + ": " + why)); };
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    return reason(std::string("cannot open: ") + (db ? sqlite3_errmsg(db) : "out of memory"));
+  }
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);  // never fails on an open handle
+  if (Status left = LeaveWriteAheadLog(db, path); !left.ok()) return fail(std::move(left));
+  if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return reason(std::string("cannot lock it: ") + sqlite3_errmsg(db));
+  }
+  if (Status read = ReadTableSchema(db, path, schema); !read.ok()) return fail(std::move(read));
+  sqlite3_int64 size = 0;
+  unsigned char* bytes = sqlite3_serialize(db, "main", &size, 0);
+  if (bytes == nullptr) return reason(std::string("cannot read its image: ") + sqlite3_errmsg(db));
+  image->assign(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size));
+  sodium_memzero(bytes, static_cast<size_t>(size));
+  sqlite3_free(bytes);
+  // A WAL-mode image is marked as a rollback-journal one: the image is read
+  // from memory, where write-ahead logging cannot work.
+  if (image->size() >= 20 && (*image)[18] == 2 && (*image)[19] == 2) {
+    (*image)[18] = 1;
+    (*image)[19] = 1;
+  }
+  *db_out = db;
+  return Status();
+}
+
+// Ends the transaction of ReadPlainTable (a read-only one: nothing to keep)
+// and closes the file.
+void CloseLocked(sqlite3* db) {
+  (void)sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);  // closing rolls back all the same
+  sqlite3_close(db);
+}
+
+// The sealed file's bytes: the header of `layout` (whose key check is set
+// from `key`) with `schema`, then `image` encrypted.
+std::string SealedBytes(SealedLayout* layout, const std::array<uint8_t, kKeyBytes>& key,
+                        const std::vector<std::string>& schema, const std::string& image) {
+  KeyCheck(key, &layout->key_check);
+  std::string header(kSealMarker, sizeof(kSealMarker));
+  Put16(&header, kSealVersion);
+  Put16(&header, kSealKdfArgon2id13);
+  Put32(&header, layout->passes);
+  Put32(&header, layout->memory_kib);
+  header.append(reinterpret_cast<const char*>(layout->salt.data()), layout->salt.size());
+  header.append(reinterpret_cast<const char*>(layout->nonce.data()), layout->nonce.size());
+  header.append(reinterpret_cast<const char*>(layout->key_check.data()), layout->key_check.size());
+  Put32(&header, static_cast<uint32_t>(schema.size()));
+  for (const std::string& sql : schema) {
+    Put32(&header, static_cast<uint32_t>(sql.size()));
+    header += sql;
+  }
+  Put64(&header, image.size() + kSealTagBytes);
+  std::string file = header;
+  file.resize(header.size() + image.size() + kSealTagBytes);
+  auto* out = reinterpret_cast<uint8_t*>(file.data()) + header.size();
+  unsigned long long out_len = 0;
+  // Encryption cannot fail for a buffer of the right size.
+  (void)crypto_aead_xchacha20poly1305_ietf_encrypt(out, &out_len, reinterpret_cast<const uint8_t*>(image.data()),
+                                                   image.size(), reinterpret_cast<const uint8_t*>(header.data()),
+                                                   header.size(), nullptr, layout->nonce.data(), key.data());
+  return file;
+}
+
+Status Seal(const std::string& path, const std::string& password) {
+  if (Status ready = SodiumReady(AE_KDX_SEALED_REFUSED); !ready.ok()) return ready;
+  if (password.empty()) return Refused("Table file " + Quoted(path) + ": a table password must not be empty");
+  if (IsSealedFile(path)) return Refused("Table file " + Quoted(path) + " is already sealed");
+  sqlite3* db = nullptr;
+  std::string image;
+  std::vector<std::string> schema;
+  if (Status read = ReadPlainTable(path, &db, &image, &schema); !read.ok()) return read;
+  SealedLayout layout;
+  layout.passes = kSealPasses;
+  layout.memory_kib = kSealMemoryKib;
+  randombytes_buf(layout.salt.data(), layout.salt.size());
+  randombytes_buf(layout.nonce.data(), layout.nonce.size());
+  std::array<uint8_t, kKeyBytes> key{};
+  if (!Keys().Get(layout, password, &key)) {
+    sodium_memzero(image.data(), image.size());
+    CloseLocked(db);
+    return Refused(FileError(path, "the key derivation ran out of memory"));
+  }
+  const std::string file = SealedBytes(&layout, key, schema, image);
+  sodium_memzero(key.data(), key.size());
+  sodium_memzero(image.data(), image.size());
+  Status replaced = ReplaceFile(path, reinterpret_cast<const uint8_t*>(file.data()), file.size());
+  CloseLocked(db);
+  return replaced;
+}
+
+Status Unseal(const std::string& path, const std::string& password) {
+  if (!IsSealedFile(path)) return Refused("Table file " + Quoted(path) + " is not sealed");
+  uint8_t* image = nullptr;
+  size_t size = 0;
+  if (Status decrypted = DecryptFile(path, password, &image, &size); !decrypted.ok()) return decrypted;
+  Status replaced = ReplaceFile(path, image, size);
+  sodium_memzero(image, size);
+  sqlite3_free(image);
+  return replaced;
+}
+
+// storage.h's form of a status: false with `*error` its text.
+bool Reported(const Status& status, std::string* error) {
+  if (status.ok()) return true;
+  *error = status.text();
+  return false;
+}
+
+}  // namespace
+}  // namespace engine
+
+using namespace engine;
+
+void ForgetSealedKeys() { Keys().Clear(); }
 
 bool IsSealedFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -338,235 +582,21 @@ bool IsSealedFile(const std::string& path) {
 }
 
 bool ReadSealedHeader(const std::string& path, SealedHeader* header, std::string* error) {
-  // Only the header is read (opening a table costs nothing proportional to
-  // its size); the file's length is checked against it.
-  std::string data;
-  uint64_t file_size = 0;
-  if (!ReadFilePrefix(path, kHeaderReadAhead, &data, &file_size, error)) return false;
-  SealedLayout layout;
-  if (!ParseSealedLayout(data, false, path, &layout, error)) {
-    if (data.size() == file_size) return false;
-    if (!ReadWholeFile(path, &data, error)) return false;
-    file_size = data.size();
-    if (!ParseSealedLayout(data, false, path, &layout, error)) return false;
-  }
-  if (!CheckSealedLength(layout, file_size, path, error)) return false;
-  header->schema_sql = std::move(layout.schema_sql);
-  return true;
+  return Reported(ReadSealedFileHeader(path, header), error);
 }
 
 bool OpenSealedSchema(const SealedHeader& header, sqlite3** db, std::string* error) {
-  sqlite3* mem = nullptr;
-  if (!OpenMemoryDatabase(&mem, "(schema)", error)) return false;
-  for (const std::string& sql : header.schema_sql) {
-    // One statement at a time, and only table and index definitions: the
-    // clear header is not trusted until the contents are decrypted.
-    sqlite3_stmt* stmt = nullptr;
-    const char* tail = nullptr;
-    int rc = IsSchemaStatement(sql) ? sqlite3_prepare_v2(mem, sql.c_str(), -1, &stmt, &tail) : SQLITE_ERROR;
-    bool ok = rc == SQLITE_OK && stmt != nullptr;
-    if (ok) {
-      ok = OnlyBlanksAfterStatement(tail);
-    }
-    if (ok) ok = sqlite3_step(stmt) == SQLITE_DONE;
-    std::string detail = sqlite3_errmsg(mem);
-    sqlite3_finalize(stmt);
-    if (!ok) {
-      *error = "Sealed table schema statement cannot be used: " + sql.substr(0, 200) + " (" + detail + ")";
-      sqlite3_close(mem);
-      return false;
-    }
-  }
-  *db = mem;
-  return true;
+  return Reported(OpenSealedSchemaDatabase(header, db), error);
 }
 
 bool OpenSealedImage(const std::string& path, const std::string& password, sqlite3** db, std::string* error) {
-  uint8_t* image = nullptr;
-  size_t size = 0;
-  if (!DecryptFile(path, password, &image, &size, error)) return false;
-  sqlite3* mem = nullptr;
-  if (!OpenMemoryDatabase(&mem, path, error)) {
-    sodium_memzero(image, size);
-    sqlite3_free(image);
-    return false;
-  }
-  if (!LoadImage(mem, "main", image, size, path, error)) {
-    sqlite3_close(mem);
-    return false;
-  }
-  *db = mem;
-  return true;
+  return Reported(OpenSealedDatabase(path, password, db), error);
 }
-
-bool AttachSealedImage(sqlite3* db, const std::string& schema, const std::string& path, const std::string& password,
-                       std::string* error) {
-  uint8_t* image = nullptr;
-  size_t size = 0;
-  if (!DecryptFile(path, password, &image, &size, error)) return false;
-  sqlite3_exec(db, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
-  if (sqlite3_db_filename(db, schema.c_str()) == nullptr) {
-    char* sql = sqlite3_mprintf("ATTACH DATABASE ':memory:' AS \"%w\"", schema.c_str());
-    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-    sqlite3_free(sql);
-    if (rc != SQLITE_OK) {
-      *error = FileError(path, "cannot attach it as " + schema + ": " + sqlite3_errmsg(db));
-      sodium_memzero(image, size);
-      sqlite3_free(image);
-      return false;
-    }
-  }
-  return LoadImage(db, schema, image, size, path, error);
-}
-
-namespace {
-
-// Reads a plain table file's image and schema inside an IMMEDIATE
-// transaction, so no other writer can change it until `*db` is closed.
-bool ReadPlainTable(const std::string& path, sqlite3** db_out, std::string* image,
-                    std::vector<std::string>* schema, std::string* error) {
-  sqlite3* db = nullptr;
-  auto fail = [&](const std::string& reason) {
-    *error = "Table file " + Quoted(path) + ": " + reason;
-    sqlite3_close(db);
-    return false;
-  };
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-    return fail(std::string("cannot open: ") + (db ? sqlite3_errmsg(db) : "out of memory"));
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  // Leave write-ahead logging first: a log left next to the sealed file would
-  // keep rows in clear, and SQLite does not clean up the log of a file that
-  // was renamed while open.
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, "PRAGMA journal_mode=DELETE", -1, &stmt, nullptr) != SQLITE_OK)
-    return fail(std::string("not an SQLite table file: ") + sqlite3_errmsg(db));
-  int rc = sqlite3_step(stmt);
-  const std::string mode =
-      rc == SQLITE_ROW && sqlite3_column_text(stmt, 0) ? reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)) : "";
-  sqlite3_finalize(stmt);
-  stmt = nullptr;
-  if (rc == SQLITE_NOTADB) return fail(std::string("not an SQLite table file: ") + sqlite3_errmsg(db));
-  if (rc != SQLITE_ROW || mode != "delete")
-    return fail("cannot take it out of write-ahead-log mode; is another program using it? (" +
-                std::string(sqlite3_errmsg(db)) + ")");
-  if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
-    return fail(std::string("cannot lock it: ") + sqlite3_errmsg(db));
-  const char* query =
-      "SELECT type, name, sql FROM sqlite_schema WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
-      "ORDER BY type <> 'table', rowid";
-  if (sqlite3_prepare_v2(db, query, -1, &stmt, nullptr) != SQLITE_OK)
-    return fail(std::string("not an SQLite table file: ") + sqlite3_errmsg(db));
-  int tables = 0;
-  std::string bad;
-  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-    const std::string type = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-    const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
-    const char* sql = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 2));
-    if (type == "index" && sql == nullptr) continue;  // SQLite's own index of a constraint
-    if ((type != "table" && type != "index") || sql == nullptr || !IsSchemaStatement(sql)) {
-      bad = type + " " + name;
-      break;
-    }
-    if (type == "table") ++tables;
-    schema->push_back(sql);
-  }
-  sqlite3_finalize(stmt);
-  if (!bad.empty()) return fail("holds " + bad + ", which a sealed table cannot carry");
-  if (rc != SQLITE_DONE && rc != SQLITE_ROW)
-    return fail(std::string("not an SQLite table file: ") + sqlite3_errmsg(db));
-  if (tables == 0) return fail("holds no table");
-  sqlite3_int64 size = 0;
-  unsigned char* bytes = sqlite3_serialize(db, "main", &size, 0);
-  if (bytes == nullptr) return fail(std::string("cannot read its image: ") + sqlite3_errmsg(db));
-  image->assign(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size));
-  sodium_memzero(bytes, static_cast<size_t>(size));
-  sqlite3_free(bytes);
-  // A WAL-mode image is marked as a rollback-journal one: the image is read
-  // from memory, where write-ahead logging cannot work.
-  if (image->size() >= 20 && (*image)[18] == 2 && (*image)[19] == 2) {
-    (*image)[18] = 1;
-    (*image)[19] = 1;
-  }
-  *db_out = db;
-  return true;
-}
-
-void CloseLocked(sqlite3* db) {
-  sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-}
-
-}  // namespace
 
 bool SealFile(const std::string& path, const std::string& password, std::string* error) {
-  if (!SodiumReady(error)) return false;
-  if (password.empty()) {
-    *error = "Table file " + Quoted(path) + ": a table password must not be empty";
-    return false;
-  }
-  if (IsSealedFile(path)) {
-    *error = "Table file " + Quoted(path) + " is already sealed";
-    return false;
-  }
-  sqlite3* db = nullptr;
-  std::string image;
-  std::vector<std::string> schema;
-  if (!ReadPlainTable(path, &db, &image, &schema, error)) return false;
-
-  SealedLayout layout;
-  layout.passes = kSealPasses;
-  layout.memory_kib = kSealMemoryKib;
-  randombytes_buf(layout.salt.data(), layout.salt.size());
-  randombytes_buf(layout.nonce.data(), layout.nonce.size());
-  std::array<uint8_t, kKeyBytes> key{};
-  std::string reason;
-  if (!Keys().Get(layout, password, &key, &reason)) {
-    sodium_memzero(image.data(), image.size());
-    CloseLocked(db);
-    *error = FileError(path, reason);
-    return false;
-  }
-  KeyCheck(key, &layout.key_check);
-
-  std::string header(kSealMarker, sizeof(kSealMarker));
-  Put16(&header, kSealVersion);
-  Put16(&header, kSealKdfArgon2id13);
-  Put32(&header, layout.passes);
-  Put32(&header, layout.memory_kib);
-  header.append(reinterpret_cast<const char*>(layout.salt.data()), layout.salt.size());
-  header.append(reinterpret_cast<const char*>(layout.nonce.data()), layout.nonce.size());
-  header.append(reinterpret_cast<const char*>(layout.key_check.data()), layout.key_check.size());
-  Put32(&header, static_cast<uint32_t>(schema.size()));
-  for (const std::string& sql : schema) {
-    Put32(&header, static_cast<uint32_t>(sql.size()));
-    header += sql;
-  }
-  Put64(&header, image.size() + kSealTagBytes);
-
-  std::string file = header;
-  file.resize(header.size() + image.size() + kSealTagBytes);
-  auto* out = reinterpret_cast<uint8_t*>(file.data()) + header.size();
-  unsigned long long out_len = 0;
-  crypto_aead_xchacha20poly1305_ietf_encrypt(out, &out_len, reinterpret_cast<const uint8_t*>(image.data()),
-                                             image.size(), reinterpret_cast<const uint8_t*>(header.data()),
-                                             header.size(), nullptr, layout.nonce.data(), key.data());
-  sodium_memzero(key.data(), key.size());
-  sodium_memzero(image.data(), image.size());
-  const bool ok = ReplaceFile(path, reinterpret_cast<const uint8_t*>(file.data()), file.size(), error);
-  CloseLocked(db);
-  return ok;
+  return Reported(Seal(path, password), error);
 }
 
 bool UnsealFile(const std::string& path, const std::string& password, std::string* error) {
-  if (!IsSealedFile(path)) {
-    *error = "Table file " + Quoted(path) + " is not sealed";
-    return false;
-  }
-  uint8_t* image = nullptr;
-  size_t size = 0;
-  if (!DecryptFile(path, password, &image, &size, error)) return false;
-  const bool ok = ReplaceFile(path, image, size, error);
-  sodium_memzero(image, size);
-  sqlite3_free(image);
-  return ok;
+  return Reported(Unseal(path, password), error);
 }

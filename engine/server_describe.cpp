@@ -1,5 +1,6 @@
 // Read-only descriptions of a server's tables for kdx-db, from the same
-// catalogue and type mapping the engine opens them with.
+// catalogue and type mapping the engine opens them with (also those of the
+// tables kdx-db writes to, ServerWriter::DescribeTable).
 #include <libpq-fe.h>
 
 #include <memory>
@@ -9,12 +10,13 @@
 #include "engine/pg_codes.h"
 #include "engine/pg_session.h"
 #include "engine/schema.h"
+#include "engine/storage.h"
 
 namespace engine {
 namespace {
 
 // The schema of a catalogue table: engine column types and record layout.
-UNSIGNED32 Describe(const PgTable& source, TableSchema* out) {
+[[nodiscard]] Status Describe(const PgTable& source, TableSchema* out) {
   out->name = source.name;
   out->sealed = false;
   out->columns.clear();
@@ -26,7 +28,7 @@ UNSIGNED32 Describe(const PgTable& source, TableSchema* out) {
     info.declared = column.declared;
     std::string why;
     if (!ParseDeclaredType(column.declared, &info.type, &why)) {
-      return SetError(AE_KDX_BAD_COLUMN_TYPE, "Table " + source.name + ", column " + column.name + ": " + why);
+      return Status(AE_KDX_BAD_COLUMN_TYPE, "Table " + source.name + ", column " + column.name + ": " + why);
     }
     info.offset = offset;
     offset += info.type.width;
@@ -43,33 +45,37 @@ UNSIGNED32 Describe(const PgTable& source, TableSchema* out) {
     out->indexes.push_back(std::move(schema));
   }
   out->row_count = -1;
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 CountRows(PgSession& session, const PgTable& table, int64_t* rows) {
+[[nodiscard]] Status CountRows(PgSession& session, const PgTable& table, int64_t* rows) {
   PgResultPtr result;
   // A refused count must not end the session's transaction for the tables after it.
-  if (UNSIGNED32 rc = session.Exec("SAVEPOINT count_rows; SELECT count(*) FROM " + table.qualified,
-                                   AE_KDX_PG_SERVER, "counting the rows of table " + table.name, &result)) {
+  if (Status rc = session.Exec("SAVEPOINT count_rows; SELECT count(*) FROM " + table.qualified, AE_KDX_PG_SERVER,
+                               "counting the rows of table " + table.name, &result);
+      !rc.ok()) {
     session.RollbackTo("count_rows");
     return rc;
   }
-  session.Exec("RELEASE SAVEPOINT count_rows", AE_KDX_PG_SERVER, "counting the rows of table " + table.name,
-               nullptr);
+  if (Status rc = session.Exec("RELEASE SAVEPOINT count_rows", AE_KDX_PG_SERVER,
+                               "counting the rows of table " + table.name, nullptr);
+      !rc.ok()) {
+    return rc;
+  }
   *rows = std::strtoll(PQgetvalue(result.get(), 0, 0), nullptr, 10);
-  return 0;
+  return Status();
 }
 
 }  // namespace
 
-UNSIGNED32 DescribeServer(const std::string& uri, std::vector<TableSchema>* tables,
+Status DescribeServer(const std::string& uri, std::vector<TableSchema>* tables,
                           std::vector<std::pair<std::string, std::string>>* failures) {
   EngineGuard guard(EngineMutex());
   std::unique_ptr<PgSession> session;
-  if (UNSIGNED32 rc = PgSession::Open(uri, &session)) return rc;
+  if (Status rc = PgSession::Open(uri, &session); !rc.ok()) return rc;
   PgCatalog catalog(session.get());
   std::vector<std::string> names;
-  if (UNSIGNED32 rc = catalog.TableNames(&names)) return rc;
+  if (Status rc = catalog.TableNames(&names); !rc.ok()) return rc;
   for (const std::string& name : names) {
     const PgTable* table = nullptr;
     TableSchema schema;
@@ -80,16 +86,27 @@ UNSIGNED32 DescribeServer(const std::string& uri, std::vector<TableSchema>* tabl
     }
     tables->push_back(std::move(schema));
   }
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 DescribeServerTable(const std::string& uri, const std::string& name, TableSchema* table) {
+bool ServerWriter::DescribeTable(const std::string& name, TableSchema* table, std::string* error) {
+  EngineGuard guard(EngineMutex());
+  PgCatalog catalog(session_.get());
+  const PgTable* found = nullptr;
+  if (catalog.FindTable(name, &found) != 0 || Describe(*found, table) != 0) {
+    *error = LastErrorLine();
+    return false;
+  }
+  return true;
+}
+
+Status DescribeServerTable(const std::string& uri, const std::string& name, TableSchema* table) {
   EngineGuard guard(EngineMutex());
   std::unique_ptr<PgSession> session;
-  if (UNSIGNED32 rc = PgSession::Open(uri, &session)) return rc;
+  if (Status rc = PgSession::Open(uri, &session); !rc.ok()) return rc;
   PgCatalog catalog(session.get());
   const PgTable* found = nullptr;
-  if (UNSIGNED32 rc = catalog.FindTable(name, &found)) return rc;
+  if (Status rc = catalog.FindTable(name, &found); !rc.ok()) return rc;
   return Describe(*found, table);
 }
 

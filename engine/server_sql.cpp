@@ -79,6 +79,66 @@ size_t StringEnd(const std::string& s, size_t at, bool backslashes) {
   return s.size();
 }
 
+// The end of the block comment at `i` ("/*"); block comments nest.
+size_t BlockCommentEnd(const std::string& s, size_t i) {
+  const size_t n = s.size();
+  int depth = 0;
+  while (i < n) {
+    if (s[i] == '/' && i + 1 < n && s[i + 1] == '*') {
+      ++depth;
+      i += 2;
+    } else if (s[i] == '*' && i + 1 < n && s[i + 1] == '/') {
+      i += 2;
+      if (--depth == 0) break;
+    } else {
+      ++i;
+    }
+  }
+  return i;
+}
+
+// The end of the quoted name at `i` (a '"'); `name` gets its text.
+size_t QuotedNameEnd(const std::string& s, size_t i, std::string* name) {
+  const size_t n = s.size();
+  for (++i; i < n; ++i) {
+    if (s[i] != '"') {
+      *name += s[i];
+    } else if (i + 1 < n && s[i + 1] == '"') {
+      *name += '"';
+      ++i;
+    } else {
+      return i + 1;
+    }
+  }
+  return i;
+}
+
+// The end of the number at `i`: digits and points, then an exponent.
+size_t NumberEnd(const std::string& s, size_t i) {
+  const size_t n = s.size();
+  while (i < n && (IsDigit(s[i]) || s[i] == '.')) ++i;
+  if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+    size_t j = i + 1;
+    if (j < n && (s[j] == '+' || s[j] == '-')) ++j;
+    if (j < n && IsDigit(s[j])) {
+      for (i = j; i < n && IsDigit(s[i]);) ++i;
+    }
+  }
+  return i;
+}
+
+// The end of a dollar-quoted string at `i` ("$tag$...$tag$"), or npos when
+// the '$' at `i` opens none.
+size_t DollarStringEnd(const std::string& s, size_t i) {
+  const size_t n = s.size();
+  size_t j = i + 1;
+  while (j < n && s[j] != '$' && IsIdentPart(static_cast<unsigned char>(s[j]))) ++j;
+  if (j >= n || s[j] != '$') return std::string::npos;
+  const std::string tag = s.substr(i, j - i + 1);
+  const size_t close = s.find(tag, j + 1);
+  return close == std::string::npos ? n : close + tag.size();
+}
+
 std::vector<Token> Lex(const std::string& s) {
   std::vector<Token> out;
   size_t i = 0;
@@ -95,18 +155,7 @@ std::vector<Token> Lex(const std::string& s) {
       while (i < n && s[i] != '\n') ++i;
       kind = Kind::kSpace;
     } else if (c == '/' && i + 1 < n && s[i + 1] == '*') {
-      int depth = 0;
-      while (i < n) {
-        if (s[i] == '/' && i + 1 < n && s[i + 1] == '*') {
-          ++depth;
-          i += 2;
-        } else if (s[i] == '*' && i + 1 < n && s[i + 1] == '/') {
-          i += 2;
-          if (--depth == 0) break;
-        } else {
-          ++i;
-        }
-      }
+      i = BlockCommentEnd(s, i);
       kind = Kind::kSpace;
     } else if (c == '\'') {
       i = StringEnd(s, i, false);
@@ -119,42 +168,16 @@ std::vector<Token> Lex(const std::string& s) {
       i = StringEnd(s, i + 1, false);
       kind = Kind::kString;
     } else if (c == '"') {
-      for (++i; i < n; ++i) {
-        if (s[i] != '"') {
-          value += s[i];
-        } else if (i + 1 < n && s[i + 1] == '"') {
-          value += '"';
-          ++i;
-        } else {
-          ++i;
-          break;
-        }
-      }
+      i = QuotedNameEnd(s, i, &value);
       kind = Kind::kQuoted;
     } else if (c == '$' && i + 1 < n && IsDigit(s[i + 1])) {
       for (++i; i < n && IsDigit(s[i]);) ++i;
       kind = Kind::kParam;
-    } else if (c == '$') {
-      size_t j = i + 1;
-      while (j < n && s[j] != '$' && IsIdentPart(static_cast<unsigned char>(s[j]))) ++j;
-      if (j < n && s[j] == '$') {  // a dollar-quoted string
-        const std::string tag = s.substr(i, j - i + 1);
-        const size_t close = s.find(tag, j + 1);
-        i = close == std::string::npos ? n : close + tag.size();
-        kind = Kind::kString;
-      } else {
-        ++i;
-        value = "$";
-      }
+    } else if (c == '$' && DollarStringEnd(s, i) != std::string::npos) {
+      i = DollarStringEnd(s, i);
+      kind = Kind::kString;
     } else if (IsDigit(static_cast<char>(c)) || (c == '.' && i + 1 < n && IsDigit(s[i + 1]))) {
-      while (i < n && (IsDigit(s[i]) || s[i] == '.')) ++i;
-      if (i < n && (s[i] == 'e' || s[i] == 'E')) {
-        size_t j = i + 1;
-        if (j < n && (s[j] == '+' || s[j] == '-')) ++j;
-        if (j < n && IsDigit(s[j])) {
-          for (i = j; i < n && IsDigit(s[i]);) ++i;
-        }
-      }
+      i = NumberEnd(s, i);
       kind = Kind::kNumber;
     } else if (IsIdentStart(c)) {
       while (i < n && IsIdentPart(static_cast<unsigned char>(s[i]))) ++i;
@@ -205,25 +228,25 @@ class Resolver {
     replacement_.assign(sig_.size(), std::nullopt);
   }
 
-  UNSIGNED32 Run(ServerSqlText* out) {
+  Status Run(ServerSqlText* out) {
     Classify();
     for (FromEntry& entry : entries_) {
-      const UNSIGNED32 rc = lookup_(entry.name, entry.exact, &entry.table);
-      if (rc == AE_KDX_TABLE_NOT_FOUND) {
+      Status rc = lookup_(entry.name, entry.exact, &entry.table);
+      if (rc.code() == AE_KDX_TABLE_NOT_FOUND) {
         entry.table = nullptr;  // a view, a WITH query, a function: kept as written
-      } else if (rc != 0) {
+      } else if (!rc.ok()) {
         return rc;
-      } else if (UNSIGNED32 order = RequireOrder(*entry.table, server_)) {
+      } else if (Status order = RequireOrder(*entry.table, server_); !order.ok()) {
         return order;
       }
     }
-    if (UNSIGNED32 rc = Rewrite()) return rc;
+    if (Status rc = Rewrite(); !rc.ok()) return rc;
     out->resolved = Emit(std::string::npos, "");
     out->ordered = out->resolved;
     size_t at = 0;
     std::string insertion;
     if (OrderInsertion(&at, &insertion)) out->ordered = Emit(at, insertion);
-    return 0;
+    return Status();
   }
 
  private:
@@ -238,95 +261,115 @@ class Resolver {
   void Classify() {
     std::vector<Level> levels(1);
     for (size_t k = 0; k < sig_.size(); ++k) {
+      if (Parenthesis(k, &levels)) continue;
       const Token& t = Sig(k);
       Level& level = levels.back();
-      if (t.kind == Kind::kPunct && t.value == "(") {
-        Level inner;
-        inner.names_skipped = level.names_skipped || (level.alias_possible && level.entry == -2);
-        inner.paren_item = level.in_from && level.expect_table;
-        if (inner.paren_item) level.expect_table = false;
-        level.alias_possible = false;
-        levels.push_back(inner);
-        continue;
-      }
-      if (t.kind == Kind::kPunct && t.value == ")") {
-        const bool item = levels.back().paren_item;
-        if (levels.size() > 1) levels.pop_back();
-        if (item) {
-          levels.back().alias_possible = true;
-          levels.back().entry = -1;
-        }
-        continue;
-      }
       if (t.kind == Kind::kPunct && t.value == "," && level.in_from) {
         level.expect_table = true;
         level.alias_possible = false;
         continue;
       }
-      if (t.kind == Kind::kWord) {
-        const std::string& w = t.value;
-        if (w == "select") {
-          level.select = true;
-          level.in_from = false;
-          continue;
-        }
-        if (w == "from" && level.select) {
-          level.in_from = true;
-          level.expect_table = true;
-          level.alias_possible = false;
-          continue;
-        }
-        if (level.in_from) {
-          if (w == "join") {
-            level.expect_table = true;
-            level.alias_possible = false;
-            continue;
-          }
-          if (IsJoinWord(w) || w == "on" || w == "using") {
-            level.alias_possible = false;
-            continue;
-          }
-          if (EndsFrom(w)) {
-            level.in_from = level.expect_table = level.alias_possible = false;
-            continue;
-          }
-          if (level.expect_table && (w == "only" || w == "lateral")) continue;
-        }
-      }
+      if (t.kind == Kind::kWord && ClauseWord(t.value, &level)) continue;
       if (level.in_from && level.expect_table && IsName(k)) {
-        level.expect_table = false;
-        if (IsPunct(k + 1, "(")) continue;  // a function in FROM
-        if (IsPunct(k + 1, ".")) {          // schema.table: kept as written
-          k += IsName(k + 2) ? 2 : 1;
-          level.alias_possible = true;
-          level.entry = -1;
-          continue;
-        }
-        FromEntry entry;
-        entry.token = k;
-        entry.exact = t.kind == Kind::kQuoted;
-        entry.name = t.value;
-        entry.depth = static_cast<int>(levels.size()) - 1;
-        roles_[k] = Role::kTable;
-        entries_.push_back(entry);
-        level.alias_possible = true;
-        level.entry = static_cast<int>(entries_.size()) - 1;
+        FromItem(&k, static_cast<int>(levels.size()) - 1, &level);
         continue;
       }
-      if (level.in_from && level.alias_possible) {
-        if (IsWord(k, "as")) continue;
-        if (IsName(k) && !(t.kind == Kind::kWord && SqlWords().count(t.value) != 0)) {
-          roles_[k] = Role::kAlias;
-          if (level.entry >= 0) entries_[static_cast<size_t>(level.entry)].alias = static_cast<int>(k);
-          level.alias_possible = IsPunct(k + 1, "(");
-          level.entry = level.alias_possible ? -2 : -1;  // -2: the column list of the alias follows
-          continue;
-        }
-        level.alias_possible = false;
-      }
+      if (level.in_from && level.alias_possible && Alias(k, &level)) continue;
       if (!IsName(k) || level.names_skipped) continue;
       ClassifyName(k);
     }
+  }
+
+  // Opens or closes a level at a parenthesis `k`; false for any other token.
+  bool Parenthesis(size_t k, std::vector<Level>* levels) {
+    if (IsPunct(k, "(")) {
+      Level& level = levels->back();
+      Level inner;
+      inner.names_skipped = level.names_skipped || (level.alias_possible && level.entry == -2);
+      inner.paren_item = level.in_from && level.expect_table;
+      if (inner.paren_item) level.expect_table = false;
+      level.alias_possible = false;
+      levels->push_back(inner);
+      return true;
+    }
+    if (!IsPunct(k, ")")) return false;
+    const bool item = levels->back().paren_item;
+    if (levels->size() > 1) levels->pop_back();
+    if (item) {
+      levels->back().alias_possible = true;
+      levels->back().entry = -1;
+    }
+    return true;
+  }
+
+  // A word that starts or ends a clause of `level`, or joins its FROM items:
+  // true when it is one (and changes what is expected next).
+  static bool ClauseWord(const std::string& w, Level* level) {
+    if (w == "select") {
+      level->select = true;
+      level->in_from = false;
+      return true;
+    }
+    if (w == "from" && level->select) {
+      level->in_from = true;
+      level->expect_table = true;
+      level->alias_possible = false;
+      return true;
+    }
+    if (!level->in_from) return false;
+    if (w == "join") {
+      level->expect_table = true;
+      level->alias_possible = false;
+      return true;
+    }
+    if (IsJoinWord(w) || w == "on" || w == "using") {
+      level->alias_possible = false;
+      return true;
+    }
+    if (EndsFrom(w)) {
+      level->in_from = level->expect_table = level->alias_possible = false;
+      return true;
+    }
+    return level->expect_table && (w == "only" || w == "lateral");
+  }
+
+  // The FROM item whose name is at `*k` (a table of the statement, a
+  // function or schema.table, the last two kept as written), at `depth`.
+  void FromItem(size_t* k, int depth, Level* level) {
+    level->expect_table = false;
+    if (IsPunct(*k + 1, "(")) return;  // a function in FROM
+    if (IsPunct(*k + 1, ".")) {         // schema.table: kept as written
+      *k += IsName(*k + 2) ? 2 : 1;
+      level->alias_possible = true;
+      level->entry = -1;
+      return;
+    }
+    const Token& t = Sig(*k);
+    FromEntry entry;
+    entry.token = *k;
+    entry.exact = t.kind == Kind::kQuoted;
+    entry.name = t.value;
+    entry.depth = depth;
+    roles_[*k] = Role::kTable;
+    entries_.push_back(entry);
+    level->alias_possible = true;
+    level->entry = static_cast<int>(entries_.size()) - 1;
+  }
+
+  // Where an alias may follow a FROM item: true when `k` is "AS" or the
+  // alias; otherwise no alias may follow any more.
+  bool Alias(size_t k, Level* level) {
+    if (IsWord(k, "as")) return true;
+    const Token& t = Sig(k);
+    if (IsName(k) && !(t.kind == Kind::kWord && SqlWords().count(t.value) != 0)) {
+      roles_[k] = Role::kAlias;
+      if (level->entry >= 0) entries_[static_cast<size_t>(level->entry)].alias = static_cast<int>(k);
+      level->alias_possible = IsPunct(k + 1, "(");
+      level->entry = level->alias_possible ? -2 : -1;  // -2: the column list of the alias follows
+      return true;
+    }
+    level->alias_possible = false;
+    return false;
   }
 
   void ClassifyName(size_t k) {
@@ -376,28 +419,28 @@ class Resolver {
   }
 
   // The spelling column `k` (an unquoted word) takes among `tables`.
-  UNSIGNED32 ResolveColumn(size_t k, const std::vector<const PgTable*>& tables) {
+  Status ResolveColumn(size_t k, const std::vector<const PgTable*>& tables) {
     const std::string& folded = Sig(k).value;
     std::set<std::string> spellings;
     for (const PgTable* table : tables) {
-      if (table->hidden_attnum != 0 && folded == kOrderColumn) return 0;
+      if (table->hidden_attnum != 0 && folded == kOrderColumn) return Status();
       for (const PgColumn& column : table->columns) {
-        if (column.name == folded) return 0;  // the server finds it as written
+        if (column.name == folded) return Status();  // the server finds it as written
         if (EqualsNoCase(column.name, folded)) spellings.insert(column.name);
       }
     }
     if (spellings.size() > 1) {
-      return SetError(AE_KDX_PG_AMBIGUOUS, "Column " + Raw(k) + " of an SQL statement on " + server_ +
+      return Status(AE_KDX_PG_AMBIGUOUS, "Column " + Raw(k) + " of an SQL statement on " + server_ +
                                                ": its tables hold both " + *spellings.begin() + " and " +
                                                *std::next(spellings.begin()) +
                                                ", whose names differ only in letter case");
     }
     if (spellings.size() == 1) replacement_[k] = QuoteIdentifier(*spellings.begin());
-    return 0;
+    return Status();
   }
 
   // Pass two: the new spellings.
-  UNSIGNED32 Rewrite() {
+  Status Rewrite() {
     std::vector<const PgTable*> all;
     for (const FromEntry& entry : entries_) {
       if (entry.table != nullptr) all.push_back(entry.table);
@@ -418,17 +461,17 @@ class Resolver {
         case Role::kQualifiedColumn: {
           const FromEntry* entry = EntryFor(k - 2);
           if (entry != nullptr && entry->table != nullptr && Sig(k).kind == Kind::kWord) {
-            if (UNSIGNED32 rc = ResolveColumn(k, {entry->table})) return rc;
+            if (Status rc = ResolveColumn(k, {entry->table}); !rc.ok()) return rc;
           }
           break;
         }
         case Role::kColumn:
-          if (UNSIGNED32 rc = ResolveColumn(k, all)) return rc;
+          if (Status rc = ResolveColumn(k, all); !rc.ok()) return rc;
           break;
         default: break;
       }
     }
-    return 0;
+    return Status();
   }
 
   // Where the natural order goes (before significant token `*at`, or at the
@@ -513,7 +556,7 @@ class Resolver {
 
 }  // namespace
 
-UNSIGNED32 ResolveServerSql(const std::string& text, const ServerTableLookup& lookup, const std::string& server,
+Status ResolveServerSql(const std::string& text, const ServerTableLookup& lookup, const std::string& server,
                             ServerSqlText* out) {
   return Resolver(text, lookup, server).Run(out);
 }

@@ -37,6 +37,7 @@
 
 #include "engine/ads.h"
 #include "engine/pg_catalog.h"
+#include "engine/status.h"
 
 namespace engine {
 
@@ -48,11 +49,11 @@ struct ServerSqlText {
 // Finds the table a statement names (PgCatalog::FindStatementTable): 0 and
 // `*table`, 6004 when there is none (the name is then kept as written), or
 // another error, which the statement fails with.
-using ServerTableLookup = std::function<UNSIGNED32(const std::string& name, bool exact, const PgTable** table)>;
+using ServerTableLookup = std::function<Status(const std::string& name, bool exact, const PgTable** table)>;
 
 // Resolves `text` (places already written $N). `server` names the server
 // in messages. 0, or 6205 / 6206 / an error of `lookup`.
-UNSIGNED32 ResolveServerSql(const std::string& text, const ServerTableLookup& lookup, const std::string& server,
+Status ResolveServerSql(const std::string& text, const ServerTableLookup& lookup, const std::string& server,
                             ServerSqlText* out);
 
 }  // namespace engine

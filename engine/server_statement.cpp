@@ -47,9 +47,9 @@ std::optional<std::string> ServerText(const BoundValue& v, PlaceKind kind, bool 
 
 }  // namespace
 
-UNSIGNED32 ServerStatement::SetTablePassword(const std::string& table, const std::string&) {
-  if (table.empty()) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsStmtSetTablePassword: the table name is empty");
-  return 0;
+Status ServerStatement::SetTablePassword(const std::string& table, const std::string&) {
+  if (table.empty()) return Status(AE_KDX_INVALID_ARGUMENT, "AdsStmtSetTablePassword: the table name is empty");
+  return Status();
 }
 
 void ServerStatement::Forget() {
@@ -58,53 +58,53 @@ void ServerStatement::Forget() {
   prepared_ = false;
 }
 
-UNSIGNED32 ServerStatement::PrepareText() {
+Status ServerStatement::PrepareText() {
   auto query = std::make_unique<PgQuery>();
   visible_.clear();
-  if (UNSIGNED32 rc = query->Prepare(connection_->session(), text_, connection_->catalog())) return rc;
+  if (Status rc = query->Prepare(connection_->session(), text_, connection_->catalog()); !rc.ok()) return rc;
   place_kinds_ = query->place_kinds();
   query_ = std::move(query);
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 ServerStatement::Run(ADSHANDLE* cursor) {
+Status ServerStatement::Run(ADSHANDLE* cursor) {
   std::vector<std::optional<std::string>> values(places_.size());
   for (size_t i = 0; i < places_.size(); ++i) {
     // An unbound place is NULL.
     if (bound_[i]) values[i] = ServerText(values_[i], place_kinds_[i], query_->text_places()[i]);
   }
   std::unique_ptr<PgRows> rows;
-  if (UNSIGNED32 rc = query_->Execute(values, &rows)) return rc;
+  if (Status rc = query_->Execute(values, &rows); !rc.ok()) return rc;
   if (!rows->has_rows()) {
     *cursor = 0;
-    return 0;
+    return Status();
   }
   if (visible_.empty()) {
-    if (UNSIGNED32 rc = FindVisible(*rows)) return rc;
+    if (Status rc = FindVisible(*rows); !rc.ok()) return rc;
   }
   rows->Hide(visible_);
   if (!shape_) {
-    if (UNSIGNED32 rc = BuildShape(*rows)) return rc;
+    if (Status rc = BuildShape(*rows); !rc.ok()) return rc;
   }
   return StoreRows(*rows, cursor);
 }
 
-UNSIGNED32 ServerStatement::FindVisible(const PgRows& rows) {
+Status ServerStatement::FindVisible(const PgRows& rows) {
   std::vector<bool> visible;
   for (const PgResultColumn& column : rows.columns()) {
     bool shown = true;
     if (column.table_oid != 0) {
       const PgTable* table = nullptr;
-      if (UNSIGNED32 rc = connection_->catalog()->TableByOid(column.table_oid, &table)) return rc;
+      if (Status rc = connection_->catalog()->TableByOid(column.table_oid, &table); !rc.ok()) return rc;
       shown = table->hidden_attnum == 0 || table->hidden_attnum != column.table_column;
     }
     visible.push_back(shown);
   }
   visible_ = std::move(visible);
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 ServerStatement::BuildShape(const PgRows& rows) {
+Status ServerStatement::BuildShape(const PgRows& rows) {
   auto shape = std::make_unique<ResultShape>();
   std::set<std::string> used;
   const std::vector<PgResultColumn>& columns = rows.columns();
@@ -118,19 +118,19 @@ UNSIGNED32 ServerStatement::BuildShape(const PgRows& rows) {
     shape->has_expressions = shape->has_expressions || column.declared.empty();
     shape->columns.push_back(std::move(column));
   }
-  if (UNSIGNED32 rc = OfferSourceIndexes(rows, shape.get())) return rc;
+  if (Status rc = OfferSourceIndexes(rows, shape.get()); !rc.ok()) return rc;
   SetShape(std::move(shape));
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 ServerStatement::OfferSourceIndexes(const PgRows& rows, ResultShape* shape) {
+Status ServerStatement::OfferSourceIndexes(const PgRows& rows, ResultShape* shape) {
   std::set<uint32_t> sources;
   for (const PgResultColumn& column : rows.columns()) {
     if (column.table_oid != 0) sources.insert(column.table_oid);
   }
-  if (sources.size() != 1) return 0;
+  if (sources.size() != 1) return Status();
   const PgTable* table = nullptr;
-  if (UNSIGNED32 rc = connection_->catalog()->TableByOid(*sources.begin(), &table)) return rc;
+  if (Status rc = connection_->catalog()->TableByOid(*sources.begin(), &table); !rc.ok()) return rc;
   shape->table_name = table->name;
   shape->display_name = table->name + " (SQL result)";
   // The result column of each source column: the first that carries it,
@@ -162,7 +162,7 @@ UNSIGNED32 ServerStatement::OfferSourceIndexes(const PgRows& rows, ResultShape* 
                                QuoteIdentifier(table->name + "." + index.tag) + " ON " +
                                QuoteIdentifier(shape->table_name) + "(" + segments + ")");
   }
-  return 0;
+  return Status();
 }
 
 }  // namespace engine

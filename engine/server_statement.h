@@ -25,20 +25,20 @@ class ServerStatement : public SqlStatement {
  public:
   explicit ServerStatement(EngineConnection* connection) : SqlStatement(connection) {}
 
-  UNSIGNED32 SetTablePassword(const std::string& table, const std::string& password) override;
+  Status SetTablePassword(const std::string& table, const std::string& password) override;
 
  protected:
-  UNSIGNED32 PrepareText() override;
+  Status PrepareText() override;
   void Forget() override;
-  UNSIGNED32 Run(ADSHANDLE* cursor) override;
+  Status Run(ADSHANDLE* cursor) override;
 
  private:
   // Which columns of the result are shown: all but kdx_order.
-  UNSIGNED32 FindVisible(const PgRows& rows);
+  Status FindVisible(const PgRows& rows);
   // The result's shape from the first execution's columns.
-  UNSIGNED32 BuildShape(const PgRows& rows);
+  Status BuildShape(const PgRows& rows);
   // The index statements of the one source table, when there is one.
-  UNSIGNED32 OfferSourceIndexes(const PgRows& rows, ResultShape* shape);
+  Status OfferSourceIndexes(const PgRows& rows, ResultShape* shape);
 
   std::unique_ptr<PgQuery> query_;
   std::vector<bool> visible_;  // per result column, from the first execution

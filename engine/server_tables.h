@@ -11,13 +11,14 @@
 
 #include "engine/connection.h"
 #include "engine/engine_table.h"
+#include "engine/status.h"
 
 namespace engine {
 
 // Opens and loads table `name` (a bare name or a path; its last component
 // is matched without regard to case, an ".adt" extension dropped) of the
 // server connection. Errors name the table and the server.
-UNSIGNED32 OpenServerTable(EngineConnection* connection, const std::string& name, std::unique_ptr<EngineTable>* out);
+Status OpenServerTable(EngineConnection* connection, const std::string& name, std::unique_ptr<EngineTable>* out);
 
 }  // namespace engine
 

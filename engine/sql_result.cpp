@@ -74,19 +74,23 @@ std::vector<std::string> DeclaredTypes(const ResultShape& shape) {
 // Creates the result table of `shape`, and the statements that fill it, in a
 // new store. Rows whose types are still to be found go to a table of
 // untyped columns first.
-UNSIGNED32 NewStore(const ResultShape& shape, uint64_t generation, const std::string& describe,
-                    std::unique_ptr<ResultStore>* out) {
+Status NewStore(const StoreRequest& request, std::unique_ptr<ResultStore>* out) {
+  const ResultShape& shape = request.shape;
   auto store = std::make_unique<ResultStore>();
   if (sqlite3_open_v2(":memory:", &store->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK)
-    return SetError(AE_KDX_SQLITE, describe + ": no memory for its result");
-  sqlite3_exec(store->db, "PRAGMA temp_store=MEMORY; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr,
-               nullptr, nullptr);
-  store->generation = generation;
+                      nullptr) != SQLITE_OK) {
+    return Status(AE_KDX_SQLITE, request.describe + ": no memory for its result");
+  }
+  store->generation = request.generation;
   store->reusable = !shape.has_expressions;
   auto fail = [&](const std::string& what) {
-    return SqliteError(AE_KDX_SQL_EXECUTE, describe + ": " + what, store->db);
+    return SqliteError(AE_KDX_SQL_EXECUTE, request.describe + ": " + what, store->db);
   };
+  // The rows may be a sealed table's: sorting them must not spill to disk.
+  if (sqlite3_exec(store->db, "PRAGMA temp_store=MEMORY; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr,
+                   nullptr, nullptr) != SQLITE_OK) {
+    return fail("keeping its result in memory");
+  }
   const std::string fill_table = QuoteIdentifier(shape.has_expressions ? kFillTable : shape.table_name);
   const std::vector<std::string> types = DeclaredTypes(shape);
   if (sqlite3_exec(store->db, ("CREATE TABLE " + fill_table + "(" + ColumnList(shape, &types) + ")").c_str(), nullptr,
@@ -104,39 +108,34 @@ UNSIGNED32 NewStore(const ResultShape& shape, uint64_t generation, const std::st
           SQLITE_OK)
     return fail("preparing its result table");
   *out = std::move(store);
-  return 0;
+  return Status();
 }
 
 // Runs one of the store's prepared statements to its end.
 bool RunStep(const Statement& statement) {
   const int rc = sqlite3_step(statement.get());
-  sqlite3_reset(statement.get());
+  sqlite3_reset(statement.get());  // repeats the step's answer, which is the one used
   return rc == SQLITE_DONE;
 }
 
 // Binds one result value to the insert. Texts and blobs are bound without a
-// copy: the row stays where it is until the insert has stored it.
-void BindCell(sqlite3_stmt* insert, int index, const ResultCell& cell) {
+// copy: the row stays where it is until the insert has stored it. The
+// SQLite result code.
+int BindCell(sqlite3_stmt* insert, int index, const ResultCell& cell) {
   switch (cell.type) {
-    case SQLITE_INTEGER: sqlite3_bind_int64(insert, index, cell.integer); break;
-    case SQLITE_FLOAT: sqlite3_bind_double(insert, index, cell.real); break;
-    case SQLITE_TEXT:
-      sqlite3_bind_text(insert, index, cell.bytes, static_cast<int>(cell.size), SQLITE_STATIC);
-      break;
+    case SQLITE_INTEGER: return sqlite3_bind_int64(insert, index, cell.integer);
+    case SQLITE_FLOAT: return sqlite3_bind_double(insert, index, cell.real);
+    case SQLITE_TEXT: return sqlite3_bind_text(insert, index, cell.bytes, static_cast<int>(cell.size), SQLITE_STATIC);
     case SQLITE_BLOB:
-      if (cell.size == 0) {
-        sqlite3_bind_zeroblob(insert, index, 0);
-      } else {
-        sqlite3_bind_blob(insert, index, cell.bytes, static_cast<int>(cell.size), SQLITE_STATIC);
-      }
-      break;
-    default: sqlite3_bind_null(insert, index); break;
+      if (cell.size == 0) return sqlite3_bind_zeroblob(insert, index, 0);
+      return sqlite3_bind_blob(insert, index, cell.bytes, static_cast<int>(cell.size), SQLITE_STATIC);
+    default: return sqlite3_bind_null(insert, index);
   }
 }
 
 // Copies every row into the store in one transaction.
-UNSIGNED32 FillStore(ResultStore& store, size_t columns, ResultRows& rows, const std::string& describe,
-                     int64_t* stored_rows) {
+Status FillStore(ResultStore& store, size_t columns, ResultRows& rows, const std::string& describe,
+                 int64_t* stored_rows) {
   auto fail = [&](const std::string& what) {
     return SqliteError(AE_KDX_SQL_EXECUTE, describe + ": " + what, store.db);
   };
@@ -145,27 +144,27 @@ UNSIGNED32 FillStore(ResultStore& store, size_t columns, ResultRows& rows, const
   *stored_rows = 0;
   bool row = false;
   for (;;) {
-    if (UNSIGNED32 rc = rows.Step(&row)) return rc;
+    if (Status stepped = rows.Step(&row); !stepped.ok()) return stepped;
     if (!row) break;
     ++*stored_rows;
     for (size_t i = 0; i < columns; ++i) {
       const ResultCell cell = rows.Cell(static_cast<int>(i));
       if ((cell.type == SQLITE_TEXT || (cell.type == SQLITE_BLOB && cell.size > 0)) && cell.bytes == nullptr)
         return fail("reading a result value");  // out of memory
-      BindCell(insert, static_cast<int>(i) + 1, cell);
+      if (BindCell(insert, static_cast<int>(i) + 1, cell) != SQLITE_OK) return fail("storing a result row");
     }
     const int stored = sqlite3_step(insert);
-    sqlite3_reset(insert);
+    sqlite3_reset(insert);  // repeats the step's answer, which is the one used
     if (stored != SQLITE_DONE) return fail("storing a result row");
   }
   sqlite3_clear_bindings(insert);  // the last row's values are not kept twice
   if (!RunStep(store.commit)) return fail("storing its result");
-  return 0;
+  return Status();
 }
 
 // Gives each expression column the type its values have, moving the rows
 // from the untyped fill table into the result table.
-UNSIGNED32 TypeExpressionColumns(ResultStore& store, const ResultShape& shape, const std::string& describe) {
+Status TypeExpressionColumns(ResultStore& store, const ResultShape& shape, const std::string& describe) {
   sqlite3* mem = store.db;
   auto fail = [&](const std::string& what) { return SqliteError(AE_KDX_SQL_EXECUTE, describe + ": " + what, mem); };
   const int count = static_cast<int>(shape.columns.size());
@@ -190,7 +189,7 @@ UNSIGNED32 TypeExpressionColumns(ResultStore& store, const ResultShape& shape, c
   for (int i = 0; i < count; ++i) {
     if (!shape.columns[i].declared.empty()) continue;
     auto at = [&](int j) { return sqlite3_column_int64(query.get(), k * 7 + j); };
-    types[i] = TypeFromValues(at(0), at(1), at(2), at(3), at(4), at(5), at(6));
+    types[i] = TypeFromValues({at(0), at(1), at(2), at(3), at(4), at(5), at(6)});
     ++k;
   }
   query = Statement();
@@ -199,12 +198,12 @@ UNSIGNED32 TypeExpressionColumns(ResultStore& store, const ResultShape& shape, c
   const std::string copy = "CREATE TABLE " + final_table + "(" + ColumnList(shape, &types) + "); INSERT INTO " +
                            final_table + " SELECT * FROM " + fill_table + " ORDER BY rowid; DROP TABLE " + fill_table;
   if (sqlite3_exec(mem, copy.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) return fail("typing its result");
-  return 0;
+  return Status();
 }
 
 // Indexes a new result table once filled (cheaper than keeping the indexes
 // while inserting).
-UNSIGNED32 IndexStore(ResultStore& store, const ResultShape& shape, const std::string& describe) {
+Status IndexStore(ResultStore& store, const ResultShape& shape, const std::string& describe) {
   for (const std::string& sql : shape.index_sql) {
     if (sqlite3_exec(store.db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) continue;
     // Rows a join or a repeated column made equal: the order stays, uniqueness goes.
@@ -212,7 +211,7 @@ UNSIGNED32 IndexStore(ResultStore& store, const ResultShape& shape, const std::s
     if (sql.rfind("CREATE UNIQUE", 0) != 0 || sqlite3_exec(store.db, plain.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
       return SqliteError(AE_KDX_SQL_EXECUTE, describe + ": indexing its result", store.db);
   }
-  return 0;
+  return Status();
 }
 
 }  // namespace
@@ -263,55 +262,62 @@ std::unique_ptr<ResultStore> ResultStores::TakeSpare(bool reusable, uint64_t gen
   return spare;
 }
 
-UNSIGNED32 ResultStores::Store(const std::shared_ptr<ResultStores>& stores, const ResultShape& shape,
-                               uint64_t generation, ResultRows& rows, EngineConnection* connection,
-                               const std::string& describe, ADSHANDLE* cursor) {
+Status ResultStores::Store(const std::shared_ptr<ResultStores>& stores, const StoreRequest& request,
+                           ResultRows& rows, ADSHANDLE* cursor) {
+  const ResultShape& shape = request.shape;
   // A store is out of the list while it is filled, so that a failure closes it.
-  std::unique_ptr<ResultStore> store = stores->TakeSpare(!shape.has_expressions, generation);
+  std::unique_ptr<ResultStore> store = stores->TakeSpare(!shape.has_expressions, request.generation);
   const bool reused = store != nullptr;
   if (reused) {
-    if (!RunStep(store->clear))
-      return SqliteError(AE_KDX_SQL_EXECUTE, describe + ": emptying its result table", store->db);
-  } else if (UNSIGNED32 code = NewStore(shape, generation, describe, &store)) {
-    return code;
+    if (!RunStep(store->clear)) {
+      return SqliteError(AE_KDX_SQL_EXECUTE, request.describe + ": emptying its result table", store->db);
+    }
+  } else if (Status made = NewStore(request, &store); !made.ok()) {
+    return made;
   }
   int64_t stored_rows = 0;
-  if (UNSIGNED32 code = FillStore(*store, shape.columns.size(), rows, describe, &stored_rows)) return code;
+  if (Status filled = FillStore(*store, shape.columns.size(), rows, request.describe, &stored_rows); !filled.ok()) {
+    return filled;
+  }
   if (shape.has_expressions) {
-    if (UNSIGNED32 code = TypeExpressionColumns(*store, shape, describe)) return code;
+    if (Status typed = TypeExpressionColumns(*store, shape, request.describe); !typed.ok()) return typed;
   }
   if (!reused) {
-    if (UNSIGNED32 code = IndexStore(*store, shape, describe)) return code;
+    if (Status indexed = IndexStore(*store, shape, request.describe); !indexed.ok()) return indexed;
   }
   sqlite3* mem = store->db;
   if (store->layout == nullptr) {
     auto layout = std::make_unique<EngineTable>(nullptr, mem, false, "main", shape.table_name, shape.display_name);
-    if (UNSIGNED32 code = layout->Load()) return code;
+    if (Status loaded = layout->Load(); !loaded.ok()) return loaded;
     store->layout = std::move(layout);
   }
   // The store keeps the database; the cursor reads it and, on closing, hands
   // its prepared reads back to the store.
-  auto table = std::make_unique<EngineTable>(connection, mem, false, "main", shape.table_name, shape.display_name);
+  auto table =
+      std::make_unique<EngineTable>(request.connection, mem, false, "main", shape.table_name, shape.display_name);
   table->LoadLike(*store->layout, std::move(store->reads));
   table->set_open_options(2);  // read-only
   table->set_known_row_count(stored_rows);
   table->set_recycler(stores);
   ResultStore* kept = store.get();
   stores->stores_.push_back(std::move(store));  // a failed registration recycles into it
-  if (UNSIGNED32 code = EngineTable::Register(std::move(table), ADS_CURSOR, cursor)) return code;
+  if (Status registered = EngineTable::Register(std::move(table), ADS_CURSOR, cursor); !registered.ok()) {
+    return registered;
+  }
   kept->cursor = *cursor;
-  return 0;
+  return Status();
 }
 
-std::string TypeFromValues(int64_t integers, int64_t reals, int64_t texts, int64_t blobs, int64_t widest,
-                           int64_t smallest, int64_t largest) {
-  if (texts > 0) {
-    const int64_t width = std::max<int64_t>(1, widest);
+std::string TypeFromValues(const ValueCounts& counts) {
+  if (counts.texts > 0) {
+    const int64_t width = std::max<int64_t>(1, counts.widest);
     return width <= static_cast<int64_t>(kMaxCharWidth) ? "CHAR(" + std::to_string(width) + ")" : "MEMO";
   }
-  if (blobs > 0) return "BLOB";
-  if (reals > 0) return "DOUBLE";
-  if (integers > 0) return smallest >= INT32_MIN + 1 && largest <= INT32_MAX ? "INTEGER" : "DOUBLE";
+  if (counts.blobs > 0) return "BLOB";
+  if (counts.reals > 0) return "DOUBLE";
+  if (counts.integers > 0) {
+    return counts.smallest >= INT32_MIN + 1 && counts.largest <= INT32_MAX ? "INTEGER" : "DOUBLE";
+  }
   return "CHAR(1)";
 }
 

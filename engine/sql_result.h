@@ -24,6 +24,7 @@
 #include "engine/connection.h"
 #include "engine/engine_table.h"
 #include "engine/sqlite_support.h"
+#include "engine/status.h"
 
 struct sqlite3;
 
@@ -57,14 +58,25 @@ struct ResultCell {
 class ResultRows {
  public:
   virtual ~ResultRows() = default;
-  // 1: on the next row; 0: no more rows; an error code (recorded with
-  // SetError, naming the statement) when the rows could not be read.
-  virtual UNSIGNED32 Step(bool* row) = 0;
+  // Success and `*row` (false: no more rows), or an error naming the
+  // statement when the rows could not be read.
+  virtual Status Step(bool* row) = 0;
   // A value of the current row; `column` 0-based.
   virtual ResultCell Cell(int column) = 0;
 };
 
 struct ResultStore;
+
+// What ResultStores::Store stores rows under: their shape, the generation
+// that identifies it (a store made for the same generation is reused when
+// the shape has no expressions), the connection the cursor belongs to and
+// the statement as messages name it.
+struct StoreRequest {
+  const ResultShape& shape;
+  uint64_t generation;
+  EngineConnection* connection;
+  const std::string& describe;
+};
 
 // The result databases of one statement. Cursors hold it weakly: a closing
 // cursor hands its prepared reads back while the statement exists.
@@ -77,13 +89,10 @@ class ResultStores : public EngineTable::Recycler {
   // that they outlive the statement; closes the rest.
   void ReleaseToOpenCursors();
 
-  // Stores every row of `rows` (the first Step included) under `shape` and
-  // opens a cursor on them. `generation` identifies the shape: a store made
-  // for the same generation is reused when the shape has no expressions.
-  // `describe` names the statement in messages. 0 and `*cursor`, or an error.
-  static UNSIGNED32 Store(const std::shared_ptr<ResultStores>& stores, const ResultShape& shape, uint64_t generation,
-                          ResultRows& rows, EngineConnection* connection, const std::string& describe,
-                          ADSHANDLE* cursor);
+  // Stores every row of `rows` (the first Step included) as `request` says
+  // and opens a cursor on them: success and `*cursor`, or an error.
+  static Status Store(const std::shared_ptr<ResultStores>& stores, const StoreRequest& request, ResultRows& rows,
+                      ADSHANDLE* cursor);
 
  private:
   // Closes the stores whose cursor has closed, except one that can serve
@@ -94,10 +103,19 @@ class ResultStores : public EngineTable::Recycler {
   std::vector<std::unique_ptr<ResultStore>> stores_;
 };
 
-// The declared type of an expression column from its values: the counts of
-// integers, reals, texts and blobs, the widest text and the integer range.
-std::string TypeFromValues(int64_t integers, int64_t reals, int64_t texts, int64_t blobs, int64_t widest,
-                           int64_t smallest, int64_t largest);
+// What an expression column's values are: the counts of integers, reals,
+// texts and blobs, the widest text and the integer range.
+struct ValueCounts {
+  int64_t integers = 0;
+  int64_t reals = 0;
+  int64_t texts = 0;
+  int64_t blobs = 0;
+  int64_t widest = 0;
+  int64_t smallest = 0;
+  int64_t largest = 0;
+};
+// The declared type of an expression column from its values.
+std::string TypeFromValues(const ValueCounts& counts);
 
 }  // namespace engine
 

@@ -3,13 +3,13 @@
 
 #include "engine/errors.h"
 #include "engine/schema.h"
+#include "util/date_time.h"
 
 namespace engine {
 namespace {
 
 constexpr int64_t kFirstJulian = 1721426;  // 1 January of year 1
 constexpr int64_t kLastJulian = 5373484;   // 31 December 9999
-constexpr int64_t kMillisecondsPerDay = 86400000;
 
 }  // namespace
 
@@ -44,12 +44,12 @@ std::string SqlStatement::Describe() const {
   return "SQL statement \"" + text + "\"";
 }
 
-UNSIGNED32 SqlStatement::Prepare(const std::string& text) {
+Status SqlStatement::Prepare(const std::string& text) {
   if (prepared_ && text == text_) {
     Reuse();
     values_.assign(places_.size(), BoundValue());
     bound_.assign(places_.size(), false);
-    return 0;
+    return Status();
   }
   Forget();
   prepared_ = false;
@@ -58,50 +58,54 @@ UNSIGNED32 SqlStatement::Prepare(const std::string& text) {
   places_ = ScanSqlParams(text);
   for (const SqlParamPlace& place : places_) {
     if (place.name.empty()) {
-      return SetError(AE_KDX_SQL_PARAMETER, Describe() + ": the ':' at offset " + std::to_string(place.offset) +
-                                                " is followed by no parameter name");
+      return Status(AE_KDX_SQL_PARAMETER, Describe() + ": the ':' at offset " + std::to_string(place.offset) +
+                                              " is followed by no parameter name");
     }
   }
   place_kinds_.assign(places_.size(), PlaceKind::kOther);
-  if (UNSIGNED32 rc = PrepareText()) return rc;
+  if (Status prepared = PrepareText(); !prepared.ok()) return prepared;
   values_.assign(places_.size(), BoundValue());
   bound_.assign(places_.size(), false);
   prepared_ = true;
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 SqlStatement::Bind(UNSIGNED16 position, BoundValue value) {
+Status SqlStatement::Bind(UNSIGNED16 position, BoundValue value) {
   if (!prepared_) {
-    return SetError(AE_KDX_SQL_NOT_PREPARED, "SQL statement: a parameter is bound before AdsPrepareSQL");
+    return Status(AE_KDX_SQL_NOT_PREPARED, "SQL statement: a parameter is bound before AdsPrepareSQL");
   }
   if (position == 0 || position > places_.size()) {
-    return SetError(AE_KDX_SQL_PARAMETER, Describe() + ": parameter position " + std::to_string(position) +
-                                              " is outside 1 to " + std::to_string(places_.size()));
+    return Status(AE_KDX_SQL_PARAMETER, Describe() + ": parameter position " + std::to_string(position) +
+                                            " is outside 1 to " + std::to_string(places_.size()));
   }
   const std::string& name = places_[position - 1].name;
   if ((value.kind == BoundValue::Kind::kDate || value.kind == BoundValue::Kind::kTimestamp) &&
       (value.julian < kFirstJulian || value.julian > kLastJulian)) {
-    return SetError(AE_KDX_SQL_PARAMETER, Describe() + ", parameter " + name + ": Julian day " +
-                                              std::to_string(value.julian) + " is not a date of years 1 to 9999");
+    return Status(AE_KDX_SQL_PARAMETER, Describe() + ", parameter " + name + ": Julian day " +
+                                            std::to_string(value.julian) + " is not a date of years 1 to 9999");
   }
   if ((value.kind == BoundValue::Kind::kTime || value.kind == BoundValue::Kind::kTimestamp) &&
-      (value.milliseconds < 0 || value.milliseconds >= kMillisecondsPerDay)) {
-    return SetError(AE_KDX_SQL_PARAMETER, Describe() + ", parameter " + name + ": " +
-                                              std::to_string(value.milliseconds) +
-                                              " milliseconds is not a time of day");
+      (value.milliseconds < 0 || value.milliseconds >= kMSecsPerDay)) {
+    return Status(AE_KDX_SQL_PARAMETER, Describe() + ", parameter " + name + ": " +
+                                            std::to_string(value.milliseconds) + " milliseconds is not a time of day");
   }
   values_[position - 1] = std::move(value);
   bound_[position - 1] = true;
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 SqlStatement::Execute(ADSHANDLE* cursor) {
-  if (!prepared_) return SetError(AE_KDX_SQL_NOT_PREPARED, "SQL statement: AdsExecuteSQL before AdsPrepareSQL");
-  return Run(cursor);
+Status SqlStatement::Execute(ADSHANDLE* cursor) {
+  if (!prepared_) return Status(AE_KDX_SQL_NOT_PREPARED, "SQL statement: AdsExecuteSQL before AdsPrepareSQL");
+  Status ran = Run(cursor);
+  // 7209 is the code of a statement its server cannot run again: a failure
+  // naming it makes this statement one the caller must replace.
+  if (!ran.ok() && ran.text().find("7209") != std::string::npos) ran.WithUnusableStatement();
+  return ran;
 }
 
-UNSIGNED32 SqlStatement::StoreRows(ResultRows& rows, ADSHANDLE* cursor) {
-  return ResultStores::Store(stores_, *shape_, shape_generation_, rows, connection_, Describe(), cursor);
+Status SqlStatement::StoreRows(ResultRows& rows, ADSHANDLE* cursor) {
+  const std::string describe = Describe();
+  return ResultStores::Store(stores_, {*shape_, shape_generation_, connection_, describe}, rows, cursor);
 }
 
 void SqlStatement::SetShape(std::unique_ptr<ResultShape> shape) {

@@ -24,6 +24,7 @@
 #include "engine/sql_codes.h"
 #include "engine/sql_params.h"
 #include "engine/sql_result.h"
+#include "engine/status.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -45,7 +46,7 @@ struct StatementOptions {
 };
 
 // The options of a live statement (for the tool and the tests).
-UNSIGNED32 GetStatementOptions(ADSHANDLE statement, StatementOptions* options);
+[[nodiscard]] UNSIGNED32 GetStatementOptions(ADSHANDLE statement, StatementOptions* options);
 
 enum class PlaceKind { kOther, kDate, kTimestamp, kTime };
 
@@ -77,27 +78,27 @@ class SqlStatement : public EngineObject {
   void set_handle(ADSHANDLE handle) { handle_ = handle; }
   StatementOptions& options() { return options_; }
 
-  virtual UNSIGNED32 SetTablePassword(const std::string& table, const std::string& password) = 0;
+  virtual Status SetTablePassword(const std::string& table, const std::string& password) = 0;
   // Prepares `text`: every ":name" is a place of its own. The same text
   // again keeps what was prepared and only forgets the bound values.
-  UNSIGNED32 Prepare(const std::string& text);
+  Status Prepare(const std::string& text);
   // Binds the value of place `position` (1-based); unbound places are NULL.
-  UNSIGNED32 Bind(UNSIGNED16 position, BoundValue value);
+  Status Bind(UNSIGNED16 position, BoundValue value);
   // Runs the prepared text: a cursor on its rows, or 0 without a rows set.
-  UNSIGNED32 Execute(ADSHANDLE* cursor);
+  Status Execute(ADSHANDLE* cursor);
 
  protected:
   // The statement as messages name it (its text, cut to 300 characters).
   std::string Describe() const;
   // Prepares text_ (whose places_ are scanned) and sets place_kinds_.
-  virtual UNSIGNED32 PrepareText() = 0;
+  virtual Status PrepareText() = 0;
   // The prepared text is prepared again: it stays as it is.
   virtual void Reuse() {}
   // Forgets the prepared text.
   virtual void Forget() = 0;
-  virtual UNSIGNED32 Run(ADSHANDLE* cursor) = 0;
+  virtual Status Run(ADSHANDLE* cursor) = 0;
   // Stores `rows` under shape_ and opens a cursor on them.
-  UNSIGNED32 StoreRows(ResultRows& rows, ADSHANDLE* cursor);
+  Status StoreRows(ResultRows& rows, ADSHANDLE* cursor);
   // Makes `shape` the shape of the text's results from now on.
   void SetShape(std::unique_ptr<ResultShape> shape);
 

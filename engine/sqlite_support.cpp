@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "engine/errors.h"
+#include "engine/faults.h"
 #include "engine/sql_codes.h"
 
 namespace engine {
@@ -47,8 +48,8 @@ bool IsWalDatabase(const std::string& path) {
 
 // A log is opened read-only as well. SQLite opens a -wal read-write even for
 // a read-only connection when it may; a reader never writes into it, and
-// this VFS, the default one but for that and for watched files, makes sure of
-// it. (A -shm stays read-write: readers take their locks in it.)
+// this VFS, the default one but for that and for what it notes, makes sure
+// of it. (A -shm stays read-write: readers take their locks in it.)
 constexpr char kReadOnlyVfs[] = "kdx-read-only";
 
 // What tells one state of a file from another: a program that writes the
@@ -67,46 +68,59 @@ bool IdentityOf(const char* path, FileIdentity* out) {
   return true;
 }
 
-// A main database file opened with immutable=1 is read without locks, so a
-// program that begins writing it meanwhile, and folds its log into the file,
-// would hand this reader pages of two states. Such a file is watched: after
-// every read of its bytes or its size, the file must still be the one that
-// was opened; if it is not, the read fails with an I/O error and the thread
-// notes the file for SqliteError (NoteChangedWhileRead). Every other method
-// goes to the default VFS's file unchanged.
-struct WatchedFile {
-  sqlite3_file file;  // pMethods: kWatchedMethods
-  const char* path;   // xOpen's name, which SQLite keeps until xClose
+// Every file the engine reads through this VFS: a file of the VFS below (the
+// default one, or the fault VFS of the tests once it exists), whose failed
+// I/O is noted for SqliteError (NoteFailedFile) so that the error names the
+// file. A main database file opened with immutable=1 is read without locks,
+// so a program that begins writing it meanwhile, and folds its log into the
+// file, would hand this reader pages of two states. Such a file is watched:
+// after every read of its bytes or its size, the file must still be the one
+// that was opened; if it is not, the read fails with an I/O error and the
+// thread notes the file for SqliteError (NoteChangedWhileRead).
+struct ReaderFile {
+  sqlite3_file file;   // pMethods: kReaderMethods
+  sqlite3_file* base;  // the file of the VFS below, from sqlite3_malloc
+  const char* path;    // xOpen's name, which SQLite keeps until xClose; null for a temporary file
+  bool watched;
   FileIdentity opened;
 };
-constexpr int kWatchSize = (sizeof(WatchedFile) + 7) & ~7;
 
-// The default VFS's file, which follows the WatchedFile in the same memory.
-sqlite3_file* Base(sqlite3_file* file) {
-  return reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(file) + kWatchSize);
+ReaderFile* Reader(sqlite3_file* file) { return reinterpret_cast<ReaderFile*>(file); }
+sqlite3_file* Base(sqlite3_file* file) { return Reader(file)->base; }
+
+// `rc`, noting the file when it is an I/O error (a short read is none: it
+// reads past the end, which SQLite expects).
+int Noted(sqlite3_file* file, int rc) {
+  if ((rc & 0xFF) == SQLITE_IOERR && rc != SQLITE_IOERR_SHORT_READ && Reader(file)->path != nullptr) {
+    NoteFailedFile(Reader(file)->path);
+  }
+  return rc;
 }
 
-// `rc`, or an I/O error `failure` when the file is no longer the one opened.
+// `rc`, or an I/O error `failure` when a watched file is no longer the one
+// opened.
 int Checked(sqlite3_file* file, int rc, int failure) {
-  const auto* watched = reinterpret_cast<WatchedFile*>(file);
+  const ReaderFile* reader = Reader(file);
+  if (!reader->watched) return Noted(file, rc);
   FileIdentity now;
-  if (IdentityOf(watched->path, &now) && now.device == watched->opened.device &&
-      now.inode == watched->opened.inode && now.size == watched->opened.size &&
-      now.modified.tv_sec == watched->opened.modified.tv_sec &&
-      now.modified.tv_nsec == watched->opened.modified.tv_nsec) {
-    return rc;
+  if (IdentityOf(reader->path, &now) && now.device == reader->opened.device && now.inode == reader->opened.inode &&
+      now.size == reader->opened.size && now.modified.tv_sec == reader->opened.modified.tv_sec &&
+      now.modified.tv_nsec == reader->opened.modified.tv_nsec) {
+    return Noted(file, rc);
   }
-  NoteChangedWhileRead(watched->path);
+  NoteChangedWhileRead(reader->path);
   return failure;
 }
 
 // Version 2: without xFetch SQLite maps no page into memory, so every page
 // it reads passes through the check of xRead.
-const sqlite3_io_methods kWatchedMethods = {
+const sqlite3_io_methods kReaderMethods = {
     2,
     [](sqlite3_file* f) {
       sqlite3_file* base = Base(f);
-      return base->pMethods->xClose(base);
+      const int rc = base->pMethods->xClose(base);
+      sqlite3_free(base);
+      return rc;
     },
     [](sqlite3_file* f, void* data, int amount, sqlite3_int64 offset) {
       sqlite3_file* base = Base(f);
@@ -114,15 +128,15 @@ const sqlite3_io_methods kWatchedMethods = {
     },
     [](sqlite3_file* f, const void* data, int amount, sqlite3_int64 offset) {
       sqlite3_file* base = Base(f);
-      return base->pMethods->xWrite(base, data, amount, offset);
+      return Noted(f, base->pMethods->xWrite(base, data, amount, offset));
     },
     [](sqlite3_file* f, sqlite3_int64 size) {
       sqlite3_file* base = Base(f);
-      return base->pMethods->xTruncate(base, size);
+      return Noted(f, base->pMethods->xTruncate(base, size));
     },
     [](sqlite3_file* f, int flags) {
       sqlite3_file* base = Base(f);
-      return base->pMethods->xSync(base, flags);
+      return Noted(f, base->pMethods->xSync(base, flags));
     },
     [](sqlite3_file* f, sqlite3_int64* size) {
       sqlite3_file* base = Base(f);
@@ -130,15 +144,15 @@ const sqlite3_io_methods kWatchedMethods = {
     },
     [](sqlite3_file* f, int level) {
       sqlite3_file* base = Base(f);
-      return base->pMethods->xLock(base, level);
+      return Noted(f, base->pMethods->xLock(base, level));
     },
     [](sqlite3_file* f, int level) {
       sqlite3_file* base = Base(f);
-      return base->pMethods->xUnlock(base, level);
+      return Noted(f, base->pMethods->xUnlock(base, level));
     },
     [](sqlite3_file* f, int* out) {
       sqlite3_file* base = Base(f);
-      return base->pMethods->xCheckReservedLock(base, out);
+      return Noted(f, base->pMethods->xCheckReservedLock(base, out));
     },
     [](sqlite3_file* f, int op, void* arg) {
       sqlite3_file* base = Base(f);
@@ -154,11 +168,11 @@ const sqlite3_io_methods kWatchedMethods = {
     },
     [](sqlite3_file* f, int page, int page_size, int extend, void volatile** out) {
       sqlite3_file* base = Base(f);
-      return base->pMethods->xShmMap(base, page, page_size, extend, out);
+      return Noted(f, base->pMethods->xShmMap(base, page, page_size, extend, out));
     },
     [](sqlite3_file* f, int offset, int n, int flags) {
       sqlite3_file* base = Base(f);
-      return base->pMethods->xShmLock(base, offset, n, flags);
+      return Noted(f, base->pMethods->xShmLock(base, offset, n, flags));
     },
     [](sqlite3_file* f) {
       sqlite3_file* base = Base(f);
@@ -173,25 +187,27 @@ const sqlite3_io_methods kWatchedMethods = {
 };
 
 int OpenDatabaseFile(sqlite3_vfs* self, const char* name, sqlite3_file* file, int flags, int* out_flags) {
-  auto* base_vfs = static_cast<sqlite3_vfs*>(self->pAppData);
+  sqlite3_vfs* below = FaultVfs() != nullptr ? FaultVfs() : static_cast<sqlite3_vfs*>(self->pAppData);
+  ReaderFile* reader = Reader(file);
+  reader->file.pMethods = nullptr;
   if ((flags & SQLITE_OPEN_WAL) != 0) {
     flags = (flags & ~(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) | SQLITE_OPEN_READONLY;
   }
-  if ((flags & SQLITE_OPEN_MAIN_DB) == 0 || name == nullptr || !sqlite3_uri_boolean(name, "immutable", 0)) {
-    return base_vfs->xOpen(base_vfs, name, file, flags, out_flags);
-  }
-  auto* watched = reinterpret_cast<WatchedFile*>(file);
-  sqlite3_file* base = Base(file);
-  watched->file.pMethods = nullptr;
-  base->pMethods = nullptr;
-  int rc = base_vfs->xOpen(base_vfs, name, base, flags, out_flags);
-  if (rc == SQLITE_OK && !IdentityOf(name, &watched->opened)) rc = SQLITE_CANTOPEN;
+  auto* base = static_cast<sqlite3_file*>(sqlite3_malloc(below->szOsFile));
+  if (base == nullptr) return SQLITE_NOMEM;
+  std::memset(base, 0, static_cast<size_t>(below->szOsFile));
+  reader->watched = (flags & SQLITE_OPEN_MAIN_DB) != 0 && name != nullptr && sqlite3_uri_boolean(name, "immutable", 0);
+  int rc = below->xOpen(below, name, base, flags, out_flags);
+  if (rc == SQLITE_OK && reader->watched && !IdentityOf(name, &reader->opened)) rc = SQLITE_CANTOPEN;
   if (rc != SQLITE_OK) {
     if (base->pMethods != nullptr) base->pMethods->xClose(base);
+    sqlite3_free(base);
+    if (name != nullptr) NoteFailedFile(name);
     return rc;
   }
-  watched->path = name;
-  watched->file.pMethods = &kWatchedMethods;
+  reader->base = base;
+  reader->path = name;
+  reader->file.pMethods = &kReaderMethods;
   return SQLITE_OK;
 }
 
@@ -201,10 +217,12 @@ void RegisterReadOnlyVfs() {
     sqlite3_vfs made = *base;
     made.zName = kReadOnlyVfs;
     made.pAppData = base;
-    made.szOsFile = base->szOsFile + kWatchSize;
+    made.szOsFile = static_cast<int>(sizeof(ReaderFile));
     made.xOpen = &OpenDatabaseFile;
     return made;
   }();
+  // Registering fails only without memory; every open through the VFS then
+  // fails, naming its file.
   static const int registered = sqlite3_vfs_register(&vfs, 0);
   (void)registered;
 }
@@ -246,20 +264,23 @@ std::string ReadOnlyUri(const std::string& path) {
   return uri;
 }
 
-void ConfigureReader(sqlite3* db) {
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  sqlite3_extended_result_codes(db, 1);
+Status ConfigureReader(sqlite3* db, const std::string& path) {
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);  // never fails on an open handle
+  sqlite3_extended_result_codes(db, 1);       // never fails on an open handle
   // A reader that happens to be the last connection must not fold a log
   // into the database file when it closes.
-  sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  if (sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) != SQLITE_OK) {
+    return SqliteError(AE_KDX_SQLITE, "Cannot read database file " + Quoted(path) + " without checkpointing it", db);
+  }
+  return Status();
 }
 
-UNSIGNED32 FileReadError(const std::string& path, const std::string& what, int rc, sqlite3* db) {
+Status FileReadError(const std::string& path, const std::string& what, int rc, sqlite3* db) {
   if (rc == SQLITE_READONLY_ROLLBACK) {
-    return SetError(AE_KDX_HOT_JOURNAL,
-                    "Table file '" + path + "' was left in the middle of a write by another program (hot journal '" +
-                        path + "-journal'): the HR application or sqlite3 must recover it first; nothing was read "
-                        "and nothing was changed");
+    return Status(AE_KDX_HOT_JOURNAL,
+                  "Table file '" + path + "' was left in the middle of a write by another program (hot journal '" +
+                      path + "-journal'): the HR application or sqlite3 must recover it first; nothing was read "
+                      "and nothing was changed");
   }
   if ((rc & 0xFF) == SQLITE_NOTADB) {
     return SqliteError(AE_KDX_NOT_A_DATABASE, "File '" + path + "' is not an SQLite database", db);
@@ -276,7 +297,7 @@ UNSIGNED32 FileReadError(const std::string& path, const std::string& what, int r
   return SqliteError(AE_KDX_SQLITE, what + " '" + path + "'", db);
 }
 
-UNSIGNED32 OpenSqlite(const std::string& path, sqlite3** db) {
+Status OpenSqlite(const std::string& path, sqlite3** db) {
   *db = nullptr;
   sqlite3* handle = nullptr;
   // Every database the engine opens is used under the engine's own mutex
@@ -286,21 +307,24 @@ UNSIGNED32 OpenSqlite(const std::string& path, sqlite3** db) {
   int rc = sqlite3_open_v2(uri.c_str(), &handle, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
                            nullptr);
   if (rc != SQLITE_OK) {
-    UNSIGNED32 code = SqliteError(AE_KDX_SQLITE, "Cannot open database file '" + path + "'", handle);
+    Status failed = SqliteError(AE_KDX_SQLITE, "Cannot open database file '" + path + "'", handle);
     sqlite3_close(handle);
-    return code;
+    return failed;
   }
-  ConfigureReader(handle);
+  if (Status configured = ConfigureReader(handle, path); !configured.ok()) {
+    sqlite3_close(handle);
+    return configured;
+  }
   // Reading the schema is the cheapest check that the file is a database;
   // it is also where SQLite finds a hot journal.
   rc = sqlite3_exec(handle, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
-    UNSIGNED32 code = FileReadError(path, "Cannot read database file", rc, handle);
+    Status failed = FileReadError(path, "Cannot read database file", rc, handle);
     sqlite3_close(handle);
-    return code;
+    return failed;
   }
   *db = handle;
-  return 0;
+  return Status();
 }
 
 std::string QuoteIdentifier(const std::string& name) {

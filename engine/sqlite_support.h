@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/ads.h"
+#include "engine/status.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -15,8 +16,9 @@ struct sqlite3_value;
 
 namespace engine {
 
-// Busy timeout of every database the engine opens: a writer holding a lock
-// delays a read instead of failing it.
+// Busy timeout of every database file the engine opens, for reading or for
+// kdx-db's writes: a program holding a lock delays the open's work instead
+// of failing it.
 constexpr int kBusyTimeoutMs = 8000;
 
 // The engine only ever reads the files of a database: every table file and
@@ -32,19 +34,20 @@ constexpr int kBusyTimeoutMs = 8000;
 std::string ReadOnlyUri(const std::string& path);
 
 // What every connection that reads a file gets: the busy timeout, extended
-// result codes, and no checkpoint when it closes.
-void ConfigureReader(sqlite3* db);
+// result codes, and no checkpoint when it closes; an error naming `path`
+// when SQLite cannot promise the last.
+Status ConfigureReader(sqlite3* db, const std::string& path);
 
 // Opens the database file `path` read-only (ReadOnlyUri, ConfigureReader)
-// and checks that it can be read. 0 and `*db`, or an error naming the path
-// (the handle is closed on failure): AE_KDX_NOT_A_DATABASE for a file that is
-// no SQLite database, AE_KDX_HOT_JOURNAL for a file another program left in
-// the middle of a write.
-UNSIGNED32 OpenSqlite(const std::string& path, sqlite3** db);
+// and checks that it can be read. Success and `*db`, or an error naming the
+// path (the handle is closed on failure): AE_KDX_NOT_A_DATABASE for a file
+// that is no SQLite database, AE_KDX_HOT_JOURNAL for a file another program
+// left in the middle of a write.
+Status OpenSqlite(const std::string& path, sqlite3** db);
 
 // The error of a failed first read of the database file `path` through `db`
 // (SQLite's result `rc`), as OpenSqlite reports it; `what` says what was done.
-UNSIGNED32 FileReadError(const std::string& path, const std::string& what, int rc, sqlite3* db);
+Status FileReadError(const std::string& path, const std::string& what, int rc, sqlite3* db);
 
 // Owns a prepared statement; finalises it on destruction.
 class Statement {
@@ -80,7 +83,7 @@ struct SqlValue {
   static SqlValue From(sqlite3_value* value);
 };
 // Binds `value` to parameter `index` (1-based) of `stmt`; the SQLite result code.
-int BindValue(sqlite3_stmt* stmt, int index, const SqlValue& value);
+[[nodiscard]] int BindValue(sqlite3_stmt* stmt, int index, const SqlValue& value);
 
 }  // namespace engine
 

@@ -1,8 +1,10 @@
 // Database files as kdx-db makes and maintains them: sealing and unsealing
 // free table files, reading a sealed file's clear header or its decrypted
-// image, and dictionaries with their accounts. The engine reads the same
-// files through the entry points of engine/ads.h; these functions are for
-// the tool and its tests.
+// image, dictionaries with their accounts, and (namespace engine) making,
+// filling and inspecting tables in files and on a PostgreSQL server. The
+// engine reads the same files through the entry points of engine/ads.h;
+// these functions are for the tool and its tests, and the only way kdx-db
+// reaches SQLite or libpq.
 //
 // Sealed (encrypted) free table files: a versioned header in clear (format
 // marker, key-derivation parameters, salt, nonce and the table's CREATE
@@ -18,10 +20,17 @@
 #ifndef KDX_ENGINE_STORAGE_H_
 #define KDX_ENGINE_STORAGE_H_
 
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "engine/schema.h"
+
 struct sqlite3;
+struct sqlite3_stmt;
 
 struct SealedHeader {
   std::vector<std::string> schema_sql;  // CREATE TABLE first, then CREATE INDEX
@@ -32,17 +41,17 @@ bool IsSealedFile(const std::string& path);
 // Reads and checks the header. false with `*error` naming the file when the
 // file is damaged, of an unknown version, or asks for weaker key derivation
 // than the minimum.
-bool ReadSealedHeader(const std::string& path, SealedHeader* header, std::string* error);
+[[nodiscard]] bool ReadSealedHeader(const std::string& path, SealedHeader* header, std::string* error);
 // A fresh in-memory database holding the header's schema and no rows.
-bool OpenSealedSchema(const SealedHeader& header, sqlite3** db, std::string* error);
+[[nodiscard]] bool OpenSealedSchema(const SealedHeader& header, sqlite3** db, std::string* error);
 // Decrypts the file into a fresh in-memory database (caller closes it).
 // false with `*error` naming the file on a wrong password or a damaged file.
-bool OpenSealedImage(const std::string& path, const std::string& password, sqlite3** db, std::string* error);
+[[nodiscard]] bool OpenSealedImage(const std::string& path, const std::string& password, sqlite3** db, std::string* error);
 // Rewrites a plain table file as a sealed one (fresh salt and nonce every
 // time), or back; through a temporary file and a rename, so that the table is
 // never left half-written.
-bool SealFile(const std::string& path, const std::string& password, std::string* error);
-bool UnsealFile(const std::string& path, const std::string& password, std::string* error);
+[[nodiscard]] bool SealFile(const std::string& path, const std::string& password, std::string* error);
+[[nodiscard]] bool UnsealFile(const std::string& path, const std::string& password, std::string* error);
 // Forgets every key derived in this process (tests and benchmarks measure
 // the key derivation with it; it also wipes the keys from memory).
 void ForgetSealedKeys();
@@ -52,7 +61,7 @@ void ForgetSealedKeys();
 // checkpoints. false with `*error` naming the file when it cannot be read,
 // is no SQLite database, or was left in the middle of a write by another
 // program (a hot journal).
-bool OpenDatabaseReadOnly(const std::string& path, sqlite3** db, std::string* error);
+[[nodiscard]] bool OpenDatabaseReadOnly(const std::string& path, sqlite3** db, std::string* error);
 
 // What a connection path names, as AdsConnect60 decides it for a path that
 // is no server URI: a folder of free tables; a free table file (sealed, or
@@ -65,20 +74,249 @@ ConnectionPathKind ClassifyConnectionPath(const std::string& path);
 // false with `*error` when the name is empty, longer than 128 characters or
 // holds control characters, the password is empty, the user exists (in any
 // case), or the write fails.
-bool AddDictionaryUser(sqlite3* db, const std::string& user, const std::string& password,
+[[nodiscard]] bool AddDictionaryUser(sqlite3* db, const std::string& user, const std::string& password,
                        std::string* error);
 // The same on the dictionary file at `path`.
-bool AddDictionaryUser(const std::string& path, const std::string& user, const std::string& password,
+[[nodiscard]] bool AddDictionaryUser(const std::string& path, const std::string& user, const std::string& password,
                        std::string* error);
 // Creates a new, empty dictionary file at `path` holding the account table
 // (and no accounts: nobody can log in until one is added). Refuses to
 // overwrite an existing file.
-bool CreateDictionary(const std::string& path, std::string* error);
+[[nodiscard]] bool CreateDictionary(const std::string& path, std::string* error);
 // Whether `user` may log in with `password` to the dictionary open as `db`.
 // false with `*error` on a wrong pair or an unknown user (the same text for
 // both), a dictionary without accounts, or a damaged hash. Never mentions the
 // password.
-bool CheckDictionaryLogin(sqlite3* db, const std::string& user, const std::string& password,
+[[nodiscard]] bool CheckDictionaryLogin(sqlite3* db, const std::string& user, const std::string& password,
                           std::string* error);
+// The user names of the dictionary at `path`, without regard to case in name
+// order; the file is only read, and no hash is read or shown. false with
+// `*error` naming the file when it cannot be read or holds no account table.
+[[nodiscard]] bool ListDictionaryUsers(const std::string& path, std::vector<std::string>* users, std::string* error);
+// Removes `user` (compared without regard to case) from the dictionary at
+// `path`. false with `*error` when the file cannot be opened for writing,
+// holds no account table or no such user; nothing is changed then.
+[[nodiscard]] bool RemoveDictionaryUser(const std::string& path, const std::string& user, std::string* error);
+
+namespace engine {
+
+// Whether the file at `path` starts like an SQLite database ("SQLite format 3").
+bool LooksLikeDatabaseFile(const std::string& path);
+
+// ---- making tables --------------------------------------------------------
+
+// A column to create: its name and declared type ("CHAR(12)").
+struct ColumnDefinition {
+  std::string name;
+  std::string type;
+};
+// An index to create: its name, key columns in order, and whether unique.
+struct IndexDefinition {
+  std::string name;
+  std::vector<std::string> columns;
+  bool unique = false;
+};
+struct TableDefinition {
+  std::string name;
+  std::vector<ColumnDefinition> columns;
+  std::vector<IndexDefinition> indexes;
+};
+
+// CREATE TABLE "name" ("column" TYPE, ...): the statement a table is created
+// with, names quoted as SQL identifiers.
+std::string CreateTableSql(const TableDefinition& table);
+// CREATE [UNIQUE] INDEX "name" ON "table" ("column", ...).
+std::string CreateIndexSql(const std::string& table, const std::string& name, const std::vector<std::string>& columns,
+                           bool unique);
+
+// Writes a new table file: the table created, its rows inserted in one
+// transaction, then its indexes (several times faster than keeping them up
+// to date row by row). The journal and syncing are off: a file whose
+// writing failed is half-written, and its caller removes it. A row's values
+// are given column by column in table order, then Row() inserts them.
+class TableFileWriter {
+ public:
+  explicit TableFileWriter(TableDefinition table);
+  ~TableFileWriter();
+  TableFileWriter(const TableFileWriter&) = delete;
+  TableFileWriter& operator=(const TableFileWriter&) = delete;
+
+  // Creates the file `path` with the table. Errors name the table and path:
+  // "Table T (PATH): cannot create the table: <SQLite's message>".
+  [[nodiscard]] bool Open(const std::string& path, std::string* error);
+  void Text(std::string_view value);
+  void Integer(int64_t value);
+  void Real(double value);
+  void Null();
+  // Inserts the values given since the last row; refuses a row that does
+  // not set every column.
+  [[nodiscard]] bool Row(std::string* error);
+  // Creates the indexes, commits and closes the file.
+  [[nodiscard]] bool Finish(std::string* error);
+  int64_t rows() const { return rows_; }
+
+ private:
+  [[nodiscard]] bool Exec(const std::string& sql);
+  [[nodiscard]] bool Fail(std::string* error, const std::string& what);
+
+  TableDefinition table_;
+  std::string path_;
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* insert_ = nullptr;
+  int bound_ = 0;
+  int64_t rows_ = 0;
+};
+
+// A table to copy: its definition and the table file that holds its rows.
+struct TableSource {
+  TableDefinition table;
+  std::string file;
+};
+
+// Creates the dictionary file `path` (CreateDictionary: never over an
+// existing file) holding a copy of each table of `tables`, index names
+// prefixed with "<table>.", and the account `user` with `password`. false
+// with `*error` naming the dictionary and the table; the caller removes the
+// file then.
+[[nodiscard]] bool BuildDictionary(const std::string& path, const std::vector<TableSource>& tables,
+                                   const std::string& user, const std::string& password, std::string* error);
+
+// Rows appended to the one table of a free table file, all or nothing: the
+// rows go in one transaction, which is rolled back unless committed.
+class TableFileAppender {
+ public:
+  ~TableFileAppender();
+  TableFileAppender(const TableFileAppender&) = delete;
+  TableFileAppender& operator=(const TableFileAppender&) = delete;
+
+  // Opens the plain table file `path` for writing (a writer's lock is
+  // waited for 5 s) with its one table, which must be named like the file
+  // without regard to case. false with `*error` naming the file.
+  [[nodiscard]] static bool Open(const std::string& path, std::unique_ptr<TableFileAppender>* appender,
+                                 std::string* error);
+  const std::string& table() const { return table_; }
+  // The table's columns in order, with their types as declared.
+  const std::vector<ColumnDefinition>& columns() const { return columns_; }
+  // One more than the largest value of `column` (1 when it holds none; 0
+  // when it cannot be read).
+  int64_t NextNumber(const std::string& column);
+  // Begins the transaction, waiting for no other writer. false with
+  // `*error` naming the table.
+  [[nodiscard]] bool Begin(std::string* error);
+  // Inserts one row, a value per column; false with `*error` holding
+  // SQLite's reason (a constraint the row breaks), and everything rolled back.
+  [[nodiscard]] bool Append(const std::vector<StoredValue>& row, std::string* error);
+  [[nodiscard]] bool Commit(std::string* error);
+
+ private:
+  TableFileAppender() = default;
+  [[nodiscard]] bool Exec(const char* sql);
+  std::string Message() const;
+
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* insert_ = nullptr;
+  bool in_transaction_ = false;
+  std::string table_;
+  std::vector<ColumnDefinition> columns_;
+};
+
+// ---- inspecting tables ----------------------------------------------------
+
+// An index as CREATE INDEX made it: its name as stored (with any "<table>."
+// prefix), its key columns, whether its first key column is descending, and
+// whether a key is an expression (its column name then "").
+struct DeclaredIndex {
+  std::string name;
+  std::vector<std::string> columns;
+  bool descending = false;
+  bool expression = false;
+};
+
+// A database file read as it is, without the engine's refusals, for kdx-db
+// check: its tables, their columns and indexes as declared, and their rows.
+class InspectedDatabase {
+ public:
+  ~InspectedDatabase();
+  InspectedDatabase(const InspectedDatabase&) = delete;
+  InspectedDatabase& operator=(const InspectedDatabase&) = delete;
+
+  // The file `path`, read-only as OpenDatabaseReadOnly opens it.
+  [[nodiscard]] static bool Open(const std::string& path, std::unique_ptr<InspectedDatabase>* database,
+                                 std::string* error);
+  // A sealed file's image, decrypted into memory with `password`
+  // (OpenSealedImage's errors).
+  [[nodiscard]] static bool OpenSealed(const std::string& path, const std::string& password,
+                                       std::unique_ptr<InspectedDatabase>* database, std::string* error);
+  // A sealed file's schema without rows, from its clear header.
+  [[nodiscard]] static bool OpenSealedSchema(const SealedHeader& header, std::unique_ptr<InspectedDatabase>* database,
+                                             std::string* error);
+
+  // The tables that hold data (not SQLite's "sqlite_..." nor the engine's
+  // "__..."), in name order; none when the schema cannot be read.
+  std::vector<std::string> Tables() const;
+  // The columns of `table` in order, with their declared types.
+  std::vector<ColumnDefinition> Columns(const std::string& table) const;
+  // The indexes of `table` that CREATE INDEX made (not SQLite's own).
+  std::vector<DeclaredIndex> Indexes(const std::string& table) const;
+  // Runs `sql` and gives each row's values to `row`. false with `*error`
+  // holding SQLite's message when the statement cannot be prepared.
+  [[nodiscard]] bool Query(const std::string& sql, const std::function<void(const std::vector<StoredValue>&)>& row,
+                           std::string* error) const;
+
+ private:
+  explicit InspectedDatabase(sqlite3* db) : db_(db) {}
+  sqlite3* db_;
+};
+
+// ---- tables on a PostgreSQL server ----------------------------------------
+
+class PgSession;
+
+// The engine's order column of a server table (never listed as a column):
+// kdx-db gives every table it creates one, an identity that is its primary
+// key, so that rows keep the order they were written in.
+inline constexpr char kServerOrderColumn[] = "kdx_order";
+
+// kdx-db's writes to a server: one session as the engine opens it (its
+// connect timeout, keepalives and read timeout; no text shows the password),
+// in one read-write transaction that is rolled back unless committed. Tables
+// and columns are created under their names in lower case, index tags as
+// indexes named "<table>.<tag>". Errors are "error <code>: <text>" naming the
+// server, unless said otherwise.
+class ServerWriter {
+ public:
+  ~ServerWriter();
+  ServerWriter(const ServerWriter&) = delete;
+  ServerWriter& operator=(const ServerWriter&) = delete;
+
+  [[nodiscard]] static bool Open(const std::string& uri, std::unique_ptr<ServerWriter>* writer, std::string* error);
+  // The first table (or view) of the search path whose name, in lower case,
+  // is one of `names` in lower case; "" for none.
+  [[nodiscard]] bool FindTable(const std::vector<std::string>& names, std::string* found, std::string* error);
+  // Creates `table` with the order column, copies the rows of the table file
+  // `file` in their order (which the order column keeps), then creates the
+  // indexes.
+  [[nodiscard]] bool CopyTable(const TableDefinition& table, const std::string& file, std::string* error);
+  // The server table `name`, found as AdsOpenTable finds it, as the engine
+  // opens it (rows not counted).
+  [[nodiscard]] bool DescribeTable(const std::string& name, TableSchema* table, std::string* error);
+  // One more than the largest value of column `column` of `table` (1 when
+  // it holds none).
+  [[nodiscard]] bool NextNumber(const TableSchema& table, const std::string& column, int64_t* next,
+                                std::string* error);
+  // Inserts one row of `table`, a value per column.
+  [[nodiscard]] bool Insert(const TableSchema& table, const std::vector<StoredValue>& row, std::string* error);
+  [[nodiscard]] bool Commit(std::string* error);
+
+ private:
+  ServerWriter() = default;
+  // Runs `sql`; false with `*error` naming `context` and the server.
+  [[nodiscard]] bool Exec(const std::string& sql, const std::string& context, std::string* error);
+  [[nodiscard]] bool CreateTable(const TableDefinition& table, std::string* error);
+
+  std::unique_ptr<PgSession> session_;
+};
+
+}  // namespace engine
 
 #endif  // KDX_ENGINE_STORAGE_H_

@@ -23,7 +23,7 @@ std::string FileStem(const std::string& path) {
 
 }  // namespace
 
-UNSIGNED32 UserTables(sqlite3* db, const std::string& where, std::vector<std::string>* names) {
+Status UserTables(sqlite3* db, const std::string& where, std::vector<std::string>* names) {
   Statement stmt;
   if (sqlite3_prepare_v2(db,
                          "SELECT name FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
@@ -36,82 +36,75 @@ UNSIGNED32 UserTables(sqlite3* db, const std::string& where, std::vector<std::st
     names->push_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
   }
   if (rc != SQLITE_DONE) return SqliteError(AE_KDX_SQLITE, "Reading the tables of '" + where + "'", db);
-  return 0;
+  return Status();
 }
 
 namespace {
 
 // The one table of a free table file, named like the file.
-UNSIGNED32 SingleTable(sqlite3* db, const std::string& file, std::string* table) {
+Status SingleTable(sqlite3* db, const std::string& file, std::string* table) {
   std::vector<std::string> names;
-  if (UNSIGNED32 rc = UserTables(db, file, &names)) return rc;
+  if (Status listed = UserTables(db, file, &names); !listed.ok()) return listed;
   std::string stem = FileStem(file);
-  if (names.empty()) return SetError(AE_KDX_TABLE_LAYOUT, "Table file '" + file + "' holds no table");
+  if (names.empty()) return Status(AE_KDX_TABLE_LAYOUT, "Table file '" + file + "' holds no table");
   if (names.size() > 1) {
     std::string list;
     for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
-    return SetError(AE_KDX_TABLE_LAYOUT, "Table file '" + file + "' holds " + std::to_string(names.size()) +
-                                             " tables (" + list + "); a free table file holds exactly one");
+    return Status(AE_KDX_TABLE_LAYOUT, "Table file '" + file + "' holds " + std::to_string(names.size()) +
+                                           " tables (" + list + "); a free table file holds exactly one");
   }
   if (!EqualsNoCase(names[0], stem)) {
-    return SetError(AE_KDX_TABLE_LAYOUT, "Table file '" + file + "' holds table '" + names[0] +
-                                             "', which is not named like the file ('" + stem + "')");
+    return Status(AE_KDX_TABLE_LAYOUT, "Table file '" + file + "' holds table '" + names[0] +
+                                           "', which is not named like the file ('" + stem + "')");
   }
   *table = names[0];
-  return 0;
+  return Status();
 }
 
 }  // namespace
 
-UNSIGNED32 OpenTableFile(EngineConnection* connection, const std::string& file, std::unique_ptr<EngineTable>* out) {
-  if (IsSealedFile(file)) {
-    SealedHeader header;
-    std::string why;
-    if (!ReadSealedHeader(file, &header, &why)) return SetError(AE_KDX_SEALED_REFUSED, why);
-    sqlite3* db = nullptr;
-    if (!OpenSealedSchema(header, &db, &why)) return SetError(AE_KDX_SEALED_REFUSED, why);
-    std::string table;
-    if (UNSIGNED32 rc = SingleTable(db, file, &table)) {
-      sqlite3_close(db);
-      return rc;
-    }
-    auto engine_table = std::make_unique<EngineTable>(connection, db, true, "main", table, table);
-    engine_table->set_sealed_path(file);
-    if (UNSIGNED32 rc = engine_table->Load()) return rc;
-    engine_table->set_rows_hidden(true);
-    *out = std::move(engine_table);
-    return 0;
-  }
+Status OpenTableFile(EngineConnection* connection, const std::string& file, std::unique_ptr<EngineTable>* out) {
+  const bool sealed = IsSealedFile(file);
   sqlite3* db = nullptr;
-  if (UNSIGNED32 rc = OpenSqlite(file, &db)) return rc;
+  if (sealed) {
+    SealedHeader header;
+    if (Status read = ReadSealedFileHeader(file, &header); !read.ok()) return read;
+    if (Status opened = OpenSealedSchemaDatabase(header, &db); !opened.ok()) {
+      return Status(AE_KDX_SEALED_REFUSED, opened.text());
+    }
+  } else if (Status opened = OpenSqlite(file, &db); !opened.ok()) {
+    return opened;
+  }
   std::string table;
-  if (UNSIGNED32 rc = SingleTable(db, file, &table)) {
+  if (Status single = SingleTable(db, file, &table); !single.ok()) {
     sqlite3_close(db);
-    return rc;
+    return single;
   }
   auto engine_table = std::make_unique<EngineTable>(connection, db, true, "main", table, table);
-  if (UNSIGNED32 rc = engine_table->Load()) return rc;
+  if (sealed) engine_table->set_sealed_path(file);
+  if (Status loaded = engine_table->Load(); !loaded.ok()) return loaded;
+  if (sealed) engine_table->set_rows_hidden(true);
   *out = std::move(engine_table);
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 OpenDictionaryTable(EngineConnection* connection, const std::string& name,
-                               std::unique_ptr<EngineTable>* out) {
+Status OpenDictionaryTable(EngineConnection* connection, const std::string& name, std::unique_ptr<EngineTable>* out) {
   std::string bare = name;
   size_t dot = bare.rfind('.');
   if (dot != std::string::npos && dot > 0) bare = bare.substr(0, dot);
   std::vector<std::string> names;
-  if (UNSIGNED32 rc = UserTables(connection->dictionary(), connection->path(), &names)) return rc;
+  if (Status listed = UserTables(connection->dictionary(), connection->path(), &names); !listed.ok()) return listed;
   for (const std::string& candidate : names) {
     if (!EqualsNoCase(candidate, bare)) continue;
     auto table = std::make_unique<EngineTable>(connection, connection->dictionary(), false, "main", candidate,
                                                candidate);
-    if (UNSIGNED32 rc = table->Load()) return rc;
+    if (Status loaded = table->Load(); !loaded.ok()) return loaded;
     *out = std::move(table);
-    return 0;
+    return Status();
   }
-  return SetError(AE_TABLE_NOT_IN_DICTIONARY,
-                  "Table '" + name + "' is not in the data dictionary '" + connection->path() + "'");
+  return Status(AE_TABLE_NOT_IN_DICTIONARY,
+                "Table '" + name + "' is not in the data dictionary '" + connection->path() + "'")
+      .WithTable(name);
 }
 
 }  // namespace engine

@@ -20,16 +20,15 @@ namespace engine {
 // The tables of a database that hold data: everything but SQLite's and the
 // engine's own ("__..."), in the order they were created. `where` names the
 // database in messages.
-UNSIGNED32 UserTables(sqlite3* db, const std::string& where, std::vector<std::string>* names);
+Status UserTables(sqlite3* db, const std::string& where, std::vector<std::string>* names);
 
 // Opens and loads the one table of the free table file `file`, which must be
 // named like the file. `connection` (may be null) is the table's parent.
-UNSIGNED32 OpenTableFile(EngineConnection* connection, const std::string& file, std::unique_ptr<EngineTable>* out);
+Status OpenTableFile(EngineConnection* connection, const std::string& file, std::unique_ptr<EngineTable>* out);
 
 // Opens and loads table `name` (an extension is ignored, case too) of the
 // connection's dictionary; 5132 when the dictionary has no such table.
-UNSIGNED32 OpenDictionaryTable(EngineConnection* connection, const std::string& name,
-                               std::unique_ptr<EngineTable>* out);
+Status OpenDictionaryTable(EngineConnection* connection, const std::string& name, std::unique_ptr<EngineTable>* out);
 
 }  // namespace engine
 

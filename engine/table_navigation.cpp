@@ -31,12 +31,12 @@ void EngineTable::LandOnBatch(bool forward) {
   }
 }
 
-UNSIGNED32 EngineTable::RefuseHiddenRows() const {
-  if (!rows_hidden_) return 0;
-  return SetError(AE_KDX_TABLE_SEALED,
-                  "Table " + display_name_ + " is sealed and was opened without its table password" +
-                      (sealed_path_.empty() ? "" : " (file '" + sealed_path_ + "')") +
-                      ": its rows cannot be read until AdsEnableEncryption gives the password");
+Status EngineTable::RefuseHiddenRows() const {
+  if (!rows_hidden_) return Status();
+  return Status(AE_KDX_TABLE_SEALED, "Table " + display_name_ + " is sealed and was opened without its table password" +
+                                         (sealed_path_.empty() ? "" : " (file '" + sealed_path_ + "')") +
+                                         ": its rows cannot be read until AdsEnableEncryption gives the password")
+      .WithTable(display_name_);
 }
 
 std::string EngineTable::ReadPlace() const {
@@ -46,44 +46,46 @@ std::string EngineTable::ReadPlace() const {
   return "Table " + display_name_;
 }
 
-UNSIGNED32 EngineTable::GotoTop(int order) {
-  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
+Status EngineTable::GotoTop(int order) {
+  if (Status refused = RefuseHiddenRows(); !refused.ok()) return refused;
   current_order_ = order;
   if (Anchored(order, Anchor::kTop, nullptr, 0)) {
     batch_->pos = 0;
   } else {
-    if (UNSIGNED32 rc = Scan(order, true, 0, false, nullptr, 0, false, 1)) return rc;
+    if (Status read = Scan(order, ScanStart{}, ScanRead{}); !read.ok()) return read;
     batch_->next_limit = 8;
     if (rows_fixed_) batch_->anchor = Anchor::kTop;
   }
   LandOnBatch(true);
   if (state_ != State::kOnRow) at_bof_flag_ = true;  // an empty table is at both ends
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 EngineTable::GotoBottom(int order) {
-  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
+Status EngineTable::GotoBottom(int order) {
+  if (Status refused = RefuseHiddenRows(); !refused.ok()) return refused;
   current_order_ = order;
-  if (UNSIGNED32 rc = Scan(order, false, 0, false, nullptr, 0, false, 1)) return rc;
+  ScanStart bottom;
+  bottom.forward = false;
+  if (Status read = Scan(order, bottom, ScanRead{}); !read.ok()) return read;
   batch_->next_limit = 8;
   LandOnBatch(false);
   if (state_ != State::kOnRow) {
     state_ = State::kEof;
     at_bof_flag_ = at_eof_flag_ = true;
   }
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 EngineTable::StepTo(bool forward) {
+Status EngineTable::StepTo(bool forward) {
   if (state_ == State::kBof) {
-    if (!forward) return 0;
+    if (!forward) return Status();
     return GotoTop(current_order_);
   }
   if (state_ == State::kEof || !HasRow()) {
     if (forward) {
       state_ = State::kEof;
       at_eof_flag_ = true;
-      return 0;
+      return Status();
     }
     return GotoBottom(current_order_);
   }
@@ -92,28 +94,27 @@ UNSIGNED32 EngineTable::StepTo(bool forward) {
     if (batch.pos + 1 < batch.count) {
       ++batch.pos;
       current_rowid_ = batch.rowids[batch.pos];
-      return 0;
+      return Status();
     }
     if (batch.exhausted) {
       LandBeyond(forward);
-      return 0;
+      return Status();
     }
   }
   // Read on from the current row: its key in the wanted order, then rowid.
   std::vector<SqlValue>& key = walk_key_;
   CurrentKey(current_order_, &key);
-  int64_t rowid = current_rowid_;
-  bool same_walk = batch.forward == forward && batch.order == current_order_;
-  size_t limit = same_walk ? batch.next_limit : 1;
+  const bool same_walk = batch.forward == forward && batch.order == current_order_;
+  ScanRead read;
+  read.limit = same_walk ? batch.next_limit : 1;
   // An anchored batch standing on its last row grows instead of being
   // replaced, while it stays within kMaxBatchRows.
-  bool append = same_walk && batch.anchor != Anchor::kNone && batch.pos + 1 == batch.count &&
-                batch.count + limit <= kMaxBatchRows;
-  if (UNSIGNED32 rc = Scan(current_order_, forward, key.size(), true, &key, rowid, true, limit, nullptr, append)) {
-    return rc;
-  }
-  batch_->next_limit = std::min(kMaxBatchRows, limit < 8 ? 8 : limit * 4);
-  if (!append) {
+  read.append = same_walk && batch.anchor != Anchor::kNone && batch.pos + 1 == batch.count &&
+                batch.count + read.limit <= kMaxBatchRows;
+  const ScanStart after{forward, &key, key.size(), true, true, current_rowid_};
+  if (Status scanned = Scan(current_order_, after, read); !scanned.ok()) return scanned;
+  batch_->next_limit = std::min(kMaxBatchRows, read.limit < 8 ? 8 : read.limit * 4);
+  if (!read.append) {
     LandOnBatch(forward);
   } else if (batch.pos + 1 < batch.count) {
     ++batch.pos;
@@ -121,7 +122,7 @@ UNSIGNED32 EngineTable::StepTo(bool forward) {
   } else {
     LandBeyond(forward);
   }
-  return 0;
+  return Status();
 }
 
 void EngineTable::LandBeyond(bool forward) {
@@ -130,151 +131,165 @@ void EngineTable::LandBeyond(bool forward) {
   StandAtEnd(forward);
 }
 
-UNSIGNED32 EngineTable::Skip(int order, SIGNED32 count) {
-  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
+Status EngineTable::Skip(int order, SIGNED32 count) {
+  if (Status refused = RefuseHiddenRows(); !refused.ok()) return refused;
   current_order_ = order;
-  if (count == 0) return 0;
+  if (count == 0) return Status();
   bool forward = count > 0;
   int64_t steps = count > 0 ? count : -static_cast<int64_t>(count);
   for (int64_t i = 0; i < steps; ++i) {
-    if (UNSIGNED32 rc = StepTo(forward)) return rc;
+    if (Status stepped = StepTo(forward); !stepped.ok()) return stepped;
     if (state_ != State::kOnRow) break;
   }
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 EngineTable::RecordNumberFor(int64_t rowid, UNSIGNED32* record) {
+Status EngineTable::RecordNumberFor(int64_t rowid, UNSIGNED32* record) {
   if (rowid >= 1 && rowid <= 0x7FFFFFFF) {
     *record = static_cast<UNSIGNED32>(rowid);
-    return 0;
+    return Status();
   }
   auto it = big_rowid_numbers_.find(rowid);
   if (it == big_rowid_numbers_.end()) {
     if (big_rowids_.size() >= 0x7FFFFFFF) {
-      return SetError(AE_KDX_INVALID_ARGUMENT, "Table " + display_name_ + ": no record number left");
+      return Status(AE_KDX_INVALID_ARGUMENT, "Table " + display_name_ + ": no record number left")
+          .WithTable(display_name_);
     }
     UNSIGNED32 number = 0x80000000u + static_cast<UNSIGNED32>(big_rowids_.size());
     big_rowids_.push_back(rowid);
     it = big_rowid_numbers_.emplace(rowid, number).first;
   }
   *record = it->second;
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 EngineTable::CurrentRecordNumber(UNSIGNED32* record) {
-  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
+Status EngineTable::CurrentRecordNumber(UNSIGNED32* record) {
+  if (Status refused = RefuseHiddenRows(); !refused.ok()) return refused;
   if (state_ != State::kOnRow) {
     *record = 0;
-    return 0;
+    return Status();
   }
   return RecordNumberFor(current_rowid_, record);
 }
 
-UNSIGNED32 EngineTable::GotoRecord(int order, UNSIGNED32 record) {
-  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
+Status EngineTable::GotoRecord(int order, UNSIGNED32 record) {
+  if (Status refused = RefuseHiddenRows(); !refused.ok()) return refused;
   int64_t rowid;
   if (record >= 1 && record <= 0x7FFFFFFF) {
     rowid = record;
   } else if (record >= 0x80000000u && record - 0x80000000u < big_rowids_.size()) {
     rowid = big_rowids_[record - 0x80000000u];
   } else {
-    return SetError(AE_INVALID_RECORD_NUMBER,
-                    "Table " + display_name_ + ": record " + std::to_string(record) + " does not exist");
+    return Status(AE_INVALID_RECORD_NUMBER,
+                  "Table " + display_name_ + ": record " + std::to_string(record) + " does not exist")
+        .WithTable(display_name_);
   }
   current_order_ = order;
   if (BatchFromMemory(order, rowid)) {
     LandOnBatch(true);
-    return 0;
+    return Status();
   }
-  Order& o = OrderFor(order);
-  auto gone = [&]() {
-    return SetError(AE_INVALID_RECORD_NUMBER,
-                    "Table " + display_name_ + ": record " + std::to_string(record) + " no longer exists");
-  };
-  // The record's key in the order (none in the natural order: its rowid is
-  // the key), read by a statement prepared once per order.
   std::vector<SqlValue>& key = walk_key_;
-  key.clear();
-  if (!o.segments.empty()) {
-    if (o.key_of_row == nullptr) {
-      std::string columns;
-      for (size_t i = 0; i < o.segments.size(); ++i) {
-        columns += (i ? ", " : "") + QuoteIdentifier(columns_[static_cast<size_t>(o.segments[i])].name);
-      }
-      std::string sql = "SELECT " + columns + " FROM " + qualified_ + " WHERE " + rowid_name_ + " = ?1";
-      if (UNSIGNED32 rc = Prepare(sql, &o.key_of_row)) return rc;
-    }
-    sqlite3_stmt* lookup = o.key_of_row;
-    sqlite3_bind_int64(lookup, 1, rowid);
-    int rc = sqlite3_step(lookup);
-    if (rc == SQLITE_ROW) {
-      for (size_t i = 0; i < o.segments.size(); ++i) {
-        key.push_back(SqlValue::From(sqlite3_column_value(lookup, static_cast<int>(i))));
-      }
-    }
-    sqlite3_reset(lookup);  // no read lock outlives the call
-    if (rc == SQLITE_DONE) return gone();
-    if (rc != SQLITE_ROW) return SqliteError(AE_KDX_SQLITE, ReadPlace() + ": finding a record", db_);
-  }
-  if (UNSIGNED32 rc = Scan(order, true, key.size(), false, &key, rowid, true, 1)) return rc;
+  if (Status found = KeyOfRow(order, rowid, record, &key); !found.ok()) return found;
+  const ScanStart at{true, &key, key.size(), false, true, rowid};
+  if (Status read = Scan(order, at, ScanRead{}); !read.ok()) return read;
   batch_->next_limit = 8;
   if (batch_->count == 0 || batch_->rowids[0] != rowid) {
     LandBeyond(true);
     // In the natural order the scan alone cannot tell a deleted record from
     // one the filter hides.
-    if (o.segments.empty() && (filter_ == nullptr || !RowExists(rowid))) return gone();
-    return SetError(AE_INVALID_RECORD_NUMBER, "Table " + display_name_ + ": record " + std::to_string(record) +
-                                                  " is not visible through the filter");
+    bool exists = false;
+    if (OrderFor(order).segments.empty() && filter_ != nullptr) {
+      if (Status looked = RowExists(rowid, &exists); !looked.ok()) return looked;
+    }
+    const char* why = OrderFor(order).segments.empty() && !exists ? " no longer exists"
+                                                                   : " is not visible through the filter";
+    return Status(AE_INVALID_RECORD_NUMBER, "Table " + display_name_ + ": record " + std::to_string(record) + why)
+        .WithTable(display_name_);
   }
   LandOnBatch(true);
-  return 0;
+  return Status();
 }
 
-bool EngineTable::RowExists(int64_t rowid) {
+Status EngineTable::KeyOfRow(int order, int64_t rowid, UNSIGNED32 record, std::vector<SqlValue>* key) {
+  Order& o = OrderFor(order);
+  key->clear();
+  if (o.segments.empty()) return Status();  // the rowid is the key
+  if (o.key_of_row == nullptr) {
+    std::string columns;
+    for (size_t i = 0; i < o.segments.size(); ++i) {
+      columns += (i ? ", " : "") + QuoteIdentifier(columns_[static_cast<size_t>(o.segments[i])].name);
+    }
+    const std::string sql = "SELECT " + columns + " FROM " + qualified_ + " WHERE " + rowid_name_ + " = ?1";
+    if (Status prepared = Prepare(sql, &o.key_of_row); !prepared.ok()) return prepared;
+  }
+  sqlite3_stmt* lookup = o.key_of_row;
+  int rc = sqlite3_bind_int64(lookup, 1, rowid);
+  if (rc == SQLITE_OK) rc = sqlite3_step(lookup);
+  if (rc == SQLITE_ROW) {
+    for (size_t i = 0; i < o.segments.size(); ++i) {
+      key->push_back(SqlValue::From(sqlite3_column_value(lookup, static_cast<int>(i))));
+    }
+  }
+  sqlite3_reset(lookup);  // no read lock outlives the call; the step's answer is handled below
+  if (rc == SQLITE_DONE) {
+    return Status(AE_INVALID_RECORD_NUMBER,
+                  "Table " + display_name_ + ": record " + std::to_string(record) + " no longer exists")
+        .WithTable(display_name_);
+  }
+  if (rc != SQLITE_ROW) return ReadError("finding a record");
+  return Status();
+}
+
+Status EngineTable::RowExists(int64_t rowid, bool* exists) {
   Statement lookup;
-  std::string sql = "SELECT 1 FROM " + qualified_ + " WHERE " + rowid_name_ + " = ?1";
-  if (Prepare(sql, lookup.out())) return false;
-  sqlite3_bind_int64(lookup.get(), 1, rowid);
-  return sqlite3_step(lookup.get()) == SQLITE_ROW;
+  const std::string sql = "SELECT 1 FROM " + qualified_ + " WHERE " + rowid_name_ + " = ?1";
+  if (Status prepared = Prepare(sql, lookup.out()); !prepared.ok()) return prepared;
+  int rc = sqlite3_bind_int64(lookup.get(), 1, rowid);
+  if (rc == SQLITE_OK) rc = sqlite3_step(lookup.get());
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return ReadError("finding a record");
+  *exists = rc == SQLITE_ROW;
+  return Status();
 }
 
-UNSIGNED32 EngineTable::RecordCount(bool respect_filter, UNSIGNED32* count) {
-  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
+Status EngineTable::RecordCount(bool respect_filter, UNSIGNED32* count) {
+  if (Status refused = RefuseHiddenRows(); !refused.ok()) return refused;
   bool filtered = respect_filter && filter_ != nullptr;
   if (!filtered && rows_fixed_ && known_row_count_ >= 0) {
     *count = known_row_count_ > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<UNSIGNED32>(known_row_count_);
-    return 0;
+    return Status();
   }
   Statement stmt;
   std::string sql = "SELECT count(*) FROM " + qualified_;
   if (filtered) sql += " WHERE " + filter_->where();
-  if (UNSIGNED32 rc = Prepare(sql, stmt.out())) return rc;
+  if (Status prepared = Prepare(sql, stmt.out()); !prepared.ok()) return prepared;
+  int rc = SQLITE_OK;
   if (filtered) {
-    for (size_t i = 0; i < filter_->parameters().size(); ++i) {
-      BindValue(stmt.get(), static_cast<int>(i) + 1, filter_->parameters()[i]);
+    for (size_t i = 0; i < filter_->parameters().size() && rc == SQLITE_OK; ++i) {
+      rc = BindValue(stmt.get(), static_cast<int>(i) + 1, filter_->parameters()[i]);
     }
   }
-  if (sqlite3_step(stmt.get()) != SQLITE_ROW) {
-    return SqliteError(AE_KDX_SQLITE, ReadPlace() + ": counting records", db_);
-  }
+  if (rc == SQLITE_OK) rc = sqlite3_step(stmt.get());
+  if (rc != SQLITE_ROW) return ReadError("counting records");
   int64_t n = sqlite3_column_int64(stmt.get(), 0);
   *count = n > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<UNSIGNED32>(n);
-  return 0;
+  return Status();
 }
 
 // ---- filter -----------------------------------------------------------------------
 
-UNSIGNED32 EngineTable::SetFilter(const std::string& expression) {
+Status EngineTable::SetFilter(const std::string& expression) {
   std::unique_ptr<FilterProgram> program;
-  if (UNSIGNED32 rc = FilterProgram::Compile(expression, columns_, exact22_, display_name_,
-                                             Settings().date_format, &program)) {
-    return rc;
+  if (Status compiled =
+          FilterProgram::Compile(expression, columns_, exact22_, display_name_, Settings().date_format, &program);
+      !compiled.ok()) {
+    return compiled;
   }
   ResetStatements();
   KeepOnlyCurrentRow();
   filter_ = std::move(program);
   filter_text_ = expression;
-  return 0;
+  return Status();
 }
 
 void EngineTable::ClearFilter() {
@@ -297,10 +312,10 @@ void EngineTable::KeepOnlyCurrentRow() {
   }
 }
 
-UNSIGNED32 EngineTable::SetExact(bool exact) {
-  if (exact == exact22_) return 0;
+Status EngineTable::SetExact(bool exact) {
+  if (exact == exact22_) return Status();
   exact22_ = exact;
-  if (filter_ == nullptr) return 0;
+  if (filter_ == nullptr) return Status();
   return SetFilter(filter_text_);
 }
 

@@ -11,6 +11,7 @@
 #include "engine/filter.h"
 #include "engine/record_format.h"
 #include "engine/settings.h"
+#include "engine/stored_values.h"
 #include "engine/table_rows.h"
 #include "util/ascii.h"
 
@@ -19,24 +20,13 @@ namespace engine {
 namespace rf = record_format;
 
 std::string CellText(int type, int64_t integer, double real, const char* bytes, size_t size) {
-  char buffer[64];
-  switch (type) {
-    case SQLITE_INTEGER:
-      std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(integer));
-      return buffer;
-    case SQLITE_FLOAT:
-      std::snprintf(buffer, sizeof buffer, "%.15g", real);
-      return buffer;
-    case SQLITE_NULL: return "";
-    default: return std::string(bytes, size);
-  }
+  return StoredText(StoredCell{type, integer, real, bytes, size});
 }
-
 
 // ---- record encoding ------------------------------------------------------------
 
-UNSIGNED32 EngineTable::ValueError(int column, const std::string& what) {
-  return SetError(AE_KDX_BAD_STORED_VALUE, "Table " + display_name_ + ", column " + columns_[column].name +
+Status EngineTable::ValueError(int column, const std::string& what) {
+  return Status(AE_KDX_BAD_STORED_VALUE, "Table " + display_name_ + ", column " + columns_[column].name +
                                                ", row " + std::to_string(current_rowid_) + ": " + what);
 }
 
@@ -48,152 +38,23 @@ void EngineTable::EmptyRecord(uint8_t* buffer) const {
 
 namespace {
 
-std::string Shown(int type, int64_t integer, double real, const char* bytes, size_t size) {
-  if (type == SQLITE_BLOB) return "a binary value of " + std::to_string(size) + " bytes";
-  std::string text = CellText(type, integer, real, bytes, size);
-  if (type != SQLITE_TEXT) return text;
+// A stored value as messages quote it.
+std::string Shown(const StoredCell& cell) {
+  if (cell.type == SQLITE_BLOB) return "a binary value of " + std::to_string(cell.size) + " bytes";
+  std::string text = StoredText(cell);
+  if (cell.type != SQLITE_TEXT) return text;
   if (text.size() > 40) text = text.substr(0, 40) + "...";
   return "'" + text + "'";
 }
 
-// An integral value within [low, high]; false otherwise.
-bool IntegralIn(int type, int64_t integer, double real, int64_t low, int64_t high, int64_t* out) {
-  if (type == SQLITE_INTEGER) {
-    if (integer < low || integer > high) return false;
-    *out = integer;
-    return true;
-  }
-  if (type == SQLITE_FLOAT) {
-    if (!(real >= static_cast<double>(low) && real <= static_cast<double>(high)) || std::floor(real) != real) {
-      return false;
-    }
-    *out = static_cast<int64_t>(real);
-    return true;
-  }
-  return false;
-}
-
 }  // namespace
 
-UNSIGNED32 EngineTable::EncodeColumn(int c, const Cell& v, uint8_t* out) {
+Status EngineTable::EncodeColumn(int c, const Cell& v, uint8_t* out) {
   const ColumnType& type = columns_[static_cast<size_t>(c)].type;
-  if (v.type == SQLITE_NULL) {
-    rf::PutEmpty(type.type, type.width, out);
-    return 0;
-  }
-  switch (type.type) {
-    case ADS_LOGICAL:
-    case ADS_NUMERIC:
-    case ADS_DOUBLE:
-    case ADS_CURDOUBLE:
-    case ADS_INTEGER:
-    case ADS_SHORTINT:
-    case ADS_AUTOINC:
-      return EncodeNumberColumn(c, v, out);
-    default:
-      return EncodeTextColumn(c, v, out);
-  }
-}
-
-UNSIGNED32 EngineTable::EncodeNumberColumn(int c, const Cell& v, uint8_t* out) {
-  const ColumnType& type = columns_[static_cast<size_t>(c)].type;
-  auto shown = [&]() { return Shown(v.type, v.integer, v.real, v.bytes, v.size); };
-  const bool number = v.type == SQLITE_INTEGER || v.type == SQLITE_FLOAT;
-  const double as_double = v.type == SQLITE_INTEGER ? static_cast<double>(v.integer) : v.real;
-  int64_t x = 0;
-  switch (type.type) {
-    case ADS_LOGICAL:
-      if (!IntegralIn(v.type, v.integer, v.real, 0, 1, &x)) {
-        return ValueError(c, shown() + " is not a logical value (0 or 1)");
-      }
-      rf::PutLogical(x != 0, out);
-      return 0;
-    case ADS_NUMERIC: {
-      if (!number) return ValueError(c, shown() + " is not a number");
-      if (!std::isfinite(as_double)) return ValueError(c, shown() + " is not a finite number");
-      const std::string text = v.type == SQLITE_INTEGER ? rf::NumericText(v.integer, type.decimals)
-                                                        : rf::NumericText(v.real, type.decimals);
-      if (!rf::PutNumericText(text, type.width, out)) {
-        return ValueError(c, shown() + " does not fit NUMERIC(" + std::to_string(type.width) + "," +
-                                 std::to_string(type.decimals) + ")");
-      }
-      return 0;
-    }
-    case ADS_DOUBLE:
-    case ADS_CURDOUBLE:
-      if (!number) return ValueError(c, shown() + " is not a number");
-      rf::PutDouble(out, as_double);
-      return 0;
-    default: {
-      const rf::IntegerRange range = rf::RangeOf(type.type);
-      if (!IntegralIn(v.type, v.integer, v.real, range.low, range.high, &x)) {
-        const char* what = type.type == ADS_SHORTINT  ? "a short integer"
-                           : type.type == ADS_AUTOINC ? "an autoincrement value"
-                                                      : "an integer";
-        return ValueError(c, shown() + " is not " + what + " from " + std::to_string(range.low) + " to " +
-                                 std::to_string(range.high));
-      }
-      if (type.type == ADS_SHORTINT) {
-        rf::Put16(out, static_cast<uint16_t>(static_cast<int16_t>(x)));
-      } else {
-        rf::Put32(out, static_cast<uint32_t>(x));
-      }
-      return 0;
-    }
-  }
-}
-
-UNSIGNED32 EngineTable::EncodeTextColumn(int c, const Cell& v, uint8_t* out) {
-  const ColumnType& type = columns_[static_cast<size_t>(c)].type;
-  auto shown = [&]() { return Shown(v.type, v.integer, v.real, v.bytes, v.size); };
-  const bool number = v.type == SQLITE_INTEGER || v.type == SQLITE_FLOAT;
-  // A number stored in a text column stands for its text.
-  const std::string converted = number ? CellText(v.type, v.integer, v.real, v.bytes, v.size) : std::string();
-  const std::string_view text = number ? std::string_view(converted) : std::string_view(v.bytes, v.size);
-  int64_t julian = 0;
-  uint32_t ms = 0;
-  switch (type.type) {
-    case ADS_DATE:
-      if (v.type != SQLITE_TEXT || !ParseIsoDate(std::string(text), &julian)) {
-        return ValueError(c, shown() + " is not a valid date (YYYY-MM-DD)");
-      }
-      rf::PutDate(julian, out);
-      return 0;
-    case ADS_TIME:
-      if (v.type != SQLITE_TEXT || !ParseIsoTime(std::string(text), &ms)) {
-        return ValueError(c, shown() + " is not a valid time (HH:MM:SS or HH:MM:SS.sss)");
-      }
-      rf::PutTime(ms, out);
-      return 0;
-    case ADS_TIMESTAMP:
-      if (v.type != SQLITE_TEXT || !ParseIsoTimestamp(std::string(text), &julian, &ms)) {
-        return ValueError(c, shown() + " is not a valid timestamp (YYYY-MM-DD HH:MM:SS[.sss])");
-      }
-      rf::PutTimestamp(julian, ms, out);
-      return 0;
-    case ADS_STRING:
-      if (v.type == SQLITE_BLOB) return ValueError(c, shown() + " is not text");
-      rf::PutCharacter(text, type.width, out);
-      return 0;
-    case ADS_MEMO:
-    case ADS_VARCHAR:
-    case ADS_BINARY:
-    case ADS_IMAGE:
-      if ((type.type == ADS_MEMO || type.type == ADS_VARCHAR) && v.type == SQLITE_BLOB) {
-        return ValueError(c, shown() + " is not text");
-      }
-      rf::PutBlockReference(text.size(), static_cast<UNSIGNED32>(c + 1), out);
-      return 0;
-    case ADS_RAW:
-      if (text.size() > type.width) {
-        return ValueError(c, shown() + " is longer than RAW(" + std::to_string(type.width) + ")");
-      }
-      if (!text.empty()) std::memcpy(out, text.data(), text.size());
-      std::memset(out + text.size(), 0, type.width - text.size());
-      return 0;
-    default:
-      return ValueError(c, "column type " + std::to_string(type.type) + " cannot be encoded");
-  }
+  const StoredCell cell{v.type, v.integer, v.real, v.bytes, v.size};
+  const Misfit misfit = EncodeStored(type, static_cast<UNSIGNED32>(c + 1), cell, out);
+  if (misfit == Misfit::kNone) return Status();
+  return ValueError(c, MisfitText(misfit, type, Shown(cell)));
 }
 
 bool EngineTable::HasRow() const {
@@ -211,22 +72,22 @@ EngineTable::Cell EngineTable::CurrentCell(int column) const {
   return cell;
 }
 
-UNSIGNED32 EngineTable::GetRecord(uint8_t* buffer) {
-  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
+Status EngineTable::GetRecord(uint8_t* buffer) {
+  if (Status rc = RefuseHiddenRows(); !rc.ok()) return rc;
   if (!HasRow()) {
     EmptyRecord(buffer);
-    return 0;
+    return Status();
   }
   Batch& batch = *batch_;
   const size_t length = record_length_;
   const size_t pos = batch.pos;
   if (pos < batch.encoded.size() && batch.encoded[pos] != 0) {
     std::memcpy(buffer, batch.records.data() + pos * length, length);
-    return 0;
+    return Status();
   }
   for (size_t c = 0; c < columns_.size(); ++c) {
     int ci = static_cast<int>(c);
-    if (UNSIGNED32 rc = EncodeColumn(ci, CurrentCell(ci), buffer + columns_[c].offset)) return rc;
+    if (Status rc = EncodeColumn(ci, CurrentCell(ci), buffer + columns_[c].offset); !rc.ok()) return rc;
   }
   // A table of fixed rows serves its buffered rows again and again (the
   // top of a template walked once per employee, the same key sought for
@@ -237,20 +98,21 @@ UNSIGNED32 EngineTable::GetRecord(uint8_t* buffer) {
     std::memcpy(batch.records.data() + pos * length, buffer, length);
     batch.encoded[pos] = 1;
   }
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 EngineTable::IsFieldEmpty(int column, bool* empty) {
-  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
+Status EngineTable::IsFieldEmpty(int column, bool* empty) {
+  if (Status rc = RefuseHiddenRows(); !rc.ok()) return rc;
   if (!HasRow()) {
     *empty = true;
-    return 0;
+    return Status();
   }
   Cell cell = CurrentCell(column);
   if (cell.type == SQLITE_NULL) {
     *empty = true;
   } else if (cell.type == SQLITE_TEXT || cell.type == SQLITE_BLOB) {
-    if (columns_[static_cast<size_t>(column)].type.type == ADS_STRING) {
+    const ColumnTypeRow* row = FindColumnType(columns_[static_cast<size_t>(column)].type.type);
+    if (row != nullptr && row->stored == StoredForm::kCharacter) {
       *empty = std::string(cell.bytes, cell.size).find_first_not_of(' ') == std::string::npos;
     } else {
       *empty = cell.size == 0;
@@ -258,54 +120,64 @@ UNSIGNED32 EngineTable::IsFieldEmpty(int column, bool* empty) {
   } else {
     *empty = false;
   }
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 EngineTable::GetFieldText(int column, std::string* text) {
-  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
+namespace {
+
+// The text of a column's raw value `raw`, by its layout: what AdsGetField
+// gives for the types that hold their value in the record.
+std::string RawText(rf::Layout layout, const std::vector<uint8_t>& raw) {
+  char buffer[64];
+  switch (layout) {
+    case rf::Layout::kLogicalByte: return std::string(1, static_cast<char>(raw[0]));
+    case rf::Layout::kNumericText: {
+      std::string s(raw.begin(), raw.end());
+      return s.substr(s.find_first_not_of(' '));
+    }
+    case rf::Layout::kJulianDay: return FormatDateWithFormat(rf::Get32(raw.data()), Settings().date_format);
+    case rf::Layout::kCharacter: {
+      std::string s(raw.begin(), raw.end());
+      size_t end = s.find_last_not_of(std::string(" \0", 2));
+      return end == std::string::npos ? "" : s.substr(0, end + 1);
+    }
+    case rf::Layout::kDouble:
+      std::snprintf(buffer, sizeof buffer, "%.15g", rf::GetDouble(raw.data()));
+      return buffer;
+    case rf::Layout::kInt32: return std::to_string(static_cast<int32_t>(rf::Get32(raw.data())));
+    case rf::Layout::kInt16: return std::to_string(static_cast<int16_t>(rf::Get16(raw.data())));
+    case rf::Layout::kUInt32: return std::to_string(rf::Get32(raw.data()));
+    case rf::Layout::kMilliseconds: return FormatIsoTime(rf::Get32(raw.data()));
+    case rf::Layout::kDayAndMilliseconds:
+      return FormatDateWithFormat(rf::Get32(raw.data()), Settings().date_format) + " " +
+             FormatIsoTime(rf::Get32(raw.data() + 4));
+    case rf::Layout::kCompactDate:
+    case rf::Layout::kBlockReference:
+    case rf::Layout::kRawBytes: break;
+  }
+  return "";
+}
+
+}  // namespace
+
+Status EngineTable::GetFieldText(int column, std::string* text) {
+  if (Status rc = RefuseHiddenRows(); !rc.ok()) return rc;
   text->clear();
-  if (!HasRow()) return 0;
+  if (!HasRow()) return Status();
   Cell cell = CurrentCell(column);
-  if (cell.type == SQLITE_NULL) return 0;
+  if (cell.type == SQLITE_NULL) return Status();
   const ColumnInfo& info = columns_[static_cast<size_t>(column)];
   std::vector<uint8_t>& raw = scratch_;
   raw.assign(info.type.width, 0);
-  if (UNSIGNED32 rc = EncodeColumn(column, cell, raw.data())) return rc;
-  if (rf::IsBlockType(info.type.type) || info.type.type == ADS_RAW) {
+  if (Status rc = EncodeColumn(column, cell, raw.data()); !rc.ok()) return rc;
+  const rf::Layout layout = rf::LayoutOf(info.type.type);
+  if (layout == rf::Layout::kBlockReference || layout == rf::Layout::kRawBytes) {
+    // The value itself, not its reference or its padding.
     *text = CellText(cell.type, cell.integer, cell.real, cell.bytes, cell.size);
-    return 0;
+    return Status();
   }
-  char buffer[64];
-  switch (info.type.type) {
-    case ADS_LOGICAL: *text = std::string(1, static_cast<char>(raw[0])); break;
-    case ADS_NUMERIC: {
-      std::string s(raw.begin(), raw.end());
-      *text = s.substr(s.find_first_not_of(' '));
-      break;
-    }
-    case ADS_DATE: *text = FormatDateWithFormat(rf::Get32(raw.data()), Settings().date_format); break;
-    case ADS_STRING: {
-      std::string s(raw.begin(), raw.end());
-      size_t end = s.find_last_not_of(std::string(" \0", 2));
-      *text = end == std::string::npos ? "" : s.substr(0, end + 1);
-      break;
-    }
-    case ADS_DOUBLE:
-    case ADS_CURDOUBLE:
-      std::snprintf(buffer, sizeof buffer, "%.15g", rf::GetDouble(raw.data()));
-      *text = buffer;
-      break;
-    case ADS_INTEGER: *text = std::to_string(static_cast<int32_t>(rf::Get32(raw.data()))); break;
-    case ADS_SHORTINT: *text = std::to_string(static_cast<int16_t>(raw[0] | (raw[1] << 8))); break;
-    case ADS_AUTOINC: *text = std::to_string(rf::Get32(raw.data())); break;
-    case ADS_TIME: *text = FormatIsoTime(rf::Get32(raw.data())); break;
-    case ADS_TIMESTAMP:
-      *text = FormatDateWithFormat(rf::Get32(raw.data()), Settings().date_format) + " " +
-              FormatIsoTime(rf::Get32(raw.data() + 4));
-      break;
-    default: break;
-  }
-  return 0;
+  *text = RawText(layout, raw);
+  return Status();
 }
 
 }  // namespace engine

@@ -23,7 +23,7 @@ void EngineTable::ResetStatements() {
   for (auto& order : orders_) order->Clear();
 }
 
-UNSIGNED32 EngineTable::CurrentKey(int order, std::vector<SqlValue>* key) {
+void EngineTable::CurrentKey(int order, std::vector<SqlValue>* key) {
   key->clear();
   for (int column : OrderFor(order).segments) {
     Cell cell = CurrentCell(column);
@@ -35,7 +35,6 @@ UNSIGNED32 EngineTable::CurrentKey(int order, std::vector<SqlValue>* key) {
       default: key->push_back(SqlValue::Null()); break;
     }
   }
-  return 0;
 }
 
 bool EngineTable::RowHasKey(size_t row, int order, const KeyRun& run) const {
@@ -82,16 +81,14 @@ bool EngineTable::RowHasKey(size_t row, int order, const KeyRun& run) const {
   return true;
 }
 
-UNSIGNED32 EngineTable::Scan(int order, bool forward, size_t key_segments, bool strict,
-                             const std::vector<SqlValue>* key, int64_t rowid, bool with_rowid, size_t limit,
-                             const KeyRun* run, bool append) {
+Status EngineTable::Scan(int order, const ScanStart& start, const ScanRead& read) {
   ScanRequest request;
-  request.forward = forward;
-  request.strict = strict;
-  request.with_rowid = with_rowid;
-  request.has_key = key != nullptr;
-  if (key != nullptr) {
-    for (size_t i = 0; i < key_segments; ++i) request.key_null.push_back((*key)[i].type == SQLITE_NULL);
+  request.forward = start.forward;
+  request.strict = start.strict;
+  request.with_rowid = start.with_rowid;
+  request.has_key = start.key != nullptr;
+  if (start.key != nullptr) {
+    for (size_t i = 0; i < start.segments; ++i) request.key_null.push_back((*start.key)[i].type == SQLITE_NULL);
   }
   if (filter_ != nullptr) {
     request.filter = filter_->where();
@@ -110,49 +107,88 @@ UNSIGNED32 EngineTable::Scan(int order, bool forward, size_t key_segments, bool 
       scan_order.columns.push_back(columns_[static_cast<size_t>(o.segments[i])].name);
       scan_order.descending.push_back(o.descending[i]);
     }
-    if (UNSIGNED32 rc = Prepare(BuildScanSql(table, scan_order, request), &stmt)) return rc;
+    if (Status prepared = Prepare(BuildScanSql(table, scan_order, request), &stmt); !prepared.ok()) return prepared;
     o.cache.emplace(cache_key, stmt);
   }
-  BindScan(stmt, request.filter_parameters, key_segments, key, rowid, with_rowid);
-  return ReadRows(stmt, order, forward, limit, run, append);
+  if (Status bound = BindScan(stmt, request.filter_parameters, start); !bound.ok()) return bound;
+  return ReadRows(stmt, order, start.forward, read);
 }
 
-void EngineTable::BindScan(sqlite3_stmt* stmt, int filter_params, size_t key_segments,
-                           const std::vector<SqlValue>* key, int64_t rowid, bool with_rowid) {
+Status EngineTable::BindScan(sqlite3_stmt* stmt, int filter_params, const ScanStart& start) {
   sqlite3_reset(stmt);
   sqlite3_clear_bindings(stmt);
+  int rc = SQLITE_OK;
   if (filter_ != nullptr) {
-    for (int i = 0; i < filter_params; ++i) BindValue(stmt, i + 1, filter_->parameters()[static_cast<size_t>(i)]);
+    for (int i = 0; i < filter_params && rc == SQLITE_OK; ++i) {
+      rc = BindValue(stmt, i + 1, filter_->parameters()[static_cast<size_t>(i)]);
+    }
   }
-  if (key != nullptr) {
+  if (start.key != nullptr) {
     // The key outlives every step below; SQLite need not copy it.
-    for (size_t i = 0; i < key_segments; ++i) {
-      const SqlValue& value = (*key)[i];
+    for (size_t i = 0; i < start.segments && rc == SQLITE_OK; ++i) {
+      const SqlValue& value = (*start.key)[i];
       const int index = filter_params + static_cast<int>(i) + 1;
       switch (value.type) {
         case SQLITE_TEXT:
-          sqlite3_bind_text(stmt, index, value.bytes.data(), static_cast<int>(value.bytes.size()), SQLITE_STATIC);
+          rc = sqlite3_bind_text(stmt, index, value.bytes.data(), static_cast<int>(value.bytes.size()), SQLITE_STATIC);
           break;
         case SQLITE_BLOB:
-          sqlite3_bind_blob(stmt, index, value.bytes.data(), static_cast<int>(value.bytes.size()), SQLITE_STATIC);
+          rc = sqlite3_bind_blob(stmt, index, value.bytes.data(), static_cast<int>(value.bytes.size()), SQLITE_STATIC);
           break;
         case SQLITE_NULL: break;  // written into the statement as IS NULL
-        default: BindValue(stmt, index, value); break;
+        default: rc = BindValue(stmt, index, value); break;
       }
     }
-    if (with_rowid) sqlite3_bind_int64(stmt, filter_params + static_cast<int>(key_segments) + 1, rowid);
+    if (start.with_rowid && rc == SQLITE_OK) {
+      rc = sqlite3_bind_int64(stmt, filter_params + static_cast<int>(start.segments) + 1, start.rowid);
+    }
   }
+  if (rc != SQLITE_OK) return ReadError("binding the start of a read");
+  return Status();
 }
 
-UNSIGNED32 EngineTable::ReadRows(sqlite3_stmt* stmt, int order, bool forward, size_t limit, const KeyRun* run,
-                                 bool append) {
-  // Copy up to `limit` rows out of SQLite, then reset the statement.
-  if (batch_ == nullptr) batch_ = std::make_unique<Batch>();
-  if (!append) {
-    if (batch_->anchor != Anchor::kNone) SetBatchAside();
-  }
+bool EngineTable::CopyRow(sqlite3_stmt* stmt) {
   Batch& batch = *batch_;
-  if (!append) {
+  batch.rowids.push_back(sqlite3_column_int64(stmt, 0));
+  const size_t base = batch.count * batch.columns;
+  if (batch.cells.size() < base + batch.columns) batch.cells.resize(base + batch.columns);
+  // One column look-up per cell; the value is read while the statement
+  // stands on the row (the connection is only ever used under the engine's
+  // mutex).
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    Batch::Stored& cell = batch.cells[base + i];
+    sqlite3_value* value = sqlite3_column_value(stmt, static_cast<int>(i) + 1);
+    cell.type = sqlite3_value_type(value);
+    cell.size = 0;
+    cell.offset = batch.arena.size();
+    switch (cell.type) {
+      case SQLITE_INTEGER: cell.integer = sqlite3_value_int64(value); break;
+      case SQLITE_FLOAT: cell.real = sqlite3_value_double(value); break;
+      case SQLITE_TEXT: {
+        const unsigned char* text = sqlite3_value_text(value);
+        cell.size = static_cast<size_t>(sqlite3_value_bytes(value));
+        if (text == nullptr) return false;  // out of memory converting the text
+        batch.arena.append(reinterpret_cast<const char*>(text), cell.size);
+        break;
+      }
+      case SQLITE_BLOB: {
+        const void* blob = sqlite3_value_blob(value);
+        cell.size = static_cast<size_t>(sqlite3_value_bytes(value));
+        if (cell.size > 0) batch.arena.append(static_cast<const char*>(blob), cell.size);
+        break;
+      }
+      default: break;
+    }
+  }
+  return true;
+}
+
+Status EngineTable::ReadRows(sqlite3_stmt* stmt, int order, bool forward, const ScanRead& read) {
+  // Copy up to `read.limit` rows out of SQLite, then reset the statement.
+  if (batch_ == nullptr) batch_ = std::make_unique<Batch>();
+  if (!read.append && batch_->anchor != Anchor::kNone) SetBatchAside();
+  Batch& batch = *batch_;
+  if (!read.append) {
     batch.columns = columns_.size();
     batch.count = 0;
     batch.pos = 0;
@@ -166,59 +202,30 @@ UNSIGNED32 EngineTable::ReadRows(sqlite3_stmt* stmt, int order, bool forward, si
   batch.rowids.resize(batch.count);
   batch.exhausted = false;
   int rc = SQLITE_ROW;
-  const int ncolumns = static_cast<int>(columns_.size());
-  const size_t end = batch.count + limit;
+  const size_t end = batch.count + read.limit;
   while (batch.count < end) {
     rc = sqlite3_step(stmt);
     if (rc != SQLITE_ROW) break;
-    batch.rowids.push_back(sqlite3_column_int64(stmt, 0));
-    size_t base = batch.count * batch.columns;
-    if (batch.cells.size() < base + batch.columns) batch.cells.resize(base + batch.columns);
-    // One column look-up per cell; the value is read while the statement
-    // stands on the row (the connection is only ever used under the
-    // engine's mutex).
-    for (int i = 0; i < ncolumns; ++i) {
-      Batch::Stored& cell = batch.cells[base + static_cast<size_t>(i)];
-      sqlite3_value* value = sqlite3_column_value(stmt, i + 1);
-      cell.type = sqlite3_value_type(value);
-      cell.size = 0;
-      cell.offset = batch.arena.size();
-      switch (cell.type) {
-        case SQLITE_INTEGER: cell.integer = sqlite3_value_int64(value); break;
-        case SQLITE_FLOAT: cell.real = sqlite3_value_double(value); break;
-        case SQLITE_TEXT: {
-          const unsigned char* text = sqlite3_value_text(value);
-          cell.size = static_cast<size_t>(sqlite3_value_bytes(value));
-          if (text == nullptr) {  // out of memory converting the text
-            rc = SQLITE_NOMEM;
-            break;
-          }
-          batch.arena.append(reinterpret_cast<const char*>(text), cell.size);
-          break;
-        }
-        case SQLITE_BLOB: {
-          const void* blob = sqlite3_value_blob(value);
-          cell.size = static_cast<size_t>(sqlite3_value_bytes(value));
-          if (cell.size > 0) batch.arena.append(static_cast<const char*>(blob), cell.size);
-          break;
-        }
-        default: break;
-      }
+    if (!CopyRow(stmt)) {
+      rc = SQLITE_NOMEM;
+      break;
     }
-    if (rc != SQLITE_ROW) break;
     ++batch.count;
-    if (run != nullptr && !RowHasKey(batch.count - 1, order, *run)) break;
+    if (read.run != nullptr && !RowHasKey(batch.count - 1, order, *read.run)) break;
   }
   if (rc == SQLITE_DONE) batch.exhausted = true;
-  sqlite3_reset(stmt);
+  sqlite3_reset(stmt);  // its answer repeats the step's failure, handled below
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
     batch.Clear();
     state_ = State::kEof;
     at_eof_flag_ = true;
-    if (rc == SQLITE_NOMEM) return SetError(AE_KDX_SQLITE, "Table " + display_name_ + ": out of memory reading records");
-    return SqliteError(AE_KDX_SQLITE, ReadPlace() + ": reading records", db_);
+    if (rc == SQLITE_NOMEM) {
+      return Status(AE_KDX_SQLITE, "Table " + display_name_ + ": out of memory reading records")
+          .WithTable(display_name_);
+    }
+    return ReadError("reading records");
   }
-  return 0;
+  return Status();
 }
 
 void EngineTable::SetBatchAside() {

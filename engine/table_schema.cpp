@@ -66,30 +66,38 @@ EngineTable::~EngineTable() {
   if (owns_db_ && db_ != nullptr) sqlite3_close(db_);
 }
 
-UNSIGNED32 EngineTable::Prepare(const std::string& sql, sqlite3_stmt** stmt) {
+Status EngineTable::ReadError(const std::string& what) const {
+  return SqliteError(AE_KDX_SQLITE, ReadPlace() + ": " + what, db_).WithTable(display_name_);
+}
+
+Status EngineTable::SchemaReadError(const std::string& what) const {
+  return SqliteError(AE_KDX_SQLITE, "Table " + display_name_ + ": " + what, db_).WithTable(display_name_);
+}
+
+Status EngineTable::Prepare(const std::string& sql, sqlite3_stmt** stmt) {
   if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), stmt, nullptr) != SQLITE_OK) {
     sqlite3_finalize(*stmt);
     *stmt = nullptr;
-    return SqliteError(AE_KDX_SQLITE, ReadPlace() + ": preparing a read", db_);
+    return ReadError("preparing a read");
   }
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 EngineTable::Load() {
-  if (UNSIGNED32 rc = LoadColumns()) return rc;
-  if (UNSIGNED32 rc = LoadIndexes()) return rc;
+Status EngineTable::Load() {
+  if (Status loaded = LoadColumns(); !loaded.ok()) return loaded;
+  if (Status loaded = LoadIndexes(); !loaded.ok()) return loaded;
   BuildOrders();
   state_ = State::kBof;
   at_bof_flag_ = at_eof_flag_ = false;
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 EngineTable::LoadColumns() {
+Status EngineTable::LoadColumns() {
   columns_.clear();
   indexes_.clear();
   Statement info;
   std::string sql = "PRAGMA " + QuoteIdentifier(schema_) + ".table_info(" + QuoteIdentifier(table_) + ")";
-  if (Prepare(sql, info.out())) return AE_KDX_SQLITE;
+  if (Status prepared = Prepare(sql, info.out()); !prepared.ok()) return prepared;
   UNSIGNED32 offset = 0;
   int rc;
   while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
@@ -99,15 +107,17 @@ UNSIGNED32 EngineTable::LoadColumns() {
     column.declared = declared != nullptr ? reinterpret_cast<const char*>(declared) : "";
     std::string why;
     if (!ParseDeclaredType(column.declared, &column.type, &why)) {
-      return SetError(AE_KDX_BAD_COLUMN_TYPE, "Table " + display_name_ + ", column " + column.name + ": " + why);
+      return Status(AE_KDX_BAD_COLUMN_TYPE, "Table " + display_name_ + ", column " + column.name + ": " + why)
+          .WithTable(display_name_)
+          .WithColumn(column.name);
     }
     column.offset = offset;
     offset += column.type.width;
     columns_.push_back(std::move(column));
   }
-  if (rc != SQLITE_DONE) return SqliteError(AE_KDX_SQLITE, "Table " + display_name_ + ": reading its columns", db_);
+  if (rc != SQLITE_DONE) return SchemaReadError("reading its columns");
   if (columns_.empty()) {
-    return SetError(AE_KDX_TABLE_NOT_FOUND, "Table " + display_name_ + " does not exist");
+    return Status(AE_KDX_TABLE_NOT_FOUND, "Table " + display_name_ + " does not exist").WithTable(display_name_);
   }
   record_length_ = offset;
 
@@ -121,88 +131,88 @@ UNSIGNED32 EngineTable::LoadColumns() {
     rowid.clear();
   }
   if (rowid.empty()) {
-    return SetError(AE_KDX_TABLE_LAYOUT,
-                    "Table " + display_name_ + ": columns named rowid, _rowid_ and oid hide the row number");
+    return Status(AE_KDX_TABLE_LAYOUT,
+                  "Table " + display_name_ + ": columns named rowid, _rowid_ and oid hide the row number")
+        .WithTable(display_name_);
   }
   select_list_ = rowid;
   rowid_name_ = rowid;
   for (const ColumnInfo& column : columns_) select_list_ += ", " + QuoteIdentifier(column.name);
-  {
-    Statement probe;
-    std::string probe_sql = "SELECT " + select_list_ + " FROM " + qualified_ + " LIMIT 0";
-    if (sqlite3_prepare_v2(db_, probe_sql.c_str(), -1, probe.out(), nullptr) != SQLITE_OK) {
-      return SqliteError(AE_KDX_TABLE_LAYOUT,
-                         "Table " + display_name_ + " cannot be read by row number (a WITHOUT ROWID table?)", db_);
-    }
+  Statement probe;
+  std::string probe_sql = "SELECT " + select_list_ + " FROM " + qualified_ + " LIMIT 0";
+  if (sqlite3_prepare_v2(db_, probe_sql.c_str(), -1, probe.out(), nullptr) != SQLITE_OK) {
+    return SqliteError(AE_KDX_TABLE_LAYOUT,
+                       "Table " + display_name_ + " cannot be read by row number (a WITHOUT ROWID table?)", db_)
+        .WithTable(display_name_);
   }
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 EngineTable::LoadIndexes() {
-  std::string sql;
-  int rc;
+Status EngineTable::LoadIndexes() {
   // Indexes in the order they were created; SQLite's automatic ones excluded.
   Statement list;
-  sql = "SELECT name, sql FROM " + QuoteIdentifier(schema_) +
-        ".sqlite_schema WHERE type = 'index' AND tbl_name = ?1 COLLATE NOCASE ORDER BY rowid";
-  if (Prepare(sql, list.out())) return AE_KDX_SQLITE;
-  sqlite3_bind_text(list.get(), 1, table_.c_str(), -1, SQLITE_TRANSIENT);
+  std::string sql = "SELECT name, sql FROM " + QuoteIdentifier(schema_) +
+                    ".sqlite_schema WHERE type = 'index' AND tbl_name = ?1 COLLATE NOCASE ORDER BY rowid";
+  if (Status prepared = Prepare(sql, list.out()); !prepared.ok()) return prepared;
+  if (sqlite3_bind_text(list.get(), 1, table_.c_str(), -1, SQLITE_TRANSIENT) != SQLITE_OK) {
+    return SchemaReadError("reading its indexes");
+  }
   std::vector<std::string> names;
+  int rc;
   while ((rc = sqlite3_step(list.get())) == SQLITE_ROW) {
     if (sqlite3_column_type(list.get(), 1) == SQLITE_NULL) continue;  // automatic index
     names.push_back(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
   }
-  if (rc != SQLITE_DONE) return SqliteError(AE_KDX_SQLITE, "Table " + display_name_ + ": reading its indexes", db_);
+  if (rc != SQLITE_DONE) return SchemaReadError("reading its indexes");
 
   std::map<std::string, std::pair<bool, bool>> flags;  // name -> unique, partial
-  {
-    Statement index_list;
-    sql = "PRAGMA " + QuoteIdentifier(schema_) + ".index_list(" + QuoteIdentifier(table_) + ")";
-    if (Prepare(sql, index_list.out())) return AE_KDX_SQLITE;
-    while (sqlite3_step(index_list.get()) == SQLITE_ROW) {
-      flags[reinterpret_cast<const char*>(sqlite3_column_text(index_list.get(), 1))] = {
-          sqlite3_column_int(index_list.get(), 2) != 0, sqlite3_column_int(index_list.get(), 4) != 0};
-    }
+  Statement index_list;
+  sql = "PRAGMA " + QuoteIdentifier(schema_) + ".index_list(" + QuoteIdentifier(table_) + ")";
+  if (Status prepared = Prepare(sql, index_list.out()); !prepared.ok()) return prepared;
+  while ((rc = sqlite3_step(index_list.get())) == SQLITE_ROW) {
+    flags[reinterpret_cast<const char*>(sqlite3_column_text(index_list.get(), 1))] = {
+        sqlite3_column_int(index_list.get(), 2) != 0, sqlite3_column_int(index_list.get(), 4) != 0};
   }
+  if (rc != SQLITE_DONE) return SchemaReadError("reading its indexes");
   for (const std::string& name : names) {
     IndexInfo index;
-    index.sqlite_name = name;
-    index.name = name;
-    std::string prefix = table_ + ".";
-    if (name.size() > prefix.size() && EqualsNoCase(name.substr(0, prefix.size()), prefix)) {
-      index.name = name.substr(prefix.size());
-    }
-    index.unique = flags[name].first;
-    if (flags[name].second) {
-      return SetError(AE_KDX_BAD_INDEX, "Table " + display_name_ + ", index " + index.name +
-                                            ": a partial index (CREATE INDEX ... WHERE) is not supported");
-    }
-    Statement xinfo;
-    sql = "PRAGMA " + QuoteIdentifier(schema_) + ".index_xinfo(" + QuoteIdentifier(name) + ")";
-    if (Prepare(sql, xinfo.out())) return AE_KDX_SQLITE;
-    while (sqlite3_step(xinfo.get()) == SQLITE_ROW) {
-      if (sqlite3_column_int(xinfo.get(), 5) == 0) continue;  // not a key column
-      int cid = sqlite3_column_int(xinfo.get(), 1);
-      if (cid < 0) {
-        return SetError(AE_KDX_BAD_INDEX, "Table " + display_name_ + ", index " + index.name +
-                                              ": an index on an expression is not supported");
-      }
-      const unsigned char* coll = sqlite3_column_text(xinfo.get(), 4);
-      std::string collation = coll != nullptr ? reinterpret_cast<const char*>(coll) : "BINARY";
-      if (!EqualsNoCase(collation, "BINARY")) {
-        return SetError(AE_KDX_BAD_INDEX, "Table " + display_name_ + ", index " + index.name + ": collation " +
-                                              collation + " is not supported (only BINARY)");
-      }
-      index.segments.push_back(cid);
-      index.segment_descending.push_back(sqlite3_column_int(xinfo.get(), 3) != 0);
-    }
-    if (index.segments.empty()) {
-      return SetError(AE_KDX_BAD_INDEX, "Table " + display_name_ + ", index " + index.name + " has no columns");
-    }
-    index.descending = index.segment_descending[0];
+    if (Status loaded = LoadIndex(name, flags[name].first, flags[name].second, &index); !loaded.ok()) return loaded;
     indexes_.push_back(std::move(index));
   }
-  return 0;
+  return Status();
+}
+
+Status EngineTable::LoadIndex(const std::string& name, bool unique, bool partial, IndexInfo* index) {
+  index->sqlite_name = name;
+  index->name = name;
+  const std::string prefix = table_ + ".";
+  if (name.size() > prefix.size() && EqualsNoCase(name.substr(0, prefix.size()), prefix)) {
+    index->name = name.substr(prefix.size());
+  }
+  index->unique = unique;
+  auto refused = [&](const std::string& why) {
+    return Status(AE_KDX_BAD_INDEX, "Table " + display_name_ + ", index " + index->name + why)
+        .WithTable(display_name_);
+  };
+  if (partial) return refused(": a partial index (CREATE INDEX ... WHERE) is not supported");
+  Statement xinfo;
+  const std::string sql = "PRAGMA " + QuoteIdentifier(schema_) + ".index_xinfo(" + QuoteIdentifier(name) + ")";
+  if (Status prepared = Prepare(sql, xinfo.out()); !prepared.ok()) return prepared;
+  int rc;
+  while ((rc = sqlite3_step(xinfo.get())) == SQLITE_ROW) {
+    if (sqlite3_column_int(xinfo.get(), 5) == 0) continue;  // not a key column
+    const int cid = sqlite3_column_int(xinfo.get(), 1);
+    if (cid < 0) return refused(": an index on an expression is not supported");
+    const unsigned char* coll = sqlite3_column_text(xinfo.get(), 4);
+    const std::string collation = coll != nullptr ? reinterpret_cast<const char*>(coll) : "BINARY";
+    if (!EqualsNoCase(collation, "BINARY")) return refused(": collation " + collation + " is not supported (only BINARY)");
+    index->segments.push_back(cid);
+    index->segment_descending.push_back(sqlite3_column_int(xinfo.get(), 3) != 0);
+  }
+  if (rc != SQLITE_DONE) return SchemaReadError("reading index " + index->name);
+  if (index->segments.empty()) return refused(" has no columns");
+  index->descending = index->segment_descending[0];
+  return Status();
 }
 
 void EngineTable::BuildOrders() {
@@ -241,11 +251,12 @@ void EngineTable::LoadLike(const EngineTable& source, ReadCachePtr reads) {
   current_rowid_ = 0;
 }
 
-UNSIGNED32 EngineTable::Register(std::unique_ptr<EngineTable> table, UNSIGNED16 type, ADSHANDLE* handle) {
+Status EngineTable::Register(std::unique_ptr<EngineTable> table, UNSIGNED16 type, ADSHANDLE* handle) {
   EngineTable* raw = table.get();
   raw->handle_type_ = type;
+  const std::string name = raw->display_name_;
   ADSHANDLE h = HandleRegistry::Get().Register(type, std::move(table));
-  if (h == 0) return SetError(AE_KDX_INVALID_ARGUMENT, "No handle left for table " + raw->display_name_);
+  if (h == 0) return Status(AE_KDX_INVALID_ARGUMENT, "No handle left for table " + name).WithTable(name);
   raw->handle_ = h;
   for (size_t i = 0; i < raw->indexes_.size(); ++i) {
     raw->indexes_[i].handle =
@@ -253,7 +264,7 @@ UNSIGNED32 EngineTable::Register(std::unique_ptr<EngineTable> table, UNSIGNED16 
   }
   if (raw->connection_ != nullptr) raw->connection_->AddChild(h);
   *handle = h;
-  return 0;
+  return Status();
 }
 
 void EngineTable::set_rows_hidden(bool hidden) {
@@ -264,7 +275,7 @@ void EngineTable::set_rows_hidden(bool hidden) {
   at_bof_flag_ = at_eof_flag_ = true;
 }
 
-UNSIGNED32 EngineTable::ReplaceDatabase(sqlite3* db, bool owns_db) {
+Status EngineTable::ReplaceDatabase(sqlite3* db, bool owns_db) {
   ResetStatements();
   if (batch_ != nullptr) batch_->Clear();
   ForgetKeptBatches();
@@ -277,9 +288,10 @@ UNSIGNED32 EngineTable::ReplaceDatabase(sqlite3* db, bool owns_db) {
   Statement probe;
   std::string sql = "SELECT " + select_list_ + " FROM " + qualified_ + " LIMIT 0";
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, probe.out(), nullptr) != SQLITE_OK) {
-    return SqliteError(AE_KDX_TABLE_LAYOUT, "Table " + display_name_ + ": the new image does not hold the table", db_);
+    return SqliteError(AE_KDX_TABLE_LAYOUT, "Table " + display_name_ + ": the new image does not hold the table", db_)
+        .WithTable(display_name_);
   }
-  return 0;
+  return Status();
 }
 
 int EngineTable::FindColumn(const std::string& name) const {
@@ -289,22 +301,26 @@ int EngineTable::FindColumn(const std::string& name) const {
   return -1;
 }
 
-UNSIGNED32 EngineTable::ColumnByNumber(UNSIGNED16 number, const ColumnInfo** column) const {
+Status EngineTable::ColumnByNumber(UNSIGNED16 number, const ColumnInfo** column) const {
   if (number < 1 || number > columns_.size()) {
-    return SetError(AE_COLUMN_NOT_FOUND, "Table " + display_name_ + ": column \"" + std::to_string(number) +
-                                             "\" does not exist (the table has " + std::to_string(columns_.size()) +
-                                             " columns)");
+    return Status(AE_COLUMN_NOT_FOUND, "Table " + display_name_ + ": column \"" + std::to_string(number) +
+                                           "\" does not exist (the table has " + std::to_string(columns_.size()) +
+                                           " columns)")
+        .WithTable(display_name_)
+        .WithColumn(std::to_string(number));
   }
   *column = &columns_[number - 1];
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 EngineTable::ColumnByName(const std::string& name, int* column) const {
+Status EngineTable::ColumnByName(const std::string& name, int* column) const {
   *column = FindColumn(name);
   if (*column < 0) {
-    return SetError(AE_COLUMN_NOT_FOUND, "Table " + display_name_ + ": column \"" + name + "\" not found");
+    return Status(AE_COLUMN_NOT_FOUND, "Table " + display_name_ + ": column \"" + name + "\" not found")
+        .WithTable(display_name_)
+        .WithColumn(name);
   }
-  return 0;
+  return Status();
 }
 
 }  // namespace engine

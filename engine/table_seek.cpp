@@ -17,44 +17,58 @@ namespace engine {
 
 namespace rf = record_format;
 
+namespace {
+
+// How a key segment of a column of `type` is given (the column-type table).
+KeySegment KeySegmentOf(UNSIGNED16 type) {
+  const ColumnTypeRow* row = FindColumnType(type);
+  return row != nullptr ? row->key : KeySegment::kNone;
+}
+
+}  // namespace
+
 // ---- keys and seeks -----------------------------------------------------------------
 
-UNSIGNED32 EngineTable::InitKey(int order) {
-  if (order < 0) return SetError(AE_KDX_BAD_KEY, "Table " + display_name_ + ": a key needs an index handle");
+Status EngineTable::InitKey(int order) {
+  if (order < 0) return Status(AE_KDX_BAD_KEY, "Table " + display_name_ + ": a key needs an index handle");
   const IndexInfo& index = indexes_[static_cast<size_t>(order)];
   keys_[order].assign(index.segments.size(), std::string());
   keys_set_[order].assign(index.segments.size(), false);
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 EngineTable::SetKeyField(int order, const std::string& field, const uint8_t* bytes, UNSIGNED32 length) {
-  if (order < 0) return SetError(AE_KDX_BAD_KEY, "Table " + display_name_ + ": a key needs an index handle");
+Status EngineTable::SetKeyField(int order, const std::string& field, const uint8_t* bytes, UNSIGNED32 length) {
+  if (order < 0) return Status(AE_KDX_BAD_KEY, "Table " + display_name_ + ": a key needs an index handle");
   const IndexInfo& index = indexes_[static_cast<size_t>(order)];
-  if (keys_[order].size() != index.segments.size()) InitKey(order);
+  if (keys_[order].size() != index.segments.size()) {
+    if (Status rc = InitKey(order); !rc.ok()) return rc;
+  }
   int column;
-  if (UNSIGNED32 rc = ColumnByName(field, &column)) return rc;
+  if (Status rc = ColumnByName(field, &column); !rc.ok()) return rc;
   for (size_t i = 0; i < index.segments.size(); ++i) {
     if (index.segments[i] != column) continue;
     const ColumnInfo& info = columns_[static_cast<size_t>(column)];
-    if (bytes == nullptr && length > 0) return SetError(AE_KDX_INVALID_ARGUMENT, "AdsSetField: no bytes given");
-    bool short_ok = info.type.type == ADS_STRING;
+    if (bytes == nullptr && length > 0) return Status(AE_KDX_INVALID_ARGUMENT, "AdsSetField: no bytes given");
+    const bool short_ok = KeySegmentOf(info.type.type) == KeySegment::kPrefix;
     if (length > info.type.width || (!short_ok && length != info.type.width)) {
-      return SetError(AE_KDX_BAD_KEY, "Table " + display_name_ + ", index " + index.name + ": column \"" + info.name +
+      return Status(AE_KDX_BAD_KEY, "Table " + display_name_ + ", index " + index.name + ": column \"" + info.name +
                                           "\" takes " + std::to_string(info.type.width) + " key bytes, not " +
                                           std::to_string(length));
     }
     keys_[order][i].assign(reinterpret_cast<const char*>(bytes), length);
     keys_set_[order][i] = true;
-    return 0;
+    return Status();
   }
-  return SetError(AE_KDX_BAD_KEY, "Table " + display_name_ + ": column \"" + columns_[static_cast<size_t>(column)].name +
+  return Status(AE_KDX_BAD_KEY, "Table " + display_name_ + ": column \"" + columns_[static_cast<size_t>(column)].name +
                                       "\" is not a segment of index " + index.name);
 }
 
-UNSIGNED32 EngineTable::BuildKey(int order, uint8_t* key, UNSIGNED16* length) {
-  if (order < 0) return SetError(AE_KDX_BAD_KEY, "Table " + display_name_ + ": a key needs an index handle");
+Status EngineTable::BuildKey(int order, uint8_t* key, UNSIGNED16* length) {
+  if (order < 0) return Status(AE_KDX_BAD_KEY, "Table " + display_name_ + ": a key needs an index handle");
   const IndexInfo& index = indexes_[static_cast<size_t>(order)];
-  if (keys_[order].size() != index.segments.size()) InitKey(order);
+  if (keys_[order].size() != index.segments.size()) {
+    if (Status rc = InitKey(order); !rc.ok()) return rc;
+  }
   std::string built;
   for (size_t i = 0; i < index.segments.size(); ++i) {
     if (!keys_set_[order][i]) break;
@@ -63,20 +77,20 @@ UNSIGNED32 EngineTable::BuildKey(int order, uint8_t* key, UNSIGNED16* length) {
     if (keys_[order][i].size() < info.type.width) break;  // a partial text segment ends the key
   }
   if (built.size() > ADS_MAX_KEY_LENGTH) {
-    return SetError(AE_KDX_BAD_KEY, "Table " + display_name_ + ", index " + index.name + ": the key of " +
+    return Status(AE_KDX_BAD_KEY, "Table " + display_name_ + ", index " + index.name + ": the key of " +
                                         std::to_string(built.size()) + " bytes is longer than 256 bytes");
   }
   if (built.size() > *length) {
     *length = static_cast<UNSIGNED16>(built.size());
-    return SetError(AE_INSUFFICIENT_BUFFER, "Table " + display_name_ + ", index " + index.name + ": the key needs " +
+    return Status(AE_INSUFFICIENT_BUFFER, "Table " + display_name_ + ", index " + index.name + ": the key needs " +
                                                 std::to_string(built.size()) + " bytes");
   }
   if (!built.empty()) std::memcpy(key, built.data(), built.size());
   *length = static_cast<UNSIGNED16>(built.size());
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 EngineTable::DecodeKey(int order, const uint8_t* key, UNSIGNED16 length, std::vector<SqlValue>* values,
+Status EngineTable::DecodeKey(int order, const uint8_t* key, UNSIGNED16 length, std::vector<SqlValue>* values,
                                   std::vector<std::string>* parts) {
   const IndexInfo& index = indexes_[static_cast<size_t>(order)];
   size_t pos = 0;
@@ -84,86 +98,82 @@ UNSIGNED32 EngineTable::DecodeKey(int order, const uint8_t* key, UNSIGNED16 leng
     const ColumnInfo& info = columns_[static_cast<size_t>(index.segments[i])];
     const size_t width = info.type.width;
     const size_t n = std::min<size_t>(width, length - pos);
-    if (n < width && info.type.type != ADS_STRING) {
-      return SetError(AE_KDX_BAD_KEY, "Table " + display_name_ + ", index " + index.name + ": the key of " +
+    if (n < width && KeySegmentOf(info.type.type) != KeySegment::kPrefix) {
+      return Status(AE_KDX_BAD_KEY, "Table " + display_name_ + ", index " + index.name + ": the key of " +
                                           std::to_string(length) + " bytes ends inside column \"" + info.name + "\"");
     }
     SqlValue value;
-    if (UNSIGNED32 rc = DecodeKeySegment(index, info, key + pos, n, &value)) return rc;
+    if (Status rc = DecodeKeySegment(index, info, key + pos, n, &value); !rc.ok()) return rc;
     values->push_back(std::move(value));
     parts->emplace_back(reinterpret_cast<const char*>(key + pos), n);
     pos += n;
   }
-  return 0;
+  return Status();
 }
 
-UNSIGNED32 EngineTable::DecodeKeySegment(const IndexInfo& index, const ColumnInfo& info, const uint8_t* p, size_t n,
+Status EngineTable::DecodeKeySegment(const IndexInfo& index, const ColumnInfo& info, const uint8_t* p, size_t n,
                                          SqlValue* value) {
-  const std::string part(reinterpret_cast<const char*>(p), n);
-  const bool all_zero = part.find_first_not_of('\0') == std::string::npos;
   const UNSIGNED16 type = info.type.type;
-  switch (type) {
-    case ADS_STRING:
+  const ColumnTypeRow* row = FindColumnType(type);
+  if (row == nullptr || row->key == KeySegment::kNone) {
+    return Status(AE_KDX_BAD_KEY, "Table " + display_name_ + ", index " + index.name + ": column \"" + info.name +
+                                        "\" of type " + TypeName(type) + " cannot be sought");
+  }
+  const std::string part(reinterpret_cast<const char*>(p), n);
+  // The type's empty value finds the empty value (NULL); so does an all-zero
+  // segment of a type whose empty value is zeros or a blank.
+  const bool zero_is_empty = row->empty == rf::EmptyMark::kZeros || row->empty == rf::EmptyMark::kBlank;
+  if ((zero_is_empty && part.find_first_not_of('\0') == std::string::npos) ||
+      (n == info.type.width && rf::IsEmpty(type, info.type.width, p))) {
+    return Status();
+  }
+  switch (row->layout) {
+    case rf::Layout::kCharacter:
       // A character segment may be given shorter than the column: a prefix.
-      if (!all_zero) *value = SqlValue::Text(rf::CharacterText(p, static_cast<UNSIGNED32>(n)));
-      return 0;
-    case ADS_LOGICAL:
-      if (p[0] != ' ' && p[0] != 0) *value = SqlValue::Integer(rf::LogicalValue(p[0]) ? 1 : 0);
-      return 0;
-    case ADS_NUMERIC: {
-      if (all_zero) return 0;
+      *value = SqlValue::Text(rf::CharacterText(p, static_cast<UNSIGNED32>(n)));
+      return Status();
+    case rf::Layout::kLogicalByte: *value = SqlValue::Integer(rf::LogicalValue(p[0]) ? 1 : 0); return Status();
+    case rf::Layout::kNumericText: {
       const std::string text = rf::NumericColumnText(p, info.type.width);
       char* end = nullptr;
       const double d = std::strtod(text.c_str(), &end);
       if (text.empty() || end == nullptr || *end != '\0') {
-        return SetError(AE_KDX_BAD_KEY, "Table " + display_name_ + ", index " + index.name + ": key value '" + text +
+        return Status(AE_KDX_BAD_KEY, "Table " + display_name_ + ", index " + index.name + ": key value '" + text +
                                             "' for column \"" + info.name + "\" is not a number");
       }
       *value = SqlValue::Real(d);
-      return 0;
+      return Status();
     }
-    case ADS_DATE:
-      if (!all_zero) *value = SqlValue::Text(FormatIsoDate(rf::GetDate(p)));
-      return 0;
-    case ADS_RAW:
-      if (!all_zero) *value = SqlValue::Blob(part.substr(0, part.find_last_not_of('\0') + 1));
-      return 0;
-    case ADS_DOUBLE:
-    case ADS_CURDOUBLE:
-    case ADS_INTEGER:
-    case ADS_SHORTINT:
-    case ADS_AUTOINC:
-    case ADS_TIME:
-    case ADS_TIMESTAMP:
-      if (rf::IsEmpty(type, info.type.width, p)) return 0;
-      if (type == ADS_DOUBLE || type == ADS_CURDOUBLE) *value = SqlValue::Real(rf::GetDouble(p));
-      if (type == ADS_INTEGER) *value = SqlValue::Integer(static_cast<int32_t>(rf::Get32(p)));
-      if (type == ADS_SHORTINT) *value = SqlValue::Integer(static_cast<int16_t>(rf::Get16(p)));
-      if (type == ADS_AUTOINC) *value = SqlValue::Integer(rf::Get32(p));
-      if (type == ADS_TIME) *value = SqlValue::Text(FormatIsoTime(rf::GetTime(p)));
-      if (type == ADS_TIMESTAMP) {
-        *value = SqlValue::Text(FormatIsoDate(rf::GetDate(p)) + " " + FormatIsoTime(rf::GetTime(p + 4)));
-      }
-      return 0;
-    default:
-      return SetError(AE_KDX_BAD_KEY, "Table " + display_name_ + ", index " + index.name + ": column \"" + info.name +
-                                          "\" of type " + TypeName(type) + " cannot be sought");
+    case rf::Layout::kJulianDay: *value = SqlValue::Text(FormatIsoDate(rf::GetDate(p))); return Status();
+    case rf::Layout::kRawBytes: *value = SqlValue::Blob(part.substr(0, part.find_last_not_of('\0') + 1)); return Status();
+    case rf::Layout::kDouble: *value = SqlValue::Real(rf::GetDouble(p)); return Status();
+    case rf::Layout::kInt32: *value = SqlValue::Integer(static_cast<int32_t>(rf::Get32(p))); return Status();
+    case rf::Layout::kInt16: *value = SqlValue::Integer(static_cast<int16_t>(rf::Get16(p))); return Status();
+    case rf::Layout::kUInt32: *value = SqlValue::Integer(rf::Get32(p)); return Status();
+    case rf::Layout::kMilliseconds: *value = SqlValue::Text(FormatIsoTime(rf::GetTime(p))); return Status();
+    case rf::Layout::kDayAndMilliseconds:
+      *value = SqlValue::Text(FormatIsoDate(rf::GetDate(p)) + " " + FormatIsoTime(rf::GetTime(p + 4)));
+      return Status();
+    case rf::Layout::kCompactDate:
+    case rf::Layout::kBlockReference: break;
   }
+  return Status(AE_KDX_BAD_KEY, "Table " + display_name_ + ", index " + index.name + ": column \"" + info.name +
+                                      "\" of type " + TypeName(type) + " cannot be sought");
 }
 
-UNSIGNED32 EngineTable::Seek(int order, const uint8_t* key, UNSIGNED16 length, bool exact, bool* found) {
-  if (UNSIGNED32 rc = RefuseHiddenRows()) return rc;
+Status EngineTable::Seek(int order, const uint8_t* key, UNSIGNED16 length, bool exact, bool* found) {
+  if (Status rc = RefuseHiddenRows(); !rc.ok()) return rc;
   *found = false;
-  if (order < 0) return SetError(AE_KDX_BAD_KEY, "Table " + display_name_ + ": a seek needs an index handle");
+  if (order < 0) return Status(AE_KDX_BAD_KEY, "Table " + display_name_ + ": a seek needs an index handle");
   if (length == 0 || key == nullptr) {
-    return SetError(AE_KDX_BAD_KEY, "Table " + display_name_ + ", index " +
+    return Status(AE_KDX_BAD_KEY, "Table " + display_name_ + ", index " +
                                         indexes_[static_cast<size_t>(order)].name + ": the key is empty");
   }
   std::vector<SqlValue>& values = seek_values_;
   std::vector<std::string>& parts = seek_parts_;
   values.clear();
   parts.clear();
-  if (UNSIGNED32 rc = DecodeKey(order, key, length, &values, &parts)) return rc;
+  if (Status rc = DecodeKey(order, key, length, &values, &parts); !rc.ok()) return rc;
   current_order_ = order;
   // The found record comes with the records after it that share its key and
   // the first one beyond, read in the same statement execution.
@@ -181,9 +191,13 @@ UNSIGNED32 EngineTable::Seek(int order, const uint8_t* key, UNSIGNED16 length, b
     batch_->pos = 0;  // the same key again: the rows it found are still those
   } else {
     if (seeking_in_order_) {
-      if (UNSIGNED32 rc = Scan(order, true, values.size(), false, &values, 0, false, kInOrderSeekReadAhead)) return rc;
+      if (Status rc = Scan(order, ScanStart{true, &values, values.size()}, ScanRead{kInOrderSeekReadAhead}); !rc.ok()) {
+        return rc;
+      }
     } else {
-      if (UNSIGNED32 rc = Scan(order, true, values.size(), false, &values, 0, false, kSeekReadAhead, &run)) return rc;
+      if (Status rc = Scan(order, ScanStart{true, &values, values.size()}, ScanRead{kSeekReadAhead, &run}); !rc.ok()) {
+        return rc;
+      }
     }
     seeking_in_order_ = false;
     batch_->next_limit = kSeekReadAhead;
@@ -199,7 +213,7 @@ UNSIGNED32 EngineTable::Seek(int order, const uint8_t* key, UNSIGNED16 length, b
     for (size_t i = 0; i < parts.size() && match; ++i) {
       int column = index.segments[i];
       scratch_.assign(columns_[static_cast<size_t>(column)].type.width, 0);
-      if (UNSIGNED32 rc = EncodeColumn(column, CurrentCell(column), scratch_.data())) return rc;
+      if (Status rc = EncodeColumn(column, CurrentCell(column), scratch_.data()); !rc.ok()) return rc;
       // Empty text is all zeros in a key and in a record alike.
       match = std::memcmp(scratch_.data(), parts[i].data(), parts[i].size()) == 0;
     }
@@ -209,10 +223,10 @@ UNSIGNED32 EngineTable::Seek(int order, const uint8_t* key, UNSIGNED16 length, b
     state_ = State::kOnRow;
     current_rowid_ = batch_->rowids[batch_->pos];
     at_bof_flag_ = at_eof_flag_ = false;
-    return 0;
+    return Status();
   }
   LandBeyond(true);
-  return 0;
+  return Status();
 }
 
 bool EngineTable::CompareRowToKey(size_t row, const Order& order, const std::vector<SqlValue>& values,

@@ -11,6 +11,7 @@
 #include "data/query.h"
 #include "data/table.h"
 #include "exports/credentials.h"
+#include "exports/employee_resolvers.h"
 #include "exports/template_lookups.h"
 #include "exports/run_statement.h"
 #include "exports/template_field.h"

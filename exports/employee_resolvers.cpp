@@ -7,6 +7,8 @@
 // otherwise they seek and walk the table. Every walk tests its key columns on
 // every row, so it is correct whatever position a missed seek leaves the
 // cursor in.
+#include "exports/employee_resolvers.h"
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -14,7 +16,6 @@
 #include "data/errors.h"
 #include "data/query.h"
 #include "data/table.h"
-#include "exports/employee_export.h"
 #include "util/date_format.h"
 #include "util/date_time.h"
 #include "util/error.h"
@@ -92,7 +93,7 @@ std::string KeyedRowValue(EmployeeExportContext& ctx, TAdsTable& table, const ch
 // Fills `known` with the career row in force of `emp_no` from the career
 // rows read ahead, for every column the run has asked for. False (and
 // `known` unchanged) when they cannot tell: the walk reads the table.
-bool CareerReadAhead(const LookupMemo& memo, const std::string& emp_no, LookupMemo::Career& known) {
+[[nodiscard]] bool CareerReadAhead(const LookupMemo& memo, const std::string& emp_no, LookupMemo::Career& known) {
   const LookupTables& tables = memo.tables();
   const std::vector<std::string>& asked = memo.CareerColumns();
   const std::vector<std::string>& read = tables.CareerColumns();
@@ -145,7 +146,8 @@ const LookupMemo::Career& CareerInForce(EmployeeExportContext& ctx, const std::s
     known.values[i].text.clear();
     known.values[i].amount = 0;
   }
-  career.SeekKey({emp_no});
+  // A miss needs no test of its own: the walk tests the key of every row.
+  static_cast<void>(career.SeekKey({emp_no}));
   while (!career.AtEof()) {
     if (col.Text(career, "emp_code") != emp_no) break;
     const TDateTime effective = col.DateTime(career, "pay_effective_date");
@@ -279,7 +281,8 @@ std::string AllowanceAmount(EmployeeExportContext& ctx, const std::string& code)
 
   TAdsTable& allowances = *ctx.components().TableEmpAllowance;
   ColumnCache& col = ctx.columns();
-  allowances.SeekKey({emp_no, code});
+  // A miss needs no test of its own: the walk tests the key of every row.
+  static_cast<void>(allowances.SeekKey({emp_no, code}));
   while (!allowances.AtEof()) {
     if (col.Text(allowances, "EMP_NO") != emp_no) break;
     if (col.Text(allowances, "allow_code") != code) break;

@@ -79,7 +79,7 @@ class LeaveCsvWriter {
       : host_(host), query_(query), lvtx_(*host.Components().AdsQueryLVTX),
         shift_(*host.Components().AdsQuerySHIFT), line_(host) {}
 
-  WriteResult Write(const std::string& file_name);
+  [[nodiscard]] WriteResult Write(const std::string& file_name);
 
  private:
   void WriteLeave();

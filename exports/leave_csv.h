@@ -21,14 +21,14 @@
 // otherwise the error's message) and keeping the error in host.State().Failure;
 // LOG.TXT is then untouched. Errors that are not the program's Exception type
 // propagate.
-bool ExportLeaveCsv(ExportHost& host);
+[[nodiscard]] bool ExportLeaveCsv(ExportHost& host);
 
 // Writes the file from the open leave query. 0 when the file was written to
 // the end; 1 when the query is not open or the name is empty (nothing done),
 // or when the file could not be created ("Save file failed" shown). Other
-// errors propagate after the file has been flushed and closed with its
-// complete lines.
-int WriteLeaveCsv(ExportHost& host, TAdsQuery& query, const std::string& file_name);
+// errors propagate, the file left as it was before the run (it is replaced
+// whole or not at all).
+[[nodiscard]] int WriteLeaveCsv(ExportHost& host, TAdsQuery& query, const std::string& file_name);
 
 // Opens AdsQuerySource anew on the leave records the run writes: approved
 // (Y or Z) leave of category 'LEA' codes approved on the clock's date.

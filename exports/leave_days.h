@@ -17,9 +17,9 @@
 //     lines of one leave never add up to more than its DAY.
 //
 // Relies on the employee export of the same run having prepared the
-// connection. On an error the file is flushed and closed with the complete
-// lines written so far (never a cut line), LOG.TXT is left as it was, and the
-// error propagates.
+// connection. On an error the file is left as it was before the run (it is
+// replaced whole or not at all), LOG.TXT is left as it was, and the error
+// propagates.
 #ifndef KDX_EXPORTS_LEAVE_DAYS_H_
 #define KDX_EXPORTS_LEAVE_DAYS_H_
 

@@ -66,7 +66,7 @@ std::vector<const TField*> IndexKeys(TAdsTable& table, size_t count) {
 // bytes hold a character below a blank (a zero byte inside the text
 // included), or blanks only: a seek may then find another row than the text
 // names.
-bool RowKeyText(const TAdsDataSet& table, const TField& key, std::string* text) {
+[[nodiscard]] bool RowKeyText(const TAdsDataSet& table, const TField& key, std::string* text) {
   const std::vector<uint8_t>& record = table.RecordBuffer();
   if (static_cast<size_t>(key.Offset()) + key.Width() > record.size()) return false;
   const uint8_t* bytes = record.data() + key.Offset();
@@ -85,7 +85,7 @@ bool RowKeyText(const TAdsDataSet& table, const TField& key, std::string* text) 
 // `width` bytes: the value cut to the width, trailing blanks removed. False
 // when that seek may find a row whose text is another: the cut value holds a
 // character below a blank, or is blanks only.
-bool SeekText(const std::string& value, size_t width, std::string* text) {
+[[nodiscard]] bool SeekText(const std::string& value, size_t width, std::string* text) {
   const std::string_view cut = std::string_view(value).substr(0, width);
   for (char ch : cut) {
     if (static_cast<unsigned char>(ch) < kBlank) return false;
@@ -98,7 +98,7 @@ bool SeekText(const std::string& value, size_t width, std::string* text) {
 
 // Runs `read`; false when it raised.
 template <typename Read>
-bool TryRead(Read read) {
+[[nodiscard]] bool TryRead(Read read) {
   try {
     read();
     return true;
@@ -114,7 +114,7 @@ bool TryRead(Read read) {
 // where they would have. True when the walk reached the end; false when the
 // table stood elsewhere, `visit` stopped the walk or a move raised.
 template <typename Visit>
-bool WalkTable(TAdsTable& table, Visit visit) {
+[[nodiscard]] bool WalkTable(TAdsTable& table, Visit visit) {
   if (!table.AtBof()) return false;
   bool reached_end = false;
   const bool ran = TryRead([&] {

@@ -64,13 +64,13 @@ class LookupTables {
   void ReadAllowances(TAdsTable& table, const std::vector<std::string>& codes);
 
   // The text of `column` of the first row of `table` whose key is `emp_no`.
-  Answer KeyedText(const TAdsDataSet& table, const std::string& emp_no, const std::string& column,
-                   std::string* text) const;
+  [[nodiscard]] Answer KeyedText(const TAdsDataSet& table, const std::string& emp_no, const std::string& column,
+                                 std::string* text) const;
 
   // The career row in force of `emp_no`: its effective date, and in
   // `values` a handle on its values (CareerText, CareerAmount); kNoRow when
   // no row is in force.
-  Answer Career(const std::string& emp_no, double* effective, size_t* values) const;
+  [[nodiscard]] Answer Career(const std::string& emp_no, double* effective, size_t* values) const;
   // The career columns read ahead, as the template names them.
   const std::vector<std::string>& CareerColumns() const { return career_.columns; }
   // Text and amount of career column `index` (of CareerColumns) of a row.
@@ -79,7 +79,8 @@ class LookupTables {
 
   // The rows of allowance `code` of `emp_no` in index order: `count` rows
   // from `first` (AllowanceAt); kNoRow when there are none.
-  Answer Allowances(const std::string& emp_no, const std::string& code, size_t* first, size_t* count) const;
+  [[nodiscard]] Answer Allowances(const std::string& emp_no, const std::string& code, size_t* first,
+                                  size_t* count) const;
   AllowanceRow AllowanceAt(size_t first, size_t index) const;
 
   // Bytes held by all tables read ahead.

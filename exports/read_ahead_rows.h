@@ -40,13 +40,13 @@ class ReadAheadRows {
   // Makes the group of `key` current: the last group when the key equals its
   // key, else a new group. False (and nothing changes) when the key sorts
   // before the last key, or the arena is full.
-  bool Place(std::string_view key);
+  [[nodiscard]] bool Place(std::string_view key);
   // Whether the current group was made by the last Place.
   bool PlacedNewGroup() const { return placed_new_; }
   Group& Current() { return groups_.back(); }
 
   // Appends a cell to the current group. False when the arena is full.
-  bool AddCell(double number, std::string_view text = {});
+  [[nodiscard]] bool AddCell(double number, std::string_view text = {});
   // Removes the current group's cells and their texts.
   void DropCurrentCells();
   // Gives back the room kept for more rows, once the last row is placed.

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   for (bool exact : {false, true}) {
     std::unique_ptr<engine::FilterProgram> program;
-    if (engine::FilterProgram::Compile(text, columns, exact, "T", "dd/MM/yyyy", &program) != 0) continue;
+    if (!engine::FilterProgram::Compile(text, columns, exact, "T", "dd/MM/yyyy", &program).ok()) continue;
     sqlite3_stmt* stmt = nullptr;
     std::string sql = "SELECT count(*) FROM T WHERE " + program->where();
     if (sqlite3_prepare_v2(Database(), sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) std::abort();

@@ -42,16 +42,16 @@ class FaultyFileSystem : public FileSystem {
   int WriteCalls() const { return write_calls_; }
   int CloseCalls() const { return close_calls_; }
 
-  int Inspect(const std::string& path, FileStatus* status) override;
-  int CreateNew(const std::string& path, mode_t mode, int* handle) override;
-  int Write(int handle, const char* data, size_t size, size_t* written) override;
-  int Sync(int handle) override;
-  int SetGroup(int handle, gid_t group) override;
-  int SetPermissions(int handle, mode_t permissions) override;
-  int Close(int handle) override;
-  int Rename(const std::string& from, const std::string& to) override;
-  int Remove(const std::string& path) override;
-  int SyncFolder(const std::string& folder) override;
+  [[nodiscard]] int Inspect(const std::string& path, FileStatus* status) override;
+  [[nodiscard]] int CreateNew(const std::string& path, mode_t mode, int* handle) override;
+  [[nodiscard]] int Write(int handle, const char* data, size_t size, size_t* written) override;
+  [[nodiscard]] int Sync(int handle) override;
+  [[nodiscard]] int SetGroup(int handle, gid_t group) override;
+  [[nodiscard]] int SetPermissions(int handle, mode_t permissions) override;
+  [[nodiscard]] int Close(int handle) override;
+  [[nodiscard]] int Rename(const std::string& from, const std::string& to) override;
+  [[nodiscard]] int Remove(const std::string& path) override;
+  [[nodiscard]] int SyncFolder(const std::string& folder) override;
 
  private:
   FileSystem* base_;

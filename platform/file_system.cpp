@@ -11,7 +11,7 @@ namespace {
 
 class PosixFileSystem : public FileSystem {
  public:
-  int Inspect(const std::string& path, FileStatus* status) override {
+  [[nodiscard]] int Inspect(const std::string& path, FileStatus* status) override {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return errno;
     if (S_ISREG(st.st_mode)) {
@@ -34,7 +34,7 @@ class PosixFileSystem : public FileSystem {
     return 0;
   }
 
-  int CreateNew(const std::string& path, mode_t mode, int* handle) override {
+  [[nodiscard]] int CreateNew(const std::string& path, mode_t mode, int* handle) override {
     int fd;
     do {
       fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
@@ -44,7 +44,7 @@ class PosixFileSystem : public FileSystem {
     return 0;
   }
 
-  int Write(int handle, const char* data, size_t size, size_t* written) override {
+  [[nodiscard]] int Write(int handle, const char* data, size_t size, size_t* written) override {
     *written = 0;
     while (*written < size) {
       const ssize_t n = ::write(handle, data + *written, size - *written);
@@ -59,29 +59,29 @@ class PosixFileSystem : public FileSystem {
     return 0;
   }
 
-  int Sync(int handle) override { return ::fsync(handle) == 0 ? 0 : errno; }
+  [[nodiscard]] int Sync(int handle) override { return ::fsync(handle) == 0 ? 0 : errno; }
 
-  int SetGroup(int handle, gid_t group) override {
+  [[nodiscard]] int SetGroup(int handle, gid_t group) override {
     return ::fchown(handle, static_cast<uid_t>(-1), group) == 0 ? 0 : errno;
   }
 
-  int SetPermissions(int handle, mode_t permissions) override {
+  [[nodiscard]] int SetPermissions(int handle, mode_t permissions) override {
     return ::fchmod(handle, permissions & 07777) == 0 ? 0 : errno;
   }
 
-  int Close(int handle) override {
+  [[nodiscard]] int Close(int handle) override {
     // The descriptor is released even when close reports an error, so it is
     // never retried (a retry could close a descriptor opened meanwhile).
     return ::close(handle) == 0 ? 0 : errno;
   }
 
-  int Rename(const std::string& from, const std::string& to) override {
+  [[nodiscard]] int Rename(const std::string& from, const std::string& to) override {
     return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
   }
 
-  int Remove(const std::string& path) override { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
+  [[nodiscard]] int Remove(const std::string& path) override { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
 
-  int SyncFolder(const std::string& folder) override {
+  [[nodiscard]] int SyncFolder(const std::string& folder) override {
     int fd;
     do {
       fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

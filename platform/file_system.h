@@ -31,39 +31,39 @@ class FileSystem {
   // What `path` names, without following a symbolic link and without opening
   // it (opening a FIFO or a device can wait forever). ENOENT when nothing is
   // there.
-  virtual int Inspect(const std::string& path, FileStatus* status) = 0;
+  [[nodiscard]] virtual int Inspect(const std::string& path, FileStatus* status) = 0;
 
   // Creates `path` as a new, empty regular file with `mode` (less the process
   // umask) and opens it for writing. Fails (EEXIST) when anything exists
   // under the name, a symbolic link included, so nothing else is ever opened.
-  virtual int CreateNew(const std::string& path, mode_t mode, int* handle) = 0;
+  [[nodiscard]] virtual int CreateNew(const std::string& path, mode_t mode, int* handle) = 0;
 
   // Writes all `size` bytes at the current position. On failure returns the
   // errno value, and *written tells how many bytes reached the file first.
-  virtual int Write(int handle, const char* data, size_t size, size_t* written) = 0;
+  [[nodiscard]] virtual int Write(int handle, const char* data, size_t size, size_t* written) = 0;
 
   // Makes what was written durable (fsync).
-  virtual int Sync(int handle) = 0;
+  [[nodiscard]] virtual int Sync(int handle) = 0;
 
   // Gives the open file the group `group`; the owner is left as it is.
-  virtual int SetGroup(int handle, gid_t group) = 0;
+  [[nodiscard]] virtual int SetGroup(int handle, gid_t group) = 0;
 
   // Gives the open file the permission bits `permissions` (07777 at most).
-  virtual int SetPermissions(int handle, mode_t permissions) = 0;
+  [[nodiscard]] virtual int SetPermissions(int handle, mode_t permissions) = 0;
 
   // Releases the handle, also when it reports a failure.
-  virtual int Close(int handle) = 0;
+  [[nodiscard]] virtual int Close(int handle) = 0;
 
   // Renames `from` to `to`, replacing what `to` names in one step; both must
   // be on the same file system.
-  virtual int Rename(const std::string& from, const std::string& to) = 0;
+  [[nodiscard]] virtual int Rename(const std::string& from, const std::string& to) = 0;
 
   // Removes the name `path` (a file or a link, never a folder).
-  virtual int Remove(const std::string& path) = 0;
+  [[nodiscard]] virtual int Remove(const std::string& path) = 0;
 
   // Makes the folder's entries durable (fsync of the folder), so that a
   // rename in it survives a power loss.
-  virtual int SyncFolder(const std::string& folder) = 0;
+  [[nodiscard]] virtual int SyncFolder(const std::string& folder) = 0;
 };
 
 // The operating system's files (POSIX calls); shared, stateless.

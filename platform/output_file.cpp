@@ -253,9 +253,13 @@ void OutputFile::Close() {
 }
 
 void OutputFile::Discard() noexcept {
-  if (handle_ >= 0) file_system_->Close(handle_);
+  // Only used once the file has failed or is given up: the failure being
+  // raised, or none at all, is what is reported. The close releases the
+  // handle whatever it answers, and a temporary file that cannot be removed
+  // is removed by the next Rewrite of the path.
+  if (handle_ >= 0) static_cast<void>(file_system_->Close(handle_));
   handle_ = -1;
-  if (!partial_path_.empty()) file_system_->Remove(partial_path_);
+  if (!partial_path_.empty()) static_cast<void>(file_system_->Remove(partial_path_));
   partial_path_.clear();
   open_ = false;
   buffer_.clear();

@@ -65,7 +65,7 @@ inline constexpr int kWriteFault = 29;
 // no permission or a directory in the way 5, no space 101, too many open
 // files 4, an I/O failure 29; any other value is used as it is, unless it
 // would read as one of the named codes, in which case it becomes 29 as well.
-int InOutErrorCodeFromErrno(int err);
+[[nodiscard]] int InOutErrorCodeFromErrno(int err);
 
 // The temporary file `path` is written as before it replaces it:
 // ".<name>.kdx-partial" in the folder of `path` ("/srv/out/employee.txt"
@@ -133,7 +133,7 @@ class OutputFile {
   [[noreturn]] void Fail(int err, std::string_view detail = {}) const;
   // Gives the temporary file the permissions and group of `previous`, the
   // file it replaces. Returns 0 or the errno value of the failing step.
-  int TakeOverMode(const FileStatus& previous);
+  [[nodiscard]] int TakeOverMode(const FileStatus& previous);
   // Closes and removes the temporary file, swallowing errors.
   void Discard() noexcept;
 

@@ -23,7 +23,7 @@ class CloseRequestSignals {
   int ReadFd() const { return read_fd_; }
   // Empties the pipe. True when at least one request arrived since the last
   // call; the request is then consumed.
-  bool TakePending();
+  [[nodiscard]] bool TakePending();
   // Whether a request is pending, without consuming it or touching the pipe.
   static bool Pending();
   // The number of the last signal seen (0 when none yet).

@@ -19,7 +19,7 @@ struct CsvRecord {
 // lines between records are records of one empty field. false with `*error`
 // naming the line when a quoted field is not closed or a closing quote is
 // followed by anything but a comma or a line end.
-bool ParseCsv(std::string_view text, std::vector<CsvRecord>* records, std::string* error);
+[[nodiscard]] bool ParseCsv(std::string_view text, std::vector<CsvRecord>* records, std::string* error);
 
 // The field as written in a record: enclosed in quotes, quotes doubled, when
 // it holds a comma, a quote, a CR or an LF, or begins or ends with a blank;

@@ -1,12 +1,10 @@
 #include "tools/database_check.h"
 
 #include <fmt/format.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <system_error>
@@ -38,16 +36,6 @@ std::string Quote(const std::string& name) { return QuoteSqlName(name); }
 // (docs/database-format.md, error codes 6201 to 6207).
 constexpr UNSIGNED32 kNoStableOrder = 6206;
 
-std::string Text(sqlite3_stmt* stmt, int column) {
-  const unsigned char* t = sqlite3_column_text(stmt, column);
-  return t ? reinterpret_cast<const char*>(t) : "";
-}
-
-struct Db {
-  sqlite3* db = nullptr;
-  ~Db() { sqlite3_close(db); }
-};
-
 struct ColumnInfo {
   std::string name;
   std::string declared;
@@ -68,7 +56,7 @@ struct TableInfo {
   bool sealed = false;
   bool readable = false;  // rows can be read (a sealed table opened with its password)
   bool server = false;    // a table of a PostgreSQL server
-  sqlite3* db = nullptr;
+  const engine::InspectedDatabase* db = nullptr;
   std::vector<ColumnInfo> columns;
   std::vector<IndexInfo> indexes;
 
@@ -211,11 +199,72 @@ class Checker {
     report_->problems.push_back({std::move(where), std::move(problem), std::move(fix)});
   }
 
-  static bool LooksLikeSqlite(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    char magic[16] = {};
-    in.read(magic, 16);
-    return in.gcount() == 16 && std::string(magic, 15) == "SQLite format 3";
+  // Opens a file of a folder as the run would read it: a sealed file with
+  // the table password (its schema alone without it), a plain one read-only.
+  // nullptr, with the problem or note recorded, for a file that cannot be read.
+  std::unique_ptr<engine::InspectedDatabase> OpenFolderFile(const fs::path& file, bool* readable) {
+    const std::string name = file.filename().string();
+    const std::string ext = Lower(file.extension().string());
+    std::unique_ptr<engine::InspectedDatabase> db;
+    std::string error;
+    *readable = true;
+    if (IsSealedFile(file.string())) {
+      SealedHeader header;
+      if (!ReadSealedHeader(file.string(), &header, &error)) {
+        Problem("file " + name, "is a damaged sealed table: " + error,
+                "restore it from a backup (a sealed file cannot be repaired)");
+        return nullptr;
+      }
+      if (engine::InspectedDatabase::OpenSealed(file.string(), password_, &db, &error)) return db;
+      *readable = false;
+      Problem("file " + name, "cannot be opened with the table password: " + error,
+              "unseal it with its current password (kdx-db unseal) and seal it again with the table password "
+              "the program uses (kdx-db seal)");
+      if (!engine::InspectedDatabase::OpenSealedSchema(header, &db, &error)) return nullptr;
+      return db;
+    }
+    if (!engine::LooksLikeDatabaseFile(file.string())) {
+      if (ext == ".adt" || ext == ".add" || ext.empty()) {
+        Problem("file " + name, "is not an SQLite database",
+                "replace it with an SQLite table file, or move it out of the database folder");
+      } else {
+        report_->notes.push_back("skipped " + name + ": not a table file");
+      }
+      return nullptr;
+    }
+    if (!engine::InspectedDatabase::Open(file.string(), &db, &error)) {
+      Problem("file " + name, "cannot be read: " + error,
+              "check the file's permissions; a file left in the middle of a write must be recovered by the HR "
+              "application or sqlite3 first");
+      return nullptr;
+    }
+    return db;
+  }
+
+  // The table of a free table file: the one named like the file, else the
+  // first; "" when it holds none. Each departure from one table named like
+  // the file is a problem.
+  std::string FileTable(const engine::InspectedDatabase& db, const std::string& name) {
+    const std::vector<std::string> names = db.Tables();
+    const std::string stem = Stem(name);
+    if (names.size() != 1) {
+      Problem("file " + name,
+              names.empty() ? "holds no table" : fmt::format("holds {} tables; a free table file holds one", names.size()),
+              names.empty() ? "create the table " + stem + " in it, or remove the file"
+                            : "keep only the table " + stem + " in this file and move the others into files of "
+                              "their own");
+      if (names.empty()) return "";
+    }
+    std::string table_name = names[0];
+    for (const std::string& n : names) {
+      if (SameName(n, stem)) table_name = n;
+    }
+    if (!SameName(table_name, stem)) {
+      Problem("file " + name, "holds the table " + table_name + ", not a table named " + stem,
+              "rename the table: sqlite3 " + name + " 'ALTER TABLE " + Quote(table_name) + " RENAME TO " +
+                  Quote(stem) + "', or rename the file");
+    }
+    return table_name;
   }
 
   void LoadFolder(const std::string& folder) {
@@ -228,60 +277,12 @@ class Checker {
     std::sort(files.begin(), files.end());
     for (const fs::path& file : files) {
       const std::string name = file.filename().string();
-      const std::string ext = Lower(file.extension().string());
-      auto db = std::make_unique<Db>();
-      bool sealed = false, readable = true;
-      if (IsSealedFile(file.string())) {
-        sealed = true;
-        SealedHeader header;
-        std::string error;
-        if (!ReadSealedHeader(file.string(), &header, &error)) {
-          Problem("file " + name, "is a damaged sealed table: " + error,
-                  "restore it from a backup (a sealed file cannot be repaired)");
-          continue;
-        }
-        if (!OpenSealedImage(file.string(), password_, &db->db, &error)) {
-          sqlite3_close(db->db);
-          db->db = nullptr;
-          readable = false;
-          Problem("file " + name, "cannot be opened with the table password: " + error,
-                  "unseal it with its current password (kdx-db unseal) and seal it again with the table password "
-                  "the program uses (kdx-db seal)");
-          if (!OpenSealedSchema(header, &db->db, &error)) continue;
-        }
-      } else if (!LooksLikeSqlite(file)) {
-        if (ext == ".adt" || ext == ".add" || ext.empty()) {
-          Problem("file " + name, "is not an SQLite database",
-                  "replace it with an SQLite table file, or move it out of the database folder");
-        } else {
-          report_->notes.push_back("skipped " + name + ": not a table file");
-        }
-        continue;
-      } else if (std::string error; !OpenDatabaseReadOnly(file.string(), &db->db, &error)) {
-        Problem("file " + name, "cannot be read: " + error,
-                "check the file's permissions; a file left in the middle of a write must be recovered by the HR "
-                "application or sqlite3 first");
-        continue;
-      }
-      std::vector<std::string> names = TableNames(db->db);
+      bool readable = true;
+      std::unique_ptr<engine::InspectedDatabase> db = OpenFolderFile(file, &readable);
+      if (db == nullptr) continue;
+      const std::string table_name = FileTable(*db, name);
+      if (table_name.empty()) continue;
       const std::string stem = Stem(name);
-      if (names.size() != 1) {
-        Problem("file " + name,
-                names.empty() ? "holds no table" : fmt::format("holds {} tables; a free table file holds one", names.size()),
-                names.empty() ? "create the table " + stem + " in it, or remove the file"
-                              : "keep only the table " + stem + " in this file and move the others into files of "
-                                "their own");
-        if (names.empty()) continue;
-      }
-      std::string table_name = names[0];
-      for (const std::string& n : names) {
-        if (SameName(n, stem)) table_name = n;
-      }
-      if (!SameName(table_name, stem)) {
-        Problem("file " + name, "holds the table " + table_name + ", not a table named " + stem,
-                "rename the table: sqlite3 " + name + " 'ALTER TABLE " + Quote(table_name) + " RENAME TO " +
-                    Quote(stem) + "', or rename the file");
-      }
       if (tables_.count(Lower(stem))) {
         Problem("file " + name, "names the same table as " + tables_[Lower(stem)]->file,
                 "keep one of the two files");
@@ -291,9 +292,9 @@ class Checker {
       info->name = table_name;
       info->file = name;
       info->path = file.string();
-      info->sealed = sealed;
+      info->sealed = IsSealedFile(file.string());
       info->readable = readable;
-      info->db = db->db;
+      info->db = db.get();
       Describe(info.get());
       tables_[Lower(stem)] = std::move(info);
       dbs_.push_back(std::move(db));
@@ -303,7 +304,7 @@ class Checker {
   static std::string EngineText() {
     UNSIGNED32 code = 0;
     std::string text;
-    AdsGetLastError(&code, &text);
+    if (AdsGetLastError(&code, &text) != AE_SUCCESS) text = "(the engine gives no text)";
     return fmt::format("error {}: {}", code, text);
   }
 
@@ -342,16 +343,19 @@ class Checker {
                 "has no stable row order (no primary key, and no unique index on NOT NULL columns): the run "
                 "refuses it, since the order of its rows would change with every update",
                 info->Sql("ALTER TABLE " + Quote(schema.name) +
-                          " ADD COLUMN kdx_order bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY") +
+                          " ADD COLUMN " + engine::kServerOrderColumn +
+                          " bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY") +
                     ", or give it a primary key of its own columns");
       } else if (opened != AE_SUCCESS) {
         Problem(info->Where(), "cannot be read: " + EngineText(), "correct the value on the server");
-      } else if (table != 0) {
-        AdsCloseTable(table);
+      } else if (table != 0 && AdsCloseTable(table) != AE_SUCCESS) {
+        Problem(info->Where(), "cannot be closed: " + EngineText(), "check the server");
       }
       tables_[Lower(schema.name)] = std::move(info);
     }
-    if (connected) AdsDisconnect(connection);
+    if (connected && AdsDisconnect(connection) != AE_SUCCESS) {
+      Problem("server " + ShownConnectionPath(uri), "cannot be disconnected from: " + EngineText(), "check the server");
+    }
   }
 
   // The template rows of section KDX, read through the engine as the export
@@ -367,16 +371,16 @@ class Checker {
     const bool ran = AdsCreateSQLStatement(connection, &statement) == AE_SUCCESS &&
                      AdsPrepareSQL(statement, "select * from " + Quote(t->name) +
                                                   " where section = 'KDX' order by no") == AE_SUCCESS &&
-                     AdsExecuteSQL(statement, &cursor) == AE_SUCCESS && cursor != 0;
+                     AdsExecuteSQL(statement, &cursor) == AE_SUCCESS && cursor != 0 &&
+                     AdsGotoTop(cursor) == AE_SUCCESS;
     if (!ran) Problem(t->Where(), "its template rows cannot be read: " + EngineText(), "check the table");
     int rows = 0;
     UNSIGNED16 eof = 1;
-    if (ran) AdsGotoTop(cursor);
     while (ran && AdsAtEOF(cursor, &eof) == AE_SUCCESS && eof == 0) {
       ++rows;
       auto text = [&](const char* column) {
         std::string value;
-        AdsGetField(cursor, column, &value);
+        if (AdsGetField(cursor, column, &value) != AE_SUCCESS) value.clear();
         return value;
       };
       const std::string no = text("NO"), field = text("Field Name"), size = text("size");
@@ -391,48 +395,41 @@ class Checker {
       report_->notes.push_back("the template section KDX of table export has no rows: every employee line will be "
                                "empty");
     }
-    AdsDisconnect(connection);
+    if (AdsDisconnect(connection) != AE_SUCCESS) {
+      Problem("server " + ShownConnectionPath(uri), "cannot be disconnected from: " + EngineText(), "check the server");
+    }
   }
 
   void LoadDictionary(const std::string& path) {
     dictionary_ = true;
-    auto db = std::make_unique<Db>();
-    if (IsSealedFile(path) || !LooksLikeSqlite(path)) {
+    std::unique_ptr<engine::InspectedDatabase> db;
+    if (IsSealedFile(path) || !engine::LooksLikeDatabaseFile(path)) {
       Problem("file " + path, "is not a dictionary (an SQLite database holding the tables)",
               "give the folder of free tables or the dictionary file (*.add)");
       return;
     }
-    if (std::string error; !OpenDatabaseReadOnly(path, &db->db, &error)) {
+    if (std::string error; !engine::InspectedDatabase::Open(path, &db, &error)) {
       Problem("file " + path, "cannot be read: " + error,
               "check its permissions; a file left in the middle of a write must be recovered by the HR application "
               "or sqlite3 first");
       return;
     }
-    for (const std::string& name : TableNames(db->db)) {
+    for (const std::string& name : db->Tables()) {
       auto info = std::make_unique<TableInfo>();
       info->name = name;
       info->readable = true;
-      info->db = db->db;
+      info->db = db.get();
       Describe(info.get());
       tables_[Lower(name)] = std::move(info);
     }
     dbs_.push_back(std::move(db));
   }
 
-  static std::vector<std::string> TableNames(sqlite3* db) {
-    std::vector<std::string> names;
-    ListUserTables(db, &names);
-    return names;
-  }
-
   void Describe(TableInfo* t) {
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(t->db, "SELECT name, type FROM pragma_table_info(?1)", -1, &stmt, nullptr);
-    sqlite3_bind_text(stmt, 1, t->name.c_str(), -1, SQLITE_TRANSIENT);
-    while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+    for (const engine::ColumnDefinition& declared : t->db->Columns(t->name)) {
       ColumnInfo c;
-      c.name = Text(stmt, 0);
-      c.declared = Text(stmt, 1);
+      c.name = declared.name;
+      c.declared = declared.type;
       std::string why;
       c.type_ok = ParseColumnType(c.declared, &c.type, &why);
       if (!c.type_ok) {
@@ -442,33 +439,15 @@ class Checker {
       }
       t->columns.push_back(std::move(c));
     }
-    sqlite3_finalize(stmt);
-    // Indexes made by CREATE INDEX (origin 'c'); SQLite's own are not the engine's.
-    std::vector<std::string> index_names;
-    sqlite3_prepare_v2(t->db, "SELECT name FROM pragma_index_list(?1) WHERE origin = 'c'", -1, &stmt, nullptr);
-    sqlite3_bind_text(stmt, 1, t->name.c_str(), -1, SQLITE_TRANSIENT);
-    while (stmt && sqlite3_step(stmt) == SQLITE_ROW) index_names.push_back(Text(stmt, 0));
-    sqlite3_finalize(stmt);
-    for (const std::string& raw : index_names) {
-      IndexInfo index;
-      index.name = raw;
+    for (const engine::DeclaredIndex& declared : t->db->Indexes(t->name)) {
+      IndexInfo index{declared.name, declared.columns, declared.descending};
       const std::string prefix = t->name + ".";
-      if (raw.size() > prefix.size() && SameName(raw.substr(0, prefix.size()), prefix)) {
-        index.name = raw.substr(prefix.size());
+      if (declared.name.size() > prefix.size() && SameName(declared.name.substr(0, prefix.size()), prefix)) {
+        index.name = declared.name.substr(prefix.size());
       }
-      bool expression = false;
-      sqlite3_prepare_v2(t->db, "SELECT cid, name, desc FROM pragma_index_xinfo(?1) WHERE key = 1 ORDER BY seqno", -1,
-                         &stmt, nullptr);
-      sqlite3_bind_text(stmt, 1, raw.c_str(), -1, SQLITE_TRANSIENT);
-      while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
-        if (sqlite3_column_int(stmt, 0) == -2) expression = true;
-        if (index.columns.empty()) index.descending = sqlite3_column_int(stmt, 2) != 0;
-        index.columns.push_back(Text(stmt, 1));
-      }
-      sqlite3_finalize(stmt);
-      if (expression) {
+      if (declared.expression) {
         Problem(t->Where() + ", index " + index.name, "is an expression index, which the engine cannot use",
-                t->Change(t->Sql("DROP INDEX " + Quote(raw))) + " and index plain columns instead");
+                t->Change(t->Sql("DROP INDEX " + Quote(declared.name))) + " and index plain columns instead");
         continue;
       }
       t->indexes.push_back(std::move(index));
@@ -477,27 +456,23 @@ class Checker {
 
   void CheckValues(TableInfo& t) {
     if (!t.readable) return;
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(t.db, ("SELECT rowid, * FROM " + Quote(t.name)).c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-      Problem(t.Where(), std::string("cannot be read: ") + sqlite3_errmsg(t.db), "check the file");
-      sqlite3_finalize(stmt);
-      return;
-    }
     std::vector<int> bad(t.columns.size(), 0);
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      const int64_t rowid = sqlite3_column_int64(stmt, 0);
+    auto check_row = [&](const std::vector<engine::StoredValue>& row) {
+      const int64_t rowid = row[0].integer;
       for (size_t c = 0; c < t.columns.size(); ++c) {
         const ColumnInfo& column = t.columns[c];
-        if (!column.type_ok) continue;
         std::string why;
-        if (CheckStoredValue(column.type, sqlite3_column_value(stmt, static_cast<int>(c + 1)), &why)) continue;
+        if (!column.type_ok || CheckStoredValue(column.type, row[c + 1], &why)) continue;
         if (++bad[c] > kMaxListedValuesPerColumn) continue;
         Problem(fmt::format("{}, column {}, row with rowid {}", t.Where(), column.name, rowid), why,
                 t.Change(t.Sql(fmt::format("UPDATE {} SET {} = <a {} value, or NULL> WHERE rowid = {}", Quote(t.name),
                                            Quote(column.name), column.declared, rowid))));
       }
+    };
+    if (std::string error; !t.db->Query("SELECT rowid, * FROM " + Quote(t.name), check_row, &error)) {
+      Problem(t.Where(), "cannot be read: " + error, "check the file");
+      return;
     }
-    sqlite3_finalize(stmt);
     for (size_t c = 0; c < t.columns.size(); ++c) {
       if (bad[c] > kMaxListedValuesPerColumn) {
         report_->problems.back().problem += fmt::format(" (and {} more bad values in column {})",
@@ -551,7 +526,7 @@ class Checker {
         }
         if (dictionary_ || server_) name = t->name + "." + name;
         Problem(t->Where(), "has no index on " + list + ", which the program selects to seek in it",
-                t->Change(t->Sql(CreateIndexSql(t->name, name, r.index, unique))));
+                t->Change(t->Sql(engine::CreateIndexSql(t->name, name, r.index, unique))));
       }
     }
     for (const Ambiguity& a : Ambiguities()) {
@@ -630,24 +605,19 @@ class Checker {
     for (const char* c : {"SECTION", "NO", "Field Name", "TABLE", "CATEGORY", "DELIMITER", "size"}) {
       if (!t->Column(c)) return;  // reported above
     }
-    sqlite3_stmt* stmt = nullptr;
     const std::string sql = "SELECT rowid, \"Field Name\", \"TABLE\", CATEGORY, DELIMITER, size FROM " +
                             Quote(t->name) + " WHERE SECTION = 'KDX' ORDER BY NO";
-    if (sqlite3_prepare_v2(t->db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-      sqlite3_finalize(stmt);
-      return;
-    }
     int rows = 0;
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
+    auto check_row = [&](const std::vector<engine::StoredValue>& row) {
       ++rows;
-      const int64_t rowid = sqlite3_column_int64(stmt, 0);
-      const std::string field = Text(stmt, 1);
-      const bool size_ok = sqlite3_column_type(stmt, 5) == SQLITE_INTEGER && sqlite3_column_int64(stmt, 5) >= 0 &&
-                           sqlite3_column_int64(stmt, 5) <= 255;
+      const int64_t rowid = row[0].integer;
+      const std::string& field = row[1].text;
+      const bool size_ok =
+          row[5].kind == engine::StoredValue::Kind::kInteger && row[5].integer >= 0 && row[5].integer <= 255;
       CheckTemplateRow(*t, fmt::format("{}, template row with rowid {} (\"{}\")", t->Where(), rowid, field),
-                       fmt::format("rowid = {}", rowid), field, Text(stmt, 2), Text(stmt, 3), Text(stmt, 4), size_ok);
-    }
-    sqlite3_finalize(stmt);
+                       fmt::format("rowid = {}", rowid), field, row[2].text, row[3].text, row[4].text, size_ok);
+    };
+    if (std::string error; !t->db->Query(sql, check_row, &error)) return;
     if (rows == 0) report_->notes.push_back("the template section KDX of table export has no rows: every employee "
                                             "line will be empty");
   }
@@ -656,7 +626,7 @@ class Checker {
   CheckReport* report_;
   bool dictionary_ = false;
   bool server_ = false;
-  std::vector<std::unique_ptr<Db>> dbs_;
+  std::vector<std::unique_ptr<engine::InspectedDatabase>> dbs_;
   std::map<std::string, std::unique_ptr<TableInfo>> tables_;
 };
 

@@ -1,7 +1,6 @@
 #include "tools/declared_type.h"
 
 #include <fmt/format.h>
-#include <sqlite3.h>
 
 #include <cctype>
 #include <charconv>
@@ -14,6 +13,10 @@
 namespace {
 
 using engine::ColumnType;
+using engine::ColumnTypeRow;
+using engine::Misfit;
+using engine::StoredForm;
+using Kind = StoredValue::Kind;
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -37,7 +40,7 @@ int ToInt(std::string_view s) {
 
 // "HH:MM", "HH:MM:SS" or "HH:MM:SS.sss" (the hour may have one digit) to the
 // stored "HH:MM:SS[.sss]", a time the engine reads.
-bool NormalizeTime(std::string_view text, std::string* out) {
+[[nodiscard]] bool NormalizeTime(std::string_view text, std::string* out) {
   std::string time(text);
   if (time.find(':') == 1) time.insert(0, "0");
   if (time.size() == 5) time += ":00";
@@ -48,12 +51,8 @@ bool NormalizeTime(std::string_view text, std::string* out) {
 }
 
 // Plain decimal text: optional sign, digits, optional "." and digits.
-bool ParseDecimal(std::string_view s, int* int_digits, int* frac_digits, bool* negative) {
-  *negative = false;
-  if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
-    *negative = s[0] == '-';
-    s.remove_prefix(1);
-  }
+[[nodiscard]] bool ParseDecimal(std::string_view s, int* int_digits, int* frac_digits) {
+  if (!s.empty() && (s[0] == '-' || s[0] == '+')) s.remove_prefix(1);
   const size_t dot = s.find('.');
   std::string_view whole = s.substr(0, dot);
   std::string_view frac = dot == std::string_view::npos ? std::string_view() : s.substr(dot + 1);
@@ -66,7 +65,7 @@ bool ParseDecimal(std::string_view s, int* int_digits, int* frac_digits, bool* n
   return true;
 }
 
-bool ParseDouble(std::string_view s, double* out) {
+[[nodiscard]] bool ParseDouble(std::string_view s, double* out) {
   const std::string text(s);
   if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
   char* end = nullptr;
@@ -74,7 +73,7 @@ bool ParseDouble(std::string_view s, double* out) {
   return end == text.c_str() + text.size() && std::isfinite(*out);
 }
 
-bool ParseInteger(std::string_view s, int64_t* out) {
+[[nodiscard]] bool ParseInteger(std::string_view s, int64_t* out) {
   if (!s.empty() && s[0] == '+') s.remove_prefix(1);
   const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), *out);
   return ec == std::errc() && ptr == s.data() + s.size() && !s.empty();
@@ -82,36 +81,17 @@ bool ParseInteger(std::string_view s, int64_t* out) {
 
 std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
-// Characters a NUMERIC column needs for a number with `decimals` decimals,
-// written as the engine writes it into the record.
-size_t NumericWidth(bool whole, int64_t integer, double real, int decimals) {
-  const UNSIGNED16 d = static_cast<UNSIGNED16>(decimals);
-  return (whole ? record_format::NumericText(integer, d) : record_format::NumericText(real, d)).size();
-}
-
-bool NumericFits(const ColumnType& type, bool whole, int64_t integer, double real) {
-  return NumericWidth(whole, integer, real, type.decimals) <= type.declared_width;
-}
-
-// The whole numbers a column of an integer type holds; the value one past
-// each end is the record's mark of an empty field.
-bool IntegerRange(const ColumnType& type, int64_t v, std::string* why, std::string_view text) {
-  const record_format::IntegerRange range = record_format::RangeOf(type.type);
-  const int64_t lo = range.low;
-  const int64_t hi = range.high;
-  if (v < lo || v > hi) {
-    *why = fmt::format("{} is outside the range {} to {} of the column", Quoted(text), lo, hi);
-    return false;
-  }
-  return true;
-}
-
 std::string TooLong(std::string_view text, const ColumnType& type) {
   return fmt::format("{} is {} characters long; the column holds {}", Quoted(text), text.size(),
                      type.declared_width);
 }
 
-bool TimestampText(std::string_view text, std::string* out) {
+std::string OutOfRange(std::string_view text, const ColumnType& type) {
+  const record_format::IntegerRange range = record_format::RangeOf(type.type);
+  return fmt::format("{} is outside the range {} to {} of the column", Quoted(text), range.low, range.high);
+}
+
+[[nodiscard]] bool TimestampText(std::string_view text, std::string* out) {
   size_t sep = text.find_first_of(" T");
   std::string date, time = "00:00:00";
   if (!NormalizeDate(text.substr(0, sep), &date)) return false;
@@ -123,33 +103,131 @@ bool TimestampText(std::string_view text, std::string* out) {
   return true;
 }
 
-// A stored number that is whole (an INTEGER, or a REAL without fraction, as
-// the engine reads both); false for anything else.
-bool StoredWholeNumber(sqlite3_value* value, int64_t* out) {
-  const int storage = sqlite3_value_type(value);
-  if (storage == SQLITE_INTEGER) {
-    *out = sqlite3_value_int64(value);
-    return true;
+// ---- a user's text, by the column's stored form ---------------------------
+
+bool Refuse(std::string* why, std::string text) {
+  *why = std::move(text);
+  return false;
+}
+
+[[nodiscard]] bool LogicalValue(std::string_view text, StoredValue* value, std::string* why) {
+  const std::string u = ToUpperAscii(text);
+  value->kind = Kind::kInteger;
+  if (u == "Y" || u == "T" || u == "TRUE" || u == "YES" || u == "1" || u == ".T.") {
+    value->integer = 1;
+  } else if (u == "N" || u == "F" || u == "FALSE" || u == "NO" || u == "0" || u == ".F.") {
+    value->integer = 0;
+  } else {
+    return Refuse(why, fmt::format("{} is not a logical value (use Y or N, T or F, TRUE or FALSE, 1 or 0)",
+                                   Quoted(text)));
   }
-  if (storage != SQLITE_FLOAT) return false;
-  const double real = sqlite3_value_double(value);
-  if (!std::isfinite(real) || std::floor(real) != real || std::fabs(real) > 9e18) return false;
-  *out = static_cast<int64_t>(real);
   return true;
+}
+
+[[nodiscard]] bool DecimalValue(const ColumnType& type, std::string_view text, StoredValue* value, std::string* why) {
+  int int_digits = 0, frac_digits = 0;
+  if (!ParseDecimal(text, &int_digits, &frac_digits)) {
+    return Refuse(why, fmt::format("{} is not a number (write it like 1234.50, with a point)", Quoted(text)));
+  }
+  if (frac_digits > type.decimals) {
+    return Refuse(why, fmt::format("{} has more than the {} decimals of the column", Quoted(text), type.decimals));
+  }
+  const bool whole = frac_digits == 0 && int_digits < 19;
+  value->kind = whole ? Kind::kInteger : Kind::kReal;
+  // ParseDecimal has checked the syntax: only digits too many for a double
+  // fail to parse, and no column is that wide.
+  const bool parsed = whole ? ParseInteger(text, &value->integer) : ParseDouble(text, &value->real);
+  if (!parsed || engine::StoredMisfit(type, *value) == Misfit::kTooWide) {
+    return Refuse(why, fmt::format("{} is wider than the column's NUMERIC({},{})", Quoted(text), type.declared_width,
+                                   type.decimals));
+  }
+  return true;
+}
+
+[[nodiscard]] bool NumberValue(std::string_view text, StoredValue* value, std::string* why) {
+  value->kind = Kind::kReal;
+  if (ParseDouble(text, &value->real)) return true;
+  return Refuse(why, fmt::format("{} is not a number (write it like 1234.50, with a point)", Quoted(text)));
+}
+
+[[nodiscard]] bool WholeValue(const ColumnType& type, std::string_view text, StoredValue* value, std::string* why) {
+  value->kind = Kind::kInteger;
+  if (!ParseInteger(text, &value->integer)) return Refuse(why, fmt::format("{} is not a whole number", Quoted(text)));
+  if (engine::StoredMisfit(type, *value) == Misfit::kOutOfRange) return Refuse(why, OutOfRange(text, type));
+  return true;
+}
+
+[[nodiscard]] bool DateTimeValue(StoredForm form, std::string_view text, StoredValue* value, std::string* why) {
+  value->kind = Kind::kText;
+  switch (form) {
+    case StoredForm::kDate:
+      if (NormalizeDate(text, &value->text)) return true;
+      return Refuse(why, fmt::format("{} is not a valid date (write YYYY-MM-DD or DD/MM/YYYY)", Quoted(text)));
+    case StoredForm::kTime:
+      if (NormalizeTime(text, &value->text)) return true;
+      return Refuse(why, fmt::format("{} is not a valid time (write HH:MM or HH:MM:SS)", Quoted(text)));
+    default:
+      if (TimestampText(text, &value->text)) return true;
+      return Refuse(why, fmt::format("{} is not a valid date and time (write YYYY-MM-DD HH:MM:SS or DD/MM/YYYY "
+                                     "HH:MM:SS)",
+                                     Quoted(text)));
+  }
+}
+
+// Character text is stored without its trailing blanks; nothing left is NULL.
+[[nodiscard]] bool TextValue(const ColumnType& type, StoredForm form, std::string_view text, StoredValue* value, std::string* why) {
+  if (form == StoredForm::kCharacter) {
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    if (text.empty()) return true;
+  }
+  value->kind = Kind::kText;
+  value->text = std::string(text);
+  if (engine::StoredMisfit(type, *value) == Misfit::kTooLong) return Refuse(why, TooLong(text, type));
+  return true;
+}
+
+// ---- a stored value's misfit as kdx-db check words it ----------------------
+
+std::string CheckText(Misfit misfit, const ColumnType& type, const StoredValue& value) {
+  const std::string& text = value.text;
+  switch (misfit) {
+    case Misfit::kNone: return "";
+    case Misfit::kNotLogical: return fmt::format("{} is not a logical value (store 0 or 1)", Quoted(text));
+    case Misfit::kNotNumber:
+    case Misfit::kNotFinite: return fmt::format("{} is not a number", Quoted(text));
+    case Misfit::kTooWide:
+      return fmt::format("{} is wider than the column's NUMERIC({},{})", text, type.declared_width, type.decimals);
+    case Misfit::kNotWhole: return fmt::format("{} is not a whole number", Quoted(text));
+    case Misfit::kOutOfRange: return OutOfRange(text, type);
+    case Misfit::kNotDate: return fmt::format("{} is not a date stored as 'YYYY-MM-DD'", Quoted(text));
+    case Misfit::kNotTime: return fmt::format("{} is not a time stored as 'HH:MM:SS'", Quoted(text));
+    case Misfit::kNotTimestamp:
+      return fmt::format("{} is not a date and time stored as 'YYYY-MM-DD HH:MM:SS'", Quoted(text));
+    case Misfit::kNotText: return "a binary value in a character column";
+    case Misfit::kNotBytes: return "a binary column holds a value that is not a BLOB";
+    case Misfit::kTrailingBlanks:
+      return fmt::format("{} ends in blanks (store character values without trailing blanks)", Quoted(text));
+    case Misfit::kTooLong:
+      if (value.kind == Kind::kBlob) {
+        return fmt::format("a value of {} bytes is longer than the column's RAW({})", text.size(), type.declared_width);
+      }
+      return TooLong(text, type);
+    case Misfit::kNoStoredForm: break;
+  }
+  return fmt::format("a column of type {} cannot be checked", engine::TypeName(type.type));
 }
 
 }  // namespace
 
 bool ParseColumnType(const std::string& declared, ColumnType* type, std::string* why) {
   if (engine::ParseDeclaredType(declared, type, why)) return true;
-  *why += " (a column is declared LOGICAL, NUMERIC(w,d), DATE, CHAR(n), MEMO, BLOB, IMAGE, VARCHAR(n), DOUBLE, "
-          "INTEGER, SHORTINT, TIME, TIMESTAMP, AUTOINC, RAW(n) or MONEY)";
+  *why += " (a column is declared " + engine::DeclarableTypes() + ")";
   return false;
 }
 
 bool NormalizeDate(std::string_view text, std::string* iso) {
   int64_t julian = 0;
-  if (engine::ParseIsoDate(std::string(text), &julian)) {
+  if (engine::ParseIsoDate(text, &julian)) {
     *iso = std::string(text);
     return true;
   }
@@ -168,212 +246,31 @@ bool NormalizeDate(std::string_view text, std::string* iso) {
 }
 
 bool ConvertUserValue(const ColumnType& type, std::string_view text, StoredValue* value, std::string* why) {
-  using K = StoredValue::Kind;
   *value = StoredValue();
-  if (type.type != ADS_STRING && type.type != ADS_VARCHAR && type.type != ADS_MEMO) text = Trim(text);
+  const ColumnTypeRow* row = engine::FindColumnType(type.type);
+  const StoredForm form = row != nullptr ? row->stored : StoredForm::kNone;
+  if (form != StoredForm::kCharacter && form != StoredForm::kText) text = Trim(text);
   if (text.empty()) return true;  // NULL, the empty value
-  switch (type.type) {
-    case ADS_LOGICAL: {
-      const std::string u = ToUpperAscii(text);
-      if (u == "Y" || u == "T" || u == "TRUE" || u == "YES" || u == "1" || u == ".T.") {
-        value->kind = K::kInteger;
-        value->integer = 1;
-        return true;
-      }
-      if (u == "N" || u == "F" || u == "FALSE" || u == "NO" || u == "0" || u == ".F.") {
-        value->kind = K::kInteger;
-        value->integer = 0;
-        return true;
-      }
-      *why = fmt::format("{} is not a logical value (use Y or N, T or F, TRUE or FALSE, 1 or 0)", Quoted(text));
-      return false;
-    }
-    case ADS_NUMERIC: {
-      int int_digits = 0, frac_digits = 0;
-      bool negative = false;
-      if (!ParseDecimal(text, &int_digits, &frac_digits, &negative)) {
-        *why = fmt::format("{} is not a number (write it like 1234.50, with a point)", Quoted(text));
-        return false;
-      }
-      if (frac_digits > type.decimals) {
-        *why = fmt::format("{} has more than the {} decimals of the column", Quoted(text), type.decimals);
-        return false;
-      }
-      double v = 0;
-      ParseDouble(text, &v);
-      const bool whole = frac_digits == 0 && int_digits < 19;
-      if (whole) ParseInteger(text, &value->integer);
-      if (!NumericFits(type, whole, value->integer, v)) {
-        *why = fmt::format("{} is wider than the column's NUMERIC({},{})", Quoted(text), type.declared_width,
-                           type.decimals);
-        return false;
-      }
-      value->kind = whole ? K::kInteger : K::kReal;
-      if (!whole) value->real = v;
-      return true;
-    }
-    case ADS_DOUBLE:
-    case ADS_CURDOUBLE: {
-      double v = 0;
-      if (!ParseDouble(text, &v)) {
-        *why = fmt::format("{} is not a number (write it like 1234.50, with a point)", Quoted(text));
-        return false;
-      }
-      value->kind = K::kReal;
-      value->real = v;
-      return true;
-    }
-    case ADS_INTEGER:
-    case ADS_SHORTINT:
-    case ADS_AUTOINC: {
-      int64_t v = 0;
-      if (!ParseInteger(text, &v)) {
-        *why = fmt::format("{} is not a whole number", Quoted(text));
-        return false;
-      }
-      if (!IntegerRange(type, v, why, text)) return false;
-      value->kind = K::kInteger;
-      value->integer = v;
-      return true;
-    }
-    case ADS_DATE:
-      value->kind = K::kText;
-      if (!NormalizeDate(text, &value->text)) {
-        *why = fmt::format("{} is not a valid date (write YYYY-MM-DD or DD/MM/YYYY)", Quoted(text));
-        return false;
-      }
-      return true;
-    case ADS_TIME:
-      value->kind = K::kText;
-      if (!NormalizeTime(text, &value->text)) {
-        *why = fmt::format("{} is not a valid time (write HH:MM or HH:MM:SS)", Quoted(text));
-        return false;
-      }
-      return true;
-    case ADS_TIMESTAMP:
-      value->kind = K::kText;
-      if (!TimestampText(text, &value->text)) {
-        *why = fmt::format("{} is not a valid date and time (write YYYY-MM-DD HH:MM:SS or DD/MM/YYYY HH:MM:SS)",
-                           Quoted(text));
-        return false;
-      }
-      return true;
-    case ADS_STRING:
-      while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-      if (text.size() > type.declared_width) {
-        *why = TooLong(text, type);
-        return false;
-      }
-      if (text.empty()) return true;
-      value->kind = K::kText;
-      value->text = std::string(text);
-      return true;
-    case ADS_VARCHAR:
-      if (text.size() > type.declared_width) {
-        *why = TooLong(text, type);
-        return false;
-      }
-      [[fallthrough]];
-    case ADS_MEMO:
-      value->kind = K::kText;
-      value->text = std::string(text);
-      return true;
-    case ADS_BINARY:
-    case ADS_IMAGE:
-    case ADS_RAW:
-      *why = "binary columns cannot be filled from a CSV file; leave the field empty";
-      return false;
-    default:
-      *why = fmt::format("columns of type {} cannot be filled from a CSV file", engine::TypeName(type.type));
-      return false;
+  switch (form) {
+    case StoredForm::kLogical: return LogicalValue(text, value, why);
+    case StoredForm::kDecimal: return DecimalValue(type, text, value, why);
+    case StoredForm::kNumber: return NumberValue(text, value, why);
+    case StoredForm::kWhole: return WholeValue(type, text, value, why);
+    case StoredForm::kDate:
+    case StoredForm::kTime:
+    case StoredForm::kTimestamp: return DateTimeValue(form, text, value, why);
+    case StoredForm::kCharacter:
+    case StoredForm::kText: return TextValue(type, form, text, value, why);
+    case StoredForm::kBytes:
+      return Refuse(why, "binary columns cannot be filled from a CSV file; leave the field empty");
+    case StoredForm::kNone: break;
   }
+  return Refuse(why, fmt::format("columns of type {} cannot be filled from a CSV file", engine::TypeName(type.type)));
 }
 
-bool CheckStoredValue(const ColumnType& type, sqlite3_value* value, std::string* why) {
-  const int storage = sqlite3_value_type(value);
-  if (storage == SQLITE_NULL) return true;
-  const char* raw = reinterpret_cast<const char*>(sqlite3_value_text(value));
-  const std::string text = raw ? raw : "";
-  const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
-  int64_t whole = 0;
-  switch (type.type) {
-    case ADS_LOGICAL:
-      if (StoredWholeNumber(value, &whole) && (whole == 0 || whole == 1)) return true;
-      *why = fmt::format("{} is not a logical value (store 0 or 1)", Quoted(text));
-      return false;
-    case ADS_NUMERIC:
-      if (!number || !std::isfinite(sqlite3_value_double(value))) {
-        *why = fmt::format("{} is not a number", Quoted(text));
-        return false;
-      }
-      if (!NumericFits(type, storage == SQLITE_INTEGER, sqlite3_value_int64(value), sqlite3_value_double(value))) {
-        *why = fmt::format("{} is wider than the column's NUMERIC({},{})", text, type.declared_width, type.decimals);
-        return false;
-      }
-      return true;
-    case ADS_DOUBLE:
-    case ADS_CURDOUBLE:
-      if (number) return true;
-      *why = fmt::format("{} is not a number", Quoted(text));
-      return false;
-    case ADS_INTEGER:
-    case ADS_SHORTINT:
-    case ADS_AUTOINC:
-      if (!StoredWholeNumber(value, &whole)) {
-        *why = fmt::format("{} is not a whole number", Quoted(text));
-        return false;
-      }
-      return IntegerRange(type, whole, why, text);
-    case ADS_DATE: {
-      int64_t julian = 0;
-      if (storage == SQLITE_TEXT && engine::ParseIsoDate(text, &julian)) return true;
-      *why = fmt::format("{} is not a date stored as 'YYYY-MM-DD'", Quoted(text));
-      return false;
-    }
-    case ADS_TIME: {
-      uint32_t milliseconds = 0;
-      if (storage == SQLITE_TEXT && engine::ParseIsoTime(text, &milliseconds)) return true;
-      *why = fmt::format("{} is not a time stored as 'HH:MM:SS'", Quoted(text));
-      return false;
-    }
-    case ADS_TIMESTAMP: {
-      int64_t julian = 0;
-      uint32_t milliseconds = 0;
-      if (storage == SQLITE_TEXT && engine::ParseIsoTimestamp(text, &julian, &milliseconds)) return true;
-      *why = fmt::format("{} is not a date and time stored as 'YYYY-MM-DD HH:MM:SS'", Quoted(text));
-      return false;
-    }
-    case ADS_STRING:
-    case ADS_VARCHAR:
-    case ADS_MEMO:
-      if (storage == SQLITE_BLOB) {
-        *why = "a binary value in a character column";
-        return false;
-      }
-      if (type.type == ADS_STRING && !text.empty() && text.back() == ' ') {
-        *why = fmt::format("{} ends in blanks (store character values without trailing blanks)", Quoted(text));
-        return false;
-      }
-      if (type.type != ADS_MEMO && text.size() > type.declared_width) {
-        *why = TooLong(text, type);
-        return false;
-      }
-      return true;
-    case ADS_BINARY:
-    case ADS_IMAGE:
-    case ADS_RAW:
-      if (storage != SQLITE_BLOB) {
-        *why = "a binary column holds a value that is not a BLOB";
-        return false;
-      }
-      if (type.type == ADS_RAW && static_cast<UNSIGNED32>(sqlite3_value_bytes(value)) > type.declared_width) {
-        *why = fmt::format("a value of {} bytes is longer than the column's RAW({})", sqlite3_value_bytes(value),
-                           type.declared_width);
-        return false;
-      }
-      return true;
-    default:
-      *why = fmt::format("a column of type {} cannot be checked", engine::TypeName(type.type));
-      return false;
-  }
+bool CheckStoredValue(const ColumnType& type, const StoredValue& value, std::string* why) {
+  const Misfit misfit = engine::StoredMisfit(type, value);
+  if (misfit == Misfit::kNone) return true;
+  *why = CheckText(misfit, type, value);
+  return false;
 }

@@ -2,13 +2,11 @@
 // with their columns (engine types, widths, decimals), indexes (segments and
 // flags) and row counts, as the engine sees them.
 #include <dirent.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -16,7 +14,6 @@
 #include "engine/storage.h"
 #include "tools/commands.h"
 #include "tools/server_database.h"
-#include "tools/user_tables.h"
 #include "util/ascii.h"
 
 namespace {
@@ -24,18 +21,9 @@ namespace {
 std::string LastEngineError() {
   UNSIGNED32 code = 0;
   std::string text;
-  AdsGetLastError(&code, &text);
+  if (AdsGetLastError(&code, &text) != AE_SUCCESS) text = "(the engine gives no text)";
   return "error " + std::to_string(code) + ": " + text;
 }
-
-bool StartsWith(const std::string& path, const char* marker, size_t length) {
-  std::ifstream in(path, std::ios::binary);
-  std::string head(length, '\0');
-  if (!in.read(head.data(), static_cast<std::streamsize>(length))) return false;
-  return head.compare(0, length, marker, length) == 0;
-}
-
-bool IsSqliteFile(const std::string& path) { return StartsWith(path, "SQLite format 3\0", 16); }
 
 void PrintTable(const engine::TableSchema& table, const std::string& where) {
   std::cout << "Table " << table.name << "  (" << where << ")";
@@ -53,7 +41,10 @@ void PrintTable(const engine::TableSchema& table, const std::string& where) {
     std::string type = engine::TypeName(column.type.type);
     if (column.type.declared_width != 0) {
       type += "(" + std::to_string(column.type.declared_width);
-      if (column.type.type == ADS_NUMERIC) type += "," + std::to_string(column.type.decimals);
+      const engine::ColumnTypeRow* row = engine::FindColumnType(column.type.type);
+      if (row != nullptr && row->parameters == engine::TypeParameters::kPrecision) {
+        type += "," + std::to_string(column.type.decimals);
+      }
       type += ")";
     }
     std::snprintf(line, sizeof line, "    %3zu %-30s %-14s type %2u  width %5u  decimals %2u  offset %6u\n", number++,
@@ -124,7 +115,7 @@ int RunInfo(const std::string& path) {
         std::string full = path + "/" + entry->d_name;
         struct stat file_info;
         if (stat(full.c_str(), &file_info) == 0 && S_ISREG(file_info.st_mode) &&
-            (IsSqliteFile(full) || IsSealedFile(full))) {
+            (engine::LooksLikeDatabaseFile(full) || IsSealedFile(full))) {
           files.push_back(full);
         }
       }
@@ -142,7 +133,7 @@ int RunInfo(const std::string& path) {
   }
   std::string upper = ToUpperAscii(path);
   bool dictionary = upper.size() > 4 && upper.compare(upper.size() - 4, 4, ".ADD") == 0;
-  if (!IsSealedFile(path) && !IsSqliteFile(path)) {
+  if (!IsSealedFile(path) && !engine::LooksLikeDatabaseFile(path)) {
     std::cerr << "kdx-db info: '" << path << "' is neither an SQLite database nor a sealed table\n";
     return 1;
   }

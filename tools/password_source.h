@@ -24,14 +24,14 @@ struct PasswordArgs {
 // terminal and `confirm`, it is asked twice and must match. false with
 // `*error` when there is none (naming the three sources), it is empty, or
 // the file cannot be read.
-bool GetPassword(const PasswordArgs& args, const std::string& purpose, bool confirm, std::string* password,
+[[nodiscard]] bool GetPassword(const PasswordArgs& args, const std::string& purpose, bool confirm, std::string* password,
                  std::string* error);
 
 // As GetPassword for a password that may be missing (the table password of
 // a folder, which only its sealed tables need): without --password-file and
 // KDX_DB_PASSWORD, and not on a terminal, or when Enter alone answers the
 // prompt, `*password` is left empty and the result is true.
-bool GetOptionalPassword(const PasswordArgs& args, const std::string& purpose, std::string* password,
+[[nodiscard]] bool GetOptionalPassword(const PasswordArgs& args, const std::string& purpose, std::string* password,
                          std::string* error);
 
 // Adds --password-file to `cmd`.

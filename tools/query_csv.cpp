@@ -19,7 +19,7 @@ namespace {
 std::string EngineError(const std::string& context) {
   UNSIGNED32 code = 0;
   std::string text;
-  AdsGetLastError(&code, &text);
+  if (AdsGetLastError(&code, &text) != AE_SUCCESS) text = "(the engine gives no text)";
   return fmt::format("{}: error {}: {}", context, code, text);
 }
 
@@ -37,9 +37,11 @@ bool RunQueryAsCsv(const std::string& path, const std::string& sql, const QueryC
                    std::ostream& out, int64_t* rows, std::string* error) {
   *rows = 0;
   // The program's engine settings, so that texts read as the exports read them.
-  AdsSetDateFormat("dd/MM/yyyy");
-  AdsSetDecimals(2);
-  AdsShowDeleted(1);
+  if (AdsSetDateFormat("dd/MM/yyyy") != AE_SUCCESS || AdsSetDecimals(2) != AE_SUCCESS ||
+      AdsShowDeleted(1) != AE_SUCCESS) {
+    *error = EngineError("Cannot set the program's engine settings");
+    return false;
+  }
   // A server's own login applies (the URI, ~/.pgpass); table passwords do not.
   const bool server = IsServerUri(path);
   const bool dictionary = !server && IsDictionaryPath(path);
@@ -99,7 +101,15 @@ bool RunQueryAsCsv(const std::string& path, const std::string& sql, const QueryC
     }
     if (!ok) *error = EngineError(fmt::format("Cannot read row {} of the result", *rows + 1));
   }
-  if (statement) AdsCloseSQLStatement(statement);
-  AdsDisconnect(connection);
+  // Closing (which closes the cursor too) that fails is a failure of its
+  // own, unless the query failed first: the first failure is the one shown.
+  if (statement != 0 && AdsCloseSQLStatement(statement) != AE_SUCCESS && ok) {
+    *error = EngineError("Cannot close the statement");
+    ok = false;
+  }
+  if (AdsDisconnect(connection) != AE_SUCCESS && ok) {
+    *error = EngineError("Cannot close the connection to " + ShownConnectionPath(path));
+    ok = false;
+  }
   return ok;
 }

@@ -23,7 +23,7 @@ struct QueryCredentials {
 // postgresql:// URI, whose own login applies). A
 // statement that gives no rows set writes nothing. false with `*error` holding
 // the engine's code and text (which names the table, column or statement).
-bool RunQueryAsCsv(const std::string& path, const std::string& sql, const QueryCredentials& credentials,
+[[nodiscard]] bool RunQueryAsCsv(const std::string& path, const std::string& sql, const QueryCredentials& credentials,
                    std::ostream& out, int64_t* rows, std::string* error);
 
 #endif  // KDX_TOOLS_QUERY_CSV_H_

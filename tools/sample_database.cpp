@@ -4,7 +4,6 @@
 #include "tools/sample_database.h"
 
 #include <fmt/format.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,7 +15,6 @@
 
 #include "engine/schema.h"
 #include "engine/storage.h"
-#include "tools/user_tables.h"
 
 namespace fs = std::filesystem;
 
@@ -91,8 +89,8 @@ std::vector<SampleColumn> Cols(std::initializer_list<std::pair<const char*, cons
   return out;
 }
 
-std::vector<SampleTable> BuildTables() {
-  std::vector<SampleTable> t;
+// The employee table, the export template and the code table.
+void AddEmployeeTables(std::vector<SampleTable>& t) {
   t.push_back({"employee.adt", "employee",
                Cols({{"emp_no", "CHAR(12)"}, {"emp_name", "CHAR(40)"}, {"NEW_IC", "CHAR(12)"},
                      {"sex", "CHAR(1)"}, {"birth_date", "DATE"}, {"race", "CHAR(4)"},
@@ -117,6 +115,11 @@ std::vector<SampleTable> BuildTables() {
                      {"MAPCODE", "CHAR(8)"}, {"LONG_DESC", "CHAR(60)"}}),
                {{"CATCODE", {"CATEGORY", "CODE"}, true}},
                false});
+}
+
+// The employee's career, allowances, employment, particulars and the pay
+// parameters.
+void AddPayTables(std::vector<SampleTable>& t) {
   t.push_back({"EMP_PROS.adt", "EMP_PROS",
                Cols({{"EMP_CODE", "CHAR(12)"}, {"PAY_EFFECTIVE_DATE", "DATE"}, {"ID", "AUTOINC"},
                      {"CODE", "CHAR(20)"}, {"PROGRESSION_DATE", "DATE"}, {"COST_CENTRE", "CHAR(8)"},
@@ -168,6 +171,10 @@ std::vector<SampleTable> BuildTables() {
                      {"CPF_RATE", "NUMERIC(5,2)"}}),
                {{"YEAR", {"YEAR"}, true}},
                true});
+}
+
+// Leave, its day transactions, the working calendar and the shifts.
+void AddLeaveTables(std::vector<SampleTable>& t) {
   t.push_back({"empleave.adt", "empleave",
                Cols({{"EMPCODE", "CHAR(12)"}, {"ID", "INTEGER"}, {"LEAVE_CODE", "CHAR(8)"},
                      {"START_DATE", "DATE"}, {"END_DATE", "DATE"}, {"DAY", "NUMERIC(5,2)"},
@@ -191,115 +198,57 @@ std::vector<SampleTable> BuildTables() {
                      {"TIMEOUT", "TIME"}, {"DESCRIPTION", "CHAR(30)"}}),
                {{"SHIFT", {"SHIFT"}, true}},
                false});
+}
+
+std::vector<SampleTable> BuildTables() {
+  std::vector<SampleTable> t;
+  AddEmployeeTables(t);
+  AddPayTables(t);
+  AddLeaveTables(t);
   return t;
 }
 
-std::string Quote(const std::string& name) { return QuoteSqlName(name); }
-
 // ---- one table file ------------------------------------------------------------
 
-// Writes the rows of one table: values are given column by column in declared
-// order, then Row() inserts them. The first failure is kept and reported by
-// Row() and Finish(); later calls do nothing.
+// Writes the rows of one table through the engine's writer: values are given
+// column by column in declared order, then Row() inserts them; an empty text
+// is NULL.
 class TableWriter {
  public:
-  explicit TableWriter(const SampleTable& table) : table_(table) {}
-  ~TableWriter() {
-    sqlite3_finalize(insert_);
-    sqlite3_close(db_);
-  }
-  TableWriter(const TableWriter&) = delete;
-  TableWriter& operator=(const TableWriter&) = delete;
+  explicit TableWriter(const SampleTable& table) : writer_(TableDefinitionOf(table)) {}
 
-  bool Open(const std::string& path, std::string* error) {
-    path_ = path;
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
-      return Fail(error, "cannot create the file");
-    }
-    const std::string create = CreateTableSql(table_);
-    std::string insert = "INSERT INTO " + Quote(table_.name) + " VALUES (";
-    for (size_t i = 0; i < table_.columns.size(); ++i) insert += i ? ", ?" : "?";
-    insert += ")";
-    if (!Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN") || !Exec(create)) {
-      return Fail(error, "cannot create the table");
-    }
-    if (sqlite3_prepare_v2(db_, insert.c_str(), -1, &insert_, nullptr) != SQLITE_OK) {
-      return Fail(error, "cannot prepare the insert");
-    }
-    return true;
-  }
-
+  [[nodiscard]] bool Open(const std::string& path, std::string* error) { return writer_.Open(path, error); }
   TableWriter& Text(std::string_view value) {
     if (value.empty()) return Null();
-    sqlite3_bind_text(insert_, ++bound_, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+    writer_.Text(value);
     return *this;
   }
   TableWriter& Int(int64_t value) {
-    sqlite3_bind_int64(insert_, ++bound_, value);
-    return *this;
-  }
-  TableWriter& Real(double value) {
-    sqlite3_bind_double(insert_, ++bound_, value);
+    writer_.Integer(value);
     return *this;
   }
   // A day amount or money: whole values are stored as integers (1, not 1.0).
   TableWriter& Amount(double value) {
     const double rounded = std::round(value * 100.0) / 100.0;
     if (rounded == std::floor(rounded) && std::fabs(rounded) < 1e15) return Int(static_cast<int64_t>(rounded));
-    return Real(rounded);
+    writer_.Real(rounded);
+    return *this;
   }
   TableWriter& Date(int64_t days) { return Text(Iso(days)); }
   TableWriter& Null() {
-    sqlite3_bind_null(insert_, ++bound_);
+    writer_.Null();
     return *this;
   }
   TableWriter& Nulls(int count) {
     for (int i = 0; i < count; ++i) Null();
     return *this;
   }
-
-  bool Row(std::string* error) {
-    if (bound_ != static_cast<int>(table_.columns.size())) {
-      return Fail(error, fmt::format("row {} sets {} of {} columns", rows_ + 1, bound_, table_.columns.size()));
-    }
-    if (sqlite3_step(insert_) != SQLITE_DONE) return Fail(error, fmt::format("cannot insert row {}", rows_ + 1));
-    sqlite3_reset(insert_);
-    sqlite3_clear_bindings(insert_);
-    bound_ = 0;
-    ++rows_;
-    return true;
-  }
-
-  bool Finish(std::string* error) {
-    for (const SampleIndex& index : table_.indexes) {
-      if (!Exec(CreateIndexSql(table_.name, index.name, index.columns, index.unique))) {
-        return Fail(error, "cannot create index " + index.name);
-      }
-    }
-    sqlite3_finalize(insert_);
-    insert_ = nullptr;
-    if (!Exec("COMMIT")) return Fail(error, "cannot commit");
-    if (sqlite3_close(db_) != SQLITE_OK) return Fail(error, "cannot close the file");
-    db_ = nullptr;
-    return true;
-  }
-
-  int64_t rows() const { return rows_; }
+  [[nodiscard]] bool Row(std::string* error) { return writer_.Row(error); }
+  [[nodiscard]] bool Finish(std::string* error) { return writer_.Finish(error); }
+  int64_t rows() const { return writer_.rows(); }
 
  private:
-  bool Exec(const std::string& sql) { return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK; }
-  bool Fail(std::string* error, const std::string& what) {
-    std::string detail = db_ ? sqlite3_errmsg(db_) : "out of memory";
-    *error = fmt::format("Table {} ({}): {}: {}", table_.name, path_, what, detail);
-    return false;
-  }
-
-  const SampleTable& table_;
-  std::string path_;
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* insert_ = nullptr;
-  int bound_ = 0;
-  int64_t rows_ = 0;
+  engine::TableFileWriter writer_;
 };
 
 // ---- the people and their data --------------------------------------------------
@@ -372,6 +321,8 @@ class Generator {
 
  private:
   using W = TableWriter;
+  // The termination day of employee `i`, -1 for none.
+  int64_t TerminationDay(int i);
   bool WriteEmployees(W& emp, W& pros, W& alw, W& employmt, W& misc, W& leave, W& trx, W& cld, std::string* error);
   bool WriteCareer(W& pros, const Employee& e, std::string* error);
   bool WriteAllowances(W& alw, const Employee& e, std::string* error);
@@ -746,6 +697,21 @@ bool Generator::WriteLeaves(W& leave, W& trx, W& cld, const Employee& e, std::st
   return true;
 }
 
+int64_t Generator::TerminationDay(int i) {
+  const Termination term = i < kCyclicEmployees ? kTerminations[i % kTerminations.size()]
+                           : random_.Percent(80) ? Termination::kNone
+                                                 : kTerminations[random_.Between(1, 5)];
+  switch (term) {
+    case Termination::kNone: break;
+    case Termination::kLongAgo: return month_start_ - random_.Between(40, 900);
+    case Termination::kFirstOfMonth: return month_start_;
+    case Termination::kLastOfPreviousMonth: return month_start_ - 1;
+    case Termination::kLaterThisMonth: return month_start_ + random_.Between(1, 27);
+    case Termination::kFuture: return today_ + random_.Between(30, 300);
+  }
+  return -1;
+}
+
 bool Generator::WriteEmployees(W& emp, W& pros, W& alw, W& employmt, W& misc, W& leave, W& trx, W& cld,
                                std::string* error) {
   for (int i = 0; i < options_.employees; ++i) {
@@ -763,18 +729,7 @@ bool Generator::WriteEmployees(W& emp, W& pros, W& alw, W& employmt, W& misc, W&
                                        static_cast<char>('A' + i % 26));
     e.join = today_ - random_.Between(30, 7000);
 
-    const Termination term = i < kCyclicEmployees ? kTerminations[i % kTerminations.size()]
-                             : random_.Percent(80) ? Termination::kNone
-                                                   : kTerminations[random_.Between(1, 5)];
-    int64_t termination = -1;
-    switch (term) {
-      case Termination::kNone: break;
-      case Termination::kLongAgo: termination = month_start_ - random_.Between(40, 900); break;
-      case Termination::kFirstOfMonth: termination = month_start_; break;
-      case Termination::kLastOfPreviousMonth: termination = month_start_ - 1; break;
-      case Termination::kLaterThisMonth: termination = month_start_ + random_.Between(1, 27); break;
-      case Termination::kFuture: termination = today_ + random_.Between(30, 300); break;
-    }
+    const int64_t termination = TerminationDay(i);
     if (termination >= 0 && termination <= e.join) e.join = termination - random_.Between(30, 900);
     e.current = termination < 0 || termination >= month_start_;
     if (e.current) ++summary_->current_employees;
@@ -868,21 +823,9 @@ const std::vector<SampleTable>& SampleTables() {
   return tables;
 }
 
-std::string CreateTableSql(const SampleTable& table) {
-  std::string sql = "CREATE TABLE " + Quote(table.name) + " (";
-  for (size_t i = 0; i < table.columns.size(); ++i) {
-    sql += (i ? ", " : "") + Quote(table.columns[i].name) + " " + table.columns[i].type;
-  }
-  return sql + ")";
-}
+engine::TableDefinition TableDefinitionOf(const SampleTable& table) { return {table.name, table.columns, table.indexes}; }
 
-std::string CreateIndexSql(const std::string& table, const std::string& name, const std::vector<std::string>& columns,
-                           bool unique) {
-  std::string sql = std::string(unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + Quote(name) + " ON " +
-                    Quote(table) + " (";
-  for (size_t i = 0; i < columns.size(); ++i) sql += (i ? ", " : "") + Quote(columns[i]);
-  return sql + ")";
-}
+std::string CreateTableSql(const SampleTable& table) { return engine::CreateTableSql(TableDefinitionOf(table)); }
 
 bool GenerateSampleDatabase(const std::string& folder, const SampleOptions& options, SampleSummary* summary,
                             std::string* error) {
@@ -961,43 +904,13 @@ bool GenerateSampleDictionary(const std::string& dictionary_path, const SampleOp
   SampleOptions plain = options;
   plain.sealed = false;
   SampleSummary local;
-  bool ok = GenerateSampleDatabase(staging.string(), plain, &local, error) &&
-            CreateDictionary(dictionary_path, error);
-  sqlite3* db = nullptr;
-  if (ok && sqlite3_open_v2(dictionary_path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-    *error = fmt::format("Cannot open the dictionary {}: {}", dictionary_path, sqlite3_errmsg(db));
-    ok = false;
-  }
-  auto exec = [&](const std::string& sql, const std::string& table) {
-    if (!ok) return;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-      *error = fmt::format("Dictionary {}, table {}: {}", dictionary_path, table, sqlite3_errmsg(db));
-      ok = false;
+  bool ok = GenerateSampleDatabase(staging.string(), plain, &local, error);
+  if (ok) {
+    std::vector<engine::TableSource> sources;
+    for (const SampleTable& table : SampleTables()) {
+      sources.push_back({TableDefinitionOf(table), (staging / table.file_name).string()});
     }
-  };
-  exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", "-");
-  for (const SampleTable& table : SampleTables()) {
-    const std::string file = (staging / table.file_name).string();
-    std::string attach = "ATTACH ";
-    attach += "'";
-    for (char c : file) attach += c == '\'' ? std::string("''") : std::string(1, c);
-    attach += "' AS src";
-    // One transaction per table; a database is attached and detached
-    // outside transactions.
-    exec(attach, table.name);
-    exec("BEGIN", table.name);
-    exec(CreateTableSql(table), table.name);
-    exec("INSERT INTO main." + Quote(table.name) + " SELECT * FROM src." + Quote(table.name), table.name);
-    for (const SampleIndex& index : table.indexes) {
-      exec(CreateIndexSql(table.name, table.name + "." + index.name, index.columns, index.unique), table.name);
-    }
-    exec("COMMIT", table.name);
-    exec("DETACH src", table.name);
-  }
-  if (ok && !AddDictionaryUser(db, user, password, error)) ok = false;
-  if (db && sqlite3_close(db) != SQLITE_OK) {
-    *error = fmt::format("Cannot close the dictionary {}", dictionary_path);
-    ok = false;
+    ok = engine::BuildDictionary(dictionary_path, sources, user, password, error);
   }
   fs::remove_all(staging, ec);
   if (!ok) {

@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage.h"
+
 // A calendar date of the proleptic Gregorian calendar.
 struct CivilDate {
   int year = 0;
@@ -44,16 +46,10 @@ CivilDate LocalToday();
 // The table password the HR application puts on its protected tables.
 inline constexpr char kSampleTablePassword[] = "VARDE5816";
 
-struct SampleColumn {
-  std::string name;
-  std::string type;  // declared type, as written in CREATE TABLE
-};
-
-struct SampleIndex {
-  std::string name;                  // without the "<table>." prefix
-  std::vector<std::string> columns;  // segments in order
-  bool unique = false;
-};
+// A column (name, declared type as written in CREATE TABLE) and an index
+// (name without the "<table>." prefix, segments in order, unique).
+using SampleColumn = engine::ColumnDefinition;
+using SampleIndex = engine::IndexDefinition;
 
 struct SampleTable {
   std::string file_name;  // as written in the folder, e.g. "EMP_CLD.ADT"
@@ -66,12 +62,11 @@ struct SampleTable {
 // The tables the generator writes, in the order it writes them.
 const std::vector<SampleTable>& SampleTables();
 
+// The table as the engine creates it.
+engine::TableDefinition TableDefinitionOf(const SampleTable& table);
 // The statement creating a sample table: CREATE TABLE "name" ("column" TYPE,
-// ...), names quoted as SQL identifiers.
+// ...), names quoted as SQL identifiers (engine::CreateTableSql).
 std::string CreateTableSql(const SampleTable& table);
-// CREATE [UNIQUE] INDEX "name" ON "table" ("column", ...).
-std::string CreateIndexSql(const std::string& table, const std::string& name, const std::vector<std::string>& columns,
-                           bool unique);
 
 struct SampleOptions {
   int employees = 1000;
@@ -109,14 +104,14 @@ struct SampleSummary {
 // must not already hold any file of one of the sample tables' names (compared
 // without regard to case): nothing existing is ever overwritten. false with
 // `*error` naming the folder or table on failure.
-bool GenerateSampleDatabase(const std::string& folder, const SampleOptions& options,
+[[nodiscard]] bool GenerateSampleDatabase(const std::string& folder, const SampleOptions& options,
                             SampleSummary* summary, std::string* error);
 
 // Writes the same tables as one dictionary file at `dictionary_path` (which
 // must not exist): tables named without extension, index names prefixed with
 // "<table>.", nothing sealed, and one account `user` with `password`. On
 // failure nothing is left behind.
-bool GenerateSampleDictionary(const std::string& dictionary_path, const SampleOptions& options,
+[[nodiscard]] bool GenerateSampleDictionary(const std::string& dictionary_path, const SampleOptions& options,
                               const std::string& user, const std::string& password, SampleSummary* summary,
                               std::string* error);
 

@@ -9,7 +9,6 @@
 
 #include "engine/storage.h"
 #include "tools/commands.h"
-#include "tools/dictionary_users.h"
 #include "tools/password_source.h"
 
 namespace {

@@ -25,7 +25,7 @@ inline constexpr size_t kMaxListedImportErrors = 20;
 // `*errors` lists what is wrong, each naming the file, and for a value its
 // line and column ("people.csv, line 4, column START_DATE: '31/02/2010' is
 // not a valid date ...").
-bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_path, int64_t* rows,
+[[nodiscard]] bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_path, int64_t* rows,
                         std::vector<std::string>* errors);
 
 // A column of the table imported into.
@@ -41,7 +41,7 @@ using ConvertedRow = std::pair<int, std::vector<StoredValue>>;
 // value is converted by its column's type, and an AUTOINC column a row leaves
 // empty takes the next of `next_auto` (one per column). false with every
 // problem listed (at most kMaxListedImportErrors of them) otherwise.
-bool ConvertCsvRows(const std::string& csv_path, const std::string& table, const std::vector<ImportColumn>& columns,
+[[nodiscard]] bool ConvertCsvRows(const std::string& csv_path, const std::string& table, const std::vector<ImportColumn>& columns,
                     std::vector<int64_t> next_auto, std::vector<ConvertedRow>* converted,
                     std::vector<std::string>* errors);
 

@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +23,7 @@
 #include "engine/storage.h"
 #include "exports/credentials.h"
 #include "tests/support/hr_site_schema.h"
+#include "tests/support/scratch_folder.h"
 
 namespace app_test {
 
@@ -39,37 +39,7 @@ inline void WriteBytes(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
-// A fresh folder under the system's temporary folder, removed with everything
-// in it when the object goes.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::random_device rd;
-    path_ = fs::temp_directory_path() / ("kdx-app-" + std::to_string(rd()) + "-" + std::to_string(rd()));
-    fs::create_directories(path_);
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    for (auto& entry : fs::recursive_directory_iterator(path_, ec)) {
-      fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    }
-    fs::remove_all(path_, ec);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  std::string Path() const { return path_.string(); }
-  // `name` inside the folder, made if it is a folder that does not exist yet.
-  std::string Sub(const std::string& name, bool make_folder = false) const {
-    fs::path p = path_ / name;
-    if (make_folder) fs::create_directories(p);
-    return p.string();
-  }
-
- private:
-  fs::path path_;
-};
+using test_support::ScratchFolder;
 
 // Today's local date as 'YYYY-MM-DD', the storage form of DATE columns.
 inline std::string TodayIso() {

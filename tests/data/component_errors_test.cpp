@@ -115,7 +115,7 @@ TEST(ErrorMessageTest, GenericErrorsOfClosedDatasets) {
   auto* table = new TAdsTable(&form, "AdsTableCLD");
   EXPECT_EQ(MessageOf<EDatabaseError>([&] { table->GoNext(); }),
             "AdsTableCLD: Cannot perform this operation on a closed dataset");
-  EXPECT_EQ(MessageOf<EDatabaseError>([&] { table->SeekKey({"E1"}); }),
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { return table->SeekKey({"E1"}); }),
             "AdsTableCLD: Cannot perform this operation on a closed dataset");
   // A closed dataset has no columns.
   EXPECT_EQ(MessageOf<EDatabaseError>([&] { table->ColumnByName("EMP_NO"); }),

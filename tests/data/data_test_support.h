@@ -10,7 +10,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -19,29 +18,11 @@
 #include "data/errors.h"
 #include "data/query.h"
 #include "data/table.h"
+#include "tests/support/scratch_folder.h"
 
 namespace data_test {
 
-// A fresh folder under the temporary folder, removed on destruction.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() / ("kdx-h4-" + std::to_string(rd()) + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  std::string Path() const { return path_.string(); }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using test_support::ScratchFolder;
 
 // Runs `statements` (separated by ";") on the SQLite file at `path`.
 inline void ExecOnFile(const std::string& path, const std::string& statements) {

@@ -143,11 +143,11 @@ TEST_F(SeekTest, MissAtTheEndStaysAtTheEnd) {
 TEST_F(SeekTest, TooManyValuesAndNoIndex) {
   TAdsTable* table = NewTable("T", "EMP_CLD.ADT", "EMP_NO;DATE");
   table->OpenDataSet();
-  EXPECT_EQ(MessageOf<EADSDatabaseError>([&] { table->SeekKey({"E1", 40247.0, "F"}); }),
+  EXPECT_EQ(MessageOf<EADSDatabaseError>([&] { return table->SeekKey({"E1", 40247.0, "F"}); }),
             "T: Too many values given for current index");
   TAdsTable* plain = NewTable("P", "EMP_CLD.ADT");
   plain->OpenDataSet();
-  EXPECT_EQ(MessageOf<EADSDatabaseError>([&] { plain->SeekKey({"E1"}); }),
+  EXPECT_EQ(MessageOf<EADSDatabaseError>([&] { return plain->SeekKey({"E1"}); }),
             "P: No parseable expressions in setting key fields");
 }
 
@@ -157,7 +157,7 @@ TEST_F(SeekTest, AVarcharSegmentIsRefusedByNameNotTakenForANumber) {
             "INSERT INTO NOTES VALUES('A','alice');");
   TAdsTable* table = NewTable("T", "NOTES.adt", "NOTE");
   table->OpenDataSet();
-  EXPECT_EQ(MessageOf<EDatabaseError>([&] { table->SeekKey({"alice"}); }),
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { return table->SeekKey({"alice"}); }),
             "Field 'NOTE' of type VARCHAR cannot be sought");
 }
 
@@ -168,7 +168,7 @@ TEST_F(SeekTest, NumericKeyAndNumericOutOfRange) {
   EXPECT_EQ(table->ColumnByName("ID").ReadInt(), 5);
   ASSERT_TRUE(table->SeekKey({900}));
   EXPECT_EQ(table->ColumnByName("ID").ReadInt(), 7);
-  EXPECT_EQ(MessageOf<EADSDatabaseError>([&] { table->SeekKey({1e12}); }), "T: Numeric out of range.");
+  EXPECT_EQ(MessageOf<EADSDatabaseError>([&] { return table->SeekKey({1e12}); }), "T: Numeric out of range.");
   EXPECT_EQ(table->ColumnByName("ID").ReadInt(), 7);
 }
 
@@ -242,7 +242,7 @@ TEST_F(LocateTest, FilterComparesTheValueAsTheColumnsKindLikeTheIndex) {
   EXPECT_EQ(Code(), "B");
   EXPECT_TRUE(table_->LocateValue("ACTIVE;AMT", {LocateItem::Text("T"), LocateItem::Text("1.5")}));
   EXPECT_EQ(Code(), "A");
-  EXPECT_EQ(MessageOf<EDatabaseError>([&] { table_->LocateValue("AMT", {LocateItem::Text("four")}); }),
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { return table_->LocateValue("AMT", {LocateItem::Text("four")}); }),
             "'four' is not a valid floating point value");
   EXPECT_EQ(Code(), "A");
   // A number in a character column is compared as its text, found through
@@ -284,8 +284,8 @@ TEST_F(LocateTest, MissAtTheEndKeepsTheEnd) {
 }
 
 TEST_F(LocateTest, ValueCountMustMatchTheColumns) {
-  EXPECT_THROW(table_->LocateValue("CODE;DESC", {LocateItem::Text("A")}), EDatabaseError);
-  EXPECT_EQ(MessageOf<EDatabaseError>([&] { table_->LocateValue("NOPE", {LocateItem::Text("A")}); }),
+  EXPECT_THROW(static_cast<void>(table_->LocateValue("CODE;DESC", {LocateItem::Text("A")})), EDatabaseError);
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { return table_->LocateValue("NOPE", {LocateItem::Text("A")}); }),
             "AdsTableCode: Field 'NOPE' not found");
 }
 

@@ -18,9 +18,9 @@ class SettingsTest : public ::testing::Test {
   void TearDown() override {
     SetShortDateFormat("dd/MM/yyyy");
     SetDateSeparator('/');
-    AdsSetDateFormat("dd/MM/yyyy");
-    AdsShowDeleted(1);
-    AdsSetDecimals(2);
+    EXPECT_EQ(AdsSetDateFormat("dd/MM/yyyy"), AE_SUCCESS);
+    EXPECT_EQ(AdsShowDeleted(1), AE_SUCCESS);
+    EXPECT_EQ(AdsSetDecimals(2), AE_SUCCESS);
   }
 };
 

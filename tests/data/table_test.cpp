@@ -1,5 +1,6 @@
 // Tables: opening, the index list and the choice of the active index, and
 // walking the records.
+#include <exception>
 #include <functional>
 
 #include "data_test_support.h"
@@ -244,8 +245,8 @@ TEST_F(SealedTableTest, OpensWithoutRecordsButEveryReadWithoutThePasswordFailsNa
       {"GoFirst", [&] { table->GoFirst(); }},
       {"GoNext", [&] { table->GoNext(); }},
       {"GoLast", [&] { table->GoLast(); }},
-      {"SeekKey", [&] { table->SeekKey({"E001"}); }},
-      {"LocateValue", [&] { table->LocateValue("CODE", {LocateItem::Text("P1")}); }},
+      {"SeekKey", [&] { return table->SeekKey({"E001"}); }},
+      {"LocateValue", [&] { return table->LocateValue("CODE", {LocateItem::Text("P1")}); }},
   };
   for (const auto& [name, read] : kReads) {
     SCOPED_TRACE(name);
@@ -255,6 +256,23 @@ TEST_F(SealedTableTest, OpensWithoutRecordsButEveryReadWithoutThePasswordFailsNa
   }
   table->EnableEncryption("VARDE5816");
   EXPECT_EQ(Walk(table, "ID"), (std::vector<std::string>{"2", "5", "3", "7", "1"}));
+}
+
+// A run keeps the error that stopped it: while it is kept, a later read that
+// fails is still raised (in the plain form), never passed over.
+TEST_F(SealedTableTest, ReadFailureIsRaisedWhileAnEarlierErrorIsKept) {
+  TAdsTable* table = NewTable("wwQueryEmpCareer", "EMP_PROS.adt", "EMP_CODE");
+  table->OpenDataSet();
+  std::exception_ptr kept;
+  try {
+    table->GoFirst();
+  } catch (const EADSDatabaseError&) {
+    kept = std::current_exception();
+  }
+  ASSERT_TRUE(kept != nullptr);
+  EXPECT_EQ(MessageOf<EADSDatabaseError>([&] { table->GoNext(); })
+                .find("Table EMP_PROS is sealed and was opened without its table password"),
+            0u);
 }
 
 }  // namespace

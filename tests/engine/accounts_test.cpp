@@ -34,9 +34,9 @@ class AccountsTest : public ::testing::Test {
 
   // Logs in; returns "" on success, else the error text.
   std::string Login(const std::string& user, const std::string& password) {
-    std::string error;
-    const bool ok = CheckDictionaryLogin(db_, path_, user, password, &error);
-    EXPECT_EQ(ok, error.empty()) << error;
+    const engine::Status status = engine::CheckDictionaryLogin(db_, path_, user, password);
+    const std::string error = status.text();
+    EXPECT_EQ(status.ok(), error.empty()) << error;
     EXPECT_EQ(error.find(password.empty() ? std::string("\x01") : password), std::string::npos)
         << "the password appears in: " << error;
     return error;
@@ -156,12 +156,14 @@ TEST_F(DictionaryFileTest, DictionaryWithoutAccountTableRefusesLogins) {
   RunSql(path, "CREATE TABLE EMP_CLD(EMP_CODE CHAR(10))");
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  std::string error;
-  EXPECT_FALSE(CheckDictionaryLogin(db, path, kUser, kPassword, &error));
-  EXPECT_NE(error.find("no account table __users"), std::string::npos) << error;
+  const engine::Status refused = engine::CheckDictionaryLogin(db, path, kUser, kPassword);
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("no account table __users"), std::string::npos) << refused.text();
   // Adding a user creates the table.
+  std::string error;
   ASSERT_TRUE(AddDictionaryUser(db, kUser, kPassword, &error)) << error;
-  EXPECT_TRUE(CheckDictionaryLogin(db, path, kUser, kPassword, &error)) << error;
+  const engine::Status accepted = engine::CheckDictionaryLogin(db, path, kUser, kPassword);
+  EXPECT_TRUE(accepted.ok()) << accepted.text();
   sqlite3_close(db);
 }
 

@@ -162,7 +162,7 @@ TEST_F(DictionaryTest, AWrongPasswordGivesNoHandle) {
 
 class SettingsTest : public ::testing::Test {
  protected:
-  void TearDown() override { AdsSetDateFormat("dd/MM/yyyy"); }
+  void TearDown() override { EXPECT_EQ(AdsSetDateFormat("dd/MM/yyyy"), 0u); }
 };
 
 TEST_F(SettingsTest, DateFormatsAreCheckedAndKept) {

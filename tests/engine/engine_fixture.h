@@ -23,7 +23,9 @@ class EngineFixture : public ::testing::Test {
     ASSERT_EQ(AdsSetDateFormat("dd/MM/yyyy"), 0u);
   }
   void TearDown() override {
-    if (connection_ != 0) AdsDisconnect(connection_);
+    if (connection_ != 0) {
+      EXPECT_EQ(AdsDisconnect(connection_), 0u) << LastText();
+    }
     std::filesystem::remove_all(dir_);
   }
 
@@ -65,19 +67,19 @@ class EngineFixture : public ::testing::Test {
   static std::string LastText() {
     UNSIGNED32 code = 0;
     std::string text;
-    AdsGetLastError(&code, &text);
+    static_cast<void>(AdsGetLastError(&code, &text));
     return std::to_string(code) + " " + text;
   }
   static UNSIGNED32 LastCode() {
     UNSIGNED32 code = 0;
     std::string text;
-    AdsGetLastError(&code, &text);
+    static_cast<void>(AdsGetLastError(&code, &text));
     return code;
   }
 
   static std::vector<uint8_t> Record(ADSHANDLE table) {
     UNSIGNED32 length = 0;
-    AdsGetRecordLength(table, &length);
+    EXPECT_EQ(AdsGetRecordLength(table, &length), 0u) << LastText();
     std::vector<uint8_t> record(length);
     EXPECT_EQ(AdsGetRecord(table, record.data(), &length), 0u) << LastText();
     return record;

@@ -34,14 +34,14 @@ constexpr char kOrderKey[] = "kdx_order bigint GENERATED ALWAYS AS IDENTITY PRIM
 inline std::string LastErrorText() {
   UNSIGNED32 code = 0;
   std::string text;
-  AdsGetLastError(&code, &text);
+  static_cast<void>(AdsGetLastError(&code, &text));
   return text;
 }
 
 inline UNSIGNED32 LastErrorCode() {
   UNSIGNED32 code = 0;
   std::string text;
-  AdsGetLastError(&code, &text);
+  static_cast<void>(AdsGetLastError(&code, &text));
   return code;
 }
 

@@ -198,10 +198,10 @@ class ReadOnlyTest : public EngineFixture {
     }
     const std::string writable = WritableDescriptors(dir_);
     if (!writable.empty()) seen += " open for writing: " + writable;
-    AdsCloseTable(cursor);
-    AdsCloseSQLStatement(statement);
-    AdsCloseTable(table);
-    AdsDisconnect(connection);
+    EXPECT_EQ(AdsCloseTable(cursor), 0u) << LastText();
+    EXPECT_EQ(AdsCloseSQLStatement(statement), 0u) << LastText();
+    EXPECT_EQ(AdsCloseTable(table), 0u) << LastText();
+    EXPECT_EQ(AdsDisconnect(connection), 0u) << LastText();
     return seen;
   }
 
@@ -284,12 +284,15 @@ class JournalTest : public EngineFixture {
                                                   : AdsOpenTable(connection, Path("T.adt"), "", 3, 1, 1, 2, 0,
                                                                  &cursor) == 0);
     if (read && AdsGotoTop(cursor) == 0) {
-      for (UNSIGNED16 eof = 0; AdsAtEOF(cursor, &eof) == 0 && !eof && ids.size() < 10; AdsSkip(cursor, 1)) {
+      for (UNSIGNED16 eof = 0; AdsAtEOF(cursor, &eof) == 0 && !eof && ids.size() < 10;) {
         ids += Text(cursor, "ID");
+        EXPECT_EQ(AdsSkip(cursor, 1), 0u) << LastText();
       }
     }
     const std::string text = ids.empty() ? LastText() : ids;
-    AdsDisconnect(connection);
+    if (*code == 0) {
+      EXPECT_EQ(AdsDisconnect(connection), 0u) << LastText();
+    }
     return text;
   }
   sqlite3* writer_ = nullptr;
@@ -369,7 +372,7 @@ TEST_F(ReadOnlyTest, ATableFileChangedWhileReadWithoutLocksFailsTheRead) {
                 std::string::npos)
           << LastText();
     }
-    AdsCloseTable(table);
+    EXPECT_EQ(AdsCloseTable(table), 0u) << LastText();
   }
 }
 

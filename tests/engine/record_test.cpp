@@ -119,7 +119,7 @@ TEST_F(RecordTest, RefusesABufferTooSmall) {
   UNSIGNED32 length = sizeof small;
   EXPECT_EQ(AdsGetRecord(table_, small, &length), AE_INSUFFICIENT_BUFFER);
   UNSIGNED32 record_length = 0;
-  AdsGetRecordLength(table_, &record_length);
+  ASSERT_EQ(AdsGetRecordLength(table_, &record_length), 0u);
   EXPECT_EQ(length, record_length);
 }
 

@@ -163,7 +163,8 @@ TEST_F(SealedFileTest, NoPlaintextIsEverWritten) {
   EXPECT_EQ(Rows(db, "SELECT NAME FROM employee ORDER BY SALARY DESC").size(), 3u);
   sqlite3_close(db);
   ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
-  ASSERT_TRUE(AttachSealedImage(db, "emp", path_, kPassword, &error)) << error;
+  const engine::Status attached = engine::AttachSealedImage(db, "emp", path_, kPassword);
+  ASSERT_TRUE(attached.ok()) << attached.text();
   EXPECT_EQ(Rows(db, "SELECT count(*) FROM emp.employee"), std::vector<std::string>{"3"});
   sqlite3_close(db);
   EXPECT_EQ(folder_.Entries(), entries_before);

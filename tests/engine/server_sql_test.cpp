@@ -44,10 +44,10 @@ class ServerSqlTest : public ::testing::Test {
       for (const auto& [key, value] : tables_) {
         if (exact ? key == name : EqualsNoCase(key, name)) {
           *table = &value;
-          return UNSIGNED32{0};
+          return Status();
         }
       }
-      return AE_KDX_TABLE_NOT_FOUND;
+      return Status(AE_KDX_TABLE_NOT_FOUND, "no table " + name);
     };
     return ResolveServerSql(text, lookup, "PostgreSQL server h:5432, database hr", out);
   }

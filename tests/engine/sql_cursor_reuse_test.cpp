@@ -20,7 +20,7 @@ using V = std::vector<std::string>;
 std::string LastErrorText() {
   UNSIGNED32 code = 0;
   std::string text;
-  AdsGetLastError(&code, &text);
+  static_cast<void>(AdsGetLastError(&code, &text));
   return std::to_string(code) + " " + text;
 }
 
@@ -44,7 +44,9 @@ class SqlCursorReuseTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (connection_ != 0) AdsDisconnect(connection_);
+    if (connection_ != 0) {
+      EXPECT_EQ(AdsDisconnect(connection_), 0u);
+    }
   }
 
   // Prepares the text again, binds the values in order and executes.
@@ -175,12 +177,12 @@ TEST_F(SqlCursorReuseTest, HandlesOfAClosedCursorStayStaleAfterTheReopen) {
 TEST_F(SqlCursorReuseTest, ReopenWithTheSameValuesShowsRowsWrittenMeanwhile) {
   ADSHANDLE cursor = Open({"E002", "AL"});
   EXPECT_EQ(Walk(cursor, "DAYS"), V{"3.00"});
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
   RunSql(folder_.File("LEAV_TRX.ADT"),
          "UPDATE LEAV_TRX SET DAYS = 4.5 WHERE ID = 5; INSERT INTO LEAV_TRX VALUES(6,'E002','AL',1)");
   cursor = Open({"E002", "AL"});
   EXPECT_EQ(Walk(cursor, "DAYS"), (V{"4.50", "1.00"}));
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
   RunSql(folder_.File("LEAV_TRX.ADT"), "DELETE FROM LEAV_TRX WHERE EMPCODE = 'E002'");
   cursor = Open({"E002", "AL"});
   EXPECT_EQ(Count(cursor), 0u);
@@ -188,7 +190,7 @@ TEST_F(SqlCursorReuseTest, ReopenWithTheSameValuesShowsRowsWrittenMeanwhile) {
   EXPECT_EQ(AdsGotoTop(cursor), 0u);
   EXPECT_EQ(AdsAtEOF(cursor, &eof), 0u);
   EXPECT_EQ(eof, 1u);
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlCursorReuseTest, FilterAndExactSettingOfAClosedCursorDoNotCarryOver) {
@@ -197,7 +199,7 @@ TEST_F(SqlCursorReuseTest, FilterAndExactSettingOfAClosedCursorDoNotCarryOver) {
   ASSERT_EQ(AdsSetExact22(cursor, 1), 0u);
   EXPECT_EQ(Walk(cursor, "ID"), (V{"3", "2"}));
   EXPECT_EQ(Walk(cursor, "ID", FirstIndex(cursor)), (V{"2", "3"}));
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
   cursor = Open({"E001", "AL"});
   char buffer[64] = {};
   UNSIGNED16 length = sizeof buffer;
@@ -208,14 +210,14 @@ TEST_F(SqlCursorReuseTest, FilterAndExactSettingOfAClosedCursorDoNotCarryOver) {
   EXPECT_EQ(Walk(cursor, "ID"), (V{"1", "3", "2"}));
   EXPECT_EQ(Walk(cursor, "ID", FirstIndex(cursor)), (V{"1", "2", "3"}));
   EXPECT_EQ(Count(cursor), 3u);
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlCursorReuseTest, LayoutAndIndexesAreTheSameOnEveryExecution) {
   const ADSHANDLE first = Open({"E001", "AL"});
   const std::vector<UNSIGNED32> layout = Layout(first);
   ASSERT_EQ(layout.size(), 1u + 4 * 3);
-  AdsCloseTable(first);
+  EXPECT_EQ(AdsCloseTable(first), 0u);
   for (const V& values : {V{"E002", "AL"}, V{"E009", "XX"}, V{"E001", "AL"}}) {
     const ADSHANDLE cursor = Open(values);
     EXPECT_EQ(Layout(cursor), layout) << values[0];
@@ -225,7 +227,7 @@ TEST_F(SqlCursorReuseTest, LayoutAndIndexesAreTheSameOnEveryExecution) {
     UNSIGNED32 options = 0;
     EXPECT_EQ(AdsGetTableOpenOptions(cursor, &options), 0u);
     EXPECT_EQ(options & 2u, 2u);  // read-only
-    AdsCloseTable(cursor);
+    EXPECT_EQ(AdsCloseTable(cursor), 0u);
   }
 }
 
@@ -234,7 +236,7 @@ TEST_F(SqlCursorReuseTest, ChangedTableLayoutIsSeenByTheNextExecution) {
   UNSIGNED16 fields = 0;
   EXPECT_EQ(AdsGetNumFields(cursor, &fields), 0u);
   EXPECT_EQ(fields, 4u);
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
   RunSql(folder_.File("LEAV_TRX.ADT"),
          "ALTER TABLE LEAV_TRX ADD COLUMN REMARK CHAR(12); UPDATE LEAV_TRX SET REMARK = 'half day' WHERE ID = 4");
   cursor = Open({"E001", "SL"});
@@ -244,7 +246,7 @@ TEST_F(SqlCursorReuseTest, ChangedTableLayoutIsSeenByTheNextExecution) {
   EXPECT_EQ(AdsGetFieldLength(cursor, 5, &width), 0u);
   EXPECT_EQ(width, 12u);
   EXPECT_EQ(Walk(cursor, "REMARK"), V{"half day"});
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlCursorReuseTest, ExpressionColumnsAreTypedByEachExecutionsValues) {
@@ -254,17 +256,17 @@ TEST_F(SqlCursorReuseTest, ExpressionColumnsAreTypedByEachExecutionsValues) {
   EXPECT_EQ(AdsGetFieldLength(cursor, 2, &width), 0u);
   EXPECT_EQ(width, 3u);
   EXPECT_EQ(Walk(cursor, "TAG"), V{"AL-"});
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
   cursor = Open({"-long", "E002"}, text);
   EXPECT_EQ(AdsGetFieldLength(cursor, 2, &width), 0u);
   EXPECT_EQ(width, 7u);
   EXPECT_EQ(Walk(cursor, "TAG"), V{"AL-long"});
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlCursorReuseTest, CursorKeepsItsPlaceWhenItsStatementCloses) {
   // Earlier executions leave prepared reads with the statement.
-  for (const char* code : {"E002", "E001"}) AdsCloseTable(Open({code, "AL"}));
+  for (const char* code : {"E002", "E001"}) EXPECT_EQ(AdsCloseTable(Open({code, "AL"})), 0u);
   const ADSHANDLE cursor = Open({"E001", "AL"});
   ASSERT_EQ(AdsGotoTop(cursor), 0u);
   ASSERT_EQ(AdsSkip(cursor, 1), 0u);
@@ -281,7 +283,7 @@ TEST_F(SqlCursorReuseTest, CursorKeepsItsPlaceWhenItsStatementCloses) {
 
 TEST_F(SqlCursorReuseTest, DisconnectClosesOpenAndReusableCursorsAlike) {
   const ADSHANDLE closed = Open({"E002", "AL"});
-  AdsCloseTable(closed);
+  EXPECT_EQ(AdsCloseTable(closed), 0u);
   const ADSHANDLE open = Open({"E001", "AL"});
   const ADSHANDLE index = FirstIndex(open);
   ASSERT_EQ(AdsGotoTop(index), 0u);

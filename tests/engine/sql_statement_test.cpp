@@ -28,7 +28,7 @@ int32_t Julian(int y, int m, int d) { return static_cast<int32_t>(engine::Julian
 std::string LastErrorText() {
   UNSIGNED32 code = 0;
   std::string text;
-  AdsGetLastError(&code, &text);
+  static_cast<void>(AdsGetLastError(&code, &text));
   return std::to_string(code) + " " + text;
 }
 
@@ -71,7 +71,9 @@ class SqlFixture : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (connection_ != 0) AdsDisconnect(connection_);
+    if (connection_ != 0) {
+      EXPECT_EQ(AdsDisconnect(connection_), 0u);
+    }
   }
 
   // Prepares `text`; every later Bind... call binds the next position.
@@ -111,7 +113,7 @@ class SqlFixture : public ::testing::Test {
     const ADSHANDLE cursor = Execute();
     if (cursor == 0) return {};
     auto values = Column(cursor, column);
-    AdsCloseTable(cursor);
+    EXPECT_EQ(AdsCloseTable(cursor), 0u);
     return values;
   }
 
@@ -177,7 +179,7 @@ TEST_F(SqlCursorTest, ColumnsCarryTheirSourceTypesAndExpressionsTheirValuesType)
   EXPECT_EQ(AdsGetFieldDecimals(cursor, 2, &decimals), 0u);
   EXPECT_EQ(decimals, 2);
   EXPECT_EQ(Column(cursor, "LABEL"), (V{"E001-Anna", "E002-Bert", "E003-Cleo"}));
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlCursorTest, RepeatedColumnNamesAreMadeDistinct) {
@@ -187,7 +189,7 @@ TEST_F(SqlCursorTest, RepeatedColumnNamesAreMadeDistinct) {
   EXPECT_EQ(AdsGetFieldName(cursor, 2, &name), 0u);
   EXPECT_EQ(name, "EMP_NO_1");
   EXPECT_EQ(Column(cursor, "EMP_NO_1"), V{"E001"});
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlCursorTest, TemplateQueryOffersTheSectionNoIndex) {
@@ -213,7 +215,7 @@ TEST_F(SqlCursorTest, TemplateQueryOffersTheSectionNoIndex) {
   UNSIGNED32 count = 0;
   EXPECT_EQ(AdsGetRecordCount(cursor, 0, &count), 0u);
   EXPECT_EQ(count, 3u);
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlCursorTest, NaturalOrderIsTheStatementsAndIndexOrderTheIndexs) {
@@ -223,7 +225,7 @@ TEST_F(SqlCursorTest, NaturalOrderIsTheStatementsAndIndexOrderTheIndexs) {
   ASSERT_EQ(AdsGetIndexHandle(cursor, "SECTION", &order), 0u) << LastErrorText();
   EXPECT_EQ(Column(cursor, "FIELD"), (V{"X", "C", "B", "A"}));
   EXPECT_EQ(Column(cursor, "FIELD", order), (V{"A", "B", "C", "X"}));
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlCursorTest, OnlyIndexesWhoseColumnsAreInTheResultAreOffered) {
@@ -233,10 +235,10 @@ TEST_F(SqlCursorTest, OnlyIndexesWhoseColumnsAreInTheResultAreOffered) {
   ASSERT_EQ(AdsGetAllIndexes(cursor, 50, &indexes), 0u);
   ASSERT_EQ(indexes.size(), 1u);
   std::string name;
-  AdsGetIndexName(indexes[0], &name);
+  EXPECT_EQ(AdsGetIndexName(indexes[0], &name), 0u) << LastErrorText();
   EXPECT_EQ(name, "NOIDX");
   EXPECT_EQ(Column(cursor, "FIELD", indexes[0]), (V{"X", "A", "B", "C"}));
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlCursorTest, AJoinOffersNoIndex) {
@@ -245,7 +247,7 @@ TEST_F(SqlCursorTest, AJoinOffersNoIndex) {
   std::vector<ADSHANDLE> indexes;
   ASSERT_EQ(AdsGetAllIndexes(cursor, 50, &indexes), 0u);
   EXPECT_TRUE(indexes.empty());
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlCursorTest, JoinAcrossTwoFreeTablesNamedInOtherCases) {
@@ -256,7 +258,7 @@ TEST_F(SqlCursorTest, JoinAcrossTwoFreeTablesNamedInOtherCases) {
   EXPECT_EQ(Column(cursor, "ID"), (V{"1", "2", "3", "5"}));
   EXPECT_EQ(Column(cursor, "BATCH_NO"), (V{"B1", "B1", "B2", "B1"}));
   EXPECT_EQ(Column(cursor, "REMARK1"), (V{"r1", "r1", "r2", "r3"}));
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlCursorTest, EmptyResultIsACursorAtItsEnd) {
@@ -267,13 +269,13 @@ TEST_F(SqlCursorTest, EmptyResultIsACursorAtItsEnd) {
   EXPECT_EQ(AdsGetRecordCount(cursor, 0, &count), 0u);
   EXPECT_EQ(count, 0u);
   EXPECT_TRUE(Column(cursor, "EMP_NO").empty());
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlCursorTest, WritingStatementIsRefusedAndChangesNothing) {
   Prepare("update EMPLEAVE set DAY = :day where ID = :id");
-  AdsSetDouble(statement_, 1, 4.5);
-  AdsSetString(statement_, 2, "2");
+  ASSERT_EQ(AdsSetDouble(statement_, 1, 4.5), 0u) << LastErrorText();
+  ASSERT_EQ(AdsSetString(statement_, 2, "2"), 0u) << LastErrorText();
   ADSHANDLE cursor = 77;
   EXPECT_EQ(AdsExecuteSQL(statement_, &cursor), AE_KDX_SQL_EXECUTE);
   EXPECT_NE(LastErrorText().find("readonly database"), std::string::npos) << LastErrorText();
@@ -297,32 +299,32 @@ TEST_F(SqlCursorTest, ReopenWithNewValuesRunsWithThem) {
   for (const auto& [batch, expected] : std::vector<std::pair<std::string, V>>{
            {"B1", {"E001", "E003"}}, {"B2", {"E002"}}, {"B9", {}}, {"B1", {"E001", "E003"}}}) {
     Prepare(text);
-    AdsSetString(statement_, 1, batch);
+    ASSERT_EQ(AdsSetString(statement_, 1, batch), 0u) << LastErrorText();
     const ADSHANDLE cursor = Execute();
     EXPECT_EQ(Column(cursor, "EMP_NO"), expected) << batch;
-    AdsCloseTable(cursor);
+    EXPECT_EQ(AdsCloseTable(cursor), 0u);
   }
 }
 
 TEST_F(SqlCursorTest, CursorsOfOneStatementAreIndependent) {
   const std::string text = "select EMP_NO from employee where BATCH_NO = :batch";
   Prepare(text);
-  AdsSetString(statement_, 1, "B1");
+  ASSERT_EQ(AdsSetString(statement_, 1, "B1"), 0u) << LastErrorText();
   const ADSHANDLE first = Execute();
   Prepare(text);
-  AdsSetString(statement_, 1, "B2");
+  ASSERT_EQ(AdsSetString(statement_, 1, "B2"), 0u) << LastErrorText();
   const ADSHANDLE second = Execute();
   EXPECT_EQ(Column(first, "EMP_NO"), (V{"E001", "E003"}));
   EXPECT_EQ(Column(second, "EMP_NO"), (V{"E002"}));
-  AdsCloseTable(first);
+  EXPECT_EQ(AdsCloseTable(first), 0u);
   // A third run may reuse the first one's storage, never the second's.
   Prepare(text);
-  AdsSetString(statement_, 1, "B9");
+  ASSERT_EQ(AdsSetString(statement_, 1, "B9"), 0u) << LastErrorText();
   const ADSHANDLE third = Execute();
   EXPECT_TRUE(Column(third, "EMP_NO").empty());
   EXPECT_EQ(Column(second, "EMP_NO"), (V{"E002"}));
-  AdsCloseTable(second);
-  AdsCloseTable(third);
+  EXPECT_EQ(AdsCloseTable(second), 0u);
+  EXPECT_EQ(AdsCloseTable(third), 0u);
 }
 
 TEST_F(SqlCursorTest, StatementSeesRowsWrittenBetweenExecutions) {
@@ -338,7 +340,7 @@ class SqlStatementErrorTest : public SqlFixture {
     if (AdsPrepareSQL(statement_, text) != 0) return LastErrorText();
     ADSHANDLE cursor = 0;
     if (AdsExecuteSQL(statement_, &cursor) != 0) return LastErrorText();
-    AdsCloseTable(cursor);
+    EXPECT_EQ(AdsCloseTable(cursor), 0u);
     return "";
   }
 };
@@ -424,31 +426,33 @@ TEST_F(SqlParameterTest, RepeatedNameIsBoundOnlyWhereBound) {
   // Only places 1 and 2 are bound: places 3 and 4 stay NULL and match nothing.
   Prepare("select ID from EMPLEAVE where (APPROVED_DATE>=:date1 and APPROVED_DATE<=:date2) or "
           "(MODIFIED_DATE>=:date1 and MODIFIED_DATE<=:date2) order by ID");
-  AdsSetJulian(statement_, 1, Julian(2010, 3, 8));
-  AdsSetJulian(statement_, 2, Julian(2010, 3, 8));
+  ASSERT_EQ(AdsSetJulian(statement_, 1, Julian(2010, 3, 8)), 0u) << LastErrorText();
+  ASSERT_EQ(AdsSetJulian(statement_, 2, Julian(2010, 3, 8)), 0u) << LastErrorText();
   const ADSHANDLE cursor = Execute();
   EXPECT_EQ(Column(cursor, "ID"), (V{"2", "4"}));
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
   // With all four bound the MODIFIED_DATE rows join in.
   Prepare("select ID from EMPLEAVE where (APPROVED_DATE>=:date1 and APPROVED_DATE<=:date2) or "
           "(MODIFIED_DATE>=:date1 and MODIFIED_DATE<=:date2) order by ID");
-  for (UNSIGNED16 p = 1; p <= 4; ++p) AdsSetJulian(statement_, p, Julian(2010, 3, 8));
+  for (UNSIGNED16 p = 1; p <= 4; ++p) {
+    ASSERT_EQ(AdsSetJulian(statement_, p, Julian(2010, 3, 8)), 0u) << LastErrorText();
+  }
   const ADSHANDLE all = Execute();
   EXPECT_EQ(Column(all, "ID"), (V{"2", "3", "4", "5"}));
-  AdsCloseTable(all);
+  EXPECT_EQ(AdsCloseTable(all), 0u);
 }
 
 TEST_F(SqlParameterTest, EmptyAndUnboundPlacesAreNull) {
   Prepare("select count(*) AS N from employee where :p is null and :q is null");
-  AdsSetString(statement_, 1, "x");
+  ASSERT_EQ(AdsSetString(statement_, 1, "x"), 0u) << LastErrorText();
   ADSHANDLE cursor = Execute();
   EXPECT_EQ(Column(cursor, "N"), V{"0"});
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
   Prepare("select count(*) AS N from employee where :p is null and :q is null");
-  AdsSetEmpty(statement_, 1);
+  ASSERT_EQ(AdsSetEmpty(statement_, 1), 0u) << LastErrorText();
   cursor = Execute();
   EXPECT_EQ(Column(cursor, "N"), V{"3"});
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
   // Compared with an empty place a column matches nothing, not even its own NULLs.
   EXPECT_TRUE(Select("select EMP_NO from employee where TERMINATION_DATE = :d", "EMP_NO").empty());
 }
@@ -456,14 +460,14 @@ TEST_F(SqlParameterTest, EmptyAndUnboundPlacesAreNull) {
 TEST_F(SqlParameterTest, PreparingAgainForgetsEarlierValues) {
   const std::string text = "select count(*) AS N from employee where :p is null";
   Prepare(text);
-  AdsSetString(statement_, 1, "bound");
+  ASSERT_EQ(AdsSetString(statement_, 1, "bound"), 0u) << LastErrorText();
   ADSHANDLE cursor = Execute();
   EXPECT_EQ(Column(cursor, "N"), V{"0"});
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
   Prepare(text);
   cursor = Execute();
   EXPECT_EQ(Column(cursor, "N"), V{"3"});
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlParameterTest, PositionsOutsideTheTextAreRefused) {
@@ -485,26 +489,26 @@ TEST_F(SqlParameterTest, ForeignPlaceholdersAreRefused) {
 
 TEST_F(SqlParameterTest, NumbersLogicalsAndBinaryValues) {
   Prepare("select EMP_NO from employee where SALARY > :s order by EMP_NO");
-  AdsSetDouble(statement_, 1, 1500.25);
+  ASSERT_EQ(AdsSetDouble(statement_, 1, 1500.25), 0u) << LastErrorText();
   ADSHANDLE cursor = Execute();
   EXPECT_EQ(Column(cursor, "EMP_NO"), (V{"E002", "E003"}));
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
   Prepare("select :flag + 0 AS F, length(:blob) AS L from employee where EMP_NO = 'E001'");
-  AdsSetLogical(statement_, 1, 7);
+  ASSERT_EQ(AdsSetLogical(statement_, 1, 7), 0u) << LastErrorText();
   const uint8_t bytes[3] = {0, 1, 2};
-  AdsSetBinary(statement_, 2, 6, bytes, 3);
+  ASSERT_EQ(AdsSetBinary(statement_, 2, 6, bytes, 3), 0u) << LastErrorText();
   cursor = Execute();
   EXPECT_EQ(Column(cursor, "F"), V{"1"});
   EXPECT_EQ(Column(cursor, "L"), V{"3"});
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlParameterTest, QuotedColonsStayInTheText) {
   Prepare("select 'a:b' || :x AS T from employee where EMP_NO = 'E001'");
-  AdsSetString(statement_, 1, "!");
+  ASSERT_EQ(AdsSetString(statement_, 1, "!"), 0u) << LastErrorText();
   const ADSHANDLE cursor = Execute();
   EXPECT_EQ(Column(cursor, "T"), V{"a:b!"});
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 // ---- dates -----------------------------------------------------------------------
@@ -516,13 +520,13 @@ class SqlDateTest : public SqlFixture {
   V IdsAtRunMoment(const std::string& text) {
     if (Prepare(text) != 0) return {};
     std::vector<std::string> names;
-    AdsGetSQLStmtParams(text, &names);
+    EXPECT_EQ(AdsGetSQLStmtParams(text, &names), 0u) << LastErrorText();
     const auto raw = TimeStampRaw(Julian(2010, 3, 8), ((14 * 60 + 5) * 60 + 9) * 1000 + 250);
     for (UNSIGNED16 p = 1; p <= names.size(); ++p)
       EXPECT_EQ(AdsSetTimeStampRaw(statement_, p, raw.data(), 8), 0u) << LastErrorText();
     const ADSHANDLE cursor = Execute();
     auto ids = Column(cursor, "ID");
-    AdsCloseTable(cursor);
+    EXPECT_EQ(AdsCloseTable(cursor), 0u);
     return ids;
   }
 };
@@ -552,37 +556,37 @@ TEST_F(SqlDateTest, TimestampColumnComparesAsTimestamp) {
 
 TEST_F(SqlDateTest, TimestampColumnWithAJulianDateMeansMidnight) {
   Prepare("select ID from EMPLEAVE where STAMP >= :d order by ID");
-  AdsSetJulian(statement_, 1, Julian(2010, 3, 9));
+  ASSERT_EQ(AdsSetJulian(statement_, 1, Julian(2010, 3, 9)), 0u) << LastErrorText();
   const ADSHANDLE cursor = Execute();
   EXPECT_EQ(Column(cursor, "ID"), (V{"4"}));
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlDateTest, TimestampWithoutMillisecondsMatchesStoredSeconds) {
   Prepare("select ID from EMPLEAVE where STAMP = :t");
   const auto raw = TimeStampRaw(Julian(2010, 3, 8), 12 * 3600 * 1000);
-  AdsSetTimeStampRaw(statement_, 1, raw.data(), 8);
+  ASSERT_EQ(AdsSetTimeStampRaw(statement_, 1, raw.data(), 8), 0u) << LastErrorText();
   const ADSHANDLE cursor = Execute();
   EXPECT_EQ(Column(cursor, "ID"), (V{"3"}));
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlDateTest, EmployeeSelectionWithTerminationDate) {
   // Current employees: no termination date, or one on or after the run date.
   Prepare("select * from employee where (termination_date is null or termination_date >=:date)");
-  AdsSetJulian(statement_, 1, Julian(2010, 3, 8));
+  ASSERT_EQ(AdsSetJulian(statement_, 1, Julian(2010, 3, 8)), 0u) << LastErrorText();
   const ADSHANDLE cursor = Execute();
   EXPECT_EQ(Column(cursor, "EMP_NO"), (V{"E001", "E003"}));
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlDateTest, ZeroDayIsTheEmptyDate) {
   Prepare("select count(*) AS N from employee where :d is null");
   const auto raw = TimeStampRaw(0, 5000);
-  AdsSetTimeStampRaw(statement_, 1, raw.data(), 8);
+  ASSERT_EQ(AdsSetTimeStampRaw(statement_, 1, raw.data(), 8), 0u) << LastErrorText();
   const ADSHANDLE cursor = Execute();
   EXPECT_EQ(Column(cursor, "N"), V{"3"});
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 // ---- sealed tables -----------------------------------------------------------------
@@ -604,7 +608,7 @@ TEST_F(SqlSealedTest, WithoutThePasswordTheStatementFailsNamingTheTable) {
 }
 
 TEST_F(SqlSealedTest, WrongPasswordFailsNamingTheTable) {
-  AdsStmtSetTablePassword(statement_, "employee", "VARDE5817");
+  ASSERT_EQ(AdsStmtSetTablePassword(statement_, "employee", "VARDE5817"), 0u) << LastErrorText();
   EXPECT_EQ(AdsPrepareSQL(statement_, "select * from employee"), AE_KDX_SEALED_REFUSED);
   EXPECT_NE(LastErrorText().find("Table employee"), std::string::npos) << LastErrorText();
   EXPECT_NE(LastErrorText().find("wrong table password"), std::string::npos) << LastErrorText();
@@ -618,27 +622,27 @@ TEST_F(SqlSealedTest, RightPasswordWithTableNameInAnyCase) {
 }
 
 TEST_F(SqlSealedTest, SealedAndPlainTablesJoin) {
-  AdsStmtSetTablePassword(statement_, "employee.adt", kTablePassword);
+  ASSERT_EQ(AdsStmtSetTablePassword(statement_, "employee.adt", kTablePassword), 0u) << LastErrorText();
   Prepare("select empleave.ID, employee.BATCH_NO from empleave, employee where EMPCODE = EMP_NO and "
           "MODIFIED_DATE = :d order by ID");
-  AdsSetJulian(statement_, 1, Julian(2010, 3, 8));
+  ASSERT_EQ(AdsSetJulian(statement_, 1, Julian(2010, 3, 8)), 0u) << LastErrorText();
   const ADSHANDLE cursor = Execute();
   EXPECT_EQ(Column(cursor, "BATCH_NO"), (V{"B1", "B2", "B1"}));
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
   EXPECT_EQ(folder_.Entries(), entries_);
 }
 
 TEST_F(SqlSealedTest, CursorOverASealedTableOffersItsIndexes) {
-  AdsStmtSetTablePassword(statement_, "employee", kTablePassword);
+  ASSERT_EQ(AdsStmtSetTablePassword(statement_, "employee", kTablePassword), 0u) << LastErrorText();
   Prepare("select * from employee");
   const ADSHANDLE cursor = Execute();
   ADSHANDLE order = 0;
   EXPECT_EQ(AdsGetIndexHandle(cursor, "EMP_NO", &order), 0u) << LastErrorText();
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlSealedTest, SealedTablesCannotBeWritten) {
-  AdsStmtSetTablePassword(statement_, "employee", kTablePassword);
+  ASSERT_EQ(AdsStmtSetTablePassword(statement_, "employee", kTablePassword), 0u) << LastErrorText();
   Prepare("delete from employee");
   ADSHANDLE cursor = 0;
   EXPECT_EQ(AdsExecuteSQL(statement_, &cursor), AE_KDX_SQL_EXECUTE);
@@ -646,21 +650,21 @@ TEST_F(SqlSealedTest, SealedTablesCannotBeWritten) {
 }
 
 TEST_F(SqlSealedTest, ChangedPasswordIsCheckedAgain) {
-  AdsStmtSetTablePassword(statement_, "employee", kTablePassword);
+  ASSERT_EQ(AdsStmtSetTablePassword(statement_, "employee", kTablePassword), 0u) << LastErrorText();
   EXPECT_EQ(Select("select count(*) AS N from employee", "N"), V{"3"});
-  AdsStmtSetTablePassword(statement_, "employee", "wrong");
+  ASSERT_EQ(AdsStmtSetTablePassword(statement_, "employee", "wrong"), 0u) << LastErrorText();
   EXPECT_EQ(AdsPrepareSQL(statement_, "select count(*) AS N from employee"), AE_KDX_SEALED_REFUSED);
-  AdsStmtSetTablePassword(statement_, "employee", kTablePassword);
+  ASSERT_EQ(AdsStmtSetTablePassword(statement_, "employee", kTablePassword), 0u) << LastErrorText();
   EXPECT_EQ(Select("select count(*) AS N from employee", "N"), V{"3"});
 }
 
 TEST_F(SqlSealedTest, NewStatementCarriesNoPasswordOfTheOld) {
-  AdsStmtSetTablePassword(statement_, "employee", kTablePassword);
+  ASSERT_EQ(AdsStmtSetTablePassword(statement_, "employee", kTablePassword), 0u) << LastErrorText();
   EXPECT_EQ(Select("select count(*) AS N from employee", "N"), V{"3"});
   ADSHANDLE other = 0;
   ASSERT_EQ(AdsCreateSQLStatement(connection_, &other), 0u);
   EXPECT_EQ(AdsPrepareSQL(other, "select count(*) AS N from employee"), AE_KDX_TABLE_PASSWORD_MISSING);
-  AdsCloseSQLStatement(other);
+  EXPECT_EQ(AdsCloseSQLStatement(other), 0u);
 }
 
 // ---- dictionaries ---------------------------------------------------------------------
@@ -680,7 +684,11 @@ class SqlDictionaryTest : public ::testing::Test {
         << LastErrorText();
     ASSERT_EQ(AdsCreateSQLStatement(connection_, &statement_), 0u);
   }
-  void TearDown() override { AdsDisconnect(connection_); }
+  void TearDown() override {
+    if (connection_ != 0) {
+      EXPECT_EQ(AdsDisconnect(connection_), 0u);
+    }
+  }
 
   ScratchFolder folder_;
   std::string path_;
@@ -690,15 +698,15 @@ class SqlDictionaryTest : public ::testing::Test {
 
 TEST_F(SqlDictionaryTest, TablesOfTheDictionaryWithTheirIndexes) {
   ASSERT_EQ(AdsPrepareSQL(statement_, "select * from emp_cld where CLD_DATE = :d"), 0u) << LastErrorText();
-  AdsSetJulian(statement_, 1, Julian(2010, 3, 8));
+  ASSERT_EQ(AdsSetJulian(statement_, 1, Julian(2010, 3, 8)), 0u) << LastErrorText();
   ADSHANDLE cursor = 0;
   ASSERT_EQ(AdsExecuteSQL(statement_, &cursor), 0u) << LastErrorText();
   UNSIGNED32 count = 0;
-  AdsGetRecordCount(cursor, 0, &count);
+  EXPECT_EQ(AdsGetRecordCount(cursor, 0, &count), 0u) << LastErrorText();
   EXPECT_EQ(count, 2u);
   ADSHANDLE order = 0;
   EXPECT_EQ(AdsGetIndexHandle(cursor, "PRIMARY", &order), 0u) << LastErrorText();
-  AdsCloseTable(cursor);
+  EXPECT_EQ(AdsCloseTable(cursor), 0u);
 }
 
 TEST_F(SqlDictionaryTest, MissingTableAnswers5132) {

@@ -9,41 +9,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch_folder.h"
+
 namespace kdx_test {
 
-// A fresh folder under the system's temporary folder, removed on destruction.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() /
-            ("kdx-h3-" + std::to_string(rd()) + "-" + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  std::string Path() const { return path_.string(); }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-  std::set<std::string> Entries() const {
-    std::set<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_)) names.insert(e.path().filename().string());
-    return names;
-  }
-
- private:
-  std::filesystem::path path_;
-};
+using test_support::ScratchFolder;
 
 inline std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

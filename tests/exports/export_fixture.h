@@ -28,6 +28,7 @@
 #include "data/table.h"
 #include "engine/storage.h"
 #include "exports/credentials.h"
+#include "tests/support/scratch_folder.h"
 #include "exports/export_components.h"
 #include "exports/export_host.h"
 #include "tests/support/hr_site_schema.h"
@@ -249,9 +250,7 @@ class ExportFixture : public ::testing::Test {
   static TDateTime RunMoment() { return EncodeDate(2010, 6, 15) + EncodeTime(10, 30, 0, 0); }
 
   void SetUp() override {
-    std::random_device rd;
-    root_ = std::filesystem::temp_directory_path() /
-            ("kdx-exports-" + std::to_string(rd()) + "-" + std::to_string(rd()));
+    root_ = scratch_.Path();
     std::filesystem::create_directories(root_ / "db");
     std::filesystem::create_directories(root_ / "out");
     std::filesystem::create_directories(root_ / "prog");
@@ -266,12 +265,7 @@ class ExportFixture : public ::testing::Test {
     SetNow(RunMoment());
   }
 
-  void TearDown() override {
-    host_.reset();
-    std::error_code ec;
-    std::filesystem::permissions(root_ / "out", std::filesystem::perms::owner_all, ec);
-    std::filesystem::remove_all(root_, ec);
-  }
+  void TearDown() override { host_.reset(); }
 
   // The clock stands still at `now`; RunPeriod follows it.
   void SetNow(TDateTime now) {
@@ -389,7 +383,8 @@ class ExportFixture : public ::testing::Test {
                                    Quote(timein) + "," + Quote(timeout) + ")");
   }
 
-  std::filesystem::path root_;
+  test_support::ScratchFolder scratch_;
+  std::filesystem::path root_;  // scratch_
   std::unique_ptr<TestHost> host_;
 };
 

@@ -1,6 +1,7 @@
 // The lookups behind the template kinds: career values in force and salary
 // conversions, allowances in effect, identity and residency values.
 #include "exports/employee_export.h"
+#include "exports/employee_resolvers.h"
 
 #include "tests/exports/export_fixture.h"
 

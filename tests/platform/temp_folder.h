@@ -5,24 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "tests/support/scratch_folder.h"
+
 class TempFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kdx-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern + "/";
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::permissions(folder_, std::filesystem::perms::owner_all, ec);
-    std::filesystem::remove_all(folder_, ec);
-  }
   std::string PathOf(const std::string& name) const { return folder_ + name; }
   static std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -35,7 +25,8 @@ class TempFolderTest : public ::testing::Test {
     out << contents;
   }
 
-  std::string folder_;  // ends in "/"
+  test_support::ScratchFolder scratch_;
+  std::string folder_ = scratch_.Path() + "/";
 };
 
 #endif  // KDX_TESTS_PLATFORM_TEMP_FOLDER_H_

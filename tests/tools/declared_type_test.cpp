@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include "tests/tools/tool_test_support.h"
 #include "tools/declared_type.h"
 
 namespace {

@@ -14,7 +14,34 @@
 #include <string>
 #include <vector>
 
+#include "tools/declared_type.h"
 #include "tools/sample_database.h"
+
+// The stored value of an SQLite value, as the engine reads a table's row:
+// a number with its text as SQLite writes it.
+inline StoredValue StoredValueOf(sqlite3_value* value) {
+  StoredValue stored;
+  const int type = sqlite3_value_type(value);
+  if (type == SQLITE_NULL) return stored;
+  stored.kind = type == SQLITE_INTEGER ? StoredValue::Kind::kInteger
+                : type == SQLITE_FLOAT ? StoredValue::Kind::kReal
+                : type == SQLITE_BLOB  ? StoredValue::Kind::kBlob
+                                       : StoredValue::Kind::kText;
+  stored.integer = sqlite3_value_int64(value);
+  stored.real = sqlite3_value_double(value);
+  if (type == SQLITE_BLOB) {
+    const char* bytes = static_cast<const char*>(sqlite3_value_blob(value));
+    stored.text.assign(bytes != nullptr ? bytes : "", static_cast<size_t>(sqlite3_value_bytes(value)));
+  } else {
+    stored.text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+  }
+  return stored;
+}
+
+// CheckStoredValue on a value as a fixture's statement gives it.
+inline bool CheckStoredValue(const engine::ColumnType& type, sqlite3_value* value, std::string* why) {
+  return CheckStoredValue(type, StoredValueOf(value), why);
+}
 
 namespace tool_test {
 

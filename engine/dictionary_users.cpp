@@ -1,13 +1,14 @@
-#include "tools/dictionary_users.h"
-
+// kdx-db's side of the accounts of a dictionary beyond adding one: listing
+// their names and removing one (storage.h).
 #include <sqlite3.h>
 
+#include "engine/sqlite_support.h"
 #include "engine/storage.h"
 
 namespace {
 
 // As long as the engine waits for a writer's lock on a dictionary.
-constexpr int kBusyTimeoutMs = 8000;
+using engine::kBusyTimeoutMs;
 
 std::string Where(const std::string& path) { return "Dictionary '" + path + "': "; }
 

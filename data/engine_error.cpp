@@ -1,12 +1,15 @@
-#include "data/layer_support.h"
-
-#include <unistd.h>
-
-#include <climits>
-
-#include "engine/ads.h"
+#include "data/engine_error.h"
 
 namespace data_internal {
+
+namespace {
+
+// Shows the engine's own message for an error whose text it cannot give.
+// Its result is passed over: it is the last resort of a failure already
+// being reported, and there is nothing further to show when it fails too.
+void ShowEngineMessage() { static_cast<void>(AdsShowError("Ads Exception Error")); }
+
+}  // namespace
 
 EngineError LastEngineError() {
   EngineError error;
@@ -15,13 +18,14 @@ EngineError LastEngineError() {
     error.text.clear();
   }
   if (error.text.size() > kErrorTextLimit) error.text.resize(kErrorTextLimit);
+  if (AdsGetLastErrorDetail(&error.detail) != AE_SUCCESS) error.detail = AdsErrorDetail();
   return error;
 }
 
 std::string AdsErrorMessageFromLastError() {
   EngineError error = LastEngineError();
   if (error.text.empty()) {
-    AdsShowError("Ads Exception Error");
+    ShowEngineMessage();
     return "";
   }
   return error.text;
@@ -30,20 +34,11 @@ std::string AdsErrorMessageFromLastError() {
 std::string AdsErrorMessageForCode(uint32_t code) {
   std::string text;
   if (AdsGetErrorString(code, &text) != AE_SUCCESS || text.empty()) {
-    AdsShowError("Ads Exception Error");
+    ShowEngineMessage();
     return "";
   }
   if (text.size() > kErrorTextLimit) text.resize(kErrorTextLimit);
   return text;
-}
-
-std::string ProgramFolder() {
-  char buffer[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-  if (n <= 0) return "";
-  std::string path(buffer, static_cast<size_t>(n));
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
 }  // namespace data_internal

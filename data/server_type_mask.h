@@ -1,8 +1,11 @@
-// The set of engine server types a connection or the settings may use.
-#ifndef KDX_DATA_SERVER_TYPES_H_
-#define KDX_DATA_SERVER_TYPES_H_
+// The set of engine server types a connection or the settings may use, and
+// the engine mask it stands for (which servers AdsConnect60 may use; a
+// PostgreSQL server is chosen by the connection path, not by this mask).
+#ifndef KDX_DATA_SERVER_TYPE_MASK_H_
+#define KDX_DATA_SERVER_TYPE_MASK_H_
 
 #include <cstdint>
+#include <initializer_list>
 
 enum class TAdsServerType { stADS_REMOTE, stADS_LOCAL, stADS_AIS };
 
@@ -26,4 +29,4 @@ class TAdsServerTypes {
   unsigned bits_ = 0;
 };
 
-#endif  // KDX_DATA_SERVER_TYPES_H_
+#endif  // KDX_DATA_SERVER_TYPE_MASK_H_

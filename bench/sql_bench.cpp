@@ -42,6 +42,12 @@ void Check(bool ok, const std::string& what) {
   std::exit(1);
 }
 
+void Check(const engine::Status& status, const std::string& what) {
+  if (status.ok()) return;
+  std::fprintf(stderr, "sql_bench: %s failed (%u %s)\n", what.c_str(), status.code(), status.text().c_str());
+  std::exit(1);
+}
+
 void Exec(sqlite3* db, const std::string& sql) {
   char* message = nullptr;
   if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
@@ -115,9 +121,8 @@ int main(int argc, char** argv) {
 
   MakeTable(plain, rows);
   std::filesystem::copy_file(plain, sealed);
-  std::string error;
   auto start = Clock::now();
-  Check(SealFile(sealed, password, &error), "seal: " + error);
+  Check(SealFile(sealed, password), "seal");
   std::printf("seal %d rows (%.1f MB): %.3f s\n", rows, std::filesystem::file_size(sealed) / 1e6, Seconds(start));
 
   // 1. Open + unseal, key derivation included.
@@ -127,7 +132,7 @@ int main(int argc, char** argv) {
     ForgetSealedKeys();
     start = Clock::now();
     sqlite3* db = nullptr;
-    Check(OpenSealedImage(sealed, password, &db, &error), "unseal: " + error);
+    Check(OpenSealedImage(sealed, password, &db), "unseal");
     sqlite3_stmt* count = nullptr;
     sqlite3_prepare_v2(db, "SELECT count(*) FROM employee", -1, &count, nullptr);
     sqlite3_step(count);

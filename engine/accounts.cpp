@@ -170,12 +170,6 @@ Status Create(const std::string& path) {
   return created;
 }
 
-bool Reported(const Status& status, std::string* error) {
-  if (status.ok()) return true;
-  *error = status.text();
-  return false;
-}
-
 }  // namespace
 
 Status CheckDictionaryLogin(sqlite3* db, const std::string& dictionary, const std::string& user,
@@ -206,17 +200,16 @@ Status CheckDictionaryLogin(sqlite3* db, const std::string& dictionary, const st
 
 using namespace engine;
 
-bool CheckDictionaryLogin(sqlite3* db, const std::string& user, const std::string& password, std::string* error) {
-  return Reported(engine::CheckDictionaryLogin(db, DictionaryName(db), user, password), error);
+Status CheckDictionaryLogin(sqlite3* db, const std::string& user, const std::string& password) {
+  return engine::CheckDictionaryLogin(db, DictionaryName(db), user, password);
 }
 
-bool AddDictionaryUser(sqlite3* db, const std::string& user, const std::string& password, std::string* error) {
-  return Reported(AddUser(db, user, password), error);
+Status AddDictionaryUser(sqlite3* db, const std::string& user, const std::string& password) {
+  return AddUser(db, user, password);
 }
 
-bool AddDictionaryUser(const std::string& path, const std::string& user, const std::string& password,
-                       std::string* error) {
-  return Reported(AddUserToFile(path, user, password), error);
+Status AddDictionaryUser(const std::string& path, const std::string& user, const std::string& password) {
+  return AddUserToFile(path, user, password);
 }
 
-bool CreateDictionary(const std::string& path, std::string* error) { return Reported(Create(path), error); }
+Status CreateDictionary(const std::string& path) { return Create(path); }

@@ -188,11 +188,10 @@ std::string DeclarableTypes() {
   return list;
 }
 
-bool ServerTypeOf(const ColumnType& type, std::string* server_type, std::string* why) {
+Status ServerTypeOf(const ColumnType& type, std::string* server_type) {
   const ColumnTypeRow* row = FindColumnType(type.type);
   if (row == nullptr || row->server_type == nullptr) {
-    *why = "type " + TypeName(type.type) + " has no PostgreSQL counterpart";
-    return false;
+    return Status(AE_KDX_BAD_COLUMN_TYPE, "type " + TypeName(type.type) + " has no PostgreSQL counterpart");
   }
   std::string text = row->server_type;
   auto replace = [&](const char* mark, UNSIGNED32 value) {
@@ -203,7 +202,7 @@ bool ServerTypeOf(const ColumnType& type, std::string* server_type, std::string*
   replace("{w}", type.declared_width);
   replace("{d}", type.decimals);
   *server_type = std::move(text);
-  return true;
+  return Status();
 }
 
 // Civil-from-days arithmetic on the proleptic Gregorian calendar; Julian day

@@ -291,12 +291,9 @@ Status EngineConnection::DefaultIndex(const std::string& table, std::string* ind
 
 using namespace engine;
 
-bool OpenDatabaseReadOnly(const std::string& path, sqlite3** db, std::string* error) {
+Status OpenDatabaseReadOnly(const std::string& path, sqlite3** db) {
   EngineGuard guard(EngineMutex());
-  Status opened = engine::OpenSqlite(path, db);
-  if (opened.ok()) return true;
-  *error = "error " + std::to_string(opened.code()) + ": " + opened.text();
-  return false;
+  return AsErrorLine(engine::OpenSqlite(path, db));
 }
 
 ConnectionPathKind ClassifyConnectionPath(const std::string& path) {

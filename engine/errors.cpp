@@ -127,9 +127,13 @@ void ClearError() { RecordError(0, "", NoDetail()); }
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
-std::string LastErrorLine() {
-  const LastError& error = ThreadError();
-  return "error " + std::to_string(error.code) + ": " + error.text;
+Status AsErrorLine(const Status& status) {
+  if (status.ok()) return Status();
+  Status line(status.code(), "error " + std::to_string(status.code()) + ": " + status.text());
+  const ErrorDetail& detail = status.detail();
+  line.WithTable(detail.table).WithColumn(detail.column).WithServer(detail.server);
+  if (detail.statement_unusable) line.WithUnusableStatement();
+  return line;
 }
 
 void NoteChangedWhileRead(const std::string& path) { ChangedWhileRead() = path; }

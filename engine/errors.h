@@ -45,8 +45,10 @@ void NoteChangedWhileRead(const std::string& path);
 // Notes, for the next SqliteError of this thread, that an I/O operation on
 // the file `path` failed.
 void NoteFailedFile(const std::string& path);
-// This thread's last error as one line: "error <code>: <text>".
-std::string LastErrorLine();
+// A failure with its text as one line, "error <code>: <text>", as kdx-db
+// shows the engine's errors; its code and detail are kept. A success stays
+// one.
+Status AsErrorLine(const Status& status);
 // The fixed text of an error code (AdsGetErrorString), "" for unknown codes.
 std::string ErrorCodeText(UNSIGNED32 code);
 // `text` in single quotes, as messages quote paths and names.

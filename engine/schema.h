@@ -96,9 +96,9 @@ const ColumnTypeRow* FindColumnType(UNSIGNED16 type);
 // The declared types a column may have, for messages: "LOGICAL, NUMERIC(w,d),
 // ... or MONEY".
 std::string DeclarableTypes();
-// The PostgreSQL counterpart of `type` ("char(12)", "numeric(19,4)"); false
-// with `*why` for a type that has none.
-[[nodiscard]] bool ServerTypeOf(const ColumnType& type, std::string* server_type, std::string* why);
+// The PostgreSQL counterpart of `type` ("char(12)", "numeric(19,4)");
+// AE_KDX_BAD_COLUMN_TYPE for a type that has none.
+[[nodiscard]] Status ServerTypeOf(const ColumnType& type, std::string* server_type);
 
 // A value as a table stores it, in one of SQLite's storage classes.
 struct StoredValue {
@@ -183,16 +183,17 @@ struct TableSchema {
 };
 
 // Describes the one table of a free table file, plain or sealed (a sealed
-// file's schema is in clear; its rows are not read). 0, or an error code with
-// the text in AdsGetLastError naming the file (not a database, not exactly one
-// table named like the file, a column or index the engine refuses).
-[[nodiscard]] UNSIGNED32 DescribeTableFile(const std::string& path, TableSchema* table);
+// file's schema is in clear; its rows are not read). A failure's text names
+// the file (not a database, not exactly one table named like the file, a
+// column or index the engine refuses).
+[[nodiscard]] Status DescribeTableFile(const std::string& path, TableSchema* table);
 
 // Describes the tables of a dictionary file in name order. A table the engine
-// cannot open does not stop the others: its name and error text go to
-// `failures` instead. 0, or an error code when the file cannot be read at all.
-[[nodiscard]] UNSIGNED32 DescribeDictionary(const std::string& path, std::vector<TableSchema>* tables,
-                              std::vector<std::pair<std::string, std::string>>* failures);
+// cannot open does not stop the others: its name and error text ("error
+// <code>: <text>") go to `failures` instead. A failure when the file cannot
+// be read at all.
+[[nodiscard]] Status DescribeDictionary(const std::string& path, std::vector<TableSchema>* tables,
+                                        std::vector<std::pair<std::string, std::string>>* failures);
 
 // Describes the tables of the PostgreSQL server `uri` names (a libpq URI), as
 // AdsOpenTable opens them, in name order, with their rows counted on the

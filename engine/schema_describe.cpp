@@ -17,7 +17,7 @@ namespace {
 
 // Describes a loaded table; its rows are counted unless they are hidden
 // (a sealed table opened without its password).
-[[nodiscard]] UNSIGNED32 Describe(EngineTable& table, TableSchema* out) {
+[[nodiscard]] Status Describe(EngineTable& table, TableSchema* out) {
   out->name = table.table_name();
   out->sealed = table.rows_hidden();
   out->columns = table.columns();
@@ -26,40 +26,42 @@ namespace {
   out->row_count = -1;
   if (!table.rows_hidden()) {
     UNSIGNED32 count = 0;
-    if (UNSIGNED32 rc = table.RecordCount(false, &count)) return rc;
+    if (Status counted = table.RecordCount(false, &count); !counted.ok()) return counted;
     out->row_count = count;
   }
-  return 0;
+  return Status();
 }
 
 }  // namespace
 
-UNSIGNED32 DescribeTableFile(const std::string& path, TableSchema* table) {
+Status DescribeTableFile(const std::string& path, TableSchema* table) {
   EngineGuard guard(EngineMutex());
   std::unique_ptr<EngineTable> opened;
-  if (UNSIGNED32 rc = OpenTableFile(nullptr, path, &opened)) return rc;
+  if (Status rc = OpenTableFile(nullptr, path, &opened); !rc.ok()) return rc;
   return Describe(*opened, table);
 }
 
-UNSIGNED32 DescribeDictionary(const std::string& path, std::vector<TableSchema>* tables,
-                              std::vector<std::pair<std::string, std::string>>* failures) {
+Status DescribeDictionary(const std::string& path, std::vector<TableSchema>* tables,
+                          std::vector<std::pair<std::string, std::string>>* failures) {
   EngineGuard guard(EngineMutex());
   sqlite3* db = nullptr;
-  if (UNSIGNED32 rc = OpenSqlite(path, &db)) return rc;
+  if (Status rc = OpenSqlite(path, &db); !rc.ok()) return rc;
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> owner(db, sqlite3_close);
   std::vector<std::string> names;
-  if (UNSIGNED32 rc = UserTables(db, path, &names)) return rc;
+  if (Status rc = UserTables(db, path, &names); !rc.ok()) return rc;
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     EngineTable table(nullptr, db, false, "main", name, name);
     TableSchema schema;
-    if (table.Load() != 0 || Describe(table, &schema) != 0) {
-      failures->emplace_back(name, LastErrorLine());
+    Status described = table.Load();
+    if (described.ok()) described = Describe(table, &schema);
+    if (!described.ok()) {
+      failures->emplace_back(name, AsErrorLine(described).text());
       continue;
     }
     tables->push_back(std::move(schema));
   }
-  return 0;
+  return Status();
 }
 
 }  // namespace engine

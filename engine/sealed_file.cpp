@@ -238,8 +238,7 @@ Status DecryptFile(const std::string& path, const std::string& password, uint8_t
   std::string data;
   if (Status read = ReadSealedBytes(path, &data); !read.ok()) return read;
   SealedLayout layout;
-  std::string error;
-  if (!ParseSealedLayout(data, true, path, &layout, &error)) return Refused(error);
+  if (Status parsed = ParseSealedLayout(data, true, path, &layout); !parsed.ok()) return parsed;
   std::array<uint8_t, kKeyBytes> key{};
   if (!Keys().Get(layout, password, &key)) return Refused(FileError(path, "the key derivation ran out of memory"));
   std::array<uint8_t, kSealKeyCheckBytes> check{};
@@ -323,14 +322,13 @@ Status ReadSealedFileHeader(const std::string& path, SealedHeader* header) {
   uint64_t file_size = 0;
   if (Status read = ReadFilePrefix(path, kHeaderReadAhead, &data, &file_size); !read.ok()) return read;
   SealedLayout layout;
-  std::string error;
-  if (!ParseSealedLayout(data, false, path, &layout, &error)) {
-    if (data.size() == file_size) return Refused(error);
+  if (Status parsed = ParseSealedLayout(data, false, path, &layout); !parsed.ok()) {
+    if (data.size() == file_size) return parsed;
     if (Status read = ReadSealedBytes(path, &data); !read.ok()) return read;
     file_size = data.size();
-    if (!ParseSealedLayout(data, false, path, &layout, &error)) return Refused(error);
+    if (Status reparsed = ParseSealedLayout(data, false, path, &layout); !reparsed.ok()) return reparsed;
   }
-  if (!CheckSealedLength(layout, file_size, path, &error)) return Refused(error);
+  if (Status length = CheckSealedLength(layout, file_size, path); !length.ok()) return length;
   header->schema_sql = std::move(layout.schema_sql);
   return Status();
 }
@@ -558,13 +556,6 @@ Status Unseal(const std::string& path, const std::string& password) {
   return replaced;
 }
 
-// storage.h's form of a status: false with `*error` its text.
-bool Reported(const Status& status, std::string* error) {
-  if (status.ok()) return true;
-  *error = status.text();
-  return false;
-}
-
 }  // namespace
 }  // namespace engine
 
@@ -581,22 +572,14 @@ bool IsSealedFile(const std::string& path) {
   return n == static_cast<ssize_t>(sizeof(marker)) && std::memcmp(marker, kSealMarker, sizeof(marker)) == 0;
 }
 
-bool ReadSealedHeader(const std::string& path, SealedHeader* header, std::string* error) {
-  return Reported(ReadSealedFileHeader(path, header), error);
+Status ReadSealedHeader(const std::string& path, SealedHeader* header) { return ReadSealedFileHeader(path, header); }
+
+Status OpenSealedSchema(const SealedHeader& header, sqlite3** db) { return OpenSealedSchemaDatabase(header, db); }
+
+Status OpenSealedImage(const std::string& path, const std::string& password, sqlite3** db) {
+  return OpenSealedDatabase(path, password, db);
 }
 
-bool OpenSealedSchema(const SealedHeader& header, sqlite3** db, std::string* error) {
-  return Reported(OpenSealedSchemaDatabase(header, db), error);
-}
+Status SealFile(const std::string& path, const std::string& password) { return Seal(path, password); }
 
-bool OpenSealedImage(const std::string& path, const std::string& password, sqlite3** db, std::string* error) {
-  return Reported(OpenSealedDatabase(path, password, db), error);
-}
-
-bool SealFile(const std::string& path, const std::string& password, std::string* error) {
-  return Reported(Seal(path, password), error);
-}
-
-bool UnsealFile(const std::string& path, const std::string& password, std::string* error) {
-  return Reported(Unseal(path, password), error);
-}
+Status UnsealFile(const std::string& path, const std::string& password) { return Unseal(path, password); }

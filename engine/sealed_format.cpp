@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/record_format.h"
+#include "engine/sql_codes.h"
 
 namespace {
 
@@ -18,6 +19,9 @@ uint64_t Get64(const uint8_t* p) {
 std::string FileError(const std::string& path, const std::string& reason) {
   return "Sealed table file '" + path + "': " + reason;
 }
+
+// Every fault of a header is one code: the table cannot be read.
+engine::Status Refused(std::string text) { return engine::Status(AE_KDX_SEALED_REFUSED, std::move(text)); }
 
 bool SkipSpaceAndComments(std::string_view s, size_t* i) {
   while (*i < s.size()) {
@@ -88,128 +92,114 @@ bool IsSchemaStatement(std::string_view sql) {
 namespace {
 
 // The fixed 80 bytes: marker, version, key derivation, salt, nonce, key check.
-bool ParseFixedHeader(std::string_view data, const std::string& name, SealedLayout* out, std::string* error) {
+engine::Status ParseFixedHeader(std::string_view data, const std::string& name, SealedLayout* out) {
   const auto* p = reinterpret_cast<const uint8_t*>(data.data());
   if (data.size() < sizeof(kSealMarker) || std::memcmp(p, kSealMarker, sizeof(kSealMarker)) != 0) {
-    *error = FileError(name, "not a sealed table file (marker missing)");
-    return false;
+    return Refused(FileError(name, "not a sealed table file (marker missing)"));
   }
   if (data.size() < kSealFixedHeaderBytes) {
-    *error = FileError(name, "truncated inside its header");
-    return false;
+    return Refused(FileError(name, "truncated inside its header"));
   }
   out->version = Get16(p + 8);
   out->kdf = Get16(p + 10);
   out->passes = Get32(p + 12);
   out->memory_kib = Get32(p + 16);
   if (out->version != kSealVersion) {
-    *error = FileError(name, "unknown format version " + std::to_string(out->version));
-    return false;
+    return Refused(FileError(name, "unknown format version " + std::to_string(out->version)));
   }
   if (out->kdf != kSealKdfArgon2id13) {
-    *error = FileError(name, "unknown key derivation " + std::to_string(out->kdf));
-    return false;
+    return Refused(FileError(name, "unknown key derivation " + std::to_string(out->kdf)));
   }
   if (out->passes < kSealMinPasses || out->memory_kib < kSealMinMemoryKib) {
-    *error = FileError(name, "refused: its key derivation (" + std::to_string(out->passes) + " passes, " +
+    return Refused(FileError(name, "refused: its key derivation (" + std::to_string(out->passes) + " passes, " +
                                  std::to_string(out->memory_kib) + " KiB) is weaker than the minimum of " +
                                  std::to_string(kSealMinPasses) + " passes and " +
-                                 std::to_string(kSealMinMemoryKib) + " KiB");
-    return false;
+                                 std::to_string(kSealMinMemoryKib) + " KiB"));
   }
   if (out->passes > kSealMaxPasses || out->memory_kib > kSealMaxMemoryKib) {
-    *error = FileError(name, "damaged header: its key derivation (" + std::to_string(out->passes) + " passes, " +
+    return Refused(FileError(name, "damaged header: its key derivation (" + std::to_string(out->passes) + " passes, " +
                                  std::to_string(out->memory_kib) + " KiB) exceeds the maximum of " +
                                  std::to_string(kSealMaxPasses) + " passes and " +
-                                 std::to_string(kSealMaxMemoryKib) + " KiB that kdx-db seal writes");
-    return false;
+                                 std::to_string(kSealMaxMemoryKib) + " KiB that kdx-db seal writes"));
   }
   std::memcpy(out->salt.data(), p + 20, kSealSaltBytes);
   std::memcpy(out->nonce.data(), p + 36, kSealNonceBytes);
   std::memcpy(out->key_check.data(), p + 60, kSealKeyCheckBytes);
-  return true;
+  return engine::Status();
 }
 
 // The schema statements after the fixed header; `*at` ends behind them.
-bool ParseSchemaStatements(std::string_view data, const std::string& name, SealedLayout* out, size_t* at_end,
-                           std::string* error) {
+engine::Status ParseSchemaStatements(std::string_view data, const std::string& name, SealedLayout* out,
+                                     size_t* at_end) {
   const auto* p = reinterpret_cast<const uint8_t*>(data.data());
   const uint32_t count = Get32(p + 76);
   if (count == 0 || count > kSealMaxSchemaStatements) {
-    *error = FileError(name, "damaged header: " + std::to_string(count) + " schema statements");
-    return false;
+    return Refused(FileError(name, "damaged header: " + std::to_string(count) + " schema statements"));
   }
   size_t at = kSealFixedHeaderBytes;
   bool seen_index = false;
   for (uint32_t n = 0; n < count; ++n) {
     if (data.size() - at < 4) {
-      *error = FileError(name, "truncated inside its header");
-      return false;
+      return Refused(FileError(name, "truncated inside its header"));
     }
     const uint32_t len = Get32(p + at);
     at += 4;
     if (len > kSealMaxStatementBytes) {
-      *error = FileError(name, "damaged header: schema statement " + std::to_string(n + 1) + " claims " +
-                                   std::to_string(len) + " bytes");
-      return false;
+      return Refused(FileError(name, "damaged header: schema statement " + std::to_string(n + 1) + " claims " +
+                                   std::to_string(len) + " bytes"));
     }
     if (data.size() - at < len) {
-      *error = FileError(name, "truncated inside its header");
-      return false;
+      return Refused(FileError(name, "truncated inside its header"));
     }
     std::string sql(data.substr(at, len));
     at += len;
     const bool is_table = IsCreateTable(sql);
     if (!IsSchemaStatement(sql) || (n == 0 && !is_table) || (is_table && seen_index)) {
-      *error = FileError(name, "damaged header: schema statement " + std::to_string(n + 1) +
-                                   " is not a CREATE TABLE or CREATE INDEX statement in its place");
-      return false;
+      return Refused(FileError(name, "damaged header: schema statement " + std::to_string(n + 1) +
+                                   " is not a CREATE TABLE or CREATE INDEX statement in its place"));
     }
     seen_index = seen_index || !is_table;
     out->schema_sql.push_back(std::move(sql));
   }
   *at_end = at;
-  return true;
+  return engine::Status();
 }
 
 }  // namespace
 
-bool ParseSealedLayout(std::string_view data, bool whole_file, const std::string& name, SealedLayout* layout,
-                       std::string* error) {
+engine::Status ParseSealedLayout(std::string_view data, bool whole_file, const std::string& name,
+                                 SealedLayout* layout) {
   SealedLayout out;
   size_t at = 0;
-  if (!ParseFixedHeader(data, name, &out, error) || !ParseSchemaStatements(data, name, &out, &at, error)) {
-    return false;
-  }
+  if (engine::Status fixed = ParseFixedHeader(data, name, &out); !fixed.ok()) return fixed;
+  if (engine::Status schema = ParseSchemaStatements(data, name, &out, &at); !schema.ok()) return schema;
   const auto* p = reinterpret_cast<const uint8_t*>(data.data());
   if (data.size() - at < 8) {
-    *error = FileError(name, "truncated inside its header");
-    return false;
+    return Refused(FileError(name, "truncated inside its header"));
   }
   out.cipher_bytes = Get64(p + at);
   at += 8;
   out.header_bytes = at;
   if (out.cipher_bytes < kSealTagBytes) {
-    *error = FileError(name, "damaged header: encrypted length " + std::to_string(out.cipher_bytes));
-    return false;
+    return Refused(FileError(name, "damaged header: encrypted length " + std::to_string(out.cipher_bytes)));
   }
-  if (whole_file && !CheckSealedLength(out, data.size(), name, error)) return false;
+  if (whole_file) {
+    if (engine::Status length = CheckSealedLength(out, data.size(), name); !length.ok()) return length;
+  }
   *layout = std::move(out);
-  return true;
+  return engine::Status();
 }
 
-bool CheckSealedLength(const SealedLayout& layout, uint64_t file_size, const std::string& name, std::string* error) {
+engine::Status CheckSealedLength(const SealedLayout& layout, uint64_t file_size, const std::string& name) {
   const uint64_t have = file_size - layout.header_bytes;
   if (have < layout.cipher_bytes) {
-    *error = FileError(name, "truncated: " + std::to_string(layout.cipher_bytes - have) +
-                                 " bytes of the encrypted table are missing");
-    return false;
+    return Refused(FileError(name, "truncated: " + std::to_string(layout.cipher_bytes - have) +
+                                 " bytes of the encrypted table are missing"));
   }
   if (have > layout.cipher_bytes) {
-    *error = FileError(name, "damaged: " + std::to_string(have - layout.cipher_bytes) +
-                                 " unexpected bytes after the encrypted table");
-    return false;
+    return Refused(FileError(name, "damaged: " + std::to_string(have - layout.cipher_bytes) +
+                                 " unexpected bytes after the encrypted table"));
   }
-  return true;
+  return engine::Status();
 }
 

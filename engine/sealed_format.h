@@ -26,6 +26,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/status.h"
+
 inline constexpr char kSealMarker[8] = {'K', 'D', 'X', 'S', 'E', 'A', 'L', '\0'};
 inline constexpr uint16_t kSealVersion = 1;
 inline constexpr uint16_t kSealKdfArgon2id13 = 1;
@@ -65,15 +67,15 @@ struct SealedLayout {
 
 // Parses the header from the file's bytes `data` (the whole file when
 // `whole_file`; then its length must be exactly header + encrypted image).
-// false with `*error` "Sealed table file '<name>': <reason>" when the marker,
-// version, key derivation parameters, schema statements or lengths are wrong.
-// Never reads outside `data`.
-bool ParseSealedLayout(std::string_view data, bool whole_file, const std::string& name,
-                       SealedLayout* layout, std::string* error);
+// AE_KDX_SEALED_REFUSED "Sealed table file '<name>': <reason>" when the
+// marker, version, key derivation parameters, schema statements or lengths
+// are wrong. Never reads outside `data`.
+engine::Status ParseSealedLayout(std::string_view data, bool whole_file, const std::string& name,
+                                 SealedLayout* layout);
 
 // Whether a file of `file_size` bytes is exactly as long as `layout` says;
-// false with `*error` naming a truncated or overlong file.
-bool CheckSealedLength(const SealedLayout& layout, uint64_t file_size, const std::string& name, std::string* error);
+// AE_KDX_SEALED_REFUSED naming a truncated or overlong file.
+engine::Status CheckSealedLength(const SealedLayout& layout, uint64_t file_size, const std::string& name);
 
 // Whether `sql` is one CREATE TABLE or CREATE [UNIQUE] INDEX statement and
 // nothing else (a sealed header may only carry those).

@@ -79,9 +79,11 @@ Status DescribeServer(const std::string& uri, std::vector<TableSchema>* tables,
   for (const std::string& name : names) {
     const PgTable* table = nullptr;
     TableSchema schema;
-    if (catalog.FindTable(name, &table) != 0 || Describe(*table, &schema) != 0 ||
-        CountRows(*session, *table, &schema.row_count) != 0) {
-      failures->emplace_back(name, LastErrorLine());
+    Status described = catalog.FindTable(name, &table);
+    if (described.ok()) described = Describe(*table, &schema);
+    if (described.ok()) described = CountRows(*session, *table, &schema.row_count);
+    if (!described.ok()) {
+      failures->emplace_back(name, AsErrorLine(described).text());
       continue;
     }
     tables->push_back(std::move(schema));
@@ -89,15 +91,12 @@ Status DescribeServer(const std::string& uri, std::vector<TableSchema>* tables,
   return Status();
 }
 
-bool ServerWriter::DescribeTable(const std::string& name, TableSchema* table, std::string* error) {
+Status ServerWriter::DescribeTable(const std::string& name, TableSchema* table) {
   EngineGuard guard(EngineMutex());
   PgCatalog catalog(session_.get());
   const PgTable* found = nullptr;
-  if (catalog.FindTable(name, &found) != 0 || Describe(*found, table) != 0) {
-    *error = LastErrorLine();
-    return false;
-  }
-  return true;
+  if (Status looked = catalog.FindTable(name, &found); !looked.ok()) return AsErrorLine(looked);
+  return AsErrorLine(Describe(*found, table));
 }
 
 Status DescribeServerTable(const std::string& uri, const std::string& name, TableSchema* table) {

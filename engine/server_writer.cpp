@@ -102,69 +102,65 @@ ServerWriter::~ServerWriter() {
   session_.reset();  // what was not committed ends with the session
 }
 
-bool ServerWriter::Open(const std::string& uri, std::unique_ptr<ServerWriter>* writer, std::string* error) {
+Status ServerWriter::Open(const std::string& uri, std::unique_ptr<ServerWriter>* writer) {
   EngineGuard guard(EngineMutex());
   std::unique_ptr<ServerWriter> opened(new ServerWriter);
-  if (PgSession::Open(uri, &opened->session_) != 0) {
-    *error = LastErrorLine();
-    return false;
-  }
+  if (Status connected = PgSession::Open(uri, &opened->session_); !connected.ok()) return AsErrorLine(connected);
   // The session's read-only snapshot gives way to a transaction that writes.
-  if (!opened->Exec("ROLLBACK; SET standard_conforming_strings = on; BEGIN", "starting a transaction", error)) {
-    return false;
+  if (Status begun = opened->Exec("ROLLBACK; SET standard_conforming_strings = on; BEGIN", "starting a transaction");
+      !begun.ok()) {
+    return begun;
   }
   *writer = std::move(opened);
-  return true;
+  return Status();
 }
 
-bool ServerWriter::Exec(const std::string& sql, const std::string& context, std::string* error) {
-  if (session_->Exec(sql, AE_KDX_PG_SERVER, context, nullptr) == 0) return true;
-  *error = LastErrorLine();
-  return false;
+Status ServerWriter::Exec(const std::string& sql, const std::string& context) {
+  return AsErrorLine(session_->Exec(sql, AE_KDX_PG_SERVER, context, nullptr));
 }
 
-bool ServerWriter::FindTable(const std::vector<std::string>& names, std::string* found, std::string* error) {
+Status ServerWriter::FindTable(const std::vector<std::string>& names, std::string* found) {
   EngineGuard guard(EngineMutex());
   found->clear();
   for (const std::string& name : names) {
     PgResultPtr result;
-    if (session_->Exec("SELECT c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
-                       "WHERE n.nspname = ANY (current_schemas(false)) AND lower(c.relname) = " +
-                           Literal(ToLowerAscii(name)) + " AND c.relkind IN ('r', 'p', 'v', 'm', 'f')",
-                       AE_KDX_PG_SERVER, "reading the server's tables", &result) != 0) {
-      *error = LastErrorLine();
-      return false;
+    if (Status read = session_->Exec("SELECT c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+                                     "WHERE n.nspname = ANY (current_schemas(false)) AND lower(c.relname) = " +
+                                         Literal(ToLowerAscii(name)) + " AND c.relkind IN ('r', 'p', 'v', 'm', 'f')",
+                                     AE_KDX_PG_SERVER, "reading the server's tables", &result);
+        !read.ok()) {
+      return AsErrorLine(read);
     }
     if (PQntuples(result.get()) > 0) {
       *found = PQgetvalue(result.get(), 0, 0);
-      return true;
+      return Status();
     }
   }
-  return true;
+  return Status();
 }
 
-bool ServerWriter::CreateTable(const TableDefinition& table, std::string* error) {
+Status ServerWriter::CreateTable(const TableDefinition& table) {
   std::string sql = "CREATE TABLE " + ServerName(table.name) + " (";
   for (const ColumnDefinition& column : table.columns) {
     ColumnType type;
     std::string server_type, why;
-    if (!ParseDeclaredType(column.type, &type, &why) || !ServerTypeOf(type, &server_type, &why)) {
-      *error = "Table " + table.name + ", column " + column.name + ": " + why;
-      return false;
+    Status mapped = ParseDeclaredType(column.type, &type, &why) ? ServerTypeOf(type, &server_type)
+                                                               : Status(AE_KDX_BAD_COLUMN_TYPE, why);
+    if (!mapped.ok()) {
+      return Status(mapped.code(), "Table " + table.name + ", column " + column.name + ": " + mapped.text());
     }
     sql += ServerName(column.name) + " " + server_type + ", ";
   }
   sql += std::string(kServerOrderColumn) + " bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY)";
-  return Exec(sql, "Table " + table.name, error);
+  return Exec(sql, "Table " + table.name);
 }
 
-bool ServerWriter::CopyTable(const TableDefinition& table, const std::string& file, std::string* error) {
+Status ServerWriter::CopyTable(const TableDefinition& table, const std::string& file) {
   EngineGuard guard(EngineMutex());
-  if (!CreateTable(table, error)) return false;
+  if (Status created = CreateTable(table); !created.ok()) return created;
   sqlite3* db = nullptr;
-  if (OpenSqlite(file, &db) != 0) {
-    *error = "Table " + table.name + ": cannot read the generated rows";
-    return false;
+  if (Status opened = OpenSqlite(file, &db); !opened.ok()) {
+    return Status(opened.code(), "Table " + table.name + ": cannot read the generated rows");
   }
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> owner(db, sqlite3_close);
   Statement rows;
@@ -183,35 +179,37 @@ bool ServerWriter::CopyTable(const TableDefinition& table, const std::string& fi
     }
     sql += ")";
     if (sql.size() > kBatchBytes) {
-      if (!Exec(sql, "Table " + table.name, error)) return false;
+      if (Status sent = Exec(sql, "Table " + table.name); !sent.ok()) return sent;
       sql.clear();
     }
   }
-  if (!sql.empty() && !Exec(sql, "Table " + table.name, error)) return false;
+  if (!sql.empty()) {
+    if (Status sent = Exec(sql, "Table " + table.name); !sent.ok()) return sent;
+  }
   for (const IndexDefinition& index : table.indexes) {
     std::string create = std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
                          QuoteIdentifier(ToLowerAscii(table.name) + "." + index.name) + " ON " +
                          ServerName(table.name) + " (";
     for (size_t i = 0; i < index.columns.size(); ++i) create += (i ? ", " : "") + ServerName(index.columns[i]);
-    if (!Exec(create + ")", "Table " + table.name + ", index " + index.name, error)) return false;
+    if (Status made = Exec(create + ")", "Table " + table.name + ", index " + index.name); !made.ok()) return made;
   }
-  return true;
+  return Status();
 }
 
-bool ServerWriter::NextNumber(const TableSchema& table, const std::string& column, int64_t* next,
-                              std::string* error) {
+Status ServerWriter::NextNumber(const TableSchema& table, const std::string& column, int64_t* next) {
   EngineGuard guard(EngineMutex());
   PgResultPtr max;
-  if (session_->Exec("SELECT coalesce(max(" + QuoteIdentifier(column) + "), 0) FROM " + QuoteIdentifier(table.name),
-                     AE_KDX_PG_SERVER, "Table " + table.name, &max) != 0) {
-    *error = LastErrorLine();
-    return false;
+  if (Status read = session_->Exec("SELECT coalesce(max(" + QuoteIdentifier(column) + "), 0) FROM " +
+                                       QuoteIdentifier(table.name),
+                                   AE_KDX_PG_SERVER, "Table " + table.name, &max);
+      !read.ok()) {
+    return AsErrorLine(read);
   }
   *next = std::strtoll(PQgetvalue(max.get(), 0, 0), nullptr, 10) + 1;
-  return true;
+  return Status();
 }
 
-bool ServerWriter::Insert(const TableSchema& table, const std::vector<StoredValue>& row, std::string* error) {
+Status ServerWriter::Insert(const TableSchema& table, const std::vector<StoredValue>& row) {
   EngineGuard guard(EngineMutex());
   std::string sql = "INSERT INTO " + QuoteIdentifier(table.name) + " (";
   for (size_t c = 0; c < table.columns.size(); ++c) sql += (c ? ", " : "") + QuoteIdentifier(table.columns[c].name);
@@ -223,17 +221,15 @@ bool ServerWriter::Insert(const TableSchema& table, const std::vector<StoredValu
   for (size_t c = 0; c < row.size(); ++c) values.push_back(ParameterText(row[c], &texts[c]));
   const PgPrepared* prepared = nullptr;
   PgResultPtr result;
-  if (session_->PrepareOnce(sql, AE_KDX_PG_SERVER, "Table " + table.name, &prepared) != 0 ||
-      session_->ExecPrepared(*prepared, values, AE_KDX_PG_SERVER, "Table " + table.name, &result) != 0) {
-    *error = LastErrorLine();
-    return false;
+  if (Status ready = session_->PrepareOnce(sql, AE_KDX_PG_SERVER, "Table " + table.name, &prepared); !ready.ok()) {
+    return AsErrorLine(ready);
   }
-  return true;
+  return AsErrorLine(session_->ExecPrepared(*prepared, values, AE_KDX_PG_SERVER, "Table " + table.name, &result));
 }
 
-bool ServerWriter::Commit(std::string* error) {
+Status ServerWriter::Commit() {
   EngineGuard guard(EngineMutex());
-  return Exec("COMMIT", "committing", error);
+  return Exec("COMMIT", "committing");
 }
 
 }  // namespace engine

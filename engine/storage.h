@@ -38,30 +38,33 @@ struct SealedHeader {
 
 // Whether the file at `path` starts with the sealed-file marker.
 bool IsSealedFile(const std::string& path);
-// Reads and checks the header. false with `*error` naming the file when the
-// file is damaged, of an unknown version, or asks for weaker key derivation
-// than the minimum.
-[[nodiscard]] bool ReadSealedHeader(const std::string& path, SealedHeader* header, std::string* error);
+// Every failure of the sealed-file functions is AE_KDX_SEALED_REFUSED, its
+// text naming the file.
+//
+// Reads and checks the header. A failure when the file is damaged, of an
+// unknown version, or asks for weaker key derivation than the minimum.
+[[nodiscard]] engine::Status ReadSealedHeader(const std::string& path, SealedHeader* header);
 // A fresh in-memory database holding the header's schema and no rows.
-[[nodiscard]] bool OpenSealedSchema(const SealedHeader& header, sqlite3** db, std::string* error);
-// Decrypts the file into a fresh in-memory database (caller closes it).
-// false with `*error` naming the file on a wrong password or a damaged file.
-[[nodiscard]] bool OpenSealedImage(const std::string& path, const std::string& password, sqlite3** db, std::string* error);
+[[nodiscard]] engine::Status OpenSealedSchema(const SealedHeader& header, sqlite3** db);
+// Decrypts the file into a fresh in-memory database (caller closes it). A
+// failure on a wrong password or a damaged file.
+[[nodiscard]] engine::Status OpenSealedImage(const std::string& path, const std::string& password, sqlite3** db);
 // Rewrites a plain table file as a sealed one (fresh salt and nonce every
 // time), or back; through a temporary file and a rename, so that the table is
 // never left half-written.
-[[nodiscard]] bool SealFile(const std::string& path, const std::string& password, std::string* error);
-[[nodiscard]] bool UnsealFile(const std::string& path, const std::string& password, std::string* error);
+[[nodiscard]] engine::Status SealFile(const std::string& path, const std::string& password);
+[[nodiscard]] engine::Status UnsealFile(const std::string& path, const std::string& password);
 // Forgets every key derived in this process (tests and benchmarks measure
 // the key derivation with it; it also wipes the keys from memory).
 void ForgetSealedKeys();
 
 // Opens the database file `path` read-only, exactly as the engine reads it:
 // nothing is created, changed or deleted beside it and closing it never
-// checkpoints. false with `*error` naming the file when it cannot be read,
-// is no SQLite database, or was left in the middle of a write by another
-// program (a hot journal).
-[[nodiscard]] bool OpenDatabaseReadOnly(const std::string& path, sqlite3** db, std::string* error);
+// checkpoints. A failure with the engine's code for opening a table file and
+// the text "error <code>: <text>" naming the file when it cannot be read, is
+// no SQLite database, or was left in the middle of a write by another program
+// (a hot journal).
+[[nodiscard]] engine::Status OpenDatabaseReadOnly(const std::string& path, sqlite3** db);
 
 // What a connection path names, as AdsConnect60 decides it for a path that
 // is no server URI: a folder of free tables; a free table file (sealed, or
@@ -71,32 +74,33 @@ enum class ConnectionPathKind { kNothing, kFolder, kTableFile, kDictionary };
 ConnectionPathKind ClassifyConnectionPath(const std::string& path);
 
 // Adds `user` with `password` to the dictionary open as `db` (read-write);
-// false with `*error` when the name is empty, longer than 128 characters or
+// AE_KDX_LOGIN_FAILED when the name is empty, longer than 128 characters or
 // holds control characters, the password is empty, the user exists (in any
 // case), or the write fails.
-[[nodiscard]] bool AddDictionaryUser(sqlite3* db, const std::string& user, const std::string& password,
-                       std::string* error);
+[[nodiscard]] engine::Status AddDictionaryUser(sqlite3* db, const std::string& user, const std::string& password);
 // The same on the dictionary file at `path`.
-[[nodiscard]] bool AddDictionaryUser(const std::string& path, const std::string& user, const std::string& password,
-                       std::string* error);
+[[nodiscard]] engine::Status AddDictionaryUser(const std::string& path, const std::string& user,
+                                               const std::string& password);
 // Creates a new, empty dictionary file at `path` holding the account table
 // (and no accounts: nobody can log in until one is added). Refuses to
-// overwrite an existing file.
-[[nodiscard]] bool CreateDictionary(const std::string& path, std::string* error);
+// overwrite an existing file (AE_KDX_LOGIN_FAILED, as every failure here).
+[[nodiscard]] engine::Status CreateDictionary(const std::string& path);
 // Whether `user` may log in with `password` to the dictionary open as `db`.
-// false with `*error` on a wrong pair or an unknown user (the same text for
+// AE_KDX_LOGIN_FAILED on a wrong pair or an unknown user (the same text for
 // both), a dictionary without accounts, or a damaged hash. Never mentions the
 // password.
-[[nodiscard]] bool CheckDictionaryLogin(sqlite3* db, const std::string& user, const std::string& password,
-                          std::string* error);
+[[nodiscard]] engine::Status CheckDictionaryLogin(sqlite3* db, const std::string& user, const std::string& password);
 // The user names of the dictionary at `path`, without regard to case in name
-// order; the file is only read, and no hash is read or shown. false with
-// `*error` naming the file when it cannot be read or holds no account table.
-[[nodiscard]] bool ListDictionaryUsers(const std::string& path, std::vector<std::string>* users, std::string* error);
+// order; the file is only read, and no hash is read or shown. A failure
+// naming the file when it cannot be read (OpenDatabaseReadOnly's), holds no
+// account table (AE_KDX_LOGIN_FAILED) or the table cannot be read
+// (AE_KDX_SQLITE).
+[[nodiscard]] engine::Status ListDictionaryUsers(const std::string& path, std::vector<std::string>* users);
 // Removes `user` (compared without regard to case) from the dictionary at
-// `path`. false with `*error` when the file cannot be opened for writing,
-// holds no account table or no such user; nothing is changed then.
-[[nodiscard]] bool RemoveDictionaryUser(const std::string& path, const std::string& user, std::string* error);
+// `path`. A failure when the file cannot be opened for writing or written
+// (AE_KDX_SQLITE), holds no account table (AE_KDX_LOGIN_FAILED) or no such
+// user (AE_KDX_INVALID_ARGUMENT); nothing is changed then.
+[[nodiscard]] engine::Status RemoveDictionaryUser(const std::string& path, const std::string& user);
 
 namespace engine {
 
@@ -141,23 +145,25 @@ class TableFileWriter {
   TableFileWriter(const TableFileWriter&) = delete;
   TableFileWriter& operator=(const TableFileWriter&) = delete;
 
-  // Creates the file `path` with the table. Errors name the table and path:
+  // Creates the file `path` with the table. Failures (AE_KDX_SQLITE unless
+  // said otherwise) name the table and path:
   // "Table T (PATH): cannot create the table: <SQLite's message>".
-  [[nodiscard]] bool Open(const std::string& path, std::string* error);
+  [[nodiscard]] Status Open(const std::string& path);
   void Text(std::string_view value);
   void Integer(int64_t value);
   void Real(double value);
   void Null();
   // Inserts the values given since the last row; refuses a row that does
-  // not set every column.
-  [[nodiscard]] bool Row(std::string* error);
+  // not set every column (AE_KDX_INVALID_ARGUMENT).
+  [[nodiscard]] Status Row();
   // Creates the indexes, commits and closes the file.
-  [[nodiscard]] bool Finish(std::string* error);
+  [[nodiscard]] Status Finish();
   int64_t rows() const { return rows_; }
 
  private:
   [[nodiscard]] bool Exec(const std::string& sql);
-  [[nodiscard]] bool Fail(std::string* error, const std::string& what);
+  // The failure of `what`, with the table, the path and SQLite's message.
+  [[nodiscard]] Status Fail(const std::string& what, UNSIGNED32 code = AE_KDX_SQLITE);
 
   TableDefinition table_;
   std::string path_;
@@ -175,11 +181,12 @@ struct TableSource {
 
 // Creates the dictionary file `path` (CreateDictionary: never over an
 // existing file) holding a copy of each table of `tables`, index names
-// prefixed with "<table>.", and the account `user` with `password`. false
-// with `*error` naming the dictionary and the table; the caller removes the
-// file then.
-[[nodiscard]] bool BuildDictionary(const std::string& path, const std::vector<TableSource>& tables,
-                                   const std::string& user, const std::string& password, std::string* error);
+// prefixed with "<table>.", and the account `user` with `password`. The
+// first failure, naming the dictionary and the table (AE_KDX_SQLITE, or
+// CreateDictionary's and AddDictionaryUser's); the caller removes the file
+// then.
+[[nodiscard]] Status BuildDictionary(const std::string& path, const std::vector<TableSource>& tables,
+                                     const std::string& user, const std::string& password);
 
 // Rows appended to the one table of a free table file, all or nothing: the
 // rows go in one transaction, which is rolled back unless committed.
@@ -191,22 +198,23 @@ class TableFileAppender {
 
   // Opens the plain table file `path` for writing (a writer's lock is
   // waited for 5 s) with its one table, which must be named like the file
-  // without regard to case. false with `*error` naming the file.
-  [[nodiscard]] static bool Open(const std::string& path, std::unique_ptr<TableFileAppender>* appender,
-                                 std::string* error);
+  // without regard to case. A failure naming the file: AE_KDX_SQLITE,
+  // AE_KDX_NOT_A_DATABASE, or AE_KDX_TABLE_LAYOUT for other tables.
+  [[nodiscard]] static Status Open(const std::string& path, std::unique_ptr<TableFileAppender>* appender);
   const std::string& table() const { return table_; }
   // The table's columns in order, with their types as declared.
   const std::vector<ColumnDefinition>& columns() const { return columns_; }
   // One more than the largest value of `column` (1 when it holds none; 0
   // when it cannot be read).
   int64_t NextNumber(const std::string& column);
-  // Begins the transaction, waiting for no other writer. false with
-  // `*error` naming the table.
-  [[nodiscard]] bool Begin(std::string* error);
-  // Inserts one row, a value per column; false with `*error` holding
-  // SQLite's reason (a constraint the row breaks), and everything rolled back.
-  [[nodiscard]] bool Append(const std::vector<StoredValue>& row, std::string* error);
-  [[nodiscard]] bool Commit(std::string* error);
+  // Begins the transaction, waiting for no other writer. AE_KDX_SQLITE
+  // naming the table.
+  [[nodiscard]] Status Begin();
+  // Inserts one row, a value per column; AE_KDX_SQLITE with SQLite's reason
+  // as the text (a constraint the row breaks), and everything rolled back.
+  [[nodiscard]] Status Append(const std::vector<StoredValue>& row);
+  // AE_KDX_SQLITE naming the table.
+  [[nodiscard]] Status Commit();
 
  private:
   TableFileAppender() = default;
@@ -240,16 +248,16 @@ class InspectedDatabase {
   InspectedDatabase(const InspectedDatabase&) = delete;
   InspectedDatabase& operator=(const InspectedDatabase&) = delete;
 
-  // The file `path`, read-only as OpenDatabaseReadOnly opens it.
-  [[nodiscard]] static bool Open(const std::string& path, std::unique_ptr<InspectedDatabase>* database,
-                                 std::string* error);
+  // The file `path`, read-only as OpenDatabaseReadOnly opens it (its
+  // failures).
+  [[nodiscard]] static Status Open(const std::string& path, std::unique_ptr<InspectedDatabase>* database);
   // A sealed file's image, decrypted into memory with `password`
-  // (OpenSealedImage's errors).
-  [[nodiscard]] static bool OpenSealed(const std::string& path, const std::string& password,
-                                       std::unique_ptr<InspectedDatabase>* database, std::string* error);
+  // (OpenSealedImage's failures).
+  [[nodiscard]] static Status OpenSealed(const std::string& path, const std::string& password,
+                                         std::unique_ptr<InspectedDatabase>* database);
   // A sealed file's schema without rows, from its clear header.
-  [[nodiscard]] static bool OpenSealedSchema(const SealedHeader& header, std::unique_ptr<InspectedDatabase>* database,
-                                             std::string* error);
+  [[nodiscard]] static Status OpenSealedSchema(const SealedHeader& header,
+                                               std::unique_ptr<InspectedDatabase>* database);
 
   // The tables that hold data (not SQLite's "sqlite_..." nor the engine's
   // "__..."), in name order; none when the schema cannot be read.
@@ -258,10 +266,10 @@ class InspectedDatabase {
   std::vector<ColumnDefinition> Columns(const std::string& table) const;
   // The indexes of `table` that CREATE INDEX made (not SQLite's own).
   std::vector<DeclaredIndex> Indexes(const std::string& table) const;
-  // Runs `sql` and gives each row's values to `row`. false with `*error`
-  // holding SQLite's message when the statement cannot be prepared.
-  [[nodiscard]] bool Query(const std::string& sql, const std::function<void(const std::vector<StoredValue>&)>& row,
-                           std::string* error) const;
+  // Runs `sql` and gives each row's values to `row`. AE_KDX_SQLITE with
+  // SQLite's message as the text when the statement cannot be prepared.
+  [[nodiscard]] Status Query(const std::string& sql,
+                             const std::function<void(const std::vector<StoredValue>&)>& row) const;
 
  private:
   explicit InspectedDatabase(sqlite3* db) : db_(db) {}
@@ -281,38 +289,38 @@ inline constexpr char kServerOrderColumn[] = "kdx_order";
 // connect timeout, keepalives and read timeout; no text shows the password),
 // in one read-write transaction that is rolled back unless committed. Tables
 // and columns are created under their names in lower case, index tags as
-// indexes named "<table>.<tag>". Errors are "error <code>: <text>" naming the
-// server, unless said otherwise.
+// indexes named "<table>.<tag>". Failures carry the session's code and the
+// text "error <code>: <text>" naming the server, unless said otherwise.
 class ServerWriter {
  public:
   ~ServerWriter();
   ServerWriter(const ServerWriter&) = delete;
   ServerWriter& operator=(const ServerWriter&) = delete;
 
-  [[nodiscard]] static bool Open(const std::string& uri, std::unique_ptr<ServerWriter>* writer, std::string* error);
+  [[nodiscard]] static Status Open(const std::string& uri, std::unique_ptr<ServerWriter>* writer);
   // The first table (or view) of the search path whose name, in lower case,
   // is one of `names` in lower case; "" for none.
-  [[nodiscard]] bool FindTable(const std::vector<std::string>& names, std::string* found, std::string* error);
+  [[nodiscard]] Status FindTable(const std::vector<std::string>& names, std::string* found);
   // Creates `table` with the order column, copies the rows of the table file
   // `file` in their order (which the order column keeps), then creates the
-  // indexes.
-  [[nodiscard]] bool CopyTable(const TableDefinition& table, const std::string& file, std::string* error);
+  // indexes. A column type without a server counterpart is refused with
+  // "Table T, column C: <why>" (AE_KDX_BAD_COLUMN_TYPE).
+  [[nodiscard]] Status CopyTable(const TableDefinition& table, const std::string& file);
   // The server table `name`, found as AdsOpenTable finds it, as the engine
   // opens it (rows not counted).
-  [[nodiscard]] bool DescribeTable(const std::string& name, TableSchema* table, std::string* error);
+  [[nodiscard]] Status DescribeTable(const std::string& name, TableSchema* table);
   // One more than the largest value of column `column` of `table` (1 when
   // it holds none).
-  [[nodiscard]] bool NextNumber(const TableSchema& table, const std::string& column, int64_t* next,
-                                std::string* error);
+  [[nodiscard]] Status NextNumber(const TableSchema& table, const std::string& column, int64_t* next);
   // Inserts one row of `table`, a value per column.
-  [[nodiscard]] bool Insert(const TableSchema& table, const std::vector<StoredValue>& row, std::string* error);
-  [[nodiscard]] bool Commit(std::string* error);
+  [[nodiscard]] Status Insert(const TableSchema& table, const std::vector<StoredValue>& row);
+  [[nodiscard]] Status Commit();
 
  private:
   ServerWriter() = default;
-  // Runs `sql`; false with `*error` naming `context` and the server.
-  [[nodiscard]] bool Exec(const std::string& sql, const std::string& context, std::string* error);
-  [[nodiscard]] bool CreateTable(const TableDefinition& table, std::string* error);
+  // Runs `sql`; a failure naming `context` and the server.
+  [[nodiscard]] Status Exec(const std::string& sql, const std::string& context);
+  [[nodiscard]] Status CreateTable(const TableDefinition& table);
 
   std::unique_ptr<PgSession> session_;
 };

@@ -61,39 +61,37 @@ bool LooksLikeDatabaseFile(const std::string& path) {
 
 InspectedDatabase::~InspectedDatabase() { sqlite3_close(db_); }
 
-bool InspectedDatabase::Open(const std::string& path, std::unique_ptr<InspectedDatabase>* database,
-                             std::string* error) {
+Status InspectedDatabase::Open(const std::string& path, std::unique_ptr<InspectedDatabase>* database) {
   sqlite3* db = nullptr;
-  if (!OpenDatabaseReadOnly(path, &db, error)) return false;
+  if (Status opened = OpenDatabaseReadOnly(path, &db); !opened.ok()) return opened;
   database->reset(new InspectedDatabase(db));
-  return true;
+  return Status();
 }
 
-bool InspectedDatabase::OpenSealed(const std::string& path, const std::string& password,
-                                   std::unique_ptr<InspectedDatabase>* database, std::string* error) {
+Status InspectedDatabase::OpenSealed(const std::string& path, const std::string& password,
+                                     std::unique_ptr<InspectedDatabase>* database) {
   sqlite3* db = nullptr;
-  if (!OpenSealedImage(path, password, &db, error)) {
+  if (Status opened = OpenSealedImage(path, password, &db); !opened.ok()) {
     sqlite3_close(db);
-    return false;
+    return opened;
   }
   database->reset(new InspectedDatabase(db));
-  return true;
+  return Status();
 }
 
-bool InspectedDatabase::OpenSealedSchema(const SealedHeader& header, std::unique_ptr<InspectedDatabase>* database,
-                                         std::string* error) {
+Status InspectedDatabase::OpenSealedSchema(const SealedHeader& header, std::unique_ptr<InspectedDatabase>* database) {
   sqlite3* db = nullptr;
-  if (!::OpenSealedSchema(header, &db, error)) {
+  if (Status opened = ::OpenSealedSchema(header, &db); !opened.ok()) {
     sqlite3_close(db);
-    return false;
+    return opened;
   }
   database->reset(new InspectedDatabase(db));
-  return true;
+  return Status();
 }
 
 std::vector<std::string> InspectedDatabase::Tables() const {
   std::vector<std::string> names;
-  if (!TablesByName(db_, &names)) names.clear();
+  if (!TablesByName(db_, &names).ok()) names.clear();
   return names;
 }
 
@@ -120,12 +118,11 @@ std::vector<DeclaredIndex> InspectedDatabase::Indexes(const std::string& table) 
   return indexes;
 }
 
-bool InspectedDatabase::Query(const std::string& sql, const std::function<void(const std::vector<StoredValue>&)>& row,
-                              std::string* error) const {
+Status InspectedDatabase::Query(const std::string& sql,
+                                const std::function<void(const std::vector<StoredValue>&)>& row) const {
   Statement stmt;
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, stmt.out(), nullptr) != SQLITE_OK) {
-    *error = sqlite3_errmsg(db_);
-    return false;
+    return Status(AE_KDX_SQLITE, sqlite3_errmsg(db_));
   }
   const int columns = sqlite3_column_count(stmt.get());
   std::vector<StoredValue> values(static_cast<size_t>(columns));
@@ -133,7 +130,7 @@ bool InspectedDatabase::Query(const std::string& sql, const std::function<void(c
     for (int c = 0; c < columns; ++c) values[static_cast<size_t>(c)] = ValueOf(stmt.get(), c);
     row(values);
   }
-  return true;
+  return Status();
 }
 
 }  // namespace engine

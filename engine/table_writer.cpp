@@ -12,21 +12,22 @@
 
 namespace engine {
 
-bool TablesByName(sqlite3* db, std::vector<std::string>* names) {
+Status TablesByName(sqlite3* db, std::vector<std::string>* names) {
   names->clear();
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(db,
                          "SELECT name FROM sqlite_schema WHERE type='table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
                          "AND name NOT LIKE '\\_\\_%' ESCAPE '\\' ORDER BY name",
                          -1, &stmt, nullptr) != SQLITE_OK) {
+    Status failed(AE_KDX_SQLITE, db != nullptr ? sqlite3_errmsg(db) : "out of memory");
     sqlite3_finalize(stmt);
-    return false;
+    return failed;
   }
   while (sqlite3_step(stmt) == SQLITE_ROW) {
     names->emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
   }
   sqlite3_finalize(stmt);
-  return true;
+  return Status();
 }
 
 std::string CreateTableSql(const TableDefinition& table) {
@@ -54,21 +55,21 @@ TableFileWriter::~TableFileWriter() {
   sqlite3_close(db_);
 }
 
-bool TableFileWriter::Open(const std::string& path, std::string* error) {
+Status TableFileWriter::Open(const std::string& path) {
   path_ = path;
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
-    return Fail(error, "cannot create the file");
+    return Fail("cannot create the file");
   }
   std::string insert = "INSERT INTO " + QuoteIdentifier(table_.name) + " VALUES (";
   for (size_t i = 0; i < table_.columns.size(); ++i) insert += i ? ", ?" : "?";
   insert += ")";
   if (!Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN") || !Exec(CreateTableSql(table_))) {
-    return Fail(error, "cannot create the table");
+    return Fail("cannot create the table");
   }
   if (sqlite3_prepare_v2(db_, insert.c_str(), -1, &insert_, nullptr) != SQLITE_OK) {
-    return Fail(error, "cannot prepare the insert");
+    return Fail("cannot prepare the insert");
   }
-  return true;
+  return Status();
 }
 
 void TableFileWriter::Text(std::string_view value) {
@@ -81,41 +82,41 @@ void TableFileWriter::Real(double value) { sqlite3_bind_double(insert_, ++bound_
 
 void TableFileWriter::Null() { sqlite3_bind_null(insert_, ++bound_); }
 
-bool TableFileWriter::Row(std::string* error) {
+Status TableFileWriter::Row() {
   if (bound_ != static_cast<int>(table_.columns.size())) {
-    return Fail(error, "row " + std::to_string(rows_ + 1) + " sets " + std::to_string(bound_) + " of " +
-                           std::to_string(table_.columns.size()) + " columns");
+    return Fail("row " + std::to_string(rows_ + 1) + " sets " + std::to_string(bound_) + " of " +
+                    std::to_string(table_.columns.size()) + " columns",
+                AE_KDX_INVALID_ARGUMENT);
   }
-  if (sqlite3_step(insert_) != SQLITE_DONE) return Fail(error, "cannot insert row " + std::to_string(rows_ + 1));
+  if (sqlite3_step(insert_) != SQLITE_DONE) return Fail("cannot insert row " + std::to_string(rows_ + 1));
   sqlite3_reset(insert_);
   sqlite3_clear_bindings(insert_);
   bound_ = 0;
   ++rows_;
-  return true;
+  return Status();
 }
 
-bool TableFileWriter::Finish(std::string* error) {
+Status TableFileWriter::Finish() {
   for (const IndexDefinition& index : table_.indexes) {
     if (!Exec(CreateIndexSql(table_.name, index.name, index.columns, index.unique))) {
-      return Fail(error, "cannot create index " + index.name);
+      return Fail("cannot create index " + index.name);
     }
   }
   sqlite3_finalize(insert_);
   insert_ = nullptr;
-  if (!Exec("COMMIT")) return Fail(error, "cannot commit");
-  if (sqlite3_close(db_) != SQLITE_OK) return Fail(error, "cannot close the file");
+  if (!Exec("COMMIT")) return Fail("cannot commit");
+  if (sqlite3_close(db_) != SQLITE_OK) return Fail("cannot close the file");
   db_ = nullptr;
-  return true;
+  return Status();
 }
 
 bool TableFileWriter::Exec(const std::string& sql) {
   return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-bool TableFileWriter::Fail(std::string* error, const std::string& what) {
+Status TableFileWriter::Fail(const std::string& what, UNSIGNED32 code) {
   const std::string detail = db_ ? sqlite3_errmsg(db_) : "out of memory";
-  *error = "Table " + table_.name + " (" + path_ + "): " + what + ": " + detail;
-  return false;
+  return Status(code, "Table " + table_.name + " (" + path_ + "): " + what + ": " + detail);
 }
 
 // ---- BuildDictionary -----------------------------------------------------------
@@ -126,20 +127,21 @@ namespace {
 // nothing.
 class DictionaryBuild {
  public:
-  DictionaryBuild(const std::string& path, std::string* error) : path_(path), error_(error) {}
+  explicit DictionaryBuild(const std::string& path) : path_(path) {}
   ~DictionaryBuild() { sqlite3_close(db_); }
 
-  bool Open() {
+  // The first failure, or a success.
+  const Status& status() const { return status_; }
+
+  void Open() {
     if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-      *error_ = "Cannot open the dictionary " + path_ + ": " + sqlite3_errmsg(db_);
-      ok_ = false;
+      status_ = Status(AE_KDX_SQLITE, "Cannot open the dictionary " + path_ + ": " + sqlite3_errmsg(db_));
     }
     Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", "-");
-    return ok_;
   }
   // One transaction per table; a database is attached and detached outside
   // transactions.
-  bool Copy(const TableSource& source) {
+  void Copy(const TableSource& source) {
     const std::string& name = source.table.name;
     std::string attach = "ATTACH '";
     for (char c : source.file) attach += c == '\'' ? std::string("''") : std::string(1, c);
@@ -152,46 +154,42 @@ class DictionaryBuild {
     }
     Exec("COMMIT", name);
     Exec("DETACH src", name);
-    return ok_;
   }
-  bool AddUser(const std::string& user, const std::string& password) {
-    ok_ = ok_ && AddDictionaryUser(db_, user, password, error_);
-    return ok_;
+  void AddUser(const std::string& user, const std::string& password) {
+    if (status_.ok()) status_ = AddDictionaryUser(db_, user, password);
   }
-  bool Close() {
-    if (db_ != nullptr && sqlite3_close(db_) != SQLITE_OK) {
-      *error_ = "Cannot close the dictionary " + path_;
-      ok_ = false;
+  // Closes the file; a failure to close is kept unless an earlier one is.
+  void Close() {
+    if (db_ != nullptr && sqlite3_close(db_) != SQLITE_OK && status_.ok()) {
+      status_ = Status(AE_KDX_SQLITE, "Cannot close the dictionary " + path_);
     }
     db_ = nullptr;
-    return ok_;
   }
 
  private:
   void Exec(const std::string& sql, const std::string& table) {
-    if (!ok_) return;
+    if (!status_.ok()) return;
     if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-      *error_ = "Dictionary " + path_ + ", table " + table + ": " + sqlite3_errmsg(db_);
-      ok_ = false;
+      status_ = Status(AE_KDX_SQLITE, "Dictionary " + path_ + ", table " + table + ": " + sqlite3_errmsg(db_));
     }
   }
 
   const std::string& path_;
-  std::string* error_;
   sqlite3* db_ = nullptr;
-  bool ok_ = true;
+  Status status_;
 };
 
 }  // namespace
 
-bool BuildDictionary(const std::string& path, const std::vector<TableSource>& tables, const std::string& user,
-                     const std::string& password, std::string* error) {
-  if (!CreateDictionary(path, error)) return false;
-  DictionaryBuild build(path, error);
-  bool ok = build.Open();
-  for (const TableSource& source : tables) ok = ok && build.Copy(source);
-  ok = ok && build.AddUser(user, password);
-  return build.Close() && ok;
+Status BuildDictionary(const std::string& path, const std::vector<TableSource>& tables, const std::string& user,
+                       const std::string& password) {
+  if (Status created = CreateDictionary(path); !created.ok()) return created;
+  DictionaryBuild build(path);
+  build.Open();
+  for (const TableSource& source : tables) build.Copy(source);
+  build.AddUser(user, password);
+  build.Close();
+  return build.status();
 }
 
 // ---- TableFileAppender ------------------------------------------------------------
@@ -226,30 +224,26 @@ bool TableFileAppender::Exec(const char* sql) {
   return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-bool TableFileAppender::Open(const std::string& path, std::unique_ptr<TableFileAppender>* appender,
-                             std::string* error) {
+Status TableFileAppender::Open(const std::string& path, std::unique_ptr<TableFileAppender>* appender) {
   std::unique_ptr<TableFileAppender> opened(new TableFileAppender);
   if (sqlite3_open_v2(path.c_str(), &opened->db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-    *error = "Table file " + path + " cannot be opened: " + opened->Message();
-    return false;
+    return Status(AE_KDX_SQLITE, "Table file " + path + " cannot be opened: " + opened->Message());
   }
   // An import waits for another writer's lock as long as a read does.
   sqlite3_busy_timeout(opened->db_, kBusyTimeoutMs);
   std::vector<std::string> tables;
-  if (!TablesByName(opened->db_, &tables)) {
-    *error = "Table file " + path + " is not an SQLite database: " + opened->Message();
-    return false;
+  if (!TablesByName(opened->db_, &tables).ok()) {
+    return Status(AE_KDX_NOT_A_DATABASE, "Table file " + path + " is not an SQLite database: " + opened->Message());
   }
   const std::string stem = std::filesystem::path(path).stem().string();
   if (tables.size() != 1 || !EqualsNoCase(tables[0], stem)) {
-    *error = "Table file " + path + " must hold exactly one table named " + stem + "; it holds " +
-             std::to_string(tables.size()) + " table(s)";
-    return false;
+    return Status(AE_KDX_TABLE_LAYOUT, "Table file " + path + " must hold exactly one table named " + stem +
+                                           "; it holds " + std::to_string(tables.size()) + " table(s)");
   }
   opened->table_ = tables[0];
   opened->columns_ = DeclaredColumns(opened->db_, opened->table_);
   *appender = std::move(opened);
-  return true;
+  return Status();
 }
 
 int64_t TableFileAppender::NextNumber(const std::string& column) {
@@ -260,25 +254,23 @@ int64_t TableFileAppender::NextNumber(const std::string& column) {
   return sqlite3_step(max.get()) == SQLITE_ROW ? sqlite3_column_int64(max.get(), 0) + 1 : 0;
 }
 
-bool TableFileAppender::Begin(std::string* error) {
+Status TableFileAppender::Begin() {
   std::string sql = "INSERT INTO " + QuoteIdentifier(table_) + " (";
   for (size_t c = 0; c < columns_.size(); ++c) sql += (c ? ", " : "") + QuoteIdentifier(columns_[c].name);
   sql += ") VALUES (";
   for (size_t c = 0; c < columns_.size(); ++c) sql += c ? ", ?" : "?";
   sql += ")";
   if (!Exec("BEGIN IMMEDIATE")) {
-    *error = "Table " + table_ + " cannot be written (is another program writing it?): " + Message();
-    return false;
+    return Status(AE_KDX_SQLITE, "Table " + table_ + " cannot be written (is another program writing it?): " + Message());
   }
   in_transaction_ = true;
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &insert_, nullptr) != SQLITE_OK) {
-    *error = "Table " + table_ + ": " + Message();
-    return false;
+    return Status(AE_KDX_SQLITE, "Table " + table_ + ": " + Message());
   }
-  return true;
+  return Status();
 }
 
-bool TableFileAppender::Append(const std::vector<StoredValue>& row, std::string* error) {
+Status TableFileAppender::Append(const std::vector<StoredValue>& row) {
   for (size_t c = 0; c < row.size(); ++c) {
     const StoredValue& value = row[c];
     const int p = static_cast<int>(c + 1);
@@ -292,21 +284,21 @@ bool TableFileAppender::Append(const std::vector<StoredValue>& row, std::string*
       case StoredValue::Kind::kReal: sqlite3_bind_double(insert_, p, value.real); break;
     }
   }
-  const bool inserted = sqlite3_step(insert_) == SQLITE_DONE;
-  if (!inserted) *error = Message();
+  Status inserted;
+  if (sqlite3_step(insert_) != SQLITE_DONE) inserted = Status(AE_KDX_SQLITE, Message());
   sqlite3_reset(insert_);
   return inserted;
 }
 
-bool TableFileAppender::Commit(std::string* error) {
+Status TableFileAppender::Commit() {
   sqlite3_finalize(insert_);
   insert_ = nullptr;
   if (!Exec("COMMIT")) {
-    *error = "Table " + table_ + ": the import could not be committed, nothing was imported: " + Message();
-    return false;
+    return Status(AE_KDX_SQLITE,
+                  "Table " + table_ + ": the import could not be committed, nothing was imported: " + Message());
   }
   in_transaction_ = false;
-  return true;
+  return Status();
 }
 
 }  // namespace engine

@@ -6,14 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "engine/status.h"
+
 struct sqlite3;
 
 namespace engine {
 
 // The tables of `db` that hold data, every table but SQLite's own
-// ("sqlite_...") and the engine's ("__..."), in name order; false when the
-// schema cannot be read (`*names` then holds none).
-[[nodiscard]] bool TablesByName(sqlite3* db, std::vector<std::string>* names);
+// ("sqlite_...") and the engine's ("__..."), in name order; AE_KDX_SQLITE
+// with SQLite's message when the schema cannot be read (`*names` then holds
+// none).
+[[nodiscard]] Status TablesByName(sqlite3* db, std::vector<std::string>* names);
 
 }  // namespace engine
 

@@ -17,9 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   for (bool whole_file : {true, false}) {
     SealedLayout layout;
-    std::string error;
-    if (!ParseSealedLayout(bytes, whole_file, "fuzz", &layout, &error)) {
-      if (error.empty()) std::abort();
+    if (const engine::Status parsed = ParseSealedLayout(bytes, whole_file, "fuzz", &layout); !parsed.ok()) {
+      if (parsed.text().empty()) std::abort();
       continue;
     }
     if (layout.header_bytes > size || layout.schema_sql.empty()) std::abort();
@@ -29,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SealedHeader header;
     header.schema_sql = layout.schema_sql;
     sqlite3* db = nullptr;
-    if (OpenSealedSchema(header, &db, &error)) {
+    if (OpenSealedSchema(header, &db).ok()) {
       // Nothing but tables and indexes may exist afterwards.
       sqlite3_stmt* stmt = nullptr;
       sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_schema WHERE type NOT IN ('table','index')", -1, &stmt,

@@ -206,21 +206,21 @@ class Checker {
     const std::string name = file.filename().string();
     const std::string ext = Lower(file.extension().string());
     std::unique_ptr<engine::InspectedDatabase> db;
-    std::string error;
     *readable = true;
     if (IsSealedFile(file.string())) {
       SealedHeader header;
-      if (!ReadSealedHeader(file.string(), &header, &error)) {
-        Problem("file " + name, "is a damaged sealed table: " + error,
+      if (const engine::Status read = ReadSealedHeader(file.string(), &header); !read.ok()) {
+        Problem("file " + name, "is a damaged sealed table: " + read.text(),
                 "restore it from a backup (a sealed file cannot be repaired)");
         return nullptr;
       }
-      if (engine::InspectedDatabase::OpenSealed(file.string(), password_, &db, &error)) return db;
+      const engine::Status opened = engine::InspectedDatabase::OpenSealed(file.string(), password_, &db);
+      if (opened.ok()) return db;
       *readable = false;
-      Problem("file " + name, "cannot be opened with the table password: " + error,
+      Problem("file " + name, "cannot be opened with the table password: " + opened.text(),
               "unseal it with its current password (kdx-db unseal) and seal it again with the table password "
               "the program uses (kdx-db seal)");
-      if (!engine::InspectedDatabase::OpenSealedSchema(header, &db, &error)) return nullptr;
+      if (!engine::InspectedDatabase::OpenSealedSchema(header, &db).ok()) return nullptr;
       return db;
     }
     if (!engine::LooksLikeDatabaseFile(file.string())) {
@@ -232,8 +232,8 @@ class Checker {
       }
       return nullptr;
     }
-    if (!engine::InspectedDatabase::Open(file.string(), &db, &error)) {
-      Problem("file " + name, "cannot be read: " + error,
+    if (const engine::Status opened = engine::InspectedDatabase::Open(file.string(), &db); !opened.ok()) {
+      Problem("file " + name, "cannot be read: " + opened.text(),
               "check the file's permissions; a file left in the middle of a write must be recovered by the HR "
               "application or sqlite3 first");
       return nullptr;
@@ -408,8 +408,8 @@ class Checker {
               "give the folder of free tables or the dictionary file (*.add)");
       return;
     }
-    if (std::string error; !engine::InspectedDatabase::Open(path, &db, &error)) {
-      Problem("file " + path, "cannot be read: " + error,
+    if (const engine::Status opened = engine::InspectedDatabase::Open(path, &db); !opened.ok()) {
+      Problem("file " + path, "cannot be read: " + opened.text(),
               "check its permissions; a file left in the middle of a write must be recovered by the HR application "
               "or sqlite3 first");
       return;
@@ -469,8 +469,8 @@ class Checker {
                                            Quote(column.name), column.declared, rowid))));
       }
     };
-    if (std::string error; !t.db->Query("SELECT rowid, * FROM " + Quote(t.name), check_row, &error)) {
-      Problem(t.Where(), "cannot be read: " + error, "check the file");
+    if (const engine::Status read = t.db->Query("SELECT rowid, * FROM " + Quote(t.name), check_row); !read.ok()) {
+      Problem(t.Where(), "cannot be read: " + read.text(), "check the file");
       return;
     }
     for (size_t c = 0; c < t.columns.size(); ++c) {
@@ -617,7 +617,7 @@ class Checker {
       CheckTemplateRow(*t, fmt::format("{}, template row with rowid {} (\"{}\")", t->Where(), rowid, field),
                        fmt::format("rowid = {}", rowid), field, row[2].text, row[3].text, row[4].text, size_ok);
     };
-    if (std::string error; !t->db->Query(sql, check_row, &error)) return;
+    if (!t->db->Query(sql, check_row).ok()) return;
     if (rows == 0) report_->notes.push_back("the template section KDX of table export has no rows: every employee "
                                             "line will be empty");
   }

@@ -18,11 +18,9 @@
 
 namespace {
 
-std::string LastEngineError() {
-  UNSIGNED32 code = 0;
-  std::string text;
-  if (AdsGetLastError(&code, &text) != AE_SUCCESS) text = "(the engine gives no text)";
-  return "error " + std::to_string(code) + ": " + text;
+// A failure as the tool reports it: "error <code>: <text>".
+std::string ErrorLine(const engine::Status& failed) {
+  return "error " + std::to_string(failed.code()) + ": " + failed.text();
 }
 
 void PrintTable(const engine::TableSchema& table, const std::string& where) {
@@ -66,8 +64,8 @@ void PrintTable(const engine::TableSchema& table, const std::string& where) {
 // One free table file (plain or sealed).
 bool InfoTableFile(const std::string& path) {
   engine::TableSchema table;
-  if (engine::DescribeTableFile(path, &table) != 0) {
-    std::cerr << "kdx-db info: " << LastEngineError() << "\n";
+  if (const engine::Status described = engine::DescribeTableFile(path, &table); !described.ok()) {
+    std::cerr << "kdx-db info: " << ErrorLine(described) << "\n";
     return false;
   }
   PrintTable(table, path);
@@ -77,8 +75,8 @@ bool InfoTableFile(const std::string& path) {
 bool InfoDictionary(const std::string& path) {
   std::vector<engine::TableSchema> tables;
   std::vector<std::pair<std::string, std::string>> failures;
-  if (engine::DescribeDictionary(path, &tables, &failures) != 0) {
-    std::cerr << "kdx-db info: " << LastEngineError() << "\n";
+  if (const engine::Status described = engine::DescribeDictionary(path, &tables, &failures); !described.ok()) {
+    std::cerr << "kdx-db info: " << ErrorLine(described) << "\n";
     return false;
   }
   std::cout << "Dictionary " << path << ": " << tables.size() + failures.size() << " tables\n";
@@ -91,8 +89,8 @@ bool InfoServer(const std::string& uri) {
   std::vector<engine::TableSchema> tables;
   std::vector<std::pair<std::string, std::string>> failures;
   const std::string shown = ShownConnectionPath(uri);
-  if (engine::DescribeServer(uri, &tables, &failures) != 0) {
-    std::cerr << "kdx-db info: " << LastEngineError() << "\n";
+  if (const engine::Status described = engine::DescribeServer(uri, &tables, &failures); !described.ok()) {
+    std::cerr << "kdx-db info: " << ErrorLine(described) << "\n";
     return false;
   }
   std::cout << "Server " << shown << ": " << tables.size() + failures.size() << " tables\n";

@@ -217,7 +217,8 @@ class TableWriter {
  public:
   explicit TableWriter(const SampleTable& table) : writer_(TableDefinitionOf(table)) {}
 
-  [[nodiscard]] bool Open(const std::string& path, std::string* error) { return writer_.Open(path, error); }
+  // The generator's steps report as bool with the text in `*error`.
+  [[nodiscard]] bool Open(const std::string& path, std::string* error) { return Reported(writer_.Open(path), error); }
   TableWriter& Text(std::string_view value) {
     if (value.empty()) return Null();
     writer_.Text(value);
@@ -243,11 +244,16 @@ class TableWriter {
     for (int i = 0; i < count; ++i) Null();
     return *this;
   }
-  [[nodiscard]] bool Row(std::string* error) { return writer_.Row(error); }
-  [[nodiscard]] bool Finish(std::string* error) { return writer_.Finish(error); }
+  [[nodiscard]] bool Row(std::string* error) { return Reported(writer_.Row(), error); }
+  [[nodiscard]] bool Finish(std::string* error) { return Reported(writer_.Finish(), error); }
   int64_t rows() const { return writer_.rows(); }
 
  private:
+  static bool Reported(const engine::Status& status, std::string* error) {
+    if (!status.ok()) *error = status.text();
+    return status.ok();
+  }
+
   engine::TableFileWriter writer_;
 };
 
@@ -870,9 +876,9 @@ bool GenerateSampleDatabase(const std::string& folder, const SampleOptions& opti
   if (ok && options.sealed) {
     for (const SampleTable& table : tables) {
       if (!table.sealed) continue;
-      std::string seal_error;
-      if (!SealFile((fs::path(folder) / table.file_name).string(), kSampleTablePassword, &seal_error)) {
-        *error = fmt::format("Table {}: cannot seal it: {}", table.name, seal_error);
+      if (const engine::Status sealed = SealFile((fs::path(folder) / table.file_name).string(), kSampleTablePassword);
+          !sealed.ok()) {
+        *error = fmt::format("Table {}: cannot seal it: {}", table.name, sealed.text());
         ok = false;
         break;
       }
@@ -910,7 +916,9 @@ bool GenerateSampleDictionary(const std::string& dictionary_path, const SampleOp
     for (const SampleTable& table : SampleTables()) {
       sources.push_back({TableDefinitionOf(table), (staging / table.file_name).string()});
     }
-    ok = engine::BuildDictionary(dictionary_path, sources, user, password, error);
+    const engine::Status built = engine::BuildDictionary(dictionary_path, sources, user, password);
+    if (!built.ok()) *error = built.text();
+    ok = built.ok();
   }
   fs::remove_all(staging, ec);
   if (!ok) {

@@ -13,6 +13,13 @@
 
 namespace {
 
+// An engine call's outcome as an action gives it: true, or false with the
+// status's text in `*error`.
+bool Succeeded(const engine::Status& status, std::string* error) {
+  if (!status.ok()) *error = status.text();
+  return status.ok();
+}
+
 // Runs `action` and maps its outcome to the exit status and messages.
 template <class Action>
 void Report(int* exit_status, Action&& action, const std::string& done) {
@@ -32,7 +39,7 @@ void RegisterCreateDictionary(CLI::App& app, int* exit_status) {
   cmd->add_option("FILE", *file, "The dictionary file to create (it must not exist)")->required();
   cmd->callback([file, exit_status] {
     Report(
-        exit_status, [&](std::string* error) { return CreateDictionary(*file, error); },
+        exit_status, [&](std::string* error) { return Succeeded(CreateDictionary(*file), error); },
         "Created dictionary " + *file + " (no accounts yet: add one with kdx-db add-user " + *file + " USER)");
   });
 }
@@ -51,7 +58,7 @@ void RegisterAddUser(CLI::App& app, int* exit_status) {
         [&](std::string* error) {
           std::string password;
           return GetPassword(*args, "Password of " + *user, true, &password, error) &&
-                 AddDictionaryUser(*dictionary, *user, password, error);
+                 Succeeded(AddDictionaryUser(*dictionary, *user, password), error);
         },
         "Added user " + *user + " to " + *dictionary);
   });
@@ -63,9 +70,8 @@ void RegisterListUsers(CLI::App& app, int* exit_status) {
   cmd->add_option("DICTIONARY", *dictionary, "The dictionary file")->required();
   cmd->callback([dictionary, exit_status] {
     std::vector<std::string> users;
-    std::string error;
-    if (!ListDictionaryUsers(*dictionary, &users, &error)) {
-      std::cerr << "kdx-db: " << error << "\n";
+    if (const engine::Status listed = ListDictionaryUsers(*dictionary, &users); !listed.ok()) {
+      std::cerr << "kdx-db: " << listed.text() << "\n";
       *exit_status = 1;
       return;
     }
@@ -83,7 +89,7 @@ void RegisterRemoveUser(CLI::App& app, int* exit_status) {
   cmd->add_option("USER", *user, "The user name (compared without regard to case)")->required();
   cmd->callback([dictionary, user, exit_status] {
     Report(
-        exit_status, [&](std::string* error) { return RemoveDictionaryUser(*dictionary, *user, error); },
+        exit_status, [&](std::string* error) { return Succeeded(RemoveDictionaryUser(*dictionary, *user), error); },
         "Removed user " + *user + " from " + *dictionary);
   });
 }
@@ -93,7 +99,7 @@ void RegisterRemoveUser(CLI::App& app, int* exit_status) {
 // away); unsealing asks once, as a wrong one only fails.
 void RegisterTableFileCommand(CLI::App& app, int* exit_status, const std::string& name,
                               const std::string& description, const std::string& file_help, bool confirm,
-                              bool (*operation)(const std::string&, const std::string&, std::string*),
+                              engine::Status (*operation)(const std::string&, const std::string&),
                               const std::string& done) {
   auto file = std::make_shared<std::string>();
   auto args = std::make_shared<PasswordArgs>();
@@ -106,7 +112,7 @@ void RegisterTableFileCommand(CLI::App& app, int* exit_status, const std::string
         [&](std::string* error) {
           std::string password;
           return GetPassword(*args, "Table password for " + *file, confirm, &password, error) &&
-                 operation(*file, password, error);
+                 Succeeded(operation(*file, password), error);
         },
         done + " " + *file);
   });

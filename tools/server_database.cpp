@@ -41,10 +41,14 @@ class StagingFolder {
   SampleOptions plain = options;
   plain.sealed = false;
   if (!GenerateSampleDatabase(staging.string(), plain, summary, error)) return false;
+  engine::Status copied;
   for (const SampleTable& table : SampleTables()) {
-    if (!writer.CopyTable(TableDefinitionOf(table), (staging / table.file_name).string(), error)) return false;
+    copied = writer.CopyTable(TableDefinitionOf(table), (staging / table.file_name).string());
+    if (!copied.ok()) break;
   }
-  return writer.Commit(error);
+  if (copied.ok()) copied = writer.Commit();
+  if (!copied.ok()) *error = copied.text();
+  return copied.ok();
 }
 
 }  // namespace
@@ -59,11 +63,17 @@ bool GenerateSampleOnServer(const std::string& uri, const SampleOptions& options
     return false;
   }
   std::unique_ptr<engine::ServerWriter> writer;
-  if (!engine::ServerWriter::Open(uri, &writer, error)) return false;
+  if (const engine::Status opened = engine::ServerWriter::Open(uri, &writer); !opened.ok()) {
+    *error = opened.text();
+    return false;
+  }
   std::vector<std::string> names;
   for (const SampleTable& table : SampleTables()) names.push_back(table.name);
   std::string existing;
-  if (!writer->FindTable(names, &existing, error)) return false;
+  if (const engine::Status found = writer->FindTable(names, &existing); !found.ok()) {
+    *error = found.text();
+    return false;
+  }
   if (!existing.empty()) {
     *error = fmt::format("{} already holds a table {}; generate into an empty database", shown, existing);
     return false;
@@ -89,31 +99,31 @@ bool ImportCsvIntoServerTable(const std::string& uri, const std::string& table, 
   };
   std::unique_ptr<engine::ServerWriter> writer;
   engine::TableSchema schema;
-  std::string error;
-  if (!engine::ServerWriter::Open(uri, &writer, &error) || !writer->DescribeTable(table, &schema, &error)) {
-    return fail(error);
+  if (const engine::Status opened = engine::ServerWriter::Open(uri, &writer); !opened.ok()) return fail(opened.text());
+  if (const engine::Status described = writer->DescribeTable(table, &schema); !described.ok()) {
+    return fail(described.text());
   }
   std::vector<ImportColumn> columns;
   std::vector<int64_t> next_auto(schema.columns.size(), 0);
   for (size_t c = 0; c < schema.columns.size(); ++c) {
     columns.push_back({schema.columns[c].name, schema.columns[c].type});
-    if (schema.columns[c].type.type == ADS_AUTOINC &&
-        !writer->NextNumber(schema, schema.columns[c].name, &next_auto[c], &error)) {
-      return fail(error);
+    if (schema.columns[c].type.type != ADS_AUTOINC) continue;
+    if (const engine::Status read = writer->NextNumber(schema, schema.columns[c].name, &next_auto[c]); !read.ok()) {
+      return fail(read.text());
     }
   }
   std::vector<ConvertedRow> converted;
   if (!ConvertCsvRows(csv_path, schema.name, columns, std::move(next_auto), &converted, errors)) return false;
   const std::string csv_name = fs::path(csv_path).filename().string();
   for (const auto& [line, values] : converted) {
-    if (!writer->Insert(schema, values, &error)) {
-      fail(fmt::format("{}, line {}: {}", csv_name, line, error));
+    if (const engine::Status inserted = writer->Insert(schema, values); !inserted.ok()) {
+      fail(fmt::format("{}, line {}: {}", csv_name, line, inserted.text()));
       return fail(fmt::format("Nothing was imported into {}", schema.name));
     }
   }
-  if (!writer->Commit(&error)) {
+  if (const engine::Status committed = writer->Commit(); !committed.ok()) {
     return fail(fmt::format("Table {}: the import could not be committed, nothing was imported: {}", schema.name,
-                            error));
+                            committed.text()));
   }
   *rows = static_cast<int64_t>(converted.size());
   return true;

@@ -141,8 +141,9 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
                             table_path));
   }
   std::unique_ptr<engine::TableFileAppender> appender;
-  std::string error;
-  if (!engine::TableFileAppender::Open(table_path, &appender, &error)) return fail(error);
+  if (const engine::Status opened = engine::TableFileAppender::Open(table_path, &appender); !opened.ok()) {
+    return fail(opened.text());
+  }
   const std::string& table = appender->table();
   std::vector<ImportColumn> columns;
   for (const engine::ColumnDefinition& declared : appender->columns()) {
@@ -160,14 +161,14 @@ bool ImportCsvIntoTable(const std::string& table_path, const std::string& csv_pa
   }
   std::vector<ConvertedRow> converted;
   if (!ConvertCsvRows(csv_path, table, columns, std::move(next_auto), &converted, errors)) return false;
-  if (!appender->Begin(&error)) return fail(error);
+  if (const engine::Status begun = appender->Begin(); !begun.ok()) return fail(begun.text());
   for (const auto& [line, values] : converted) {
-    if (!appender->Append(values, &error)) {
-      fail(fmt::format("{}, line {}: {}", fs::path(csv_path).filename().string(), line, error));
+    if (const engine::Status appended = appender->Append(values); !appended.ok()) {
+      fail(fmt::format("{}, line {}: {}", fs::path(csv_path).filename().string(), line, appended.text()));
       return fail(fmt::format("Nothing was imported into {}", table));
     }
   }
-  if (!appender->Commit(&error)) return fail(error);
+  if (const engine::Status committed = appender->Commit(); !committed.ok()) return fail(committed.text());
   *rows = static_cast<int64_t>(converted.size());
   return true;
 }

@@ -24,6 +24,7 @@
 #include "exports/credentials.h"
 #include "tests/support/hr_site_schema.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/status_assertions.h"
 
 namespace app_test {
 
@@ -116,8 +117,7 @@ class HrDatabase {
   void SealProtectedTables() const {
     for (const char* file : {"EMPLOYEE.ADT", "EMP_PROS.ADT", "EMP_ALW.ADT", "PAYPARA1.ADT", "EMPLOYMT.ADT",
                              "EMPMISC.ADT"}) {
-      std::string error;
-      ASSERT_TRUE(SealFile(File(file), kTablePassword, &error)) << file << ": " << error;
+      ASSERT_TRUE(Succeeds(SealFile(File(file), kTablePassword))) << file;
     }
   }
 

@@ -9,6 +9,7 @@
 #include "data/query.h"
 #include "data/table.h"
 #include "tests/app/window_fixture.h"
+#include "tests/support/status_assertions.h"
 
 namespace app_test {
 namespace {
@@ -78,9 +79,8 @@ TEST_F(HooksTest, ADictionaryConnectionGetsNoTablePassword) {
   PrepareSite("HR.ADDONS");
   ASSERT_FALSE(form().Components().AdsConnection1->IsDictionaryConnection());
   const std::string dictionary = scratch_.Sub("HR.ADDONS") + "/hr.add";
-  std::string error;
-  ASSERT_TRUE(CreateDictionary(dictionary, &error)) << error;
-  ASSERT_TRUE(AddDictionaryUser(dictionary, kDictionaryUsername, kDictionaryPassword, &error)) << error;
+  ASSERT_TRUE(Succeeds(CreateDictionary(dictionary)));
+  ASSERT_TRUE(Succeeds(AddDictionaryUser(dictionary, kDictionaryUsername, kDictionaryPassword)));
   form().State().SourcePath = dictionary;
   form().PrepareConnection();
   ASSERT_TRUE(form().Components().AdsConnection1->IsDictionaryConnection());

@@ -13,6 +13,7 @@
 
 #include "engine/storage.h"
 #include "tests/app/window_fixture.h"
+#include "tests/support/status_assertions.h"
 
 namespace app_test {
 namespace {
@@ -167,11 +168,9 @@ TEST_F(SiteCheckTest, ATableSealedWithAnotherPasswordIsNamed) {
   db.CreateTables();
   db.FillSite(1);
   for (const char* file : {"EMPLOYEE.ADT", "EMP_PROS.ADT", "PAYPARA1.ADT", "EMPLOYMT.ADT", "EMPMISC.ADT"}) {
-    std::string error;
-    ASSERT_TRUE(SealFile(db.File(file), kTablePassword, &error)) << error;
+    ASSERT_TRUE(Succeeds(SealFile(db.File(file), kTablePassword)));
   }
-  std::string error;
-  ASSERT_TRUE(SealFile(db.File("EMP_ALW.ADT"), "OTHER1234", &error)) << error;
+  ASSERT_TRUE(Succeeds(SealFile(db.File("EMP_ALW.ADT"), "OTHER1234")));
   out_folder_ = scratch_.Sub("out", true) + "/";
   WritePavroIni(program_folder_, db.Folder(), out_folder_ + "employee.txt", out_folder_ + "leave.txt");
   const SiteCheckReport report = CheckSite(form(), CheckMode::kUnattended);

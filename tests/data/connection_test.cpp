@@ -7,6 +7,7 @@
 #include "data_test_support.h"
 #include "engine/storage.h"
 #include "util/date_time.h"
+#include "tests/support/status_assertions.h"
 
 namespace {
 
@@ -200,9 +201,8 @@ class DictionaryConnectionTest : public DataFixture {
  protected:
   void SetUp() override {
     dictionary_ = folder_.File("HR.add");
-    std::string error;
-    ASSERT_TRUE(CreateDictionary(dictionary_, &error)) << error;
-    ASSERT_TRUE(AddDictionaryUser(dictionary_, "GLOVERUN4", "BRISKOLDENT", &error)) << error;
+    ASSERT_TRUE(Succeeds(CreateDictionary(dictionary_)));
+    ASSERT_TRUE(Succeeds(AddDictionaryUser(dictionary_, "GLOVERUN4", "BRISKOLDENT")));
     ExecOnFile(dictionary_, "CREATE TABLE EMP_CLD (EMP_NO CHAR(10));INSERT INTO EMP_CLD VALUES('E1');");
     connection_->SetConnectPath(dictionary_);
   }

@@ -4,6 +4,7 @@
 #include "data_test_support.h"
 #include "engine/storage.h"
 #include "util/date_time.h"
+#include "tests/support/status_assertions.h"
 
 namespace {
 
@@ -248,8 +249,7 @@ class TablePasswordTest : public QueryTest {
     MakeTable("employee", "EMP_NO CHAR(10), NAME CHAR(20)",
               "CREATE INDEX BYEMP ON employee(EMP_NO);"
               "INSERT INTO employee VALUES('E1','Ann');INSERT INTO employee VALUES('E2','Bob');");
-    std::string error;
-    ASSERT_TRUE(SealFile(folder_.File("employee.adt"), "VARDE5816", &error)) << error;
+    ASSERT_TRUE(Succeeds(SealFile(folder_.File("employee.adt"), "VARDE5816")));
   }
 };
 

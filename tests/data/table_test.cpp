@@ -5,6 +5,7 @@
 
 #include "data_test_support.h"
 #include "engine/storage.h"
+#include "tests/support/status_assertions.h"
 
 namespace {
 
@@ -231,8 +232,7 @@ class SealedTableTest : public EmpProsFixture {
  protected:
   void SetUp() override {
     EmpProsFixture::SetUp();
-    std::string error;
-    ASSERT_TRUE(SealFile(folder_.File("EMP_PROS.adt"), "VARDE5816", &error)) << error;
+    ASSERT_TRUE(Succeeds(SealFile(folder_.File("EMP_PROS.adt"), "VARDE5816")));
   }
 };
 

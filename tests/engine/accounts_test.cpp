@@ -9,6 +9,7 @@
 
 #include "engine/accounts.h"
 #include "tests/engine/sql_test_support.h"
+#include "tests/support/status_assertions.h"
 
 namespace {
 
@@ -26,8 +27,8 @@ class AccountsTest : public ::testing::Test {
   void SetUp() override {
     path_ = folder_.File("HR.add");
     std::string error;
-    ASSERT_TRUE(CreateDictionary(path_, &error)) << error;
-    ASSERT_TRUE(AddDictionaryUser(path_, kUser, kPassword, &error)) << error;
+    ASSERT_TRUE(Succeeds(CreateDictionary(path_)));
+    ASSERT_TRUE(Succeeds(AddDictionaryUser(path_, kUser, kPassword)));
     ASSERT_EQ(sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
   }
   void TearDown() override { sqlite3_close(db_); }
@@ -99,31 +100,33 @@ TEST_F(AccountsTest, HashesAreArgon2idStringsAndNeverThePassword) {
 }
 
 TEST_F(AccountsTest, SeveralUsersEachWithTheirOwnPassword) {
-  std::string error;
-  ASSERT_TRUE(AddDictionaryUser(db_, "clerk", "other-secret", &error)) << error;
+  ASSERT_TRUE(Succeeds(AddDictionaryUser(db_, "clerk", "other-secret")));
   EXPECT_EQ(Login("CLERK", "other-secret"), "");
   EXPECT_NE(Login("CLERK", kPassword), "");
   EXPECT_NE(Login(kUser, "other-secret"), "");
 }
 
 TEST_F(AccountsTest, AddingAnExistingUserInAnyCaseIsRefused) {
-  std::string error;
-  EXPECT_FALSE(AddDictionaryUser(db_, "gloverun4", "new password", &error));
-  EXPECT_NE(error.find("already exists"), std::string::npos) << error;
+  engine::Status refused = AddDictionaryUser(db_, "gloverun4", "new password");
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("already exists"), std::string::npos) << refused.text();
   EXPECT_EQ(Login(kUser, kPassword), "");  // the old password still holds
   EXPECT_NE(Login(kUser, "new password"), "");
 }
 
 TEST_F(AccountsTest, BadNamesAndEmptyPasswordsAreRefused) {
-  std::string error;
-  EXPECT_FALSE(AddDictionaryUser(db_, "", "x", &error));
-  EXPECT_NE(error.find("must not be empty"), std::string::npos) << error;
-  EXPECT_FALSE(AddDictionaryUser(db_, "tab\tname", "x", &error));
-  EXPECT_NE(error.find("control characters"), std::string::npos) << error;
-  EXPECT_FALSE(AddDictionaryUser(db_, std::string(129, 'u'), "x", &error));
-  EXPECT_NE(error.find("128"), std::string::npos) << error;
-  EXPECT_FALSE(AddDictionaryUser(db_, "newuser", "", &error));
-  EXPECT_NE(error.find("password of user 'newuser' must not be empty"), std::string::npos) << error;
+  engine::Status refused = AddDictionaryUser(db_, "", "x");
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("must not be empty"), std::string::npos) << refused.text();
+  refused = AddDictionaryUser(db_, "tab\tname", "x");
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("control characters"), std::string::npos) << refused.text();
+  refused = AddDictionaryUser(db_, std::string(129, 'u'), "x");
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("128"), std::string::npos) << refused.text();
+  refused = AddDictionaryUser(db_, "newuser", "");
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("password of user 'newuser' must not be empty"), std::string::npos) << refused.text();
   EXPECT_EQ(FileRows(path_, "SELECT count(*) FROM __users"), std::vector<std::string>{"1"});
 }
 
@@ -142,12 +145,12 @@ class DictionaryFileTest : public ::testing::Test {
 
 TEST_F(DictionaryFileTest, NewDictionaryHasNoAccountsAndRefusesEveryLogin) {
   const std::string path = folder_.File("EMPTY.add");
-  std::string error;
-  ASSERT_TRUE(CreateDictionary(path, &error)) << error;
+  ASSERT_TRUE(Succeeds(CreateDictionary(path)));
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  EXPECT_FALSE(CheckDictionaryLogin(db, "anyone", "anything", &error));
-  EXPECT_NE(error.find("unknown user name"), std::string::npos) << error;
+  engine::Status refused = CheckDictionaryLogin(db, "anyone", "anything");
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("unknown user name"), std::string::npos) << refused.text();
   sqlite3_close(db);
 }
 
@@ -160,8 +163,7 @@ TEST_F(DictionaryFileTest, DictionaryWithoutAccountTableRefusesLogins) {
   EXPECT_FALSE(refused.ok());
   EXPECT_NE(refused.text().find("no account table __users"), std::string::npos) << refused.text();
   // Adding a user creates the table.
-  std::string error;
-  ASSERT_TRUE(AddDictionaryUser(db, kUser, kPassword, &error)) << error;
+  ASSERT_TRUE(Succeeds(AddDictionaryUser(db, kUser, kPassword)));
   const engine::Status accepted = engine::CheckDictionaryLogin(db, path, kUser, kPassword);
   EXPECT_TRUE(accepted.ok()) << accepted.text();
   sqlite3_close(db);
@@ -170,20 +172,21 @@ TEST_F(DictionaryFileTest, DictionaryWithoutAccountTableRefusesLogins) {
 TEST_F(DictionaryFileTest, CreateNeverOverwrites) {
   const std::string path = folder_.File("HR.add");
   WriteBytes(path, "precious");
-  std::string error;
-  EXPECT_FALSE(CreateDictionary(path, &error));
-  EXPECT_NE(error.find("already exists"), std::string::npos) << error;
+  engine::Status refused = CreateDictionary(path);
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("already exists"), std::string::npos) << refused.text();
   EXPECT_EQ(ReadBytes(path), "precious");
 }
 
 TEST_F(DictionaryFileTest, AddUserToAMissingOrForeignFileFails) {
-  std::string error;
-  EXPECT_FALSE(AddDictionaryUser(folder_.File("NONE.add"), kUser, kPassword, &error));
-  EXPECT_NE(error.find("NONE.add"), std::string::npos) << error;
+  engine::Status refused = AddDictionaryUser(folder_.File("NONE.add"), kUser, kPassword);
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("NONE.add"), std::string::npos) << refused.text();
   const std::string text = folder_.File("TEXT.add");
   WriteBytes(text, std::string(2048, 'q'));
-  EXPECT_FALSE(AddDictionaryUser(text, kUser, kPassword, &error));
-  EXPECT_NE(error.find("TEXT.add"), std::string::npos) << error;
+  refused = AddDictionaryUser(text, kUser, kPassword);
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("TEXT.add"), std::string::npos) << refused.text();
   EXPECT_EQ(ReadBytes(text), std::string(2048, 'q'));
 }
 

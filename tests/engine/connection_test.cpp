@@ -1,6 +1,7 @@
 // Connections, table-name resolution, dictionaries, handles and settings.
 #include "engine/accounts.h"
 #include "tests/engine/engine_fixture.h"
+#include "tests/support/status_assertions.h"
 
 namespace {
 
@@ -60,8 +61,7 @@ TEST_F(ConnectTest, AMissingPathIsNamed) {
 TEST_F(ConnectTest, ATableFileIsNoConnectionPath) {
   MakeDb("EMP_CLD.ADT", "CREATE TABLE EMP_CLD(A CHAR(2));");
   MakeDb("PAYPARA1.ADT", "CREATE TABLE PAYPARA1(A CHAR(2));");
-  std::string error;
-  ASSERT_TRUE(SealFile(Path("PAYPARA1.ADT"), "VARDE5816", &error)) << error;
+  ASSERT_TRUE(Succeeds(SealFile(Path("PAYPARA1.ADT"), "VARDE5816")));
   for (const auto& [file, what] : {std::pair{"EMP_CLD.ADT", "it is a table file (it holds only table EMP_CLD)"},
                                    std::pair{"PAYPARA1.ADT", "it is a sealed table file"}}) {
     ADSHANDLE connection = 0;
@@ -120,8 +120,7 @@ class DictionaryTest : public EngineFixture {
            "INSERT INTO EMP_CLD VALUES('E2'), ('E1');");
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(Path("hr.add").c_str(), &db), SQLITE_OK);
-    std::string error;
-    ASSERT_TRUE(AddDictionaryUser(db, "adssys", "secret", &error)) << error;
+    ASSERT_TRUE(Succeeds(AddDictionaryUser(db, "adssys", "secret")));
     sqlite3_close(db);
     ASSERT_EQ(AdsConnect60(Path("hr.add"), 3, "ADSSYS", "secret", 0, &connection_), 0u) << LastText();
   }

@@ -4,6 +4,7 @@
 
 #include "engine/sealed_file.h"
 #include "tests/engine/engine_fixture.h"
+#include "tests/support/status_assertions.h"
 
 namespace {
 
@@ -14,8 +15,7 @@ class EncryptedOpenTest : public EngineFixture {
     MakeDb("paypara1.adt",
            "CREATE TABLE PAYPARA1(CODE CHAR(4), RATE NUMERIC(6,2)); CREATE INDEX PCODE ON PAYPARA1(CODE);"
            "INSERT INTO PAYPARA1 VALUES('B', 2), ('A', 1);");
-    std::string error;
-    ASSERT_TRUE(SealFile(Path("paypara1.adt"), "VARDE5816", &error)) << error;
+    ASSERT_TRUE(Succeeds(SealFile(Path("paypara1.adt"), "VARDE5816")));
     table_ = Open("PAYPARA1");
     ASSERT_NE(table_, 0u) << LastText();
   }

@@ -6,6 +6,7 @@
 // records as a first read.
 #include "engine/sealed_file.h"
 #include "tests/engine/engine_fixture.h"
+#include "tests/support/status_assertions.h"
 
 namespace {
 
@@ -146,8 +147,7 @@ class FixedRowsReadAheadTest : public ReadAheadTest {
   void SetUp() override {
     ReadAheadTest::SetUp();
     MakeDb("t.adt", kRows);
-    std::string error;
-    ASSERT_TRUE(SealFile(Path("t.adt"), "VARDE5816", &error)) << error;
+    ASSERT_TRUE(Succeeds(SealFile(Path("t.adt"), "VARDE5816")));
     OpenTable();
     ASSERT_EQ(AdsEnableEncryption(table_, "VARDE5816"), 0u) << LastText();
   }

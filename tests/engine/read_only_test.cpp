@@ -19,6 +19,7 @@
 #include "engine/sealed_file.h"
 #include "tests/engine/engine_fixture.h"
 #include "tests/engine/sql_test_support.h"
+#include "tests/support/status_assertions.h"
 
 namespace {
 
@@ -133,9 +134,8 @@ class ReadOnlyTest : public EngineFixture {
     kind_ = kind;
     const std::string file = Path(kind == Kind::kDictionary ? "HR.add" : "T.adt");
     if (kind == Kind::kDictionary) {
-      std::string error;
-      ASSERT_TRUE(CreateDictionary(file, &error)) << error;
-      ASSERT_TRUE(AddDictionaryUser(file, "USER", kPassword, &error)) << error;
+      ASSERT_TRUE(Succeeds(CreateDictionary(file)));
+      ASSERT_TRUE(Succeeds(AddDictionaryUser(file, "USER", kPassword)));
     }
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
@@ -154,8 +154,7 @@ class ReadOnlyTest : public EngineFixture {
     sqlite3_close(db);
     ASSERT_EQ(fs::exists(file + "-wal"), journal == Journal::kWalWithLog);
     if (kind == Kind::kSealed) {
-      std::string error;
-      ASSERT_TRUE(SealFile(file, kPassword, &error)) << error;
+      ASSERT_TRUE(Succeeds(SealFile(file, kPassword)));
     }
   }
 
@@ -244,9 +243,8 @@ class JournalTest : public EngineFixture {
   void SetUp() override {
     EngineFixture::SetUp();
     MakeDb("T.adt", "CREATE TABLE T(ID INTEGER); INSERT INTO T VALUES(1),(2)");
-    std::string error;
-    ASSERT_TRUE(CreateDictionary(Path("HR.add"), &error)) << error;
-    ASSERT_TRUE(AddDictionaryUser(Path("HR.add"), "USER", kPassword, &error)) << error;
+    ASSERT_TRUE(Succeeds(CreateDictionary(Path("HR.add"))));
+    ASSERT_TRUE(Succeeds(AddDictionaryUser(Path("HR.add"), "USER", kPassword)));
   }
   void TearDown() override {
     sqlite3_close(writer_);

@@ -5,6 +5,7 @@
 
 #include "engine/storage.h"
 #include "tests/engine/engine_fixture.h"
+#include "tests/support/status_assertions.h"
 
 namespace {
 
@@ -16,7 +17,8 @@ TEST_F(SchemaDescribeTest, ATableFileIsDescribedAsTheEngineOpensIt) {
          "CREATE INDEX \"emp.BYNO\" ON emp(EMP_NO DESC, BORN);"
          "INSERT INTO emp VALUES('E1', 10.5, '2001-02-03'), ('E2', NULL, NULL);");
   engine::TableSchema table;
-  ASSERT_EQ(engine::DescribeTableFile(Path("EMP.ADT"), &table), 0u) << LastText();
+  const engine::Status described = engine::DescribeTableFile(Path("EMP.ADT"), &table);
+  ASSERT_TRUE(described.ok()) << described.text();
   EXPECT_EQ(table.name, "emp");
   EXPECT_FALSE(table.sealed);
   EXPECT_EQ(table.row_count, 2);
@@ -32,10 +34,10 @@ TEST_F(SchemaDescribeTest, ATableFileIsDescribedAsTheEngineOpensIt) {
 
 TEST_F(SchemaDescribeTest, ASealedFileShowsItsSchemaButNoRowCount) {
   MakeDb("PAY.ADT", "CREATE TABLE pay(CODE CHAR(4)); INSERT INTO pay VALUES('A');");
-  std::string error;
-  ASSERT_TRUE(SealFile(Path("PAY.ADT"), "secret-pass", &error)) << error;
+  ASSERT_TRUE(Succeeds(SealFile(Path("PAY.ADT"), "secret-pass")));
   engine::TableSchema table;
-  ASSERT_EQ(engine::DescribeTableFile(Path("PAY.ADT"), &table), 0u) << LastText();
+  const engine::Status described = engine::DescribeTableFile(Path("PAY.ADT"), &table);
+  ASSERT_TRUE(described.ok()) << described.text();
   EXPECT_TRUE(table.sealed);
   EXPECT_EQ(table.row_count, -1);
   ASSERT_EQ(table.columns.size(), 1u);
@@ -44,13 +46,15 @@ TEST_F(SchemaDescribeTest, ASealedFileShowsItsSchemaButNoRowCount) {
 TEST_F(SchemaDescribeTest, RefusalsNameTheFileOrTheTable) {
   MakeDb("TWO.ADT", "CREATE TABLE two(a CHAR(1)); CREATE TABLE other(b CHAR(1));");
   engine::TableSchema table;
-  EXPECT_EQ(engine::DescribeTableFile(Path("TWO.ADT"), &table), AE_KDX_TABLE_LAYOUT);
-  EXPECT_NE(LastText().find("TWO.ADT"), std::string::npos) << LastText();
+  const engine::Status refused = engine::DescribeTableFile(Path("TWO.ADT"), &table);
+  EXPECT_EQ(refused.code(), AE_KDX_TABLE_LAYOUT);
+  EXPECT_NE(refused.text().find("TWO.ADT"), std::string::npos) << refused.text();
 
   MakeDb("HR.ADD", "CREATE TABLE good(a CHAR(2)); CREATE TABLE bad(b WIDGET);");
   std::vector<engine::TableSchema> tables;
   std::vector<std::pair<std::string, std::string>> failures;
-  ASSERT_EQ(engine::DescribeDictionary(Path("HR.ADD"), &tables, &failures), 0u) << LastText();
+  const engine::Status described = engine::DescribeDictionary(Path("HR.ADD"), &tables, &failures);
+  ASSERT_TRUE(described.ok()) << described.text();
   ASSERT_EQ(tables.size(), 1u);
   EXPECT_EQ(tables[0].name, "good");
   ASSERT_EQ(failures.size(), 1u);

@@ -9,6 +9,7 @@
 #include "engine/sealed_file.h"
 #include "engine/sealed_format.h"
 #include "tests/engine/sql_test_support.h"
+#include "tests/support/status_assertions.h"
 
 namespace {
 
@@ -40,25 +41,28 @@ class SealedFileTest : public ::testing::Test {
 
   void Seal(const std::string& password = kPassword) {
     std::string error;
-    ASSERT_TRUE(SealFile(path_, password, &error)) << error;
+    ASSERT_TRUE(Succeeds(SealFile(path_, password)));
   }
 
   // Opens the sealed file; returns its rows, or the error text as the only row.
   std::vector<std::string> OpenRows(const std::string& password, std::string* error) {
     sqlite3* db = nullptr;
-    if (!OpenSealedImage(path_, password, &db, error)) return {};
+    if (const engine::Status opened = OpenSealedImage(path_, password, &db); !opened.ok()) {
+      *error = opened.text();
+      return {};
+    }
     auto rows = Rows(db, kAllRows);
     sqlite3_close(db);
     return rows;
   }
 
   void ExpectRefused(const std::string& password, const std::string& reason) {
-    std::string error;
     sqlite3* db = nullptr;
-    EXPECT_FALSE(OpenSealedImage(path_, password, &db, &error));
+    engine::Status refused = OpenSealedImage(path_, password, &db);
+    EXPECT_FALSE(refused.ok());
     EXPECT_EQ(db, nullptr);
-    EXPECT_NE(error.find(path_), std::string::npos) << error;
-    EXPECT_NE(error.find(reason), std::string::npos) << error;
+    EXPECT_NE(refused.text().find(path_), std::string::npos) << refused.text();
+    EXPECT_NE(refused.text().find(reason), std::string::npos) << refused.text();
   }
 
   static constexpr char kAllRows[] = "SELECT * FROM employee ORDER BY rowid";
@@ -89,10 +93,10 @@ TEST_F(SealedFileTest, WrongPasswordAfterTheRightOneWasCachedIsStillRefused) {
 }
 
 TEST_F(SealedFileTest, EmptyPasswordCannotSealAndDoesNotOpen) {
-  std::string error;
   const std::string before = ReadBytes(path_);
-  EXPECT_FALSE(SealFile(path_, "", &error));
-  EXPECT_NE(error.find("must not be empty"), std::string::npos) << error;
+  engine::Status refused = SealFile(path_, "");
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("must not be empty"), std::string::npos) << refused.text();
   EXPECT_EQ(ReadBytes(path_), before);
   Seal();
   ExpectRefused("", "wrong table password");
@@ -114,8 +118,7 @@ TEST_F(SealedFileTest, SealingTwiceGivesDifferentFiles) {
   const std::string copy = folder_.File("COPY.adt");
   WriteBytes(copy, ReadBytes(path_));
   Seal();
-  std::string error;
-  ASSERT_TRUE(SealFile(copy, kPassword, &error)) << error;
+  ASSERT_TRUE(Succeeds(SealFile(copy, kPassword)));
   const std::string a = ReadBytes(path_);
   const std::string b = ReadBytes(copy);
   ASSERT_EQ(a.size(), b.size());
@@ -128,8 +131,7 @@ TEST_F(SealedFileTest, UnsealGivesBackATableThatReadsTheSame) {
   const std::vector<std::string> schema_before =
       FileRows(path_, "SELECT type, name, sql FROM sqlite_schema ORDER BY name");
   Seal();
-  std::string error;
-  ASSERT_TRUE(UnsealFile(path_, kPassword, &error)) << error;
+  ASSERT_TRUE(Succeeds(UnsealFile(path_, kPassword)));
   EXPECT_FALSE(IsSealedFile(path_));
   EXPECT_EQ(FileRows(path_, kAllRows), plain_rows_);
   EXPECT_EQ(FileRows(path_, "SELECT type, name, sql FROM sqlite_schema ORDER BY name"), schema_before);
@@ -141,9 +143,9 @@ TEST_F(SealedFileTest, UnsealGivesBackATableThatReadsTheSame) {
 TEST_F(SealedFileTest, UnsealWithWrongPasswordLeavesTheFileSealed) {
   Seal();
   const std::string sealed = ReadBytes(path_);
-  std::string error;
-  EXPECT_FALSE(UnsealFile(path_, "wrong", &error));
-  EXPECT_NE(error.find("wrong table password"), std::string::npos) << error;
+  engine::Status refused = UnsealFile(path_, "wrong");
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("wrong table password"), std::string::npos) << refused.text();
   EXPECT_EQ(ReadBytes(path_), sealed);
 }
 
@@ -158,8 +160,7 @@ TEST_F(SealedFileTest, NoPlaintextIsEverWritten) {
 
   // Opening, querying with a sort and attaching leave nothing on disk.
   sqlite3* db = nullptr;
-  std::string error;
-  ASSERT_TRUE(OpenSealedImage(path_, kPassword, &db, &error)) << error;
+  ASSERT_TRUE(Succeeds(OpenSealedImage(path_, kPassword, &db)));
   EXPECT_EQ(Rows(db, "SELECT NAME FROM employee ORDER BY SALARY DESC").size(), 3u);
   sqlite3_close(db);
   ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
@@ -174,8 +175,7 @@ TEST_F(SealedFileTest, NoPlaintextIsEverWritten) {
 TEST_F(SealedFileTest, DecryptedTableIsReadOnly) {
   Seal();
   sqlite3* db = nullptr;
-  std::string error;
-  ASSERT_TRUE(OpenSealedImage(path_, kPassword, &db, &error)) << error;
+  ASSERT_TRUE(Succeeds(OpenSealedImage(path_, kPassword, &db)));
   EXPECT_NE(sqlite3_exec(db, "DELETE FROM employee", nullptr, nullptr, nullptr), SQLITE_OK);
   EXPECT_EQ(Rows(db, "SELECT count(*) FROM employee"), std::vector<std::string>{"3"});
   sqlite3_close(db);
@@ -184,12 +184,11 @@ TEST_F(SealedFileTest, DecryptedTableIsReadOnly) {
 TEST_F(SealedFileTest, WithoutPasswordTheSchemaShowsColumnsAndIndexesButNoRows) {
   Seal();
   SealedHeader header;
-  std::string error;
-  ASSERT_TRUE(ReadSealedHeader(path_, &header, &error)) << error;
+  ASSERT_TRUE(Succeeds(ReadSealedHeader(path_, &header)));
   ASSERT_EQ(header.schema_sql.size(), 3u);
   EXPECT_EQ(header.schema_sql[0].rfind("CREATE TABLE employee", 0), 0u) << header.schema_sql[0];
   sqlite3* db = nullptr;
-  ASSERT_TRUE(OpenSealedSchema(header, &db, &error)) << error;
+  ASSERT_TRUE(Succeeds(OpenSealedSchema(header, &db)));
   EXPECT_EQ(Rows(db, "SELECT name FROM pragma_table_info('employee') ORDER BY cid"),
             (std::vector<std::string>{"EMP_NO", "NAME", "SALARY", "HIRED"}));
   EXPECT_EQ(Rows(db, "SELECT type FROM pragma_table_info('employee') ORDER BY cid"),
@@ -203,17 +202,17 @@ TEST_F(SealedFileTest, WithoutPasswordTheSchemaShowsColumnsAndIndexesButNoRows) 
 TEST_F(SealedFileTest, HeaderLongerThanTheReadAheadIsReadWhole) {
   const std::string wide = folder_.File("WIDE.adt");
   RunSql(wide, "CREATE TABLE wide(A CHAR(5) /* " + std::string(100000, 'x') + " */); INSERT INTO wide VALUES('v');");
-  std::string error;
-  ASSERT_TRUE(SealFile(wide, kPassword, &error)) << error;
+  ASSERT_TRUE(Succeeds(SealFile(wide, kPassword)));
   SealedHeader header;
-  ASSERT_TRUE(ReadSealedHeader(wide, &header, &error)) << error;
+  ASSERT_TRUE(Succeeds(ReadSealedHeader(wide, &header)));
   ASSERT_EQ(header.schema_sql.size(), 1u);
   EXPECT_GT(header.schema_sql[0].size(), 100000u);
   // Cut short, it is refused even though the header is whole.
   const std::string bytes = ReadBytes(wide);
   WriteBytes(wide, bytes.substr(0, bytes.size() - 1));
-  EXPECT_FALSE(ReadSealedHeader(wide, &header, &error));
-  EXPECT_NE(error.find("truncated"), std::string::npos) << error;
+  engine::Status refused = ReadSealedHeader(wide, &header);
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("truncated"), std::string::npos) << refused.text();
 }
 
 TEST_F(SealedFileTest, WalModeTableSealsAndOpens) {
@@ -232,10 +231,10 @@ class SealRefusalTest : public SealedFileTest {
     const bool existed = std::filesystem::exists(path);
     const std::string before = existed ? ReadBytes(path) : "";
     const auto entries = folder_.Entries();
-    std::string error;
-    EXPECT_FALSE(SealFile(path, kPassword, &error));
-    EXPECT_NE(error.find(path), std::string::npos) << error;
-    EXPECT_NE(error.find(reason), std::string::npos) << error;
+    engine::Status refused = SealFile(path, kPassword);
+    EXPECT_FALSE(refused.ok());
+    EXPECT_NE(refused.text().find(path), std::string::npos) << refused.text();
+    EXPECT_NE(refused.text().find(reason), std::string::npos) << refused.text();
     if (existed) {
       EXPECT_EQ(ReadBytes(path), before);
     }
@@ -262,9 +261,9 @@ TEST_F(SealRefusalTest, TableWithATrigger) {
 }
 
 TEST_F(SealRefusalTest, UnsealOfAPlainFile) {
-  std::string error;
-  EXPECT_FALSE(UnsealFile(path_, kPassword, &error));
-  EXPECT_NE(error.find("is not sealed"), std::string::npos) << error;
+  engine::Status refused = UnsealFile(path_, kPassword);
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("is not sealed"), std::string::npos) << refused.text();
 }
 
 // Damage anywhere in a sealed file is refused with an error naming the file.
@@ -274,8 +273,7 @@ class SealedDamageTest : public SealedFileTest {
     SealedFileTest::SetUp();
     Seal();
     sealed_ = ReadBytes(path_);
-    std::string error;
-    ASSERT_TRUE(ParseSealedLayout(sealed_, true, path_, &layout_, &error)) << error;
+    ASSERT_TRUE(Succeeds(ParseSealedLayout(sealed_, true, path_, &layout_)));
   }
 
   void FlipAndExpect(size_t offset, const std::string& reason) {
@@ -324,9 +322,9 @@ TEST_F(SealedDamageTest, CutOneByteShort) {
   WriteBytes(path_, sealed_.substr(0, sealed_.size() - 1));
   ExpectRefused(kPassword, "truncated");
   SealedHeader header;
-  std::string error;
-  EXPECT_FALSE(ReadSealedHeader(path_, &header, &error));
-  EXPECT_NE(error.find("truncated"), std::string::npos) << error;
+  engine::Status refused = ReadSealedHeader(path_, &header);
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("truncated"), std::string::npos) << refused.text();
 }
 
 TEST_F(SealedDamageTest, CutInsideTheHeader) {
@@ -343,9 +341,9 @@ TEST_F(SealedDamageTest, EveryHeaderByteIsCovered) {
     damaged[offset] = static_cast<char>(damaged[offset] ^ 0x80);
     WriteBytes(path_, damaged);
     sqlite3* db = nullptr;
-    std::string error;
-    EXPECT_FALSE(OpenSealedImage(path_, kPassword, &db, &error)) << "byte " << offset;
-    EXPECT_NE(error.find(path_), std::string::npos) << error;
+    engine::Status refused = OpenSealedImage(path_, kPassword, &db);
+    EXPECT_FALSE(refused.ok()) << "byte " << offset;
+    EXPECT_NE(refused.text().find(path_), std::string::npos) << refused.text();
   }
 }
 
@@ -374,9 +372,9 @@ TEST_F(SealedDamageTest, KeyDerivationCostlierThanSealingWritesIsRefusedAtOnce) 
   WriteBytes(path_, costly);
   const auto start = std::chrono::steady_clock::now();
   SealedHeader header;
-  std::string error;
-  EXPECT_FALSE(ReadSealedHeader(path_, &header, &error));
-  EXPECT_NE(error.find("'" + path_ + "': damaged header"), std::string::npos) << error;
+  engine::Status refused = ReadSealedHeader(path_, &header);
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.text().find("'" + path_ + "': damaged header"), std::string::npos) << refused.text();
   ExpectRefused(kPassword, "damaged header");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
@@ -398,8 +396,8 @@ TEST_F(SealedLayoutTest, HostileSchemaStatementIsNeverRun) {
   SealedHeader header;
   header.schema_sql = {"CREATE TABLE t(a); ATTACH DATABASE '/tmp/kdx-h3-evil' AS e"};
   sqlite3* db = nullptr;
-  std::string error;
-  EXPECT_FALSE(OpenSealedSchema(header, &db, &error));
+  engine::Status refused = OpenSealedSchema(header, &db);
+  EXPECT_FALSE(refused.ok());
   EXPECT_EQ(db, nullptr);
   EXPECT_FALSE(std::filesystem::exists("/tmp/kdx-h3-evil"));
 }

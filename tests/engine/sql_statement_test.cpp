@@ -13,6 +13,7 @@
 #include "engine/sealed_file.h"
 #include "engine/sql_statement.h"
 #include "tests/engine/sql_test_support.h"
+#include "tests/support/status_assertions.h"
 
 namespace {
 
@@ -595,8 +596,7 @@ class SqlSealedTest : public SqlFixture {
  protected:
   void SetUp() override {
     SqlFixture::SetUp();
-    std::string error;
-    ASSERT_TRUE(SealFile(folder_.File("employee.adt"), kTablePassword, &error)) << error;
+    ASSERT_TRUE(Succeeds(SealFile(folder_.File("employee.adt"), kTablePassword)));
     entries_ = folder_.Entries();
   }
   std::set<std::string> entries_;
@@ -673,9 +673,8 @@ class SqlDictionaryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = folder_.File("HR.add");
-    std::string error;
-    ASSERT_TRUE(CreateDictionary(path_, &error)) << error;
-    ASSERT_TRUE(AddDictionaryUser(path_, "GLOVERUN4", "BRISKOLDENT", &error)) << error;
+    ASSERT_TRUE(Succeeds(CreateDictionary(path_)));
+    ASSERT_TRUE(Succeeds(AddDictionaryUser(path_, "GLOVERUN4", "BRISKOLDENT")));
     RunSql(path_,
            "CREATE TABLE EMP_CLD(EMP_CODE CHAR(10), CLD_DATE DATE);"
            "CREATE INDEX \"EMP_CLD.PRIMARY\" ON EMP_CLD(EMP_CODE, CLD_DATE);"

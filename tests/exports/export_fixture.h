@@ -38,6 +38,7 @@
 #include "util/date_format.h"
 #include "util/date_time.h"
 #include "util/error.h"
+#include "tests/support/status_assertions.h"
 
 // Rows are written with designated initializers that name only the columns a
 // test cares about; the others keep their defaults on purpose. g++ 12 warns
@@ -287,9 +288,8 @@ class ExportFixture : public ::testing::Test {
   // file with the account GLOVERUN4 instead of a folder of free tables.
   bool use_dictionary_ = false;
   void CreateDictionaryFile() {
-    std::string error;
-    ASSERT_TRUE(CreateDictionary(DictionaryPath(), &error)) << error;
-    ASSERT_TRUE(AddDictionaryUser(DictionaryPath(), kDictionaryUsername, kDictionaryPassword, &error)) << error;
+    ASSERT_TRUE(Succeeds(CreateDictionary(DictionaryPath())));
+    ASSERT_TRUE(Succeeds(AddDictionaryUser(DictionaryPath(), kDictionaryUsername, kDictionaryPassword)));
   }
   TestHost& host() { return *host_; }
   RunState& state() { return host_->State(); }

@@ -8,6 +8,7 @@
 #include "exports/leave_csv.h"
 #include "exports/leave_days.h"
 #include "tests/exports/export_fixture.h"
+#include "tests/support/status_assertions.h"
 
 namespace export_test {
 namespace {
@@ -52,8 +53,7 @@ TEST_F(SealedTablesTest, RunReadsSealedTablesWithTheTablePassword) {
   AddData();
   for (const char* file : {"EMPLOYEE.ADT", "EMP_PROS.ADT", "EMP_ALW.ADT", "PAYPARA1.ADT", "EMPLOYMT.ADT",
                            "EMPMISC.ADT"}) {
-    std::string error;
-    ASSERT_TRUE(SealFile(TableFile(file), kTablePassword, &error)) << file << ": " << error;
+    ASSERT_TRUE(Succeeds(SealFile(TableFile(file), kTablePassword))) << file;
   }
   RunBoth();
   EXPECT_EQ(EmployeeFile(), kExpectedEmployees);
@@ -63,8 +63,7 @@ TEST_F(SealedTablesTest, RunReadsSealedTablesWithTheTablePassword) {
 
 TEST_F(SealedTablesTest, TableSealedWithAnotherPasswordStopsTheRun) {
   AddData();
-  std::string error;
-  ASSERT_TRUE(SealFile(TableFile("EMPMISC.ADT"), "OTHER0000", &error)) << error;
+  ASSERT_TRUE(Succeeds(SealFile(TableFile("EMPMISC.ADT"), "OTHER0000")));
   const std::string message = ErrorOf([&] { RunBoth(); });
   EXPECT_NE(message.find("AdsTableMisc"), std::string::npos) << message;
   EXPECT_EQ(EmployeeFile(), "");

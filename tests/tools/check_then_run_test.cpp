@@ -14,6 +14,7 @@
 #include "engine/storage.h"
 #include "tests/tools/tool_test_support.h"
 #include "tools/sample_database.h"
+#include "tests/support/status_assertions.h"
 
 namespace fs = std::filesystem;
 
@@ -87,9 +88,8 @@ TEST_F(CheckThenRunTest, CheckPassesExactlyWhereTheRunSucceeds) {
        [](const fs::path& database, std::string&) {
          const std::string table = (database / "EMPLOYMT.ADT").string();
          if (!fs::is_directory(database) || !IsSealedFile(table)) return;
-         std::string error;
-         ASSERT_TRUE(UnsealFile(table, kSampleTablePassword, &error)) << error;
-         ASSERT_TRUE(SealFile(table, "ANOTHER1", &error)) << error;
+         ASSERT_TRUE(Succeeds(UnsealFile(table, kSampleTablePassword)));
+         ASSERT_TRUE(Succeeds(SealFile(table, "ANOTHER1")));
        }},
   };
   const struct {

@@ -4,6 +4,7 @@
 #include "tests/tools/tool_test_support.h"
 #include "tools/database_check.h"
 #include "tools/sample_database.h"
+#include "tests/support/status_assertions.h"
 
 namespace {
 
@@ -114,9 +115,8 @@ TEST_F(DatabaseCheckTest, AWrongTablePasswordNamesEverySealedFile) {
 
 TEST_F(DatabaseCheckTest, ASealedTableTheRunReadsWithoutAPasswordIsAProblem) {
   Generate(false);
-  std::string error;
   for (const char* file : {"EMP_CLD.ADT", "EMP_PROS.adt"}) {
-    ASSERT_TRUE(SealFile(folder_ / file, "VARDE5816", &error)) << error;
+    ASSERT_TRUE(Succeeds(SealFile(folder_ / file, "VARDE5816")));
   }
   const CheckReport report = Check();
   ASSERT_EQ(report.problems.size(), 1u) << All(report);

@@ -23,6 +23,7 @@
 #include "tools/server_database.h"
 #include "tools/user_tables.h"
 #include "util/ascii.h"
+#include "tests/support/status_assertions.h"
 
 namespace fs = std::filesystem;
 using tool_test::ReadFile;
@@ -326,8 +327,7 @@ TEST_F(EndToEndTest, AWrongSourcePathFailsTheRunAndNamesThePath) {
 TEST_F(EndToEndTest, ADatabaseSealedWithAnotherPasswordFailsTheRunInsteadOfWritingGarbage) {
   TempFolder other;
   tool_test::GenerateSample(other.path().string(), 10, false, 1, nullptr, today_);
-  std::string error;
-  ASSERT_TRUE(SealFile((other.path() / "EMPMISC.ADT").string(), "OTHER0000", &error)) << error;
+  ASSERT_TRUE(Succeeds(SealFile((other.path() / "EMPMISC.ADT").string(), "OTHER0000")));
   const ProgramRun run = Unattended(other.path());
   EXPECT_NE(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("EMPMISC"), std::string::npos) << run.output;

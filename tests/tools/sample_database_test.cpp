@@ -12,6 +12,7 @@
 #include "tests/tools/tool_test_support.h"
 #include "tools/declared_type.h"
 #include "tools/sample_database.h"
+#include "tests/support/status_assertions.h"
 
 namespace fs = std::filesystem;
 
@@ -418,21 +419,21 @@ TEST_F(SampleFolderTest, RefusesMoreSelectedLeaveThanTheEmployeesCanTakeNamingTh
 TEST_F(SampleFolderTest, SealsExactlyThePasswordCarryingTablesWithTheTablePassword) {
   TempFolder folder;
   tool_test::GenerateSample(folder.path().string(), 20, true);
-  std::string error;
   std::set<std::string> sealed;
   for (const SampleTable& t : SampleTables()) {
     if (IsSealedFile((folder.path() / t.file_name).string())) sealed.insert(t.name);
   }
   EXPECT_EQ(sealed, (std::set<std::string>{"employee", "EMP_PROS", "EMP_ALW", "PAYPARA1", "EMPLOYMT", "EMPMISC"}));
   sqlite3* db = nullptr;
-  ASSERT_TRUE(OpenSealedImage((folder.path() / "employee.adt").string(), kSampleTablePassword, &db, &error)) << error;
+  ASSERT_TRUE(Succeeds(OpenSealedImage((folder.path() / "employee.adt").string(), kSampleTablePassword, &db)));
   sqlite3_stmt* stmt = nullptr;
   ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM employee", -1, &stmt, nullptr), SQLITE_OK);
   ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
   EXPECT_EQ(sqlite3_column_int(stmt, 0), 20);
   sqlite3_finalize(stmt);
   sqlite3_close(db);
-  EXPECT_FALSE(OpenSealedImage((folder.path() / "employee.adt").string(), "WRONG", &db, &error));
+  engine::Status refused = OpenSealedImage((folder.path() / "employee.adt").string(), "WRONG", &db);
+  EXPECT_FALSE(refused.ok());
 }
 
 class CivilDateTest : public ::testing::Test {};

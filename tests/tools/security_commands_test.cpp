@@ -13,6 +13,7 @@
 #include "engine/storage.h"
 #include "tests/tools/tool_test_support.h"
 #include "tools/sample_database.h"
+#include "tests/support/status_assertions.h"
 
 namespace {
 
@@ -82,8 +83,7 @@ TEST_F(SecurityCommandsTest, PasswordFileGivesTheFirstLine) {
   Outcome o = Run("seal --password-file " + Quote(folder_ / "pw.txt") + " " + Quote(table_), "not-this-one");
   ASSERT_EQ(o.status, 0) << o.err;
   sqlite3* db = nullptr;
-  std::string error;
-  ASSERT_TRUE(OpenSealedImage(table_, "from-file", &db, &error)) << error;
+  ASSERT_TRUE(Succeeds(OpenSealedImage(table_, "from-file", &db)));
   sqlite3_close(db);
 }
 
@@ -124,9 +124,9 @@ TEST_F(SecurityCommandsTest, DictionaryWithAUserWhoCanLogIn) {
   EXPECT_EQ(o.out.find("BRISKOLDENT"), std::string::npos);
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(dictionary.c_str(), &db), SQLITE_OK);
-  std::string error;
-  EXPECT_TRUE(CheckDictionaryLogin(db, "gloverun4", "BRISKOLDENT", &error)) << error;
-  EXPECT_FALSE(CheckDictionaryLogin(db, "gloverun4", "briskoldent", &error));
+  EXPECT_TRUE(Succeeds(CheckDictionaryLogin(db, "gloverun4", "BRISKOLDENT")));
+  engine::Status refused = CheckDictionaryLogin(db, "gloverun4", "briskoldent");
+  EXPECT_FALSE(refused.ok());
   sqlite3_close(db);
   o = Run("add-user " + Quote(dictionary) + " GloveRun4", "other");
   EXPECT_EQ(o.status, 1);

@@ -3,6 +3,7 @@
 #include "engine/storage.h"
 #include "tests/tools/tool_test_support.h"
 #include "tools/table_import.h"
+#include "tests/support/status_assertions.h"
 
 namespace {
 
@@ -107,8 +108,7 @@ TEST_F(TableImportTest, RefusesFilesThatAreNotOneFreeTable) {
 }
 
 TEST_F(TableImportTest, RefusesASealedTableAndLeavesItSealed) {
-  std::string error;
-  ASSERT_TRUE(SealFile(table_, "VARDE5816", &error)) << error;
+  ASSERT_TRUE(Succeeds(SealFile(table_, "VARDE5816")));
   EXPECT_FALSE(Import("EMP_NO,DATE\nE9,2010-03-09\n"));
   EXPECT_NE(Errors().find("sealed"), std::string::npos) << Errors();
   EXPECT_TRUE(IsSealedFile(table_));

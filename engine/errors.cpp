@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine/pg_codes.h"
+#include "engine/sealed_pages.h"
 #include "engine/sql_codes.h"
 
 namespace engine {
@@ -144,6 +145,11 @@ Status SqliteError(UNSIGNED32 code, const std::string& context, sqlite3* db) {
   const std::string changed = std::exchange(ChangedWhileRead(), std::string());
   const std::string failed = std::exchange(FailedFile(), std::string());
   const int primary = db != nullptr ? sqlite3_errcode(db) & 0xFF : SQLITE_IOERR;
+  // A page of a sealed table that fails authentication: the table is
+  // damaged, whatever SQLite was doing.
+  if (std::string page; TakeSealedPageFailure(&page) && primary == SQLITE_IOERR) {
+    return Status(AE_KDX_SEALED_REFUSED, page.rfind(context, 0) == 0 ? page : context + ": " + page);
+  }
   if (!changed.empty() && primary == SQLITE_IOERR) {
     return Status(code, context + ": the table file '" + changed +
                             "' changed while it was read (a program began writing it, and its write-ahead log was "

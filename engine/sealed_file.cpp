@@ -18,6 +18,7 @@
 #include "engine/errors.h"
 #include "engine/record_format.h"
 #include "engine/sealed_format.h"
+#include "engine/sealed_pages.h"
 #include "engine/sql_codes.h"
 #include "engine/sqlite_support.h"
 #include "util/whole_file.h"
@@ -231,9 +232,138 @@ void KeyCheck(const std::array<uint8_t, kKeyBytes>& key, std::array<uint8_t, kSe
 
 // ---- decryption --------------------------------------------------------------
 
+Status KeepTemporariesInMemory(sqlite3* db, const std::string& path);
+
+// The table key of `layout` for `password`, checked against the header's key
+// check; wiped by the caller.
+Status TableKey(const SealedLayout& layout, const std::string& password, const std::string& path,
+                std::array<uint8_t, kKeyBytes>* key) {
+  if (!Keys().Get(layout, password, key)) return Refused(FileError(path, "the key derivation ran out of memory"));
+  std::array<uint8_t, kSealKeyCheckBytes> check{};
+  KeyCheck(*key, &check);
+  if (sodium_memcmp(check.data(), layout.key_check.data(), check.size()) != 0) {
+    sodium_memzero(key->data(), key->size());
+    return Refused(FileError(path, "wrong table password (or a damaged header)"));
+  }
+  return Status();
+}
+
+// The header tag of a version 2 file: its first `layout.tagged_bytes` bytes
+// `header`, keyed with the table key.
+void HeaderTag(std::string_view header, const std::array<uint8_t, kKeyBytes>& key,
+               std::array<uint8_t, kSealHeaderTagBytes>* tag) {
+  crypto_generichash(tag->data(), tag->size(), reinterpret_cast<const uint8_t*>(header.data()), header.size(),
+                     key.data(), key.size());
+}
+
+// Reads and checks the header of the sealed file `path` (only the header is
+// read); `*header` gets its bytes.
+Status ReadLayout(const std::string& path, SealedLayout* layout, std::string* header) {
+  uint64_t file_size = 0;
+  if (Status read = ReadFilePrefix(path, kHeaderReadAhead, header, &file_size); !read.ok()) return read;
+  if (Status parsed = ParseSealedLayout(*header, false, path, layout); !parsed.ok()) {
+    if (header->size() == file_size) return parsed;
+    if (Status read = ReadSealedBytes(path, header); !read.ok()) return read;
+    file_size = header->size();
+    if (Status reparsed = ParseSealedLayout(*header, false, path, layout); !reparsed.ok()) return reparsed;
+  }
+  return CheckSealedLength(*layout, file_size, path);
+}
+
+// What reading the pages of a version 2 file needs, its header authenticated
+// under the key of `password`.
+Status PagesOf(const std::string& path, const std::string& password, PageGeometry* geometry) {
+  if (Status ready = SodiumReady(AE_KDX_SEALED_REFUSED); !ready.ok()) return ready;
+  SealedLayout layout;
+  std::string header;
+  if (Status read = ReadLayout(path, &layout, &header); !read.ok()) return read;
+  std::array<uint8_t, kKeyBytes> key{};
+  if (Status keyed = TableKey(layout, password, path, &key); !keyed.ok()) return keyed;
+  std::array<uint8_t, kSealHeaderTagBytes> tag{};
+  HeaderTag(std::string_view(header).substr(0, layout.tagged_bytes), key, &tag);
+  if (sodium_memcmp(tag.data(), layout.header_tag.data(), tag.size()) != 0) {
+    sodium_memzero(key.data(), key.size());
+    return Refused(FileError(path, "damaged: the header fails authentication"));
+  }
+  std::memcpy(geometry->key.data(), key.data(), key.size());
+  sodium_memzero(key.data(), key.size());
+  std::memcpy(geometry->identity.data(), layout.nonce.data(), geometry->identity.size());
+  geometry->page_size = layout.page_size;
+  geometry->pages = layout.pages;
+  geometry->data_offset = layout.header_bytes;
+  return Status();
+}
+
+// Whether `path` is a sealed file of version 2 (page by page).
+bool IsPagedFile(const std::string& path) {
+  std::string prefix;
+  uint64_t size = 0;
+  if (!ReadFilePrefix(path, kSealFixedHeaderBytes, &prefix, &size).ok() || prefix.size() < 10) return false;
+  return static_cast<uint8_t>(prefix[8]) == kSealVersionPages && prefix[9] == 0;
+}
+
+// Opens the version 2 file `path` through the pages VFS as `*db` (a fresh
+// connection) or, with `db` holding one, attaches it as `schema`.
+Status OpenPaged(const std::string& path, const std::string& password, sqlite3** db, const std::string& schema) {
+  PageGeometry geometry;
+  if (Status pages = PagesOf(path, password, &geometry); !pages.ok()) return pages;
+  const std::unique_ptr<SealedPagesReading> reading = RegisterSealedPages(path, geometry);
+  sodium_memzero(geometry.key.data(), geometry.key.size());
+  // The open file holds the registration from here on.
+  if (*db == nullptr) {
+    if (sqlite3_open_v2(reading->uri().c_str(), db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+      Status failed = SqliteError(AE_KDX_SEALED_REFUSED, "Sealed table file " + Quoted(path), *db);
+      sqlite3_close(*db);
+      *db = nullptr;
+      return failed;
+    }
+  } else {
+    char* sql = sqlite3_mprintf("ATTACH DATABASE %Q AS \"%w\"", reading->uri().c_str(), schema.c_str());
+    const int rc = sql == nullptr ? SQLITE_NOMEM : sqlite3_exec(*db, sql, nullptr, nullptr, nullptr);
+    sqlite3_free(sql);
+    if (rc != SQLITE_OK) return SqliteError(AE_KDX_SEALED_REFUSED, "Sealed table file " + Quoted(path), *db);
+  }
+  if (Status kept = KeepTemporariesInMemory(*db, path); !kept.ok()) return kept;
+  char* check = sqlite3_mprintf("SELECT count(*) FROM \"%w\".sqlite_schema", schema.c_str());
+  const int rc = check == nullptr ? SQLITE_NOMEM : sqlite3_exec(*db, check, nullptr, nullptr, nullptr);
+  sqlite3_free(check);
+  if (rc != SQLITE_OK) return SqliteError(AE_KDX_SEALED_REFUSED, "Sealed table file " + Quoted(path), *db);
+  return Status();
+}
+
+// Decrypts every page of the version 2 file `path` into `*image` (from
+// sqlite3_malloc64; ownership passes to the caller).
+Status DecryptPages(const std::string& path, const std::string& password, uint8_t** image, size_t* image_size) {
+  PageGeometry geometry;
+  if (Status pages = PagesOf(path, password, &geometry); !pages.ok()) return pages;
+  std::string data;
+  Status result = ReadSealedBytes(path, &data);
+  const size_t size = static_cast<size_t>(geometry.pages * geometry.page_size);
+  auto* plain = result.ok() ? static_cast<uint8_t*>(sqlite3_malloc64(size)) : nullptr;
+  if (result.ok() && plain == nullptr) result = Refused(FileError(path, "out of memory for the decrypted table"));
+  const uint64_t slot = PageSlotBytes(geometry.page_size);
+  for (uint64_t page = 1; result.ok() && page <= geometry.pages; ++page) {
+    const auto* at = reinterpret_cast<const uint8_t*>(data.data()) + geometry.data_offset + (page - 1) * slot;
+    if (!OpenPage(geometry, page, at, plain + (page - 1) * geometry.page_size)) {
+      result = Refused(FileError(path, "damaged: page " + std::to_string(page) + " fails authentication"));
+    }
+  }
+  sodium_memzero(geometry.key.data(), geometry.key.size());
+  if (!result.ok()) {
+    if (plain != nullptr) sodium_memzero(plain, size);
+    sqlite3_free(plain);
+    return result;
+  }
+  *image = plain;
+  *image_size = size;
+  return Status();
+}
+
 // Reads, checks and decrypts the sealed file at `path` into a buffer from
 // sqlite3_malloc64 (ownership passes to the caller).
 Status DecryptFile(const std::string& path, const std::string& password, uint8_t** image, size_t* image_size) {
+  if (IsPagedFile(path)) return DecryptPages(path, password, image, image_size);
   if (Status ready = SodiumReady(AE_KDX_SEALED_REFUSED); !ready.ok()) return ready;
   std::string data;
   if (Status read = ReadSealedBytes(path, &data); !read.ok()) return read;
@@ -357,6 +487,15 @@ Status OpenSealedSchemaDatabase(const SealedHeader& header, sqlite3** db) {
 }
 
 Status OpenSealedDatabase(const std::string& path, const std::string& password, sqlite3** db) {
+  if (IsPagedFile(path)) {
+    sqlite3* paged = nullptr;
+    if (Status opened = OpenPaged(path, password, &paged, "main"); !opened.ok()) {
+      sqlite3_close(paged);
+      return opened;
+    }
+    *db = paged;
+    return Status();
+  }
   uint8_t* image = nullptr;
   size_t size = 0;
   if (Status decrypted = DecryptFile(path, password, &image, &size); !decrypted.ok()) return decrypted;
@@ -376,6 +515,15 @@ Status OpenSealedDatabase(const std::string& path, const std::string& password, 
 
 Status AttachSealedImage(sqlite3* db, const std::string& schema, const std::string& path,
                          const std::string& password) {
+  if (IsPagedFile(path)) {
+    if (sqlite3_db_filename(db, schema.c_str()) != nullptr) {
+      char* sql = sqlite3_mprintf("DETACH DATABASE \"%w\"", schema.c_str());
+      const int rc = sql == nullptr ? SQLITE_NOMEM : sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+      sqlite3_free(sql);
+      if (rc != SQLITE_OK) return SqliteError(AE_KDX_SEALED_REFUSED, "Sealed table file " + Quoted(path), db);
+    }
+    return OpenPaged(path, password, &db, schema);
+  }
   uint8_t* image = nullptr;
   size_t size = 0;
   if (Status decrypted = DecryptFile(path, password, &image, &size); !decrypted.ok()) return decrypted;
@@ -518,7 +666,78 @@ std::string SealedBytes(SealedLayout* layout, const std::array<uint8_t, kKeyByte
   return file;
 }
 
+// A version 2 file: the clear header (a fresh identity in the nonce's
+// place), its tag, then every page of `image` sealed on its own.
+Status SealedPagedBytes(SealedLayout* layout, const std::array<uint8_t, kKeyBytes>& key,
+                        const std::vector<std::string>& schema, const std::string& image, const std::string& path,
+                        std::string* file) {
+  PageGeometry geometry;
+  geometry.page_size = ImagePageSize(image);
+  if (geometry.page_size == 0) return Refused(FileError(path, "its image is no whole number of database pages"));
+  geometry.pages = image.size() / geometry.page_size;
+  KeyCheck(key, &layout->key_check);
+  std::string header(kSealMarker, sizeof(kSealMarker));
+  Put16(&header, kSealVersionPages);
+  Put16(&header, kSealKdfArgon2id13);
+  Put32(&header, layout->passes);
+  Put32(&header, layout->memory_kib);
+  header.append(reinterpret_cast<const char*>(layout->salt.data()), layout->salt.size());
+  header.append(reinterpret_cast<const char*>(layout->nonce.data()), layout->nonce.size());
+  header.append(reinterpret_cast<const char*>(layout->key_check.data()), layout->key_check.size());
+  Put32(&header, static_cast<uint32_t>(schema.size()));
+  for (const std::string& sql : schema) {
+    Put32(&header, static_cast<uint32_t>(sql.size()));
+    header += sql;
+  }
+  Put32(&header, geometry.page_size);
+  Put64(&header, geometry.pages);
+  std::array<uint8_t, kSealHeaderTagBytes> tag{};
+  HeaderTag(header, key, &tag);
+  header.append(reinterpret_cast<const char*>(tag.data()), tag.size());
+  std::memcpy(geometry.key.data(), key.data(), key.size());
+  std::memcpy(geometry.identity.data(), layout->nonce.data(), geometry.identity.size());
+  geometry.data_offset = header.size();
+  *file = std::move(header);
+  Status sealed = SealPages(geometry, image, file);
+  sodium_memzero(geometry.key.data(), geometry.key.size());
+  return sealed;
+}
+
+// Writes `image` (a plain table's, with its `schema`) over `path` as a
+// version 2 sealed file under `password`.
+Status WritePaged(const std::string& path, const std::string& password, const std::vector<std::string>& schema,
+                  const std::string& image) {
+  SealedLayout layout;
+  layout.passes = kSealPasses;
+  layout.memory_kib = kSealMemoryKib;
+  randombytes_buf(layout.salt.data(), layout.salt.size());
+  randombytes_buf(layout.nonce.data(), layout.nonce.size());
+  std::array<uint8_t, kKeyBytes> key{};
+  if (!Keys().Get(layout, password, &key)) return Refused(FileError(path, "the key derivation ran out of memory"));
+  std::string file;
+  Status made = SealedPagedBytes(&layout, key, schema, image, path, &file);
+  sodium_memzero(key.data(), key.size());
+  if (!made.ok()) return made;
+  return ReplaceFile(path, reinterpret_cast<const uint8_t*>(file.data()), file.size());
+}
+
 Status Seal(const std::string& path, const std::string& password) {
+  if (Status ready = SodiumReady(AE_KDX_SEALED_REFUSED); !ready.ok()) return ready;
+  if (password.empty()) return Refused("Table file " + Quoted(path) + ": a table password must not be empty");
+  if (IsSealedFile(path)) return Refused("Table file " + Quoted(path) + " is already sealed");
+  sqlite3* db = nullptr;
+  std::string image;
+  std::vector<std::string> schema;
+  if (Status read = ReadPlainTable(path, &db, &image, &schema); !read.ok()) return read;
+  Status written = WritePaged(path, password, schema, image);
+  sodium_memzero(image.data(), image.size());
+  CloseLocked(db);
+  return written;
+}
+
+// Seals the plain table file `path` in version 1, the whole image in one
+// ciphertext.
+Status SealWhole(const std::string& path, const std::string& password) {
   if (Status ready = SodiumReady(AE_KDX_SEALED_REFUSED); !ready.ok()) return ready;
   if (password.empty()) return Refused("Table file " + Quoted(path) + ": a table password must not be empty");
   if (IsSealedFile(path)) return Refused("Table file " + Quoted(path) + " is already sealed");
@@ -532,17 +751,57 @@ Status Seal(const std::string& path, const std::string& password) {
   randombytes_buf(layout.salt.data(), layout.salt.size());
   randombytes_buf(layout.nonce.data(), layout.nonce.size());
   std::array<uint8_t, kKeyBytes> key{};
-  if (!Keys().Get(layout, password, &key)) {
-    sodium_memzero(image.data(), image.size());
-    CloseLocked(db);
-    return Refused(FileError(path, "the key derivation ran out of memory"));
+  Status result = Keys().Get(layout, password, &key) ? Status()
+                                                     : Refused(FileError(path, "the key derivation ran out of memory"));
+  if (result.ok()) {
+    const std::string file = SealedBytes(&layout, key, schema, image);
+    result = ReplaceFile(path, reinterpret_cast<const uint8_t*>(file.data()), file.size());
   }
-  const std::string file = SealedBytes(&layout, key, schema, image);
   sodium_memzero(key.data(), key.size());
   sodium_memzero(image.data(), image.size());
-  Status replaced = ReplaceFile(path, reinterpret_cast<const uint8_t*>(file.data()), file.size());
   CloseLocked(db);
-  return replaced;
+  return result;
+}
+
+// Rewrites the version 1 file `path` as version 2, under the same password.
+Status Reseal(const std::string& path, const std::string& password) {
+  if (!IsSealedFile(path)) return Refused("Table file " + Quoted(path) + " is not sealed");
+  if (IsPagedFile(path)) return Refused(FileError(path, "already of format version 2"));
+  SealedLayout layout;
+  std::string header;
+  if (Status read = ReadLayout(path, &layout, &header); !read.ok()) return read;
+  uint8_t* image = nullptr;
+  size_t size = 0;
+  if (Status decrypted = DecryptFile(path, password, &image, &size); !decrypted.ok()) return decrypted;
+  std::string plain(reinterpret_cast<const char*>(image), size);
+  sodium_memzero(image, size);
+  sqlite3_free(image);
+  Status written = WritePaged(path, password, layout.schema_sql, plain);
+  sodium_memzero(plain.data(), plain.size());
+  return written;
+}
+
+// Authenticates every page of the version 2 file `path`, one at a time.
+Status VerifyPages(const std::string& path, const std::string& password) {
+  PageGeometry geometry;
+  if (Status pages = PagesOf(path, password, &geometry); !pages.ok()) return pages;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  Status result = fd >= 0 ? Status() : Refused("Cannot open " + Quoted(path) + ": " + std::strerror(errno));
+  const uint64_t slot_bytes = PageSlotBytes(geometry.page_size);
+  std::vector<uint8_t> slot(slot_bytes);
+  std::vector<uint8_t> plain(geometry.page_size);
+  for (uint64_t page = 1; result.ok() && page <= geometry.pages; ++page) {
+    const off_t at = static_cast<off_t>(geometry.data_offset + (page - 1) * slot_bytes);
+    if (::pread(fd, slot.data(), slot.size(), at) != static_cast<ssize_t>(slot.size())) {
+      result = Refused(FileError(path, "page " + std::to_string(page) + " cannot be read"));
+    } else if (!OpenPage(geometry, page, slot.data(), plain.data())) {
+      result = Refused(FileError(path, "damaged: page " + std::to_string(page) + " fails authentication"));
+    }
+  }
+  if (fd >= 0) ::close(fd);
+  sodium_memzero(plain.data(), plain.size());
+  sodium_memzero(geometry.key.data(), geometry.key.size());
+  return result;
 }
 
 Status Unseal(const std::string& path, const std::string& password) {
@@ -583,3 +842,25 @@ Status OpenSealedImage(const std::string& path, const std::string& password, sql
 Status SealFile(const std::string& path, const std::string& password) { return Seal(path, password); }
 
 Status UnsealFile(const std::string& path, const std::string& password) { return Unseal(path, password); }
+
+Status SealFileVersion1(const std::string& path, const std::string& password) { return SealWhole(path, password); }
+
+Status ResealFile(const std::string& path, const std::string& password) { return Reseal(path, password); }
+
+uint16_t SealedFormatVersion(const std::string& path) {
+  if (!IsSealedFile(path)) return 0;
+  return IsPagedFile(path) ? kSealVersionPages : kSealVersion;
+}
+
+Status VerifySealedFile(const std::string& path, const std::string& password) {
+  if (!IsPagedFile(path)) {
+    // Version 1 authenticates the whole image when it is decrypted.
+    uint8_t* image = nullptr;
+    size_t size = 0;
+    if (Status decrypted = DecryptFile(path, password, &image, &size); !decrypted.ok()) return decrypted;
+    sodium_memzero(image, size);
+    sqlite3_free(image);
+    return Status();
+  }
+  return VerifyPages(path, password);
+}

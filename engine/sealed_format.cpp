@@ -104,7 +104,7 @@ engine::Status ParseFixedHeader(std::string_view data, const std::string& name, 
   out->kdf = Get16(p + 10);
   out->passes = Get32(p + 12);
   out->memory_kib = Get32(p + 16);
-  if (out->version != kSealVersion) {
+  if (out->version != kSealVersion && out->version != kSealVersionPages) {
     return Refused(FileError(name, "unknown format version " + std::to_string(out->version)));
   }
   if (out->kdf != kSealKdfArgon2id13) {
@@ -174,6 +174,24 @@ engine::Status ParseSealedLayout(std::string_view data, bool whole_file, const s
   if (engine::Status fixed = ParseFixedHeader(data, name, &out); !fixed.ok()) return fixed;
   if (engine::Status schema = ParseSchemaStatements(data, name, &out, &at); !schema.ok()) return schema;
   const auto* p = reinterpret_cast<const uint8_t*>(data.data());
+  if (out.version == kSealVersionPages) {
+    if (data.size() - at < 12 + kSealHeaderTagBytes) return Refused(FileError(name, "truncated inside its header"));
+    out.page_size = Get32(p + at);
+    out.pages = Get64(p + at + 4);
+    out.tagged_bytes = at + 12;
+    std::memcpy(out.header_tag.data(), p + out.tagged_bytes, kSealHeaderTagBytes);
+    out.header_bytes = out.tagged_bytes + kSealHeaderTagBytes;
+    const uint32_t size = out.page_size;
+    if (size < 512 || size > 65536 || (size & (size - 1)) != 0 || out.pages == 0 || out.pages > kSealMaxPages) {
+      return Refused(FileError(name, "damaged header: " + std::to_string(out.pages) + " pages of " +
+                                     std::to_string(size) + " bytes"));
+    }
+    if (whole_file) {
+      if (engine::Status length = CheckSealedLength(out, data.size(), name); !length.ok()) return length;
+    }
+    *layout = std::move(out);
+    return engine::Status();
+  }
   if (data.size() - at < 8) {
     return Refused(FileError(name, "truncated inside its header"));
   }
@@ -191,7 +209,21 @@ engine::Status ParseSealedLayout(std::string_view data, bool whole_file, const s
 }
 
 engine::Status CheckSealedLength(const SealedLayout& layout, uint64_t file_size, const std::string& name) {
+  if (file_size < layout.header_bytes) return Refused(FileError(name, "truncated inside its header"));
   const uint64_t have = file_size - layout.header_bytes;
+  if (layout.version == kSealVersionPages) {
+    const uint64_t slot = kSealNonceBytes + layout.page_size + kSealTagBytes;
+    const uint64_t want = layout.pages * slot;
+    if (have < want) {
+      return Refused(FileError(name, "truncated: " + std::to_string((want - have + slot - 1) / slot) + " of " +
+                                     std::to_string(layout.pages) + " pages are missing or cut"));
+    }
+    if (have > want) {
+      return Refused(FileError(name, "damaged: " + std::to_string(have - want) +
+                                     " unexpected bytes after the last page"));
+    }
+    return engine::Status();
+  }
   if (have < layout.cipher_bytes) {
     return Refused(FileError(name, "truncated: " + std::to_string(layout.cipher_bytes - have) +
                                  " bytes of the encrypted table are missing"));

@@ -54,6 +54,19 @@ bool IsSealedFile(const std::string& path);
 // never left half-written.
 [[nodiscard]] engine::Status SealFile(const std::string& path, const std::string& password);
 [[nodiscard]] engine::Status UnsealFile(const std::string& path, const std::string& password);
+// SealFile writes format version 2, each page sealed on its own and read
+// page by page. Version 1 (the whole image in one ciphertext) is still read;
+// SealFileVersion1 writes it, for tests and benchmarks of sites that hold it.
+[[nodiscard]] engine::Status SealFileVersion1(const std::string& path, const std::string& password);
+// Rewrites a version 1 sealed file as version 2 under the same password,
+// through a temporary file and a rename; refuses a file of version 2.
+[[nodiscard]] engine::Status ResealFile(const std::string& path, const std::string& password);
+// The format version of a sealed file (1 or 2), 0 for any other file.
+uint16_t SealedFormatVersion(const std::string& path);
+// Authenticates the whole sealed file: every page of version 2 (one at a
+// time), the whole image of version 1. A failure names the file and, for
+// version 2, the first page that fails.
+[[nodiscard]] engine::Status VerifySealedFile(const std::string& path, const std::string& password);
 // Forgets every key derived in this process (tests and benchmarks measure
 // the key derivation with it; it also wipes the keys from memory).
 void ForgetSealedKeys();

@@ -215,7 +215,16 @@ class Checker {
         return nullptr;
       }
       const engine::Status opened = engine::InspectedDatabase::OpenSealed(file.string(), password_, &db);
-      if (opened.ok()) return db;
+      if (opened.ok()) {
+        // Every page (every byte of a version 1 file) must authenticate, not
+        // just those the checks below happen to read.
+        if (const engine::Status verified = VerifySealedFile(file.string(), password_); !verified.ok()) {
+          Problem("file " + name, "is a damaged sealed table: " + verified.text(),
+                  "restore it from a backup (a sealed file cannot be repaired)");
+          return nullptr;
+        }
+        return db;
+      }
       *readable = false;
       Problem("file " + name, "cannot be opened with the table password: " + opened.text(),
               "unseal it with its current password (kdx-db unseal) and seal it again with the table password "

@@ -25,7 +25,10 @@ std::string ErrorLine(const engine::Status& failed) {
 
 void PrintTable(const engine::TableSchema& table, const std::string& where) {
   std::cout << "Table " << table.name << "  (" << where << ")";
-  if (table.sealed) std::cout << "  sealed";
+  if (table.sealed) {
+    // Only a free table file is sealed: `where` is its path.
+    std::cout << "  sealed, format version " << SealedFormatVersion(where);
+  }
   std::cout << "\n";
   if (table.sealed) {
     std::cout << "  rows: hidden without the table password\n";

@@ -1,5 +1,5 @@
-// kdx-db create-dictionary, add-user, list-users, remove-user, seal and
-// unseal. Passwords come from tools/password_source.h: never from a plain
+// kdx-db create-dictionary, add-user, list-users, remove-user, seal, unseal
+// and reseal. Passwords come from tools/password_source.h: never from a plain
 // argument.
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -94,7 +94,7 @@ void RegisterRemoveUser(CLI::App& app, int* exit_status) {
   });
 }
 
-// seal and unseal: one table file and its table password. Sealing asks for
+// seal, unseal and reseal: one table file and its table password. Sealing asks for
 // the password twice on a terminal (a mistyped password would lock the table
 // away); unsealing asks once, as a wrong one only fails.
 void RegisterTableFileCommand(CLI::App& app, int* exit_status, const std::string& name,
@@ -129,4 +129,7 @@ void RegisterSecurityCommands(CLI::App& app, int* exit_status) {
                            "The table file", true, SealFile, "Sealed");
   RegisterTableFileCommand(app, exit_status, "unseal", "Decrypt a sealed table file back into a plain one",
                            "The sealed table file", false, UnsealFile, "Unsealed");
+  RegisterTableFileCommand(app, exit_status, "reseal",
+                           "Rewrite a sealed table file of format version 1 as version 2 (read page by page)",
+                           "The sealed table file", false, ResealFile, "Resealed");
 }

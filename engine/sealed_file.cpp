@@ -302,11 +302,39 @@ bool IsPagedFile(const std::string& path) {
   return static_cast<uint8_t>(prefix[8]) == kSealVersionPages && prefix[9] == 0;
 }
 
+// Authenticates every page of the version 2 file `path` whose pages
+// `geometry` describes, one page in memory at a time.
+Status VerifyEveryPage(const std::string& path, const PageGeometry& geometry) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  Status result = fd >= 0 ? Status() : Refused("Cannot open " + Quoted(path) + ": " + std::strerror(errno));
+  const uint64_t slot_bytes = PageSlotBytes(geometry.page_size);
+  std::vector<uint8_t> slot(slot_bytes);
+  std::vector<uint8_t> plain(geometry.page_size);
+  for (uint64_t page = 1; result.ok() && page <= geometry.pages; ++page) {
+    const off_t at = static_cast<off_t>(geometry.data_offset + (page - 1) * slot_bytes);
+    if (::pread(fd, slot.data(), slot.size(), at) != static_cast<ssize_t>(slot.size())) {
+      result = Refused(FileError(path, "page " + std::to_string(page) + " cannot be read"));
+    } else if (!OpenPage(geometry, page, slot.data(), plain.data())) {
+      result = Refused(FileError(path, "damaged: page " + std::to_string(page) + " fails authentication"));
+    }
+  }
+  if (fd >= 0) ::close(fd);
+  sodium_memzero(plain.data(), plain.size());
+  return result;
+}
+
 // Opens the version 2 file `path` through the pages VFS as `*db` (a fresh
 // connection) or, with `db` holding one, attaches it as `schema`.
 Status OpenPaged(const std::string& path, const std::string& password, sqlite3** db, const std::string& schema) {
   PageGeometry geometry;
   if (Status pages = PagesOf(path, password, &geometry); !pages.ok()) return pages;
+  // Every page is authenticated before the first row is read, as version 1
+  // authenticates its whole image: a damaged table gives no row at all. A
+  // page changed after that is still caught when it is read.
+  if (Status checked = VerifyEveryPage(path, geometry); !checked.ok()) {
+    sodium_memzero(geometry.key.data(), geometry.key.size());
+    return checked;
+  }
   const std::unique_ptr<SealedPagesReading> reading = RegisterSealedPages(path, geometry);
   sodium_memzero(geometry.key.data(), geometry.key.size());
   // The open file holds the registration from here on.
@@ -785,23 +813,9 @@ Status Reseal(const std::string& path, const std::string& password) {
 Status VerifyPages(const std::string& path, const std::string& password) {
   PageGeometry geometry;
   if (Status pages = PagesOf(path, password, &geometry); !pages.ok()) return pages;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  Status result = fd >= 0 ? Status() : Refused("Cannot open " + Quoted(path) + ": " + std::strerror(errno));
-  const uint64_t slot_bytes = PageSlotBytes(geometry.page_size);
-  std::vector<uint8_t> slot(slot_bytes);
-  std::vector<uint8_t> plain(geometry.page_size);
-  for (uint64_t page = 1; result.ok() && page <= geometry.pages; ++page) {
-    const off_t at = static_cast<off_t>(geometry.data_offset + (page - 1) * slot_bytes);
-    if (::pread(fd, slot.data(), slot.size(), at) != static_cast<ssize_t>(slot.size())) {
-      result = Refused(FileError(path, "page " + std::to_string(page) + " cannot be read"));
-    } else if (!OpenPage(geometry, page, slot.data(), plain.data())) {
-      result = Refused(FileError(path, "damaged: page " + std::to_string(page) + " fails authentication"));
-    }
-  }
-  if (fd >= 0) ::close(fd);
-  sodium_memzero(plain.data(), plain.size());
+  Status verified = VerifyEveryPage(path, geometry);
   sodium_memzero(geometry.key.data(), geometry.key.size());
-  return result;
+  return verified;
 }
 
 Status Unseal(const std::string& path, const std::string& password) {

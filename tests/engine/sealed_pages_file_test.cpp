@@ -38,8 +38,9 @@ class SealedPagesFileTest : public EngineFixture {
            "SELECT printf('E%05d', i), printf('Employee number %d of the sample', i) FROM c;");
   }
 
-  // Every record of EMP, in natural order and by the index; on the first
-  // failure, the last error's text as the only element.
+  // Every record of EMP, in natural order; on the first failure, the
+  // records read until then (in natural order, then by the index) followed
+  // by the last error's text.
   std::vector<std::string> ReadAll(const std::string& password) {
     if (connection_ != 0) {
       EXPECT_EQ(AdsDisconnect(connection_), 0u);
@@ -49,17 +50,21 @@ class SealedPagesFileTest : public EngineFixture {
     if (table == 0) return {LastText()};
     if (IsSealedFile(Path("emp.adt")) && AdsEnableEncryption(table, password) != 0) return {LastText()};
     std::vector<std::string> rows;
+    const auto failed = [&] {
+      rows.push_back(LastText());
+      return rows;
+    };
     for (const ADSHANDLE order : {table, Index(table, "EMP_NO")}) {
-      if (AdsGotoTop(order) != 0) return {LastText()};
+      if (AdsGotoTop(order) != 0) return failed();
       for (;;) {
         UNSIGNED16 eof = 0;
-        if (AdsAtEOF(order, &eof) != 0) return {LastText()};
+        if (AdsAtEOF(order, &eof) != 0) return failed();
         if (eof != 0) break;
         std::vector<uint8_t> record(256);
         UNSIGNED32 length = static_cast<UNSIGNED32>(record.size());
-        if (AdsGetRecord(order, record.data(), &length) != 0) return {LastText()};
+        if (AdsGetRecord(order, record.data(), &length) != 0) return failed();
         rows.emplace_back(record.begin(), record.begin() + length);
-        if (AdsSkip(order, 1) != 0) return {LastText()};
+        if (AdsSkip(order, 1) != 0) return failed();
       }
     }
     return std::vector<std::string>(rows.begin(), rows.begin() + static_cast<long>(rows.size() / 2));
@@ -133,6 +138,7 @@ TEST_F(SealedPagesFileTest, EveryDamageToTheHeaderOrAPageFailsNamingTheFile) {
   for (const auto& [what, damaged] : cases) {
     SCOPED_TRACE(what);
     WriteFile("emp.adt", damaged);
+    // Refused before any row is read: the error is all there is.
     const std::vector<std::string> read = ReadAll(kPassword);
     ASSERT_EQ(read.size(), 1u);
     EXPECT_NE(read[0].find(path), std::string::npos) << read[0];

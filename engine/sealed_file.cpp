@@ -664,13 +664,13 @@ void CloseLocked(sqlite3* db) {
   sqlite3_close(db);
 }
 
-// The sealed file's bytes: the header of `layout` (whose key check is set
-// from `key`) with `schema`, then `image` encrypted.
-std::string SealedBytes(SealedLayout* layout, const std::array<uint8_t, kKeyBytes>& key,
-                        const std::vector<std::string>& schema, const std::string& image) {
+// The header fields both versions share, up to the schema statements: those
+// of `layout` (whose key check is set from `key`) with `schema`.
+std::string HeaderStart(uint16_t version, SealedLayout* layout, const std::array<uint8_t, kKeyBytes>& key,
+                        const std::vector<std::string>& schema) {
   KeyCheck(key, &layout->key_check);
   std::string header(kSealMarker, sizeof(kSealMarker));
-  Put16(&header, kSealVersion);
+  Put16(&header, version);
   Put16(&header, kSealKdfArgon2id13);
   Put32(&header, layout->passes);
   Put32(&header, layout->memory_kib);
@@ -682,6 +682,13 @@ std::string SealedBytes(SealedLayout* layout, const std::array<uint8_t, kKeyByte
     Put32(&header, static_cast<uint32_t>(sql.size()));
     header += sql;
   }
+  return header;
+}
+
+// The sealed file's bytes in version 1: the header, then `image` encrypted.
+std::string SealedBytes(SealedLayout* layout, const std::array<uint8_t, kKeyBytes>& key,
+                        const std::vector<std::string>& schema, const std::string& image) {
+  std::string header = HeaderStart(kSealVersion, layout, key, schema);
   Put64(&header, image.size() + kSealTagBytes);
   std::string file = header;
   file.resize(header.size() + image.size() + kSealTagBytes);
@@ -703,20 +710,7 @@ Status SealedPagedBytes(SealedLayout* layout, const std::array<uint8_t, kKeyByte
   geometry.page_size = ImagePageSize(image);
   if (geometry.page_size == 0) return Refused(FileError(path, "its image is no whole number of database pages"));
   geometry.pages = image.size() / geometry.page_size;
-  KeyCheck(key, &layout->key_check);
-  std::string header(kSealMarker, sizeof(kSealMarker));
-  Put16(&header, kSealVersionPages);
-  Put16(&header, kSealKdfArgon2id13);
-  Put32(&header, layout->passes);
-  Put32(&header, layout->memory_kib);
-  header.append(reinterpret_cast<const char*>(layout->salt.data()), layout->salt.size());
-  header.append(reinterpret_cast<const char*>(layout->nonce.data()), layout->nonce.size());
-  header.append(reinterpret_cast<const char*>(layout->key_check.data()), layout->key_check.size());
-  Put32(&header, static_cast<uint32_t>(schema.size()));
-  for (const std::string& sql : schema) {
-    Put32(&header, static_cast<uint32_t>(sql.size()));
-    header += sql;
-  }
+  std::string header = HeaderStart(kSealVersionPages, layout, key, schema);
   Put32(&header, geometry.page_size);
   Put64(&header, geometry.pages);
   std::array<uint8_t, kSealHeaderTagBytes> tag{};

@@ -218,6 +218,23 @@ TEST_F(EndToEndTest, SealedUnsealedAndDictionaryDatabasesGiveTheSameFiles) {
   ASSERT_EQ(dictionary.status, 0) << dictionary.output;
   EXPECT_EQ(EmployeeFile(), sealed_employees);
   EXPECT_EQ(LeaveFile(), sealed_leave);
+  // The same tables sealed as earlier releases sealed them (version 1, the
+  // whole table in one ciphertext) give the same files too.
+  const fs::path version1 = program_folder_.path() / "sealed-v1";
+  fs::copy(Sealed(), version1, fs::copy_options::recursive);
+  int resealed = 0;
+  for (const auto& entry : fs::directory_iterator(version1)) {
+    const std::string file = entry.path().string();
+    if (SealedFormatVersion(file) != 2) continue;
+    ASSERT_TRUE(UnsealFile(file, kSampleTablePassword).ok()) << file;
+    ASSERT_TRUE(SealFileVersion1(file, kSampleTablePassword).ok()) << file;
+    ++resealed;
+  }
+  EXPECT_GT(resealed, 0);
+  const ProgramRun old_seal = Unattended(version1);
+  ASSERT_EQ(old_seal.status, 0) << old_seal.output;
+  EXPECT_EQ(EmployeeFile(), sealed_employees);
+  EXPECT_EQ(LeaveFile(), sealed_leave);
 }
 
 // Every file of a database folder, and its bytes (a -shm only by its name:

@@ -725,25 +725,40 @@ Status SealedPagedBytes(SealedLayout* layout, const std::array<uint8_t, kKeyByte
   return sealed;
 }
 
+// A fresh salt and identity (or nonce) in `layout`, with the parameters
+// kdx-db seal writes, and the key they give `password`.
+Status FreshKey(const std::string& path, const std::string& password, SealedLayout* layout,
+                std::array<uint8_t, kKeyBytes>* key) {
+  layout->passes = kSealPasses;
+  layout->memory_kib = kSealMemoryKib;
+  randombytes_buf(layout->salt.data(), layout->salt.size());
+  randombytes_buf(layout->nonce.data(), layout->nonce.size());
+  if (!Keys().Get(*layout, password, key)) return Refused(FileError(path, "the key derivation ran out of memory"));
+  return Status();
+}
+
 // Writes `image` (a plain table's, with its `schema`) over `path` as a
-// version 2 sealed file under `password`.
-Status WritePaged(const std::string& path, const std::string& password, const std::vector<std::string>& schema,
-                  const std::string& image) {
+// sealed file of `version` under `password`.
+Status WriteSealed(const std::string& path, const std::string& password, const std::vector<std::string>& schema,
+                   const std::string& image, uint16_t version) {
   SealedLayout layout;
-  layout.passes = kSealPasses;
-  layout.memory_kib = kSealMemoryKib;
-  randombytes_buf(layout.salt.data(), layout.salt.size());
-  randombytes_buf(layout.nonce.data(), layout.nonce.size());
   std::array<uint8_t, kKeyBytes> key{};
-  if (!Keys().Get(layout, password, &key)) return Refused(FileError(path, "the key derivation ran out of memory"));
+  if (Status keyed = FreshKey(path, password, &layout, &key); !keyed.ok()) return keyed;
   std::string file;
-  Status made = SealedPagedBytes(&layout, key, schema, image, path, &file);
+  Status made = Status();
+  if (version == kSealVersionPages) {
+    made = SealedPagedBytes(&layout, key, schema, image, path, &file);
+  } else {
+    file = SealedBytes(&layout, key, schema, image);
+  }
   sodium_memzero(key.data(), key.size());
   if (!made.ok()) return made;
   return ReplaceFile(path, reinterpret_cast<const uint8_t*>(file.data()), file.size());
 }
 
-Status Seal(const std::string& path, const std::string& password) {
+// Seals the plain table file `path` in `version`: 2, page by page, as
+// kdx-db seal does; 1, the whole image in one ciphertext.
+Status Seal(const std::string& path, const std::string& password, uint16_t version) {
   if (Status ready = SodiumReady(AE_KDX_SEALED_REFUSED); !ready.ok()) return ready;
   if (password.empty()) return Refused("Table file " + Quoted(path) + ": a table password must not be empty");
   if (IsSealedFile(path)) return Refused("Table file " + Quoted(path) + " is already sealed");
@@ -751,38 +766,10 @@ Status Seal(const std::string& path, const std::string& password) {
   std::string image;
   std::vector<std::string> schema;
   if (Status read = ReadPlainTable(path, &db, &image, &schema); !read.ok()) return read;
-  Status written = WritePaged(path, password, schema, image);
+  Status written = WriteSealed(path, password, schema, image, version);
   sodium_memzero(image.data(), image.size());
   CloseLocked(db);
   return written;
-}
-
-// Seals the plain table file `path` in version 1, the whole image in one
-// ciphertext.
-Status SealWhole(const std::string& path, const std::string& password) {
-  if (Status ready = SodiumReady(AE_KDX_SEALED_REFUSED); !ready.ok()) return ready;
-  if (password.empty()) return Refused("Table file " + Quoted(path) + ": a table password must not be empty");
-  if (IsSealedFile(path)) return Refused("Table file " + Quoted(path) + " is already sealed");
-  sqlite3* db = nullptr;
-  std::string image;
-  std::vector<std::string> schema;
-  if (Status read = ReadPlainTable(path, &db, &image, &schema); !read.ok()) return read;
-  SealedLayout layout;
-  layout.passes = kSealPasses;
-  layout.memory_kib = kSealMemoryKib;
-  randombytes_buf(layout.salt.data(), layout.salt.size());
-  randombytes_buf(layout.nonce.data(), layout.nonce.size());
-  std::array<uint8_t, kKeyBytes> key{};
-  Status result = Keys().Get(layout, password, &key) ? Status()
-                                                     : Refused(FileError(path, "the key derivation ran out of memory"));
-  if (result.ok()) {
-    const std::string file = SealedBytes(&layout, key, schema, image);
-    result = ReplaceFile(path, reinterpret_cast<const uint8_t*>(file.data()), file.size());
-  }
-  sodium_memzero(key.data(), key.size());
-  sodium_memzero(image.data(), image.size());
-  CloseLocked(db);
-  return result;
 }
 
 // Rewrites the version 1 file `path` as version 2, under the same password.
@@ -798,7 +785,7 @@ Status Reseal(const std::string& path, const std::string& password) {
   std::string plain(reinterpret_cast<const char*>(image), size);
   sodium_memzero(image, size);
   sqlite3_free(image);
-  Status written = WritePaged(path, password, layout.schema_sql, plain);
+  Status written = WriteSealed(path, password, layout.schema_sql, plain, kSealVersionPages);
   sodium_memzero(plain.data(), plain.size());
   return written;
 }
@@ -847,11 +834,15 @@ Status OpenSealedImage(const std::string& path, const std::string& password, sql
   return OpenSealedDatabase(path, password, db);
 }
 
-Status SealFile(const std::string& path, const std::string& password) { return Seal(path, password); }
+Status SealFile(const std::string& path, const std::string& password) {
+  return Seal(path, password, kSealVersionPages);
+}
 
 Status UnsealFile(const std::string& path, const std::string& password) { return Unseal(path, password); }
 
-Status SealFileVersion1(const std::string& path, const std::string& password) { return SealWhole(path, password); }
+Status SealFileVersion1(const std::string& path, const std::string& password) {
+  return Seal(path, password, kSealVersion);
+}
 
 Status ResealFile(const std::string& path, const std::string& password) { return Reseal(path, password); }
 

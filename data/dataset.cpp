@@ -735,6 +735,42 @@ bool TAdsDataSet::SeekKey(const std::vector<KeyValue>& values) {
   if (key_names_.empty()) RaiseLayerError("No parseable expressions in setting key fields");
   if (values.size() > key_names_.size()) RaiseLayerError("Too many values given for current index");
   if (values.empty()) return false;
+  uint8_t key[ADS_MAX_KEY_LENGTH];
+  UNSIGNED16 key_length = ADS_MAX_KEY_LENGTH;
+  BuildSeekKey(values, key, &key_length);
+
+  const bool was_eof = eof_;
+  const bool was_bof = bof_;
+  UNSIGNED16 found = 0;
+  CheckEngine(AdsSeek(order_, key, key_length, kRawKey, kSeekExact, &found));
+  if (found != 0 && FetchCurrent()) {
+    eof_ = false;
+    bof_ = false;
+    return true;
+  }
+  RestoreAfterMiss(was_eof, was_bof);
+  return false;
+}
+
+bool TAdsDataSet::SeekAtOrAfter(const std::vector<KeyValue>& values) {
+  CheckActive();
+  if (key_names_.empty()) RaiseLayerError("No parseable expressions in setting key fields");
+  if (values.size() > key_names_.size()) RaiseLayerError("Too many values given for current index");
+  if (values.empty()) {
+    GoFirst();
+    return !eof_;
+  }
+  uint8_t key[ADS_MAX_KEY_LENGTH];
+  UNSIGNED16 key_length = ADS_MAX_KEY_LENGTH;
+  BuildSeekKey(values, key, &key_length);
+  UNSIGNED16 found = 0;
+  CheckEngine(AdsSeek(order_, key, key_length, kRawKey, kSeekNearest, &found));
+  bof_ = false;
+  eof_ = !FetchCurrent();
+  return !eof_;
+}
+
+void TAdsDataSet::BuildSeekKey(const std::vector<KeyValue>& values, uint8_t* key, UNSIGNED16* key_length) {
 
   const UNSIGNED32 length = static_cast<UNSIGNED32>(key_buffer_.size());
   CheckEngine(AdsGetNullRecord(table_, key_buffer_.data(), length));
@@ -757,21 +793,7 @@ bool TAdsDataSet::SeekKey(const std::vector<KeyValue>& values) {
       CheckEngine(AdsSetFieldRaw(order_, field.name_, bytes, field.width_));
     }
   }
-  uint8_t key[ADS_MAX_KEY_LENGTH];
-  UNSIGNED16 key_length = ADS_MAX_KEY_LENGTH;
-  CheckEngine(AdsBuildRawKey(order_, key, &key_length));
-
-  const bool was_eof = eof_;
-  const bool was_bof = bof_;
-  UNSIGNED16 found = 0;
-  CheckEngine(AdsSeek(order_, key, key_length, kRawKey, kSeekExact, &found));
-  if (found != 0 && FetchCurrent()) {
-    eof_ = false;
-    bof_ = false;
-    return true;
-  }
-  RestoreAfterMiss(was_eof, was_bof);
-  return false;
+  CheckEngine(AdsBuildRawKey(order_, key, key_length));
 }
 
 void TAdsDataSet::RestoreAfterMiss(bool was_eof, bool was_bof) {

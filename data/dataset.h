@@ -133,6 +133,10 @@ class TAdsDataSet : public TComponent {
   // Exact seek on the active index with 1..n leading values. On a miss the
   // position is restored and the result is false.
   [[nodiscard]] bool SeekKey(const std::vector<KeyValue>& values);
+  // Soft seek on the active index: stands on the first record whose key is
+  // at or after the values (the first record for no values). False, at the
+  // end, when there is none.
+  [[nodiscard]] bool SeekAtOrAfter(const std::vector<KeyValue>& values);
   // Finds the first record whose columns (";"-separated) equal the values.
   // On a miss the current record stays current and the result is false.
   [[nodiscard]] bool LocateValue(const std::string& columns, const std::vector<LocateItem>& values,
@@ -219,6 +223,8 @@ class TAdsDataSet : public TComponent {
   // middle of the table the engine is put back lazily (the next move is
   // usually another seek, which needs no return); at either end at once.
   void RestoreAfterMiss(bool was_eof, bool was_bof);
+  // The raw key of `values` on the active index, for AdsSeek.
+  void BuildSeekKey(const std::vector<KeyValue>& values, uint8_t* key, UNSIGNED16* key_length);
   // Splits IndexFieldNames (or the field list of the IndexName entry) into
   // the key column names of SeekKey.
   void ComputeKeyNames();

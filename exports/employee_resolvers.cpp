@@ -2,8 +2,8 @@
 // descriptions, career values in force, allowances in effect, employment and
 // miscellaneous columns, identity and residency values.
 //
-// EMPLOYMT, EMPMISC, career and allowance lookups answer from the rows the
-// run read ahead (lookup_tables.h) where those tell what the table would;
+// EMPLOYMT, EMPMISC, career and allowance lookups answer from the windows of
+// rows the run reads (lookup_tables.h) where those tell what the table would;
 // otherwise they seek and walk the table. Every walk tests its key columns on
 // every row, so it is correct whatever position a missed seek leaves the
 // cursor in.
@@ -80,6 +80,8 @@ std::string KeyedRowValue(EmployeeExportContext& ctx, TAdsTable& table, const ch
     case LookupTables::Answer::kNoRow:
       throw EDataError(std::string(table_label) + " Unable to locate Employee : " + emp_no);
     case LookupTables::Answer::kNotReadAhead:
+      // A window read since the last seek has moved the table.
+      if (memo.tables().ReadsWindows(table)) memo.Forget(table);
       break;
   }
   if (!memo.StandsOn(table, emp_no) || !table.HasCurrentRecord()) {
@@ -93,8 +95,8 @@ std::string KeyedRowValue(EmployeeExportContext& ctx, TAdsTable& table, const ch
 // Fills `known` with the career row in force of `emp_no` from the career
 // rows read ahead, for every column the run has asked for. False (and
 // `known` unchanged) when they cannot tell: the walk reads the table.
-[[nodiscard]] bool CareerReadAhead(const LookupMemo& memo, const std::string& emp_no, LookupMemo::Career& known) {
-  const LookupTables& tables = memo.tables();
+[[nodiscard]] bool CareerReadAhead(LookupMemo& memo, const std::string& emp_no, LookupMemo::Career& known) {
+  LookupTables& tables = memo.tables();
   const std::vector<std::string>& asked = memo.CareerColumns();
   const std::vector<std::string>& read = tables.CareerColumns();
   double effective = 0;
@@ -262,7 +264,7 @@ std::string CareerValueAsOf(EmployeeExportContext& ctx, const std::string& colum
 std::string AllowanceAmount(EmployeeExportContext& ctx, const std::string& code) {
   const std::string emp_no = EmployeeNumber(ctx);
   std::string result = "0.00";
-  const LookupTables& tables = ctx.lookups().tables();
+  LookupTables& tables = ctx.lookups().tables();
   size_t first = 0;
   size_t count = 0;
   switch (tables.Allowances(emp_no, code, &first, &count)) {

@@ -11,13 +11,13 @@
 //   seek.
 // - The career row in force for the current employee: its effective date and
 //   the values of the career columns the run has asked for so far.
-// - The lookup tables the run read ahead before its first record
-//   (lookup_tables.h); the per-employee lookups answer from them where they
-//   can and read the tables as before where they cannot.
+// - The lookup tables the run reads in windows (lookup_tables.h); the
+//   per-employee lookups answer from the current window where they can and
+//   read the tables as before where they cannot.
 //
-// The run reads; the HR application may write meanwhile. Lookup tables read
-// ahead hold the rows of the moment the run started; a record is otherwise
-// built from rows read for it, as any run that reads row by row builds it.
+// The run reads; the HR application may write meanwhile. A window holds the
+// rows of the moment it was read; a record is otherwise built from rows read
+// for it, as any run that reads row by row builds it.
 #ifndef KDX_EXPORTS_LOOKUP_MEMO_H_
 #define KDX_EXPORTS_LOOKUP_MEMO_H_
 
@@ -68,7 +68,7 @@ class LookupMemo {
   const std::vector<std::string>& CareerColumns() const { return career_columns_; }
   void AddCareerColumn(const std::string& column) { career_columns_.push_back(column); }
 
-  // The lookup tables read ahead (none until ReadLookupTablesAhead,
+  // The lookup tables read in windows (none until ReadLookupTablesAhead,
   // template_lookups.h).
   LookupTables& tables() { return tables_; }
   const LookupTables& tables() const { return tables_; }

@@ -107,61 +107,120 @@ template <typename Read>
   }
 }
 
-// Walks `table` from its first row in the order of its active index, calling
-// `visit` on every row while it returns true, then puts the table back on its
-// first row. Only a table that stands on its first row (as the run's opening
-// leaves it) is walked, so the lookups that still read the table find it
-// where they would have. True when the walk reached the end; false when the
-// table stood elsewhere, `visit` stopped the walk or a move raised.
-template <typename Visit>
-[[nodiscard]] bool WalkTable(TAdsTable& table, Visit visit) {
-  if (!table.AtBof()) return false;
-  bool reached_end = false;
-  const bool ran = TryRead([&] {
-    table.GoFirst();
-    while (!table.AtEof() && visit()) table.GoNext();
-    reached_end = table.AtEof();
-  });
-  const bool back = TryRead([&] { table.GoFirst(); });
-  return ran && reached_end && back;
-}
-
 // Leaves the current group's rows to be read from the table.
 void MarkLive(ReadAheadRows& rows) {
   rows.DropCurrentCells();
   rows.Current().live = true;
 }
 
+size_t first_window_rows = LookupTables::kFirstWindowRows;
+size_t most_window_rows = LookupTables::kMaxWindowRows;
+
 }  // namespace
+
+void LookupTables::SetWindowRowsForTesting(size_t first, size_t most) {
+  first_window_rows = first == 0 ? kFirstWindowRows : first;
+  most_window_rows = most == 0 ? kMaxWindowRows : std::max(most, first_window_rows);
+}
+
+bool LookupTables::Window::Covers(std::string_view key) const {
+  return holds && key >= low && (at_end || key <= last);
+}
+
+template <typename Visit>
+bool LookupTables::Cover(Window& window, const std::string& key, const std::string& seek, Visit visit) {
+  if (!window.usable) return false;
+  if (window.Covers(key)) return true;
+  // A key past the end of a full window (one cut by the column's width) has
+  // rows only a seek can tell about.
+  return ReadWindow(window, seek, visit) && window.Covers(key);
+}
+
+template <typename Visit>
+bool LookupTables::ReadWindow(Window& window, const std::string& seek, Visit visit) {
+  // A window that starts where the last one ended reads twice as many rows;
+  // one sought elsewhere starts small, as a seek would.
+  const bool follows = window.holds && !window.at_end && seek > window.last && seek <= window.next;
+  window.limit = follows ? std::min(window.limit * 2, most_window_rows) : first_window_rows;
+  window.holds = false;
+  window.rows.Clear();
+  ++windows_read_;
+
+  TAdsTable& table = *window.table;
+  std::string key;
+  std::string last;
+  size_t count = 0;
+  bool usable = true;
+  const bool ran = TryRead([&] {
+    if (seek.empty()) {
+      table.GoFirst();
+    } else {
+      static_cast<void>(table.SeekAtOrAfter({seek}));
+    }
+    while (!table.AtEof()) {
+      if (!RowKeyText(table, *window.key, &key) || key < seek) {
+        usable = false;
+        return;
+      }
+      // A window ends between two keys, never inside one key's rows.
+      if (count >= window.limit && key != last) {
+        window.next = key;
+        return;
+      }
+      if (!visit(key)) {
+        usable = false;
+        return;
+      }
+      last = key;
+      ++count;
+      table.GoNext();
+    }
+  });
+  if (!ran || !usable) {
+    window.usable = false;
+    window.rows.Clear();
+    return false;
+  }
+  window.at_end = table.AtEof();
+  window.low = seek;
+  window.last = last;
+  window.holds = true;
+  return true;
+}
+
+bool LookupTables::ReadsWindows(const TAdsDataSet& table) const {
+  auto moves = [&](const Window& w) { return w.table == &table; };
+  if (moves(career_.window) || moves(allowances_.window)) return true;
+  return std::any_of(keyed_.begin(), keyed_.end(), [&](const KeyedTable& k) { return moves(k.window); });
+}
 
 void LookupTables::ReadKeyedTable(TAdsTable& table, const std::vector<std::string>& columns) {
   const std::vector<const TField*> keys = IndexKeys(table, 1);
   const std::vector<const TField*> fields = FindColumns(table, columns);
-  if (keys.empty() || fields.empty()) return;
-  const TField* key = keys[0];
-
+  if (keys.empty() || fields.empty() || !table.AtBof()) return;
   KeyedTable read;
-  read.table = &table;
+  read.window.table = &table;
+  read.window.key = keys[0];
+  read.window.usable = true;
+  read.fields = fields;
   read.columns = columns;
-  read.key_width = key->Width();
-  std::string key_text;
-  std::string value;
-  const bool complete = WalkTable(table, [&] {
-    if (!RowKeyText(table, *key, &key_text) || !read.rows.Place(key_text)) return false;
-    // A seek finds the first row of a key; later ones are never read.
-    if (!read.rows.PlacedNewGroup()) return true;
-    for (const TField* field : fields) {
-      if (!TryRead([&] { value = field->ReadText(); })) {
-        MarkLive(read.rows);
-        return true;
-      }
-      if (!read.rows.AddCell(0, value)) return false;
-    }
-    return true;
-  });
-  if (!complete) return;
-  read.rows.Trim();
   keyed_.push_back(std::move(read));
+}
+
+bool LookupTables::KeepKeyedRow(KeyedTable& read, const std::string& key) {
+  ReadAheadRows& rows = read.window.rows;
+  if (!rows.Place(key)) return false;
+  // A seek finds the first row of a key; later ones are never read.
+  if (!rows.PlacedNewGroup()) return true;
+  std::string value;
+  for (const TField* field : read.fields) {
+    if (!TryRead([&] { value = field->ReadText(); })) {
+      MarkLive(rows);
+      return true;
+    }
+    if (!rows.AddCell(0, value)) return false;
+  }
+  return true;
 }
 
 void LookupTables::ReadCareer(TAdsTable& table, const std::vector<std::string>& columns, double as_of) {
@@ -169,46 +228,49 @@ void LookupTables::ReadCareer(TAdsTable& table, const std::vector<std::string>& 
   const TField* key = FindColumn(table, "emp_code");
   const TField* date = FindColumn(table, "pay_effective_date");
   const std::vector<const TField*> fields = FindColumns(table, columns);
-  if (date == nullptr || fields.size() != columns.size() || IndexKeys(table, 1) != std::vector{key}) return;
+  if (date == nullptr || fields.size() != columns.size() || IndexKeys(table, 1) != std::vector{key} ||
+      !table.AtBof()) {
+    return;
+  }
+  career_.window.table = &table;
+  career_.window.key = key;
+  career_.window.usable = true;
+  career_.date = date;
+  career_.fields = fields;
+  career_.columns = columns;
+  career_.as_of = as_of;
+}
 
-  CareerRows read;
-  read.columns = columns;
-  std::string key_text;
-  std::string text;
-  bool walk_ended = false;  // the employee's walk met a row later than as_of
-  const bool complete = WalkTable(table, [&] {
-    if (!RowKeyText(table, *key, &key_text) || !read.rows.Place(key_text)) return false;
-    if (read.rows.PlacedNewGroup()) walk_ended = false;
-    if (walk_ended || read.rows.Current().live) return true;
-    double effective = 0;
-    if (!TryRead([&] { effective = date->ReadDateTime(); })) {
-      MarkLive(read.rows);
-      return true;
-    }
-    if (effective > as_of) {
-      walk_ended = true;
-      return true;
-    }
-    // The last row in force so far replaces the one before it.
-    read.rows.DropCurrentCells();
-    if (!read.rows.AddCell(effective)) return false;
-    for (const TField* field : fields) {
-      double amount = 0;
-      if (!TryRead([&] {
-            text = field->ReadText();
-            amount = field->ReadFloat();
-          })) {
-        MarkLive(read.rows);
-        return true;
-      }
-      if (!read.rows.AddCell(amount, text)) return false;
-    }
+bool LookupTables::KeepCareerRow(CareerRows& read, const std::string& key, bool* walk_ended) {
+  ReadAheadRows& rows = read.window.rows;
+  if (!rows.Place(key)) return false;
+  if (rows.PlacedNewGroup()) *walk_ended = false;
+  if (*walk_ended || rows.Current().live) return true;
+  double effective = 0;
+  if (!TryRead([&] { effective = read.date->ReadDateTime(); })) {
+    MarkLive(rows);
     return true;
-  });
-  if (!complete) return;
-  read.read = true;
-  read.rows.Trim();
-  career_ = std::move(read);
+  }
+  if (effective > read.as_of) {
+    *walk_ended = true;
+    return true;
+  }
+  // The last row in force so far replaces the one before it.
+  rows.DropCurrentCells();
+  if (!rows.AddCell(effective)) return false;
+  std::string text;
+  for (const TField* field : read.fields) {
+    double amount = 0;
+    if (!TryRead([&] {
+          text = field->ReadText();
+          amount = field->ReadFloat();
+        })) {
+      MarkLive(rows);
+      return true;
+    }
+    if (!rows.AddCell(amount, text)) return false;
+  }
+  return true;
 }
 
 void LookupTables::ReadAllowances(TAdsTable& table, const std::vector<std::string>& codes) {
@@ -216,85 +278,116 @@ void LookupTables::ReadAllowances(TAdsTable& table, const std::vector<std::strin
   const TField* code = FindColumn(table, "allow_code");
   const std::vector<const TField*> fields =
       FindColumns(table, {"effdate", "enddate", "START_MTH", "END_MTH", "AMT"});
-  if (fields.empty() || IndexKeys(table, 2) != std::vector{employee, code}) return;
+  if (fields.empty() || IndexKeys(table, 2) != std::vector{employee, code} || !table.AtBof()) return;
+  // A seek whose employee number is empty stands on the first row of the
+  // empty numbers whatever the code, and misses unless its code matches:
+  // what the walk then reads depends on where the table stood before. A
+  // table with such rows (they sort first) is never moved by a window, so
+  // that it stands where reading it row by row leaves it.
+  std::string first;
+  bool empty_number = false;
+  if (!TryRead([&] {
+        table.GoFirst();
+        empty_number = !table.AtEof() && RowKeyText(table, *employee, &first) && first.empty();
+      }) ||
+      empty_number) {
+    return;
+  }
+  allowances_.window.table = &table;
+  allowances_.window.key = employee;
+  allowances_.window.usable = true;
+  allowances_.code = code;
+  allowances_.fields = fields;
+  allowances_.codes = codes;
+}
 
-  AllowanceRows read;
-  read.codes = codes;
-  std::string employee_text;
-  std::string code_text;
-  const bool complete = WalkTable(table, [&] {
-    if (!RowKeyText(table, *employee, &employee_text) || !RowKeyText(table, *code, &code_text)) return false;
-    // A seek whose employee number is empty stands on the first row of the
-    // empty numbers whatever the code, and misses unless its code matches:
-    // what the walk then reads depends on where the table stood before.
-    // Such rows are looked up row by row, as before.
-    if (employee_text.empty()) return false;
-    if (!read.rows.Place(employee_text + kKeySeparator + code_text)) return false;
-    if (read.rows.Current().live || std::find(codes.begin(), codes.end(), code_text) == codes.end()) return true;
-    AllowanceRow row;
-    if (!TryRead([&] {
-          row.effdate = fields[0]->ReadDateTime();
-          row.enddate = fields[1]->ReadDateTime();
-          row.start_month = fields[2]->ReadInt();
-          row.end_month = fields[3]->ReadInt();
-          row.amount = fields[4]->ReadFloat();
-        })) {
-      MarkLive(read.rows);
-      return true;
-    }
-    return read.rows.AddCell(row.effdate) && read.rows.AddCell(row.enddate) && read.rows.AddCell(row.start_month) &&
-           read.rows.AddCell(row.end_month) && read.rows.AddCell(row.amount);
-  });
-  if (!complete) return;
-  read.read = true;
-  read.rows.Trim();
-  allowances_ = std::move(read);
+bool LookupTables::KeepAllowanceRow(AllowanceRows& read, const std::string& employee) {
+  ReadAheadRows& rows = read.window.rows;
+  std::string code;
+  if (employee.empty() || !RowKeyText(*read.window.table, *read.code, &code)) return false;
+  if (!rows.Place(employee + kKeySeparator + code)) return false;
+  if (rows.Current().live || std::find(read.codes.begin(), read.codes.end(), code) == read.codes.end()) return true;
+  const std::vector<const TField*>& f = read.fields;
+  AllowanceRow row;
+  if (!TryRead([&] {
+        row.effdate = f[0]->ReadDateTime();
+        row.enddate = f[1]->ReadDateTime();
+        row.start_month = f[2]->ReadInt();
+        row.end_month = f[3]->ReadInt();
+        row.amount = f[4]->ReadFloat();
+      })) {
+    MarkLive(rows);
+    return true;
+  }
+  return rows.AddCell(row.effdate) && rows.AddCell(row.enddate) && rows.AddCell(row.start_month) &&
+         rows.AddCell(row.end_month) && rows.AddCell(row.amount);
 }
 
 LookupTables::Answer LookupTables::KeyedText(const TAdsDataSet& table, const std::string& emp_no,
-                                             const std::string& column, std::string* text) const {
-  const auto read = std::find_if(keyed_.begin(), keyed_.end(), [&](const KeyedTable& k) { return k.table == &table; });
+                                             const std::string& column, std::string* text) {
+  const auto read =
+      std::find_if(keyed_.begin(), keyed_.end(), [&](const KeyedTable& k) { return k.window.table == &table; });
   if (read == keyed_.end()) return Answer::kNotReadAhead;
   const auto at = std::find(read->columns.begin(), read->columns.end(), column);
   std::string key;
-  if (at == read->columns.end() || !SeekText(emp_no, read->key_width, &key)) return Answer::kNotReadAhead;
-  const ReadAheadRows::Group* group = read->rows.Find(key);
+  if (at == read->columns.end() || !SeekText(emp_no, read->window.key->Width(), &key)) return Answer::kNotReadAhead;
+  KeyedTable& keyed = *read;
+  if (!Cover(keyed.window, key, key, [&](const std::string& k) { return KeepKeyedRow(keyed, k); })) {
+    return Answer::kNotReadAhead;
+  }
+  const ReadAheadRows& rows = keyed.window.rows;
+  const ReadAheadRows::Group* group = rows.Find(key);
   if (group == nullptr) return Answer::kNoRow;
   if (group->live) return Answer::kNotReadAhead;
-  *text = read->rows.Text(read->rows.CellAt(group->first_cell + static_cast<size_t>(at - read->columns.begin())));
+  *text = rows.Text(rows.CellAt(group->first_cell + static_cast<size_t>(at - read->columns.begin())));
   return Answer::kFound;
 }
 
-LookupTables::Answer LookupTables::Career(const std::string& emp_no, double* effective, size_t* values) const {
-  if (!career_.read) return Answer::kNotReadAhead;
+LookupTables::Answer LookupTables::Career(const std::string& emp_no, double* effective, size_t* values) {
+  std::string seek;
+  if (!career_.window.usable || !SeekText(emp_no, career_.window.key->Width(), &seek)) return Answer::kNotReadAhead;
+  bool walk_ended = false;  // the employee's walk met a row later than as_of
+  if (!Cover(career_.window, emp_no, seek,
+             [&](const std::string& k) { return KeepCareerRow(career_, k, &walk_ended); })) {
+    return Answer::kNotReadAhead;
+  }
   // The walk compares the whole employee number with each row's text: a
   // number no row's text equals has no career row.
-  const ReadAheadRows::Group* group = career_.rows.Find(emp_no);
+  const ReadAheadRows& rows = career_.window.rows;
+  const ReadAheadRows::Group* group = rows.Find(emp_no);
   if (group == nullptr) return Answer::kNoRow;
   if (group->live) return Answer::kNotReadAhead;
   if (group->cells == 0) return Answer::kNoRow;
-  *effective = career_.rows.CellAt(group->first_cell).number;
+  *effective = rows.CellAt(group->first_cell).number;
   *values = group->first_cell + 1;
   return Answer::kFound;
 }
 
 std::string_view LookupTables::CareerText(size_t values, size_t index) const {
-  return career_.rows.Text(career_.rows.CellAt(values + index));
+  const ReadAheadRows& rows = career_.window.rows;
+  return rows.Text(rows.CellAt(values + index));
 }
 
 double LookupTables::CareerAmount(size_t values, size_t index) const {
-  return career_.rows.CellAt(values + index).number;
+  return career_.window.rows.CellAt(values + index).number;
 }
 
 LookupTables::Answer LookupTables::Allowances(const std::string& emp_no, const std::string& code, size_t* first,
-                                              size_t* count) const {
-  if (!allowances_.read || std::find(allowances_.codes.begin(), allowances_.codes.end(), code) ==
-                               allowances_.codes.end()) {
+                                              size_t* count) {
+  std::string seek;
+  if (!allowances_.window.usable ||
+      std::find(allowances_.codes.begin(), allowances_.codes.end(), code) == allowances_.codes.end() ||
+      !SeekText(emp_no, allowances_.window.key->Width(), &seek)) {
+    return Answer::kNotReadAhead;
+  }
+  if (!Cover(allowances_.window, emp_no, seek,
+             [&](const std::string& employee) { return KeepAllowanceRow(allowances_, employee); })) {
     return Answer::kNotReadAhead;
   }
   // As for the career: the walk compares whole texts, so a key no row's
   // texts equal has no rows (a separator inside either text included).
-  const ReadAheadRows::Group* group = allowances_.rows.Find(emp_no + kKeySeparator + code);
+  const ReadAheadRows& rows = allowances_.window.rows;
+  const ReadAheadRows::Group* group = rows.Find(emp_no + kKeySeparator + code);
   if (group == nullptr) return Answer::kNoRow;
   if (group->live) return Answer::kNotReadAhead;
   *first = group->first_cell;
@@ -303,18 +396,19 @@ LookupTables::Answer LookupTables::Allowances(const std::string& emp_no, const s
 }
 
 LookupTables::AllowanceRow LookupTables::AllowanceAt(size_t first, size_t index) const {
+  const ReadAheadRows& rows = allowances_.window.rows;
   const size_t at = first + index * kAllowanceCells;
   AllowanceRow row;
-  row.effdate = allowances_.rows.CellAt(at).number;
-  row.enddate = allowances_.rows.CellAt(at + 1).number;
-  row.start_month = static_cast<int32_t>(allowances_.rows.CellAt(at + 2).number);
-  row.end_month = static_cast<int32_t>(allowances_.rows.CellAt(at + 3).number);
-  row.amount = allowances_.rows.CellAt(at + 4).number;
+  row.effdate = rows.CellAt(at).number;
+  row.enddate = rows.CellAt(at + 1).number;
+  row.start_month = static_cast<int32_t>(rows.CellAt(at + 2).number);
+  row.end_month = static_cast<int32_t>(rows.CellAt(at + 3).number);
+  row.amount = rows.CellAt(at + 4).number;
   return row;
 }
 
 size_t LookupTables::MemoryBytes() const {
-  size_t bytes = career_.rows.MemoryBytes() + allowances_.rows.MemoryBytes();
-  for (const KeyedTable& read : keyed_) bytes += read.rows.MemoryBytes();
+  size_t bytes = career_.window.rows.MemoryBytes() + allowances_.window.rows.MemoryBytes();
+  for (const KeyedTable& read : keyed_) bytes += read.window.rows.MemoryBytes();
   return bytes;
 }

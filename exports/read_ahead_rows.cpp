@@ -50,11 +50,13 @@ void ReadAheadRows::DropCurrentCells() {
   group.cells = 0;
 }
 
-void ReadAheadRows::Trim() {
-  keys_.shrink_to_fit();
-  texts_.shrink_to_fit();
-  groups_.shrink_to_fit();
-  cells_.shrink_to_fit();
+void ReadAheadRows::Clear() {
+  keys_.clear();
+  texts_.clear();
+  groups_.clear();
+  cells_.clear();
+  placed_new_ = false;
+  last_found_ = 0;
 }
 
 const ReadAheadRows::Group* ReadAheadRows::Find(std::string_view key) const {

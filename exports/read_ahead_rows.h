@@ -1,6 +1,7 @@
-// Rows of one lookup table read in the order of its index, grouped by their
-// key texts, so that a look-up by key needs no seek. Owned by the run's
-// lookup tables (lookup_tables.h), one per table, and dropped with them.
+// Rows of one window of a lookup table read in the order of its index,
+// grouped by their key texts, so that a look-up by key needs no seek. Owned
+// by the run's lookup tables (lookup_tables.h), one per table, and refilled
+// for each window.
 //
 // The reader places each row's key in turn and adds the cells it keeps. Keys
 // must come in ascending byte order (Place refuses one that sorts before the
@@ -49,8 +50,8 @@ class ReadAheadRows {
   [[nodiscard]] bool AddCell(double number, std::string_view text = {});
   // Removes the current group's cells and their texts.
   void DropCurrentCells();
-  // Gives back the room kept for more rows, once the last row is placed.
-  void Trim();
+  // Forgets every group, keeping the room for the next rows.
+  void Clear();
 
   // The group of `key`, or nullptr. Looks next to the last group found
   // first, so keys asked for in ascending order cost no search.

@@ -1,9 +1,11 @@
-// The employee export's lookup tables read ahead: every record, value and
-// error of a run equals what reading the tables row by row gives (the
+// The employee export's lookup tables read in windows: every record, value
+// and error of a run equals what reading the tables row by row gives (the
 // template's rows and the lookups evaluated per employee through the public
 // resolvers, on a context that read nothing ahead), on varied and on broken
-// data; and the tables are read once, when the run starts.
+// data, whatever the windows' sizes; and a window holds the rows of the
+// moment it was read.
 #include "exports/employee_export.h"
+#include "exports/lookup_tables.h"
 
 #include "tests/exports/export_fixture.h"
 
@@ -178,21 +180,29 @@ class VariedSite {
   std::mt19937 random_;
 };
 
+// Windows of one row, of rows that end inside one employee's rows, growing
+// ones and the run's own sizes.
 TEST_F(ReadAheadTest, RecordsAndErrorsEqualTheRowByRowPathOnVariedSites) {
   AddCode("NAT", "SG", "SINGAPOREAN");
-  for (unsigned seed = 1; seed <= 40; ++seed) {
-    ClearTables();
-    AddCode("NAT", "MY", "MALAYSIAN");
-    VariedSite site(seed);
-    std::vector<std::string> numbers;
-    Insert("EMPLOYEE", site.Employees(&numbers));
-    Insert("EMPLOYMT", site.KeyedRows(numbers, "'2001-02-03'"));
-    Insert("EMPMISC", site.KeyedRows(numbers, "'1,200'"));
-    Insert("EMP_PROS", site.Careers(numbers));
-    Insert("EMP_ALW", site.Allowances(numbers));
-    for (const TemplateRow& row : site.Template()) AddTemplate(row);
-    ExpectSameAsRowByRow("seed " + std::to_string(seed));
+  const std::vector<std::pair<size_t, size_t>> kWindows = {{1, 1}, {2, 3}, {1, 64}, {0, 0}};
+  for (const auto& [first, most] : kWindows) {
+    LookupTables::SetWindowRowsForTesting(first, most);
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+      ClearTables();
+      AddCode("NAT", "MY", "MALAYSIAN");
+      VariedSite site(seed);
+      std::vector<std::string> numbers;
+      Insert("EMPLOYEE", site.Employees(&numbers));
+      Insert("EMPLOYMT", site.KeyedRows(numbers, "'2001-02-03'"));
+      Insert("EMPMISC", site.KeyedRows(numbers, "'1,200'"));
+      Insert("EMP_PROS", site.Careers(numbers));
+      Insert("EMP_ALW", site.Allowances(numbers));
+      for (const TemplateRow& row : site.Template()) AddTemplate(row);
+      ExpectSameAsRowByRow("seed " + std::to_string(seed) + ", windows " + std::to_string(first) + "/" +
+                           std::to_string(most));
+    }
   }
+  LookupTables::SetWindowRowsForTesting(0, 0);
 }
 
 // ---- errors at the same employee ------------------------------------------------
@@ -319,29 +329,31 @@ TEST_F(ReadAheadTest, RowsOutOfTextOrderAreSoughtAsBefore) {
 
 // ---- read once, at the start --------------------------------------------------
 
-TEST_F(ReadAheadTest, LookupTablesAreReadWhenTheRunStarts) {
-  for (const char* number : {"E1", "E2"}) {
+// A window holds the rows of the moment it was read, and no more rows than
+// its size allows beyond its last employee's.
+TEST_F(ReadAheadTest, WindowsHoldTheRowsOfTheMomentTheyWereRead) {
+  LookupTables::SetWindowRowsForTesting(2, 4);
+  std::string expected;
+  for (int i = 0; i < 12; ++i) {
+    const std::string number = "E" + std::string(1, static_cast<char>('A' + i));
     AddEmployee({.emp_no = number, .pay_type = "M"});
-    AddEmployment(number, "OLD");
     AddMisc(number, "old");
-    AddCareer({.emp_code = number, .pay_effective_date = "2010-01-01", .new_salary = 1});
-    AddAllowance({.emp_no = number, .allow_code = "TRANS", .amt = 1});
+    // Three rows each: window ends fall inside an employee's rows.
+    for (int n = 1; n <= 3; ++n) AddAllowance({.emp_no = number, .allow_code = "TRANS", .amt = static_cast<double>(n)});
+    expected += i < 2 ? "old,3.00,\r\n" : "new,3.00,\r\n";
   }
-  AddTemplate({.no = 1, .field_name = "DEPT", .table = "EMPLOYMT"});
-  AddTemplate({.no = 2, .field_name = "HOBBY", .table = "EMPMISC"});
-  AddTemplate({.no = 3, .field_name = "NEW_SALARY"});
-  AddTemplate({.no = 4, .field_name = "ALLOW_CODE", .mapfield2 = "TRANS"});
-  // Changes the HR application makes once the first record is under way.
+  AddTemplate({.no = 1, .field_name = "HOBBY", .table = "EMPMISC"});
+  AddTemplate({.no = 2, .field_name = "ALLOW_CODE", .mapfield2 = "TRANS"});
+  int records = 0;
   host().on_process_messages = [&] {
-    host().on_process_messages = nullptr;
-    Sql("EMPLOYMT.ADT", "UPDATE EMPLOYMT SET DEPT = 'NEW'");
-    Sql("EMPMISC.ADT", "UPDATE EMPMISC SET HOBBY = 'new'");
-    AddCareer({.emp_code = "E2", .pay_effective_date = "2010-02-01", .new_salary = 2});
-    Sql("EMP_ALW.ADT", "UPDATE EMP_ALW SET AMT = 2");
+    // Once the first record has read the first windows, the HR application
+    // changes every row.
+    if (++records == 2) Sql("EMPMISC.ADT", "UPDATE EMPMISC SET HOBBY = 'new'");
   };
-  EXPECT_EQ(Run().file, Crlf({"OLD,old,1,1.00,", "OLD,old,1,1.00,"}));
-  // The next run sees them.
-  EXPECT_EQ(Run().file, Crlf({"NEW,new,1,2.00,", "NEW,new,2,2.00,"}));
+  const Outcome outcome = Run();
+  LookupTables::SetWindowRowsForTesting(0, 0);
+  EXPECT_EQ(outcome.error, "");
+  EXPECT_EQ(outcome.file, expected);
 }
 
 }  // namespace

@@ -202,6 +202,49 @@ Status PgSession::Exec(const std::string& sql, UNSIGNED32 code, const std::strin
   return Status();
 }
 
+Status PgSession::CopyIn(const std::string& sql, const std::function<Status(std::string*)>& next, UNSIGNED32 code,
+                         const std::string& context) {
+  if (lost_) return LostAlready(context);
+  Io io = !FaultHere(kServer) && PQsendQuery(conn_, sql.c_str()) == 1 ? Flush() : Io::kBroken;
+  if (io == Io::kOk) io = AwaitResult();
+  if (io != Io::kOk) return IoFailed(io, code, context);
+  PgResultPtr start(PQgetResult(conn_));
+  Status failure;
+  if (start == nullptr || PQresultStatus(start.get()) != PGRES_COPY_IN) {
+    failure = Fail(code, context, start.get());
+  } else {
+    std::string chunk;
+    for (;;) {
+      chunk.clear();
+      if (Status given = next(&chunk); !given.ok()) {
+        failure = given;
+        break;
+      }
+      if (chunk.empty()) break;
+      int put = 0;
+      while ((put = PQputCopyData(conn_, chunk.data(), static_cast<int>(chunk.size()))) == 0) {
+        if (Io flushed = Flush(); flushed != Io::kOk) return IoFailed(flushed, code, context);
+      }
+      if (put < 0) return IoFailed(Io::kBroken, code, context);
+    }
+    int ended = 0;
+    const char* abort_reason = failure.ok() ? nullptr : "the rows to copy could not be read";
+    while ((ended = PQputCopyEnd(conn_, abort_reason)) == 0) {
+      if (Io flushed = Flush(); flushed != Io::kOk) return IoFailed(flushed, code, context);
+    }
+    if (ended < 0) return IoFailed(Io::kBroken, code, context);
+    if (Io flushed = Flush(); flushed != Io::kOk) return IoFailed(flushed, code, context);
+  }
+  // The copy's own result, then the end of the request.
+  for (;;) {
+    if (Io awaited = AwaitResult(); awaited != Io::kOk) return IoFailed(awaited, code, context);
+    PgResultPtr reply(PQgetResult(conn_));
+    if (reply == nullptr) break;
+    if (failure.ok() && !Succeeded(reply.get())) failure = Fail(code, context, reply.get());
+  }
+  return failure;
+}
+
 void PgSession::RollbackTo(const std::string& savepoint) {
   if (lost_ || conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) return;
   PgResultPtr last;

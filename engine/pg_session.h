@@ -146,6 +146,13 @@ class PgSession {
   // last statement's result in `*result` (may be null when not wanted). An
   // error leaves the transaction aborted until RollbackTo.
   Status Exec(const std::string& sql, UNSIGNED32 code, const std::string& context, PgResultPtr* result);
+  // Runs `sql`, a COPY ... FROM STDIN (simple protocol, no savepoint), and
+  // sends it the data `next` gives, chunk after chunk, until it gives an
+  // empty chunk. A failure of `next` ends the copy, which the server then
+  // refuses, and is returned; otherwise the server's refusal, with `code`
+  // and `context`. An error leaves the transaction aborted.
+  Status CopyIn(const std::string& sql, const std::function<Status(std::string*)>& next, UNSIGNED32 code,
+                const std::string& context);
   // Rolls back to and releases `savepoint` after a failed request; keeps the
   // error already recorded (a lost connection is noticed by the next request).
   void RollbackTo(const std::string& savepoint);

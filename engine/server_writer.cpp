@@ -21,11 +21,10 @@ namespace {
 
 static_assert(std::string_view(kServerOrderColumn) == std::string_view(kOrderColumn));
 
-// Rows are sent in INSERT statements of about this many bytes.
+// Rows are sent to COPY in chunks of about this many bytes.
 constexpr size_t kBatchBytes = size_t{1} << 20;
 
-// `text` as a string literal (standard_conforming_strings is on): the server
-// reads it with the column type's input function, as COPY does.
+// `text` as a string literal (standard_conforming_strings is on).
 std::string Literal(std::string_view text) {
   std::string out = "'";
   for (char c : text) {
@@ -35,30 +34,53 @@ std::string Literal(std::string_view text) {
   return out + "'";
 }
 
-// A value of a table file as a literal of the server column.
-std::string ServerLiteral(sqlite3_stmt* row, int column, bool logical) {
+// Appends `text` as a value of COPY's text format: a backslash and the
+// characters that end a value or a row are escaped.
+void AppendCopyText(std::string_view text, std::string* out) {
+  for (char c : text) {
+    switch (c) {
+      case '\\': *out += "\\\\"; break;
+      case '\t': *out += "\\t"; break;
+      case '\n': *out += "\\n"; break;
+      case '\r': *out += "\\r"; break;
+      default: *out += c;
+    }
+  }
+}
+
+// Appends a value of a table file as COPY's text for the server column,
+// which the server reads with the column type's input function.
+void AppendCopyValue(sqlite3_stmt* row, int column, bool logical, std::string* out) {
   char buffer[64];
   switch (sqlite3_column_type(row, column)) {
-    case SQLITE_NULL: return "NULL";
+    case SQLITE_NULL: *out += "\\N"; return;
     case SQLITE_INTEGER: {
       const int64_t v = sqlite3_column_int64(row, column);
-      return logical ? (v != 0 ? "'t'" : "'f'") : "'" + std::to_string(v) + "'";
+      if (logical) {
+        *out += v != 0 ? 't' : 'f';
+      } else {
+        *out += std::to_string(v);
+      }
+      return;
     }
     case SQLITE_FLOAT:
-      std::snprintf(buffer, sizeof buffer, "'%.17g'", sqlite3_column_double(row, column));
-      return buffer;
+      std::snprintf(buffer, sizeof buffer, "%.17g", sqlite3_column_double(row, column));
+      *out += buffer;
+      return;
     case SQLITE_BLOB: {
+      // bytea's hex form, its backslash escaped.
       const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(row, column));
-      std::string out = "'\\x";
+      *out += "\\\\x";
       for (int i = 0; i < sqlite3_column_bytes(row, column); ++i) {
         std::snprintf(buffer, sizeof buffer, "%02x", bytes[i]);
-        out += buffer;
+        *out += buffer;
       }
-      return out + "'";
+      return;
     }
     default: {
       const char* text = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
-      return Literal(std::string_view(text, static_cast<size_t>(sqlite3_column_bytes(row, column))));
+      AppendCopyText(std::string_view(text, static_cast<size_t>(sqlite3_column_bytes(row, column))), out);
+      return;
     }
   }
 }
@@ -170,21 +192,30 @@ Status ServerWriter::CopyTable(const TableDefinition& table, const std::string& 
   for (const ColumnDefinition& column : table.columns) logical.push_back(IsLogical(column.type));
   // Rows in the file's order take kdx_order 1, 2, ...: the table's natural
   // order on the server is the order of the table file.
-  const std::string insert = "INSERT INTO " + ServerName(table.name) + " (" + ColumnList(table) + ") VALUES ";
-  std::string sql;
-  while (rows.get() != nullptr && sqlite3_step(rows.get()) == SQLITE_ROW) {
-    sql += sql.empty() ? insert + "(" : ", (";
-    for (size_t c = 0; c < table.columns.size(); ++c) {
-      sql += (c ? ", " : "") + ServerLiteral(rows.get(), static_cast<int>(c), logical[c]);
+  const std::string copy = "COPY " + ServerName(table.name) + " (" + ColumnList(table) + ") FROM STDIN";
+  bool more = rows.get() != nullptr;
+  auto next = [&](std::string* chunk) {
+    while (more && chunk->size() < kBatchBytes) {
+      const int rc = sqlite3_step(rows.get());
+      if (rc == SQLITE_DONE) {
+        more = false;
+        break;
+      }
+      if (rc != SQLITE_ROW) {
+        more = false;
+        return Status(AE_KDX_PG_SERVER, "Table " + table.name + ": cannot read the generated rows: " +
+                                            sqlite3_errmsg(db));
+      }
+      for (size_t c = 0; c < table.columns.size(); ++c) {
+        if (c > 0) *chunk += '\t';
+        AppendCopyValue(rows.get(), static_cast<int>(c), logical[c], chunk);
+      }
+      *chunk += '\n';
     }
-    sql += ")";
-    if (sql.size() > kBatchBytes) {
-      if (Status sent = Exec(sql, "Table " + table.name); !sent.ok()) return sent;
-      sql.clear();
-    }
-  }
-  if (!sql.empty()) {
-    if (Status sent = Exec(sql, "Table " + table.name); !sent.ok()) return sent;
+    return Status();
+  };
+  if (Status copied = session_->CopyIn(copy, next, AE_KDX_PG_SERVER, "Table " + table.name); !copied.ok()) {
+    return AsErrorLine(copied);
   }
   for (const IndexDefinition& index : table.indexes) {
     std::string create = std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +

@@ -212,6 +212,7 @@ void TAdsQuery::SetStatementOptions(ADSHANDLE statement) const {
   CheckEngine(AdsStmtSetTableType(statement, kTableTypeAdt));
   CheckEngine(AdsStmtConstrainUpdates(statement, constrained_ ? 1 : 2));
   CheckEngine(AdsStmtReadAllColumns(statement, read_all_columns_ ? 1 : 2));
+  CheckEngine(AdsStmtSetStreamed(statement, streamed_ ? 1 : 0));
 }
 
 int32_t TAdsQuery::JulianDayOfParam(const TParam& param) const {

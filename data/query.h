@@ -69,6 +69,11 @@ class TAdsQuery : public TAdsDataSet {
 
   void SetReadAllColumns(bool on) { read_all_columns_ = on; }
   void SetRequestLive(bool on) { request_live_ = on; }
+  // Read the result in windows instead of storing it whole (AdsStmtSetStreamed),
+  // from the next open on: memory bounded by a window, the cursor read
+  // forward. A statement the engine cannot stream runs as without it.
+  void SetStreamed(bool on) { streamed_ = on; }
+  bool Streamed() const { return streamed_; }
 
  protected:
   ADSHANDLE CreateHandle() override;
@@ -79,7 +84,8 @@ class TAdsQuery : public TAdsDataSet {
   ADSHANDLE EnsureStatement();
   // The options every table of the system is opened with, then the query's
   // own: read-only unless live on a writable connection, updates not
-  // constrained, all columns read or only those the statement names.
+  // constrained, all columns read or only those the statement names, the
+  // result streamed or stored whole.
   void SetStatementOptions(ADSHANDLE statement) const;
   // Binds `param` at `position` (1-based) as its DataType says; an empty
   // parameter is bound as empty whatever its type.
@@ -101,6 +107,7 @@ class TAdsQuery : public TAdsDataSet {
   ADSHANDLE statement_connection_ = 0;
   bool read_all_columns_ = false;
   bool request_live_ = false;
+  bool streamed_ = false;
   bool constrained_ = false;
 };
 

@@ -241,6 +241,12 @@ struct AdsErrorDetail {
 [[nodiscard]] UNSIGNED32 AdsStmtSetTableType(ADSHANDLE statement, UNSIGNED16 value);
 [[nodiscard]] UNSIGNED32 AdsStmtConstrainUpdates(ADSHANDLE statement, UNSIGNED16 value);
 [[nodiscard]] UNSIGNED32 AdsStmtReadAllColumns(ADSHANDLE statement, UNSIGNED16 value);
+// The engine's own: with `bStreamed` nonzero, the next executions of a
+// statement on table files read a result that allows it in windows of rows
+// instead of storing it whole, so that its memory does not grow with the
+// table; such a cursor is read forward (see engine/result_stream.h). Other
+// statements, and statements on a server, run as without it. Off by default.
+[[nodiscard]] UNSIGNED32 AdsStmtSetStreamed(ADSHANDLE hStatement, UNSIGNED16 bStreamed);
 // Checks the text and lists its parameter names, one per occurrence.
 [[nodiscard]] UNSIGNED32 AdsGetSQLStmtParams(const std::string& text, std::vector<std::string>* names);
 [[nodiscard]] UNSIGNED32 AdsPrepareSQL(ADSHANDLE statement, const std::string& text);

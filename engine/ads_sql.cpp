@@ -100,6 +100,9 @@ UNSIGNED32 AdsStmtConstrainUpdates(ADSHANDLE statement, UNSIGNED16 value) {
 UNSIGNED32 AdsStmtReadAllColumns(ADSHANDLE statement, UNSIGNED16 value) {
   return SetOption(statement, &StatementOptions::read_all_columns, value);
 }
+UNSIGNED32 AdsStmtSetStreamed(ADSHANDLE statement, UNSIGNED16 streamed) {
+  return SetOption(statement, &StatementOptions::streamed, streamed);
+}
 
 UNSIGNED32 AdsGetSQLStmtParams(const std::string& text, std::vector<std::string>* names) {
   EngineGuard guard(EngineMutex());

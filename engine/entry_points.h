@@ -3,7 +3,8 @@
 // the caller's result pointer, then do the work. A stale or foreign handle
 // and a missing result pointer are errors naming the entry point, never a
 // crash. The work gives a Status, which leaves the entry point as its code
-// (and, on a failure, as the thread's last error).
+// (and, on a failure, as the thread's last error). On a streamed cursor the
+// stream has the last word on the outcome (StreamedCursorOutcome).
 #ifndef KDX_ENGINE_ENTRY_POINTS_H_
 #define KDX_ENGINE_ENTRY_POINTS_H_
 
@@ -12,6 +13,7 @@
 #include "engine/ads.h"
 #include "engine/engine_table.h"
 #include "engine/errors.h"
+#include "engine/result_stream.h"
 
 namespace engine {
 
@@ -35,7 +37,7 @@ UNSIGNED32 WithTable(ADSHANDLE handle, F&& f) {
   EngineGuard guard(EngineMutex());
   EngineTable* table = nullptr;
   if (Status found = LookupTable(handle, &table); !found.ok()) return found;
-  return Status(f(table));
+  return StreamedCursorOutcome(table, Status(f(table)));
 }
 
 // The same, after checking the result pointer `out` of `function`.
@@ -54,7 +56,7 @@ UNSIGNED32 WithOrder(ADSHANDLE handle, F&& f) {
   EngineTable* table = nullptr;
   int order = -1;
   if (Status found = LookupOrder(handle, &table, &order); !found.ok()) return found;
-  return Status(f(table, order));
+  return StreamedCursorOutcome(table, Status(f(table, order)));
 }
 
 template <class F>

@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 #include "engine/engine_table.h"
 #include "engine/errors.h"
@@ -116,7 +117,10 @@ class SqliteRows : public ResultRows {
 
 FileStatement::~FileStatement() {
   Forget();
-  if (db_ != nullptr) sqlite3_close(db_);
+  // A streamed cursor may read the database on; the rules stay, without
+  // this statement.
+  if (db_ != nullptr) sqlite3_set_authorizer(db_, &FileStatement::AuthorizeAlways, nullptr);
+  db_owner_.reset();
 }
 
 void FileStatement::Forget() {
@@ -127,17 +131,12 @@ void FileStatement::Forget() {
 
 void FileStatement::Reuse() { sqlite3_reset(stmt_); }  // a failure of the last run is that run's, reported then
 
-int FileStatement::Authorize(void* self_pointer, int action, const char* a, const char*, const char* schema,
-                            const char*) {
-  auto* self = static_cast<FileStatement*>(self_pointer);
+int FileStatement::AuthorizeAlways(void*, int action, const char* a, const char*, const char*, const char*) {
   const std::string table = a != nullptr ? a : "";
   switch (action) {
     case SQLITE_READ:
       // The account table's password hashes are not for SQL.
-      if (EqualsNoCase(table, "__users")) return SQLITE_DENY;
-      if (self->collecting_reads_ && !table.empty() && Upper(table).rfind("SQLITE_", 0) != 0)
-        self->reads_.insert({schema != nullptr ? schema : "main", table});
-      return SQLITE_OK;
+      return EqualsNoCase(table, "__users") ? SQLITE_DENY : SQLITE_OK;
     case SQLITE_INSERT:
     case SQLITE_UPDATE:
     case SQLITE_DELETE:
@@ -146,10 +145,22 @@ int FileStatement::Authorize(void* self_pointer, int action, const char* a, cons
     case SQLITE_ATTACH:
     case SQLITE_DETACH:
       // Which files a statement reads is the connection's business.
-      return self->internal_attach_ ? SQLITE_OK : SQLITE_DENY;
+      return SQLITE_DENY;
     default:
       return SQLITE_OK;
   }
+}
+
+int FileStatement::Authorize(void* self_pointer, int action, const char* a, const char* b, const char* schema,
+                            const char* trigger) {
+  auto* self = static_cast<FileStatement*>(self_pointer);
+  const std::string table = a != nullptr ? a : "";
+  if (action == SQLITE_READ && self->collecting_reads_ && !table.empty() && !EqualsNoCase(table, "__users") &&
+      Upper(table).rfind("SQLITE_", 0) != 0) {
+    self->reads_.insert({schema != nullptr ? schema : "main", table});
+  }
+  if ((action == SQLITE_ATTACH || action == SQLITE_DETACH) && self->internal_attach_) return SQLITE_OK;
+  return AuthorizeAlways(nullptr, action, a, b, schema, trigger);
 }
 
 Status FileStatement::OpenDatabase() {
@@ -182,6 +193,7 @@ Status FileStatement::OpenDatabase() {
     return failed(SqliteError(AE_KDX_SQLITE, "SQL statement: cannot keep its sorting in memory on '" + path + "'", db_));
   }
   sqlite3_set_authorizer(db_, &FileStatement::Authorize, this);  // never fails on an open handle
+  db_owner_ = std::make_shared<SharedDatabase>(db_);
   return Status();
 }
 
@@ -383,9 +395,10 @@ void FileStatement::ComputePlaceKinds(const std::string& positional) {
 }
 
 
-Status FileStatement::BindPlaces() {
-  sqlite3_reset(stmt_);  // a failure of the last run is that run's, reported then
-  sqlite3_clear_bindings(stmt_);
+Status FileStatement::BindPlaces(sqlite3_stmt* stmt, bool copy) {
+  sqlite3_reset(stmt);  // a failure of the last run is that run's, reported then
+  sqlite3_clear_bindings(stmt);
+  const sqlite3_destructor_type kept = copy ? SQLITE_TRANSIENT : SQLITE_STATIC;
   for (size_t i = 0; i < places_.size(); ++i) {
     if (!bound_[i]) continue;  // an unbound place is NULL
     const BoundValue& v = values_[i];
@@ -396,19 +409,19 @@ Status FileStatement::BindPlaces() {
       case BoundValue::Kind::kNull:
         break;
       case BoundValue::Kind::kText:
-        rc = sqlite3_bind_text(stmt_, index, v.bytes.data(), static_cast<int>(v.bytes.size()), SQLITE_STATIC);
+        rc = sqlite3_bind_text(stmt, index, v.bytes.data(), static_cast<int>(v.bytes.size()), kept);
         break;
       case BoundValue::Kind::kDouble:
-        rc = sqlite3_bind_double(stmt_, index, v.number);
+        rc = sqlite3_bind_double(stmt, index, v.number);
         break;
       case BoundValue::Kind::kLogical:
-        rc = sqlite3_bind_int(stmt_, index, v.number != 0 ? 1 : 0);
+        rc = sqlite3_bind_int(stmt, index, v.number != 0 ? 1 : 0);
         break;
       case BoundValue::Kind::kBinary:
-        rc = sqlite3_bind_blob(stmt_, index, v.bytes.data(), static_cast<int>(v.bytes.size()), SQLITE_STATIC);
+        rc = sqlite3_bind_blob(stmt, index, v.bytes.data(), static_cast<int>(v.bytes.size()), kept);
         break;
       default:  // dates and times go as the text of their place
-        rc = sqlite3_bind_text(stmt_, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        rc = sqlite3_bind_text(stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
         break;
     }
     if (rc != SQLITE_OK && rc != SQLITE_RANGE) {
@@ -419,7 +432,7 @@ Status FileStatement::BindPlaces() {
 }
 
 Status FileStatement::Run(ADSHANDLE* cursor) {
-  if (Status bound = BindPlaces(); !bound.ok()) return bound;
+  if (Status bound = BindPlaces(stmt_, false); !bound.ok()) return bound;
   if (sqlite3_column_count(stmt_) == 0) {
     int rc;
     while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
@@ -430,23 +443,142 @@ Status FileStatement::Run(ADSHANDLE* cursor) {
     *cursor = 0;
     return ran;
   }
+  if (options_.streamed != 0) {
+    bool streamed = false;
+    Status ran = RunStreamed(cursor, &streamed);
+    if (!ran.ok() || streamed) return ran;
+  }
   Status stored = Materialise(cursor);
   sqlite3_reset(stmt_);  // repeats a failed step's answer, which Materialise reported
   return stored;
 }
 
+std::string FileStatement::PlanOf(const std::string& sql) {
+  Statement explain;
+  if (sqlite3_prepare_v2(db_, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, explain.out(), nullptr) != SQLITE_OK) {
+    return "";
+  }
+  std::string detail;
+  int rows = 0;
+  int rc;
+  while ((rc = sqlite3_step(explain.get())) == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(explain.get(), 3);
+    detail = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+    ++rows;
+  }
+  return rc == SQLITE_DONE && rows == 1 ? detail : "";
+}
+
+Status FileStatement::PrepareKeyset(sqlite3_stmt** keyset, std::string* schema, std::string* table) {
+  *keyset = nullptr;
+  if (HoldsUnstreamableWord(text_) || reads_.size() != 1) return Status();
+  *schema = reads_.begin()->first;
+  *table = reads_.begin()->second;
+  auto hides_rowid = [](const char* name) {
+    return name != nullptr &&
+           (EqualsNoCase(name, "rowid") || EqualsNoCase(name, "_rowid_") || EqualsNoCase(name, "oid"));
+  };
+  // A table with a rowid that no column hides.
+  const std::string qualified = QuoteIdentifier(*schema) + "." + QuoteIdentifier(*table);
+  Statement probe;
+  if (sqlite3_prepare_v2(db_, ("SELECT rowid FROM " + qualified).c_str(), -1, probe.out(), nullptr) != SQLITE_OK) {
+    return Status();
+  }
+  Statement info;
+  const std::string columns = "PRAGMA " + QuoteIdentifier(*schema) + ".table_xinfo(" + QuoteIdentifier(*table) + ")";
+  if (sqlite3_prepare_v2(db_, columns.c_str(), -1, info.out(), nullptr) != SQLITE_OK) {
+    return Status();
+  }
+  int rc;
+  while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
+    if (hides_rowid(reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1)))) return Status();
+  }
+  if (rc != SQLITE_DONE) return Status();
+  // One full scan of the table, in rowid order; the keyset form one search
+  // of its rowids, in their order.
+  const std::string positional = ToPositionalSql(text_, places_);
+  const std::string plan = PlanOf(positional);
+  if (plan.rfind("SCAN ", 0) != 0 || plan.find(' ', 5) != std::string::npos) return Status();
+  std::string keyset_sql;
+  const int rowid_parameter = static_cast<int>(places_.size()) + 1;
+  if (!KeysetText(positional, rowid_parameter, &keyset_sql)) return Status();
+  if (PlanOf(keyset_sql) != "SEARCH " + plan.substr(5) + " USING INTEGER PRIMARY KEY (rowid>?)") return Status();
+  Statement prepared;
+  if (sqlite3_prepare_v2(db_, keyset_sql.c_str(), -1, prepared.out(), nullptr) != SQLITE_OK) return Status();
+  // Every result column a column of the table, as in the text itself.
+  const int count = sqlite3_column_count(stmt_);
+  if (sqlite3_column_count(prepared.get()) != count + 1) return Status();
+  for (int i = 0; i < count; ++i) {
+    sqlite3_stmt* k = prepared.get();
+    const char* name = sqlite3_column_name(k, i + 1);
+    const char* own_name = sqlite3_column_name(stmt_, i);
+    const char* from_table = sqlite3_column_table_name(k, i + 1);
+    const char* from_schema = sqlite3_column_database_name(k, i + 1);
+    const char* declared = sqlite3_column_decltype(k, i + 1);
+    if (name == nullptr || own_name == nullptr || std::strcmp(name, own_name) != 0 || hides_rowid(name) ||
+        from_table == nullptr || !EqualsNoCase(from_table, *table) || from_schema == nullptr ||
+        !EqualsNoCase(from_schema, *schema) || sqlite3_column_origin_name(k, i + 1) == nullptr ||
+        declared == nullptr || *declared == '\0') {
+      return Status();
+    }
+  }
+  if (Status bound = BindPlaces(prepared.get(), true); !bound.ok()) return bound;
+  *keyset = std::exchange(*prepared.out(), nullptr);
+  return Status();
+}
+
+Status FileStatement::RunStreamed(ADSHANDLE* cursor, bool* streamed) {
+  *streamed = false;
+  sqlite3_stmt* prepared = nullptr;
+  std::string schema, table;
+  if (Status made = PrepareKeyset(&prepared, &schema, &table); !made.ok() || prepared == nullptr) return made;
+  Statement keyset(prepared);
+  auto shape = std::make_unique<ResultShape>();
+  if (Status built = ShapeColumns(keyset.get(), 1, shape.get()); !built.ok()) return built;
+  shape->table_name = table;
+  shape->display_name = table + " (SQL result)";
+  stream_shape_ = std::move(shape);
+  std::string file;
+  for (const Attachment& a : attached_)
+    if (EqualsNoCase(a.schema, schema)) file = a.file;
+  if (const char* name = sqlite3_db_filename(db_, schema.c_str()); file.empty() && name != nullptr) file = name;
+  StreamRequest request;
+  request.source = db_owner_;
+  request.keyset = std::exchange(*keyset.out(), nullptr);
+  request.rowid_parameter = static_cast<int>(places_.size()) + 1;
+  request.shape = stream_shape_.get();
+  request.describe = Describe();
+  request.place = "Table " + table + (file.empty() ? "" : " (file '" + file + "')");
+  request.table = table;
+  request.connection = connection_;
+  *streamed = true;
+  return OpenStreamedCursor(std::move(request), cursor);
+}
+
 Status FileStatement::BuildShape() {
   auto shape = std::make_unique<ResultShape>();
-  const int count = sqlite3_column_count(stmt_);
+  if (Status built = ShapeColumns(stmt_, 0, shape.get()); !built.ok()) return built;
+  shape->table_name = "SQL_RESULT";
+  shape->display_name = "SQL result";
+  if (reads_.size() == 1) {
+    const auto& [schema, table] = *reads_.begin();
+    if (Status offered = OfferSourceIndexes(shape.get(), schema, table); !offered.ok()) return offered;
+  }
+  SetShape(std::move(shape));
+  return Status();
+}
+
+Status FileStatement::ShapeColumns(sqlite3_stmt* stmt, int first, ResultShape* shape) {
+  const int count = sqlite3_column_count(stmt);
   std::set<std::string> used;
-  for (int i = 0; i < count; ++i) {
+  for (int i = first; i < count; ++i) {
     ResultColumn column;
-    const char* name = sqlite3_column_name(stmt_, i);
-    std::string base = name != nullptr && *name ? name : "EXPR_" + std::to_string(i + 1);
+    const char* name = sqlite3_column_name(stmt, i);
+    std::string base = name != nullptr && *name ? name : "EXPR_" + std::to_string(i - first + 1);
     column.name = base;
     for (int n = 1; used.count(Upper(column.name)) != 0; ++n) column.name = base + "_" + std::to_string(n);
     used.insert(Upper(column.name));
-    const char* declared = sqlite3_column_decltype(stmt_, i);
+    const char* declared = sqlite3_column_decltype(stmt, i);
     column.declared = declared != nullptr ? declared : "";
     if (!column.declared.empty()) {
       ColumnType type;
@@ -459,13 +591,6 @@ Status FileStatement::BuildShape() {
     shape->has_expressions = shape->has_expressions || column.declared.empty();
     shape->columns.push_back(std::move(column));
   }
-  shape->table_name = "SQL_RESULT";
-  shape->display_name = "SQL result";
-  if (reads_.size() == 1) {
-    const auto& [schema, table] = *reads_.begin();
-    if (Status offered = OfferSourceIndexes(shape.get(), schema, table); !offered.ok()) return offered;
-  }
-  SetShape(std::move(shape));
   return Status();
 }
 

@@ -13,15 +13,25 @@
 // table, every index of that table whose columns are all in the result is
 // offered by the cursor too. A statement without a rows set runs and gives
 // cursor 0.
+//
+// With AdsStmtSetStreamed on, a text that can be read in windows
+// (engine/result_stream.h) gives a streamed cursor: one SELECT of exactly one
+// table that has a rowid and no column named rowid, _rowid_ or oid, which
+// SQLite reads with one full scan of that table in rowid order, every result
+// column a column of that table, and none of the words HoldsUnstreamableWord
+// refuses. Its rows and their order are then those the stored result would
+// have. Any other text runs as without the option, its rows stored whole.
 #ifndef KDX_ENGINE_FILE_STATEMENT_H_
 #define KDX_ENGINE_FILE_STATEMENT_H_
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "engine/result_stream.h"
 #include "engine/sql_statement.h"
 
 struct sqlite3;
@@ -52,6 +62,10 @@ class FileStatement : public SqlStatement {
   };
 
   static int Authorize(void* self, int action, const char* a, const char* b, const char* schema, const char*);
+  // What Authorize allows whatever the statement is doing: the rule that
+  // stays on the database once the statement has gone and a streamed
+  // cursor still reads it.
+  static int AuthorizeAlways(void*, int action, const char* a, const char*, const char*, const char*);
   Status OpenDatabase();
   // Makes table `name` of the connection's folder readable by the text: a
   // sealed file is decrypted into memory with the statement's table password,
@@ -70,6 +84,9 @@ class FileStatement : public SqlStatement {
   Status CheckPlaceholders();
   void ComputePlaceKinds(const std::string& positional);
   Status BuildShape();
+  // The result columns of `stmt` from column `first` on, named and typed as
+  // a result stores them.
+  Status ShapeColumns(sqlite3_stmt* stmt, int first, ResultShape* shape);
   // Offers on the result every index of the one table the text reads whose
   // columns all reach the result (under the result's column names).
   Status OfferSourceIndexes(ResultShape* shape, const std::string& schema, const std::string& table);
@@ -79,11 +96,25 @@ class FileStatement : public SqlStatement {
   // result column.
   Status ResultIndexSql(const ResultShape& shape, const std::string& q_schema, const std::string& index, bool unique,
                         const std::map<std::string, int>& origin, std::string* sql);
-  Status BindPlaces();
+  // Binds the bound values to `stmt` (texts and blobs copied when `copy`,
+  // else kept where they are).
+  Status BindPlaces(sqlite3_stmt* stmt, bool copy);
   Status Materialise(ADSHANDLE* cursor);
+  // Runs the text streamed when it can be (`*streamed` then true and a
+  // cursor in `*cursor`); a text that cannot be is left to Materialise.
+  Status RunStreamed(ADSHANDLE* cursor, bool* streamed);
+  // The keyset form of the text, prepared and bound, when the text can be
+  // streamed (else `*keyset` stays null): its one table in `*schema` and
+  // `*table`.
+  Status PrepareKeyset(sqlite3_stmt** keyset, std::string* schema, std::string* table);
+  // The one row SQLite's plan of `sql` has, or "" when it has another
+  // number of rows.
+  std::string PlanOf(const std::string& sql);
 
   std::map<std::string, std::string> passwords_;  // TableKey -> password
   sqlite3* db_ = nullptr;
+  std::shared_ptr<SharedDatabase> db_owner_;  // closes db_; shared with streamed cursors
+  std::unique_ptr<ResultShape> stream_shape_;  // of the last streamed execution
   std::vector<Attachment> attached_;
   sqlite3_stmt* stmt_ = nullptr;
   std::set<std::pair<std::string, std::string>> reads_;  // (schema, table) read by the text

@@ -43,6 +43,7 @@ struct StatementOptions {
   UNSIGNED16 table_type = 0;
   UNSIGNED16 constrain_updates = 0;
   UNSIGNED16 read_all_columns = 0;
+  UNSIGNED16 streamed = 0;  // nonzero: read the result in windows when the text allows it
 };
 
 // The options of a live statement (for the tool and the tests).

@@ -47,6 +47,9 @@ ExportComponents CreateExportComponents(TComponent& owner) {
                                {MakeStoredParam("date1", TFieldType::ftDateTime),
                                 MakeStoredParam("date2", TFieldType::ftDateTime)});
   c.AdsQueryEmp = MakeQuery(owner, "AdsQueryEmp", {}, {MakeStoredParam("date", TFieldType::ftDateTime)});
+  // The run reads the employees once, forward: a site's whole staff is
+  // never held in memory.
+  c.AdsQueryEmp->SetStreamed(true);
   c.TemplateQuery = MakeQuery(owner, "wwTableTemplate", {"select * from  export", "where section=:section"},
                               {MakeStoredParam("section", TFieldType::ftString)});
   c.TemplateQuery->SetIndexFieldNames("SECTION;NO");

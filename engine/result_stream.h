@@ -1,0 +1,120 @@
+// Streamed results (AdsStmtSetStreamed): the rows of a file statement read
+// in windows instead of stored whole, so that a result's memory is bounded
+// by one window whatever the size of the table.
+//
+// A window is one execution of the statement's keyset form (its text with
+// "rowid >= ?" added, in rowid order, LIMIT the window size), stepped to its
+// end and reset at once: no read lock outlives the engine call that read it.
+// The cursor is an ordinary EngineTable over a virtual table of a private
+// in-memory database; the virtual table serves the rows of the window it
+// holds and reads the next window when a forward read passes its last row.
+//
+// What a streamed cursor does:
+//  - forward moves, record and field reads work across windows; AdsGotoTop
+//    reads the first window again when it is no longer held;
+//  - backward moves work among the rows held (the window, and the last
+//    kStreamKeptRows rows of the window before it); a move before them, a
+//    bookmark of a row not held, fails with an error naming the statement
+//    and saying that its result is read forward in windows;
+//  - AdsGetRecordCount is exact: it reads the result through once more,
+//    window by window, without disturbing the cursor's window;
+//  - it offers no index; every failure on it says that it is streamed;
+//  - record numbers are the rows' own row numbers in the table.
+// A window that cannot be read (file gone, busy beyond the busy timeout, a
+// damaged page) fails the move that needed it with an error naming the
+// table, never as an early end of the rows.
+#ifndef KDX_ENGINE_RESULT_STREAM_H_
+#define KDX_ENGINE_RESULT_STREAM_H_
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "engine/ads.h"
+#include "engine/connection.h"
+#include "engine/engine_table.h"
+#include "engine/sql_result.h"
+#include "engine/status.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace engine {
+
+// Rows of one window.
+constexpr size_t kStreamWindowRows = 4096;
+// Rows of the previous window still held when the next one is read: at
+// least what a cursor reads ahead in one go (kMaxBatchRows), so that the row
+// a cursor stands on is still held when its read-ahead passes into the next
+// window.
+constexpr size_t kStreamKeptRows = 256;
+
+// For tests only: the window size of the streams opened from now on (0
+// gives kStreamWindowRows back).
+void SetStreamWindowRowsForTest(size_t rows);
+
+// A statement's SQLite connection, closed when its last holder lets it go:
+// a streamed cursor keeps reading it after its statement has closed.
+class SharedDatabase {
+ public:
+  explicit SharedDatabase(sqlite3* db) : db_(db) {}
+  ~SharedDatabase();
+  SharedDatabase(const SharedDatabase&) = delete;
+  SharedDatabase& operator=(const SharedDatabase&) = delete;
+  sqlite3* get() const { return db_; }
+
+ private:
+  sqlite3* db_;
+};
+
+// What a file statement hands over to stream its result.
+struct StreamRequest {
+  std::shared_ptr<SharedDatabase> source;  // the database `keyset` runs on
+  // The keyset form, prepared and bound with the statement's values;
+  // taken over (finalised by the stream). Column 0 is the rowid, the others
+  // the result's columns; ?`rowid_parameter` is the lowest rowid a window
+  // holds, the next parameter its size.
+  sqlite3_stmt* keyset = nullptr;
+  int rowid_parameter = 0;
+  const ResultShape* shape = nullptr;  // columns, table name, display name
+  std::string describe;                // the statement as messages name it
+  std::string place;                   // "Table <name> (file '<path>')" for read errors
+  std::string table;                   // the source table, for the error detail
+  EngineConnection* connection = nullptr;
+};
+
+// Reads the first window and opens a cursor on the stream: success and
+// `*cursor`, or the error of that first read. `request.keyset` is finalised
+// on failure too.
+Status OpenStreamedCursor(StreamRequest request, ADSHANDLE* cursor);
+
+// Whether `cursor` is a live streamed cursor.
+bool IsStreamedCursor(ADSHANDLE cursor);
+// For tests: the rows the streamed cursor holds now (0 for any other handle).
+size_t StreamedRowsHeld(ADSHANDLE cursor);
+
+// What an entry point answers for a call on `table` that gave `status`:
+// `status` itself unless `table` is a streamed cursor. On a streamed cursor
+// a failure of one of its windows comes back as the stream reported it; any
+// other failure says that the result is streamed; and a move that left the
+// cursor before the rows it holds (which cannot tell whether rows lie there)
+// fails as such.
+Status StreamedCursorOutcome(const EngineTable* table, Status status);
+
+// Whether `text` holds a word that keeps a statement from being streamed
+// (LIMIT, OFFSET, GROUP, ORDER, DISTINCT, UNION, INTERSECT, EXCEPT, WINDOW,
+// OVER, JOIN, WITH, VALUES, HAVING, or a second SELECT), in any letter
+// case, wherever it stands (inside literals too).
+bool HoldsUnstreamableWord(const std::string& text);
+
+// The keyset form of `statement`, a positional SELECT of the plain shape
+// "SELECT [ALL] <columns> FROM <table> [[AS] <alias>] [NOT INDEXED]
+// [WHERE <condition>]" (optionally ending in ";"): the rowid first among the
+// columns, "rowid >= ?<rowid_parameter>" added to the condition, ORDER BY
+// rowid and LIMIT ?<rowid_parameter + 1>. False for a text of any other
+// shape.
+bool KeysetText(const std::string& statement, int rowid_parameter, std::string* keyset);
+
+}  // namespace engine
+
+#endif  // KDX_ENGINE_RESULT_STREAM_H_

@@ -42,12 +42,18 @@ StoredValue ValueOf(sqlite3_stmt* stmt, int column) {
   return value;
 }
 
-// Runs `sql` with `name` bound to ?1, giving each row to `row`.
-void EachRow(sqlite3* db, const char* sql, const std::string& name, const std::function<void(sqlite3_stmt*)>& row) {
+// Runs `sql` with `name` bound to ?1, giving each row to `row`; SQLite's
+// message when the statement cannot be prepared or stepped.
+Status EachRow(sqlite3* db, const char* sql, const std::string& name, const std::function<void(sqlite3_stmt*)>& row) {
   Statement stmt;
-  sqlite3_prepare_v2(db, sql, -1, stmt.out(), nullptr);
-  sqlite3_bind_text(stmt.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
-  while (stmt.get() != nullptr && sqlite3_step(stmt.get()) == SQLITE_ROW) row(stmt.get());
+  if (sqlite3_prepare_v2(db, sql, -1, stmt.out(), nullptr) != SQLITE_OK ||
+      sqlite3_bind_text(stmt.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT) != SQLITE_OK) {
+    return Status(AE_KDX_SQLITE, sqlite3_errmsg(db));
+  }
+  int rc = SQLITE_ROW;
+  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) row(stmt.get());
+  if (rc != SQLITE_DONE) return Status(AE_KDX_SQLITE, sqlite3_errmsg(db));
+  return Status();
 }
 
 }  // namespace
@@ -89,33 +95,42 @@ Status InspectedDatabase::OpenSealedSchema(const SealedHeader& header, std::uniq
   return Status();
 }
 
-std::vector<std::string> InspectedDatabase::Tables() const {
-  std::vector<std::string> names;
-  if (!TablesByName(db_, &names).ok()) names.clear();
-  return names;
-}
-
-std::vector<ColumnDefinition> InspectedDatabase::Columns(const std::string& table) const {
-  std::vector<ColumnDefinition> columns;
-  EachRow(db_, "SELECT name, type FROM pragma_table_info(?1)", table,
-          [&](sqlite3_stmt* row) { columns.push_back({Text(row, 0), Text(row, 1)}); });
-  return columns;
-}
-
-std::vector<DeclaredIndex> InspectedDatabase::Indexes(const std::string& table) const {
-  // Indexes made by CREATE INDEX (origin 'c'); SQLite's own are not the engine's.
-  std::vector<DeclaredIndex> indexes;
-  EachRow(db_, "SELECT name FROM pragma_index_list(?1) WHERE origin = 'c'", table,
-          [&](sqlite3_stmt* row) { indexes.push_back({Text(row, 0), {}, false, false}); });
-  for (DeclaredIndex& index : indexes) {
-    EachRow(db_, "SELECT cid, name, desc FROM pragma_index_xinfo(?1) WHERE key = 1 ORDER BY seqno", index.name,
-            [&](sqlite3_stmt* row) {
-              if (sqlite3_column_int(row, 0) == -2) index.expression = true;
-              if (index.columns.empty()) index.descending = sqlite3_column_int(row, 2) != 0;
-              index.columns.push_back(Text(row, 1));
-            });
+Status InspectedDatabase::Tables(std::vector<std::string>* names) const {
+  names->clear();
+  if (Status listed = TablesByName(db_, names); !listed.ok()) {
+    names->clear();
+    return listed;
   }
-  return indexes;
+  return Status();
+}
+
+Status InspectedDatabase::Columns(const std::string& table, std::vector<ColumnDefinition>* columns) const {
+  columns->clear();
+  return EachRow(db_, "SELECT name, type FROM pragma_table_info(?1)", table,
+                 [&](sqlite3_stmt* row) { columns->push_back({Text(row, 0), Text(row, 1)}); });
+}
+
+Status InspectedDatabase::Indexes(const std::string& table, std::vector<DeclaredIndex>* indexes) const {
+  // Indexes made by CREATE INDEX (origin 'c'); SQLite's own are not the engine's.
+  indexes->clear();
+  if (Status listed = EachRow(db_, "SELECT name FROM pragma_index_list(?1) WHERE origin = 'c'", table,
+                              [&](sqlite3_stmt* row) { indexes->push_back({Text(row, 0), {}, false, false}); });
+      !listed.ok()) {
+    return listed;
+  }
+  for (DeclaredIndex& index : *indexes) {
+    if (Status read = EachRow(db_, "SELECT cid, name, desc FROM pragma_index_xinfo(?1) WHERE key = 1 ORDER BY seqno",
+                              index.name,
+                              [&](sqlite3_stmt* row) {
+                                if (sqlite3_column_int(row, 0) == -2) index.expression = true;
+                                if (index.columns.empty()) index.descending = sqlite3_column_int(row, 2) != 0;
+                                index.columns.push_back(Text(row, 1));
+                              });
+        !read.ok()) {
+      return read;
+    }
+  }
+  return Status();
 }
 
 Status InspectedDatabase::Query(const std::string& sql,

@@ -273,12 +273,13 @@ class InspectedDatabase {
                                                std::unique_ptr<InspectedDatabase>* database);
 
   // The tables that hold data (not SQLite's "sqlite_..." nor the engine's
-  // "__..."), in name order; none when the schema cannot be read.
-  std::vector<std::string> Tables() const;
+  // "__..."), in name order. AE_KDX_SQLITE with SQLite's message when the
+  // schema cannot be read.
+  [[nodiscard]] Status Tables(std::vector<std::string>* names) const;
   // The columns of `table` in order, with their declared types.
-  std::vector<ColumnDefinition> Columns(const std::string& table) const;
+  [[nodiscard]] Status Columns(const std::string& table, std::vector<ColumnDefinition>* columns) const;
   // The indexes of `table` that CREATE INDEX made (not SQLite's own).
-  std::vector<DeclaredIndex> Indexes(const std::string& table) const;
+  [[nodiscard]] Status Indexes(const std::string& table, std::vector<DeclaredIndex>* indexes) const;
   // Runs `sql` and gives each row's values to `row`. AE_KDX_SQLITE with
   // SQLite's message as the text when the statement cannot be prepared.
   [[nodiscard]] Status Query(const std::string& sql,

@@ -254,7 +254,12 @@ class Checker {
   // first; "" when it holds none. Each departure from one table named like
   // the file is a problem.
   std::string FileTable(const engine::InspectedDatabase& db, const std::string& name) {
-    const std::vector<std::string> names = db.Tables();
+    std::vector<std::string> names;
+    if (const engine::Status listed = db.Tables(&names); !listed.ok()) {
+      Problem("file " + name, "its schema cannot be read: " + listed.text(),
+              "check the file with sqlite3 (PRAGMA integrity_check) and restore it from a backup if it is damaged");
+      return "";
+    }
     const std::string stem = Stem(name);
     if (names.size() != 1) {
       Problem("file " + name,
@@ -423,7 +428,13 @@ class Checker {
               "or sqlite3 first");
       return;
     }
-    for (const std::string& name : db->Tables()) {
+    std::vector<std::string> names;
+    if (const engine::Status listed = db->Tables(&names); !listed.ok()) {
+      Problem("file " + path, "its schema cannot be read: " + listed.text(),
+              "check the file with sqlite3 (PRAGMA integrity_check) and restore it from a backup if it is damaged");
+      return;
+    }
+    for (const std::string& name : names) {
       auto info = std::make_unique<TableInfo>();
       info->name = name;
       info->readable = true;
@@ -435,7 +446,17 @@ class Checker {
   }
 
   void Describe(TableInfo* t) {
-    for (const engine::ColumnDefinition& declared : t->db->Columns(t->name)) {
+    std::vector<engine::ColumnDefinition> columns;
+    std::vector<engine::DeclaredIndex> indexes;
+    engine::Status described = t->db->Columns(t->name, &columns);
+    if (described.ok()) described = t->db->Indexes(t->name, &indexes);
+    if (!described.ok()) {
+      Problem(t->Where(), "its columns and indexes cannot be read: " + described.text(),
+              "check the file with sqlite3 (PRAGMA integrity_check) and restore it from a backup if it is damaged");
+      t->readable = false;
+      return;
+    }
+    for (const engine::ColumnDefinition& declared : columns) {
       ColumnInfo c;
       c.name = declared.name;
       c.declared = declared.type;
@@ -448,7 +469,7 @@ class Checker {
       }
       t->columns.push_back(std::move(c));
     }
-    for (const engine::DeclaredIndex& declared : t->db->Indexes(t->name)) {
+    for (const engine::DeclaredIndex& declared : indexes) {
       IndexInfo index{declared.name, declared.columns, declared.descending};
       const std::string prefix = t->name + ".";
       if (declared.name.size() > prefix.size() && SameName(declared.name.substr(0, prefix.size()), prefix)) {

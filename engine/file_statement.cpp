@@ -453,32 +453,78 @@ Status FileStatement::Run(ADSHANDLE* cursor) {
   return stored;
 }
 
-std::string FileStatement::PlanOf(const std::string& sql) {
+std::vector<std::string> FileStatement::PlanOf(const std::string& sql) {
   Statement explain;
   if (sqlite3_prepare_v2(db_, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, explain.out(), nullptr) != SQLITE_OK) {
-    return "";
+    return {};
   }
-  std::string detail;
-  int rows = 0;
+  std::vector<std::string> rows;
   int rc;
   while ((rc = sqlite3_step(explain.get())) == SQLITE_ROW) {
+    if (sqlite3_column_int(explain.get(), 1) != 0) return {};  // a row under another: a subquery, a compound part
     const unsigned char* text = sqlite3_column_text(explain.get(), 3);
-    detail = text != nullptr ? reinterpret_cast<const char*>(text) : "";
-    ++rows;
+    rows.push_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
   }
-  return rc == SQLITE_DONE && rows == 1 ? detail : "";
+  if (rc != SQLITE_DONE) return {};
+  return rows;
 }
 
-Status FileStatement::PrepareKeyset(sqlite3_stmt** keyset, std::string* schema, std::string* table) {
+namespace {
+
+// Whether `row` of a plan is a search of one table through an index or its
+// primary key (no automatic index, no covering index, no scan): the rows it
+// gives for one outer row come in that index's order.
+bool IsInnerSearch(const std::string& row, const std::string& outer) {
+  if (row.rfind("SEARCH ", 0) != 0) return false;
+  const size_t name_end = row.find(' ', 7);
+  if (name_end == std::string::npos || EqualsNoCase(row.substr(7, name_end - 7), outer)) return false;
+  const std::string how = row.substr(name_end);
+  return how.rfind(" USING INDEX ", 0) == 0 || how.rfind(" USING PRIMARY KEY ", 0) == 0 ||
+         how.rfind(" USING INTEGER PRIMARY KEY ", 0) == 0;
+}
+
+}  // namespace
+
+Status FileStatement::PrepareKeyset(sqlite3_stmt** keyset, std::string* schema, std::string* table, bool* joined) {
   *keyset = nullptr;
-  if (HoldsUnstreamableWord(text_) || reads_.size() != 1) return Status();
-  *schema = reads_.begin()->first;
-  *table = reads_.begin()->second;
+  *joined = false;
+  if (HoldsUnstreamableWord(text_) || reads_.empty()) return Status();
   auto hides_rowid = [](const char* name) {
     return name != nullptr &&
            (EqualsNoCase(name, "rowid") || EqualsNoCase(name, "_rowid_") || EqualsNoCase(name, "oid"));
   };
-  // A table with a rowid that no column hides.
+  // One full scan of the outer table in rowid order, then for a join a
+  // search of each other table through an index: the keyset form the same
+  // with the outer table searched from a rowid on, in rowid order.
+  const std::string positional = ToPositionalSql(text_, places_);
+  std::vector<std::string> plan = PlanOf(positional);
+  if (plan.empty() || plan[0].rfind("SCAN ", 0) != 0 || plan[0].find(' ', 5) != std::string::npos) return Status();
+  const std::string outer = plan[0].substr(5);
+  *joined = plan.size() > 1;
+  if (!*joined && reads_.size() != 1) return Status();
+  for (size_t i = 1; i < plan.size(); ++i)
+    if (!IsInnerSearch(plan[i], outer)) return Status();
+  std::string keyset_sql;
+  const int rowid_parameter = static_cast<int>(places_.size()) + 1;
+  if (!KeysetText(positional, rowid_parameter, *joined ? outer : "", &keyset_sql)) return Status();
+  plan[0] = "SEARCH " + outer + " USING INTEGER PRIMARY KEY (rowid>?)";
+  if (PlanOf(keyset_sql) != plan) return Status();
+  Statement prepared;
+  if (sqlite3_prepare_v2(db_, keyset_sql.c_str(), -1, prepared.out(), nullptr) != SQLITE_OK) return Status();
+  sqlite3_stmt* k = prepared.get();
+  // The outer table: one the text reads, with a rowid that no column hides.
+  const char* outer_table = sqlite3_column_table_name(k, 0);
+  const char* outer_schema = sqlite3_column_database_name(k, 0);
+  if (outer_table == nullptr || outer_schema == nullptr) return Status();
+  *schema = outer_schema;
+  *table = outer_table;
+  auto is_read = [&](const char* from_schema, const char* from_table) {
+    if (from_schema == nullptr || from_table == nullptr) return false;
+    for (const auto& [read_schema, read_table] : reads_)
+      if (EqualsNoCase(read_schema, from_schema) && EqualsNoCase(read_table, from_table)) return true;
+    return false;
+  };
+  if (!is_read(outer_schema, outer_table)) return Status();
   const std::string qualified = QuoteIdentifier(*schema) + "." + QuoteIdentifier(*table);
   Statement probe;
   if (sqlite3_prepare_v2(db_, ("SELECT rowid FROM " + qualified).c_str(), -1, probe.out(), nullptr) != SQLITE_OK) {
@@ -494,35 +540,22 @@ Status FileStatement::PrepareKeyset(sqlite3_stmt** keyset, std::string* schema, 
     if (hides_rowid(reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1)))) return Status();
   }
   if (rc != SQLITE_DONE) return Status();
-  // One full scan of the table, in rowid order; the keyset form one search
-  // of its rowids, in their order.
-  const std::string positional = ToPositionalSql(text_, places_);
-  const std::string plan = PlanOf(positional);
-  if (plan.rfind("SCAN ", 0) != 0 || plan.find(' ', 5) != std::string::npos) return Status();
-  std::string keyset_sql;
-  const int rowid_parameter = static_cast<int>(places_.size()) + 1;
-  if (!KeysetText(positional, rowid_parameter, &keyset_sql)) return Status();
-  if (PlanOf(keyset_sql) != "SEARCH " + plan.substr(5) + " USING INTEGER PRIMARY KEY (rowid>?)") return Status();
-  Statement prepared;
-  if (sqlite3_prepare_v2(db_, keyset_sql.c_str(), -1, prepared.out(), nullptr) != SQLITE_OK) return Status();
-  // Every result column a column of the table, as in the text itself.
+  // Every result column a column of a table the text reads, as in the text
+  // itself.
   const int count = sqlite3_column_count(stmt_);
-  if (sqlite3_column_count(prepared.get()) != count + 1) return Status();
+  if (sqlite3_column_count(k) != count + 1) return Status();
   for (int i = 0; i < count; ++i) {
-    sqlite3_stmt* k = prepared.get();
     const char* name = sqlite3_column_name(k, i + 1);
     const char* own_name = sqlite3_column_name(stmt_, i);
-    const char* from_table = sqlite3_column_table_name(k, i + 1);
-    const char* from_schema = sqlite3_column_database_name(k, i + 1);
     const char* declared = sqlite3_column_decltype(k, i + 1);
     if (name == nullptr || own_name == nullptr || std::strcmp(name, own_name) != 0 || hides_rowid(name) ||
-        from_table == nullptr || !EqualsNoCase(from_table, *table) || from_schema == nullptr ||
-        !EqualsNoCase(from_schema, *schema) || sqlite3_column_origin_name(k, i + 1) == nullptr ||
-        declared == nullptr || *declared == '\0') {
+        !is_read(sqlite3_column_database_name(k, i + 1), sqlite3_column_table_name(k, i + 1)) ||
+        (!*joined && !EqualsNoCase(sqlite3_column_table_name(k, i + 1), *table)) ||
+        sqlite3_column_origin_name(k, i + 1) == nullptr || declared == nullptr || *declared == '\0') {
       return Status();
     }
   }
-  if (Status bound = BindPlaces(prepared.get(), true); !bound.ok()) return bound;
+  if (Status bound = BindPlaces(k, true); !bound.ok()) return bound;
   *keyset = std::exchange(*prepared.out(), nullptr);
   return Status();
 }
@@ -531,12 +564,14 @@ Status FileStatement::RunStreamed(ADSHANDLE* cursor, bool* streamed) {
   *streamed = false;
   sqlite3_stmt* prepared = nullptr;
   std::string schema, table;
-  if (Status made = PrepareKeyset(&prepared, &schema, &table); !made.ok() || prepared == nullptr) return made;
+  bool joined = false;
+  if (Status made = PrepareKeyset(&prepared, &schema, &table, &joined); !made.ok() || prepared == nullptr) return made;
   Statement keyset(prepared);
   auto shape = std::make_unique<ResultShape>();
   if (Status built = ShapeColumns(keyset.get(), 1, shape.get()); !built.ok()) return built;
-  shape->table_name = table;
-  shape->display_name = table + " (SQL result)";
+  // Named as the stored result would be.
+  shape->table_name = joined ? "SQL_RESULT" : table;
+  shape->display_name = joined ? "SQL result" : table + " (SQL result)";
   stream_shape_ = std::move(shape);
   std::string file;
   for (const Attachment& a : attached_)
@@ -546,6 +581,7 @@ Status FileStatement::RunStreamed(ADSHANDLE* cursor, bool* streamed) {
   request.source = db_owner_;
   request.keyset = std::exchange(*keyset.out(), nullptr);
   request.rowid_parameter = static_cast<int>(places_.size()) + 1;
+  request.joined = joined;
   request.shape = stream_shape_.get();
   request.describe = Describe();
   request.place = "Table " + table + (file.empty() ? "" : " (file '" + file + "')");

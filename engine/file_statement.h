@@ -15,11 +15,17 @@
 // cursor 0.
 //
 // With AdsStmtSetStreamed on, a text that can be read in windows
-// (engine/result_stream.h) gives a streamed cursor: one SELECT of exactly one
-// table that has a rowid and no column named rowid, _rowid_ or oid, which
-// SQLite reads with one full scan of that table in rowid order, every result
-// column a column of that table, and none of the words HoldsUnstreamableWord
-// refuses. Its rows and their order are then those the stored result would
+// (engine/result_stream.h) gives a streamed cursor: one SELECT of one table,
+// or of tables listed with commas (a join), none of the words
+// HoldsUnstreamableWord refuses, every result column a column of one of its
+// tables, which SQLite reads with one full scan of its outer table in rowid
+// order (no index), each other table searched through an index or its
+// primary key for each outer row (no automatic index, no sorting, no
+// subquery). The outer table has a rowid and no column named rowid, _rowid_
+// or oid, and the keyset form's plan is the same but for the outer table,
+// searched from a rowid on. A window then holds the rows of whole outer
+// rows, each outer row's rows in its inner indexes' order as in the text
+// itself, so that the rows and their order are those the stored result would
 // have. Any other text runs as without the option, its rows stored whole.
 #ifndef KDX_ENGINE_FILE_STATEMENT_H_
 #define KDX_ENGINE_FILE_STATEMENT_H_
@@ -104,12 +110,12 @@ class FileStatement : public SqlStatement {
   // cursor in `*cursor`); a text that cannot be is left to Materialise.
   Status RunStreamed(ADSHANDLE* cursor, bool* streamed);
   // The keyset form of the text, prepared and bound, when the text can be
-  // streamed (else `*keyset` stays null): its one table in `*schema` and
-  // `*table`.
-  Status PrepareKeyset(sqlite3_stmt** keyset, std::string* schema, std::string* table);
-  // The one row SQLite's plan of `sql` has, or "" when it has another
-  // number of rows.
-  std::string PlanOf(const std::string& sql);
+  // streamed (else `*keyset` stays null): its one table, or the outer table
+  // of a join (`*joined` then true), in `*schema` and `*table`.
+  Status PrepareKeyset(sqlite3_stmt** keyset, std::string* schema, std::string* table, bool* joined);
+  // The rows (their detail) of SQLite's plan of `sql`, or none when it
+  // cannot be had or a row stands under another.
+  std::vector<std::string> PlanOf(const std::string& sql);
 
   std::map<std::string, std::string> passwords_;  // TableKey -> password
   sqlite3* db_ = nullptr;

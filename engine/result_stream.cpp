@@ -121,26 +121,39 @@ struct StreamCell {
 
 // Rows of the result in rowid order, with how much of the result they are:
 // every result row from `lowest` (from the first, when `from_top`) to the
-// last one held (to the last of the result, when `at_end`).
+// last one held (to the last of the result, when `at_end`). A row's rowid is
+// its key (the source rowid) for a plain scan, its position in the result
+// for a join.
 struct Window {
   size_t columns = 0;
   bool values = true;  // the cells are held; false: only the rowids (to count)
   std::vector<int64_t> rowids;
+  std::vector<int64_t> keys;  // the source rowid of each row (of its outer row, for a join)
   std::vector<StreamCell> cells;
   std::string arena;
   int64_t lowest = INT64_MIN;
   bool from_top = false;
   bool at_end = false;
+  int64_t next_key = 0;  // where the window after this one starts, unless at_end
 
   size_t size() const { return rowids.size(); }
   void Reset(size_t column_count, bool with_values) {
     columns = column_count;
     values = with_values;
     rowids.clear();
+    keys.clear();
     cells.clear();
     arena.clear();
     lowest = INT64_MIN;
     from_top = at_end = false;
+    next_key = 0;
+  }
+  // Keeps the first `rows` rows, whose texts end at `arena_size`.
+  void Truncate(size_t rows, size_t arena_size) {
+    rowids.resize(rows);
+    keys.resize(rows);
+    if (values) cells.resize(rows * columns);
+    arena.resize(arena_size);
   }
   // Whether every result row `rowid` may be is held here.
   bool Covers(int64_t rowid) const {
@@ -153,6 +166,7 @@ struct Window {
   }
   void CopyRowFrom(const Window& other, size_t row) {
     rowids.push_back(other.rowids[row]);
+    keys.push_back(other.keys[row]);
     if (!values) return;
     for (size_t c = 0; c < columns; ++c) {
       StreamCell cell = other.cells[row * columns + c];
@@ -182,6 +196,7 @@ class ResultStream {
       : source_(std::move(request.source)),
         keyset_(request.keyset),
         rowid_parameter_(request.rowid_parameter),
+        joined_(request.joined),
         describe_(std::move(request.describe)),
         place_(std::move(request.place)),
         table_(std::move(request.table)),
@@ -206,19 +221,29 @@ class ResultStream {
   const std::string& describe() const { return describe_; }
 
   // Replaces `window` by the first window of the result.
-  Status ReadTop(Window& window) { return Read(window, INT64_MIN, Mode::kTop); }
-  // Replaces `window` by the window of the rows from `lowest` on.
-  Status ReadFrom(Window& window, int64_t lowest) { return Read(window, lowest, Mode::kFrom); }
+  Status ReadTop(Window& window) { return Read(window, INT64_MIN, INT64_MIN, Mode::kTop); }
+  // Replaces `window` by a window that holds the rows from `lowest` on.
+  Status ReadFrom(Window& window, int64_t lowest) {
+    if (!joined_) return Read(window, lowest, lowest, Mode::kFrom);
+    // A join's rowids are positions, known only by reading from the top.
+    if (!window.from_top && lowest < window.lowest) {
+      if (Status read = ReadTop(window); !read.ok()) return read;
+    }
+    while (!window.Covers(lowest)) {
+      if (Status read = ReadOn(window); !read.ok()) return read;
+    }
+    return Status();
+  }
   // Reads the window after the rows of `window`: the cursor's window keeps
   // its last kept_rows_ rows; when no row follows, `window` stays and is at
   // the end.
   Status ReadOn(Window& window) {
     if (window.at_end) return Status();
-    if (window.rowids.empty() || window.rowids.back() == INT64_MAX) {
+    if (window.rowids.empty()) {
       window.at_end = true;
       return Status();
     }
-    return Read(window, window.rowids.back() + 1, Mode::kOn);
+    return Read(window, window.next_key, window.rowids.back() + 1, Mode::kOn);
   }
 
   // The refusal of a move the stream cannot make: `why` after the statement.
@@ -253,12 +278,15 @@ class ResultStream {
 
  private:
   enum class Mode { kTop, kFrom, kOn };
-  Status Read(Window& window, int64_t lowest, Mode mode);
-  bool CopyRow(Window& window);
+  // Replaces `window` by the rows whose key is at least `key`; `lowest` is
+  // the first rowid they may have.
+  Status Read(Window& window, int64_t key, int64_t lowest, Mode mode);
+  bool CopyRow(Window& window, int64_t position);
 
   std::shared_ptr<SharedDatabase> source_;
   sqlite3_stmt* keyset_;
   int rowid_parameter_;
+  bool joined_;
   std::string describe_;
   std::string place_;
   std::string table_;
@@ -294,8 +322,10 @@ void ResultStream::set_store(sqlite3* store) {
   Streams()[store] = this;
 }
 
-bool ResultStream::CopyRow(Window& window) {
-  window.rowids.push_back(sqlite3_column_int64(keyset_, 0));
+bool ResultStream::CopyRow(Window& window, int64_t position) {
+  const int64_t key = sqlite3_column_int64(keyset_, 0);
+  window.keys.push_back(key);
+  window.rowids.push_back(joined_ ? position : key);
   if (!window.values) return true;
   for (size_t i = 0; i < columns_; ++i) {
     const int column = static_cast<int>(i) + 1;
@@ -322,40 +352,80 @@ bool ResultStream::CopyRow(Window& window) {
   return true;
 }
 
-Status ResultStream::Read(Window& window, int64_t lowest, Mode mode) {
+Status ResultStream::Read(Window& window, int64_t key, int64_t lowest, Mode mode) {
   Window& next = scratch_;
   next.Reset(columns_, window.values);
   const bool keep = mode == Mode::kOn && &window == &shared_;
   const size_t kept = keep ? std::min(kept_rows_, window.size()) : 0;
   for (size_t row = window.size() - kept; row < window.size(); ++row) next.CopyRowFrom(window, row);
   next.lowest = kept > 0 ? next.rowids.front() : lowest;
+  const size_t first_new = next.size();
+  const size_t arena_base = next.arena.size();
+  // A join's positions go on from the last row before this window.
+  const int64_t first_position = mode == Mode::kOn ? window.rowids.back() + 1 : 1;
 
-  int rc = sqlite3_bind_int64(keyset_, rowid_parameter_, lowest);
-  if (rc == SQLITE_OK) rc = sqlite3_bind_int64(keyset_, rowid_parameter_ + 1, static_cast<int64_t>(window_rows_));
+  size_t limit = window_rows_;
   size_t added = 0;
-  bool copied = true;
-  while (rc == SQLITE_OK || rc == SQLITE_ROW) {
-    if (added == window_rows_) break;
-    rc = sqlite3_step(keyset_);
-    if (rc != SQLITE_ROW) break;
-    if (!(copied = CopyRow(next))) break;
-    ++added;
+  bool full = false;
+  std::vector<size_t> arena_at;  // the arena's size before each new row
+  for (;;) {
+    next.Truncate(first_new, arena_base);
+    arena_at.clear();
+    int rc = sqlite3_bind_int64(keyset_, rowid_parameter_, key);
+    if (rc == SQLITE_OK) rc = sqlite3_bind_int64(keyset_, rowid_parameter_ + 1, static_cast<int64_t>(limit));
+    added = 0;
+    bool copied = true;
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+      if (added == limit) break;
+      rc = sqlite3_step(keyset_);
+      if (rc != SQLITE_ROW) break;
+      arena_at.push_back(next.arena.size());
+      if (!(copied = CopyRow(next, first_position + static_cast<int64_t>(added)))) break;
+      ++added;
+    }
+    Status failed;
+    if (!copied) {
+      failed = Status(AE_KDX_SQLITE, place_ + ": out of memory reading the rows of " + describe_).WithTable(table_);
+    } else if (rc != SQLITE_ROW && rc != SQLITE_DONE && added < limit) {
+      failed =
+          SqliteError(AE_KDX_SQLITE, place_ + ": reading the rows of " + describe_, source_->get()).WithTable(table_);
+    }
+    sqlite3_reset(keyset_);  // no read lock outlives the window; a failed step's answer is handled above
+    if (!failed.ok()) return failed;
+    full = added == limit;
+    if (!joined_ || !full) break;
+    // A full window of a join ends before the rows of its last outer row,
+    // which may go on past the limit: the next window starts with them.
+    const int64_t last_key = next.keys.back();
+    size_t cut = next.size();
+    while (cut > first_new && next.keys[cut - 1] == last_key) --cut;
+    if (cut > first_new) {
+      next.Truncate(cut, arena_at[cut - first_new]);
+      added = cut - first_new;
+      next.next_key = last_key;
+      break;
+    }
+    // One outer row with more rows than the limit: read it whole.
+    if (limit > static_cast<size_t>(INT64_MAX / 2)) {
+      return Status(AE_KDX_SQLITE, place_ + ": too many rows of one record reading the rows of " + describe_)
+          .WithTable(table_);
+    }
+    limit *= 2;
   }
-  Status failed;
-  if (!copied) {
-    failed = Status(AE_KDX_SQLITE, place_ + ": out of memory reading the rows of " + describe_).WithTable(table_);
-  } else if (rc != SQLITE_ROW && rc != SQLITE_DONE && added < window_rows_) {
-    failed =
-        SqliteError(AE_KDX_SQLITE, place_ + ": reading the rows of " + describe_, source_->get()).WithTable(table_);
+  if (full && !joined_) {
+    // A plain scan's keys are its rowids, one row each.
+    if (next.keys.back() == INT64_MAX) {
+      full = false;
+    } else {
+      next.next_key = next.keys.back() + 1;
+    }
   }
-  sqlite3_reset(keyset_);  // no read lock outlives the window; a failed step's answer is handled above
-  if (!failed.ok()) return failed;
 
   if (mode == Mode::kOn && added == 0) {
     window.at_end = true;  // the rows held stay
     return Status();
   }
-  next.at_end = added < window_rows_;
+  next.at_end = !full;
   next.from_top = mode == Mode::kTop || (kept > 0 && kept == window.size() && window.from_top) ||
                   (top_known_ && !next.rowids.empty() && next.rowids.front() <= top_first_);
   if (mode == Mode::kTop) {
@@ -802,7 +872,7 @@ bool HoldsUnstreamableWord(const std::string& text) {
   return false;
 }
 
-bool KeysetText(const std::string& statement, int rowid_parameter, std::string* keyset) {
+bool KeysetText(const std::string& statement, int rowid_parameter, const std::string& outer, std::string* keyset) {
   std::vector<Token> t;
   if (!Tokenize(statement, &t)) return false;
   size_t k = 0;
@@ -817,22 +887,48 @@ bool KeysetText(const std::string& statement, int rowid_parameter, std::string* 
   auto is_name = [&](const Token& token) { return token.kind == Token::kWord || token.kind == Token::kQuoted; };
   auto is_clause = [&](const Token& token) {
     return IsWord(statement, token, "WHERE") || IsWord(statement, token, "NOT") ||
-           IsWord(statement, token, "INDEXED") || IsWord(statement, token, "AS");
+           IsWord(statement, token, "INDEXED") || IsWord(statement, token, "AS") || IsWord(statement, token, "ON") ||
+           IsWord(statement, token, "USING");
   };
-  // The table, perhaps with its schema, then perhaps an alias.
-  if (!is_name(t[++k]) || is_clause(t[k])) return false;
-  if (t[k + 1].kind == Token::kDot) {
-    k += 2;
-    if (!is_name(t[k])) return false;
-  }
-  ++k;
-  if (IsWord(statement, t[k], "AS")) {
-    if (!is_name(t[++k])) return false;
+  auto is_comma = [&](const Token& token) {
+    return token.kind == Token::kOther && token.end == token.begin + 1 && statement[token.begin] == ',';
+  };
+  // A name as SQLite's plan shows it: without its quotes.
+  auto bare = [&](const Token& token) {
+    std::string name = statement.substr(token.begin, token.end - token.begin);
+    return token.kind == Token::kQuoted ? name.substr(1, name.size() - 2) : name;
+  };
+  // The items, each perhaps with its schema, then perhaps an alias; the
+  // text that names each in a column reference.
+  std::vector<std::string> references;
+  std::string outer_reference;
+  int outer_matches = 0;
+  do {
+    if (!is_name(t[++k]) || is_clause(t[k])) return false;
+    const size_t first = k;
+    if (t[k + 1].kind == Token::kDot) {
+      k += 2;
+      if (!is_name(t[k])) return false;
+    }
+    const size_t table = k;
+    size_t named = table;
+    std::string reference = statement.substr(t[first].begin, t[table].end - t[first].begin);
     ++k;
-  } else if (is_name(t[k]) && !is_clause(t[k])) {
-    ++k;
-  }
-  if (IsWord(statement, t[k], "NOT") && IsWord(statement, t[k + 1], "INDEXED")) k += 2;
+    if (IsWord(statement, t[k], "AS")) {
+      if (!is_name(t[++k])) return false;
+      named = k++;
+    } else if (is_name(t[k]) && !is_clause(t[k])) {
+      named = k++;
+    }
+    if (named != table) reference = statement.substr(t[named].begin, t[named].end - t[named].begin);
+    if (IsWord(statement, t[k], "NOT") && IsWord(statement, t[k + 1], "INDEXED")) k += 2;
+    if (!outer.empty() && EqualsNoCase(bare(t[named]), outer)) {
+      ++outer_matches;
+      outer_reference = reference;
+    }
+    references.push_back(std::move(reference));
+  } while (is_comma(t[k]));
+  if (outer.empty() ? references.size() != 1 : outer_matches != 1) return false;
   size_t where_end = 0;
   if (IsWord(statement, t[k], "WHERE")) {
     where_end = t[k].end;
@@ -844,18 +940,19 @@ bool KeysetText(const std::string& statement, int rowid_parameter, std::string* 
   for (size_t rest = k; t[rest].kind != Token::kEnd; ++rest) {
     if (t[rest].kind != Token::kSemicolon) return false;
   }
+  const std::string rowid = outer.empty() ? "rowid" : outer_reference + ".rowid";
   const std::string low = "?" + std::to_string(rowid_parameter);
   const std::string limit = "?" + std::to_string(rowid_parameter + 1);
-  std::string out = statement.substr(0, insert) + " rowid,";
+  std::string out = statement.substr(0, insert) + " " + rowid + ",";
   if (where_end != 0) {
     // The condition in parentheses on lines of its own, so that a comment
     // ending it ends there.
     out += statement.substr(insert, where_end - insert) + " (\n" + statement.substr(where_end, end - where_end) +
-           "\n) AND rowid >= " + low;
+           "\n) AND " + rowid + " >= " + low;
   } else {
-    out += statement.substr(insert, end - insert) + "\nWHERE rowid >= " + low;
+    out += statement.substr(insert, end - insert) + "\nWHERE " + rowid + " >= " + low;
   }
-  out += "\nORDER BY rowid LIMIT " + limit;
+  out += "\nORDER BY " + rowid + " LIMIT " + limit;
   *keyset = std::move(out);
   return true;
 }

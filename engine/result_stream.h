@@ -5,6 +5,11 @@
 // A window is one execution of the statement's keyset form (its text with
 // "rowid >= ?" added, in rowid order, LIMIT the window size), stepped to its
 // end and reset at once: no read lock outlives the engine call that read it.
+// A join is keyed on its outer table: the keyset form bounds and orders the
+// outer table's rowid, and a window never ends among the rows of one outer
+// row (a full window gives back the trailing rows of its last outer row,
+// which the next window starts with; one outer row with more rows than a
+// window is read in one window of its own, as large as it needs).
 // The cursor is an ordinary EngineTable over a virtual table of a private
 // in-memory database; the virtual table serves the rows of the window it
 // holds and reads the next window when a forward read passes its last row.
@@ -19,7 +24,9 @@
 //  - AdsGetRecordCount is exact: it reads the result through once more,
 //    window by window, without disturbing the cursor's window;
 //  - it offers no index; every failure on it says that it is streamed;
-//  - record numbers are the rows' own row numbers in the table.
+//  - record numbers are the rows' own row numbers in the table; for a join,
+//    the rows' positions in the result (1 for the first), as the stored
+//    result numbers them.
 // A window that cannot be read (file gone, busy beyond the busy timeout, a
 // damaged page) fails the move that needed it with an error naming the
 // table, never as an early end of the rows.
@@ -73,9 +80,11 @@ struct StreamRequest {
   // The keyset form, prepared and bound with the statement's values;
   // taken over (finalised by the stream). Column 0 is the rowid, the others
   // the result's columns; ?`rowid_parameter` is the lowest rowid a window
-  // holds, the next parameter its size.
+  // holds, the next parameter its size. For a join, column 0 is the outer
+  // table's rowid, and the rows of one outer row follow each other.
   sqlite3_stmt* keyset = nullptr;
   int rowid_parameter = 0;
+  bool joined = false;  // several result rows may have one rowid in column 0
   const ResultShape* shape = nullptr;  // columns, table name, display name
   std::string describe;                // the statement as messages name it
   std::string place;                   // "Table <name> (file '<path>')" for read errors
@@ -108,12 +117,16 @@ Status StreamedCursorOutcome(const EngineTable* table, Status status);
 bool HoldsUnstreamableWord(const std::string& text);
 
 // The keyset form of `statement`, a positional SELECT of the plain shape
-// "SELECT [ALL] <columns> FROM <table> [[AS] <alias>] [NOT INDEXED]
-// [WHERE <condition>]" (optionally ending in ";"): the rowid first among the
-// columns, "rowid >= ?<rowid_parameter>" added to the condition, ORDER BY
-// rowid and LIMIT ?<rowid_parameter + 1>. False for a text of any other
-// shape.
-bool KeysetText(const std::string& statement, int rowid_parameter, std::string* keyset);
+// "SELECT [ALL] <columns> FROM <item> [, <item>]... [WHERE <condition>]"
+// (optionally ending in ";"), each item "[<schema>.]<table> [[AS] <alias>]
+// [NOT INDEXED]". With `outer` empty the text must name one table, and the
+// form puts its rowid first among the columns, adds
+// "rowid >= ?<rowid_parameter>" to the condition, ORDER BY rowid and
+// LIMIT ?<rowid_parameter + 1>. With `outer` given, the same with
+// "<outer>.rowid", `outer` being the one item whose alias (or, without one,
+// table name) it is, as SQLite's plan names it. False for a text of any
+// other shape, or when no item or more than one is `outer`.
+bool KeysetText(const std::string& statement, int rowid_parameter, const std::string& outer, std::string* keyset);
 
 }  // namespace engine
 

@@ -50,6 +50,7 @@ ExportComponents CreateExportComponents(TComponent& owner) {
   // The run reads the employees once, forward: a site's whole staff is
   // never held in memory.
   c.AdsQueryEmp->SetStreamed(true);
+  c.AdsQuerySource->SetStreamed(true);
   c.TemplateQuery = MakeQuery(owner, "wwTableTemplate", {"select * from  export", "where section=:section"},
                               {MakeStoredParam("section", TFieldType::ftString)});
   c.TemplateQuery->SetIndexFieldNames("SECTION;NO");

@@ -171,6 +171,80 @@ TEST_F(StreamedResultTest, OnlyPlainScansOfOneTableStream) {
   }
 }
 
+// Leave records (outer rows, some deleted) joined with staff rows found
+// through an index on (EMP_NO, BATCH): employee E<n> has kMatches[n] staff
+// rows, inserted against the index's order, so that outer rows have none,
+// one or several inner rows, and some more than a window of 1, 2 or 7 rows.
+constexpr char kJoin[] =
+    "select leave.*, staff.BATCH, staff.NAME from leave, staff where EMPCODE = EMP_NO and +DAY > 0.5";
+constexpr int kMatches[] = {0, 1, 3, 9, 2, 0};
+
+void WriteJoinTables(const ScratchFolder& folder) {
+  std::string leave =
+      "CREATE TABLE leave(EMPCODE CHAR(10), DAY NUMERIC(5,2), NOTES CHAR(10));"
+      "CREATE INDEX \"leave.DAY\" ON leave(DAY); BEGIN;";
+  for (int i = 1; i <= 60; ++i) {
+    leave += "INSERT INTO leave VALUES('E" + std::to_string(i * 7 % 6) + "'," + (i % 5 == 0 ? "0.5" : "1") + ",'n" +
+             std::to_string(i) + "');";
+  }
+  RunSql(folder.File("leave.adt"), leave + "DELETE FROM leave WHERE rowid % 4 = 3; COMMIT;");
+  std::string staff =
+      "CREATE TABLE staff(EMP_NO CHAR(10), BATCH CHAR(6), NAME CHAR(10));"
+      "CREATE INDEX \"staff.EMP_NO\" ON staff(EMP_NO, BATCH); BEGIN;";
+  for (int e = 0; e < 6; ++e) {
+    for (int m = kMatches[e]; m > 0; --m) {
+      staff += "INSERT INTO staff VALUES('E" + std::to_string(e) + "','B" + std::to_string(m) + "','S" + std::to_string(e) + "');";
+    }
+  }
+  RunSql(folder.File("staff.adt"), staff + "COMMIT;");
+}
+
+TEST_F(StreamedResultTest, JoinRowsAndOrderAreThoseOfTheStoredResultInWindowsOfAnySize) {
+  WriteJoinTables(folder_);
+  const ADSHANDLE stored = Execute(kJoin, false);
+  const std::vector<std::string> expected = Walk(stored);
+  ASSERT_GT(expected.size(), 60u);
+  for (const size_t window : {1, 2, 7}) {
+    engine::SetStreamWindowRowsForTest(window);
+    const ADSHANDLE cursor = Execute(kJoin, true);
+    ASSERT_TRUE(engine::IsStreamedCursor(cursor));
+    EXPECT_EQ(Walk(cursor), expected) << "window " << window;
+    UNSIGNED32 count = 0;
+    ASSERT_EQ(AdsGetRecordCount(cursor, 1, &count), 0u) << LastErrorText();
+    EXPECT_EQ(count, expected.size()) << "window " << window;
+    ASSERT_EQ(AdsGotoTop(cursor), 0u);
+    ASSERT_EQ(AdsSkip(cursor, 30), 0u);
+    ASSERT_EQ(AdsGotoTop(stored), 0u);
+    ASSERT_EQ(AdsSkip(stored, 30), 0u);
+    EXPECT_EQ(RecordNumber(cursor), RecordNumber(stored)) << "window " << window;
+  }
+}
+
+TEST_F(StreamedResultTest, OnlyJoinsOnAFullScanOfTheOuterTableAndIndexSearchesStream) {
+  WriteJoinTables(folder_);
+  struct Case {
+    const char* text;
+    bool streams;
+  };
+  const Case cases[] = {
+      {kJoin, true},
+      {"select l.NOTES, s.* from leave AS l, staff s where s.EMP_NO = l.EMPCODE;", true},
+      {"select leave.*, staff.BATCH from leave, staff where EMPCODE = EMP_NO", false},  // a covering index
+      {"select leave.*, staff.BATCH from leave, staff where EMPCODE = BATCH", false},  // an automatic index
+      {"select leave.*, employee.NAME from leave, employee where EMPCODE = NAME", false},
+      {"select leave.*, staff.BATCH from leave, staff where EMPCODE = EMP_NO and DAY = 1", false},  // outer by index
+      {"select staff.* from odd, staff where EMP_NO = odd.oid", false},  // a column hides the outer rowid
+      {"select leave.*, upper(staff.NAME) AS B from leave, staff where EMPCODE = EMP_NO", false},
+      {"select leave.*, staff.* from leave, staff where EMPCODE = EMP_NO order by DAY", false},
+      {"select staff.* from leave, staff where EMPCODE = EMP_NO and +DAY in (select NO from export)", false},
+  };
+  for (const Case& c : cases) {
+    const ADSHANDLE cursor = Execute(c.text, true);
+    EXPECT_NE(cursor, 0u) << c.text;
+    EXPECT_EQ(engine::IsStreamedCursor(cursor), c.streams) << c.text;
+  }
+}
+
 // The cursor keeps what it read ahead (up to 256 rows, and the first rows
 // read from the top): the moves below go beyond that too.
 TEST_F(StreamedResultTest, MovesTheWindowsCannotServeFailNamingTheStatement) {

@@ -591,6 +591,102 @@ int EndBackward(StreamCursor* cursor, int64_t bound) {
   return SQLITE_OK;
 }
 
+// Filter of one row by its rowid (a bookmark, a record number).
+int FilterOne(StreamCursor* cursor, ResultStream& stream, bool bounded, sqlite3_value** argv) {
+  Window& shared = stream.shared_;
+  int64_t bound = 0;
+  if (!bounded || !RowidBound(argv[0], false, &bound)) return SQLITE_OK;
+  if (sqlite3_value_numeric_type(argv[0]) == SQLITE_FLOAT && sqlite3_value_double(argv[0]) != bound) {
+    return SQLITE_OK;  // no integer rowid equals it
+  }
+  if (!shared.Covers(bound)) {
+    if (stream.NothingAtOrBefore(bound)) return SQLITE_OK;
+    return Fail(cursor, stream.NotHeld(bound));
+  }
+  cursor->row = shared.LowerBound(bound);
+  cursor->eof = cursor->row >= shared.size() || shared.rowids[cursor->row] != bound;
+  cursor->generation = stream.generation_;
+  return SQLITE_OK;
+}
+
+// Filter of the rows from a rowid on (or from the top), in rowid order.
+int FilterForward(StreamCursor* cursor, ResultStream& stream, bool bounded, bool strict, sqlite3_value** argv) {
+  Window& shared = stream.shared_;
+  int64_t bound = 0;
+  if (!bounded) {
+    // The top: read again when the first window is no longer held.
+    if (!shared.from_top) {
+      if (Status read = stream.ReadTop(shared); !read.ok()) return Fail(cursor, std::move(read));
+    }
+    return SettleForward(cursor);
+  }
+  if (!RowidBound(argv[0], true, &bound)) return SQLITE_OK;
+  if (strict) {
+    if (bound == INT64_MAX) return SQLITE_OK;
+    ++bound;
+  }
+  if (!shared.Covers(bound)) {
+    // Reading on from the row a cursor stands on reads the rows after
+    // it; a bookmark must be among the rows held.
+    if (!strict) return Fail(cursor, stream.NotHeld(bound));
+    const bool next_window = !shared.rowids.empty() && bound - 1 == shared.rowids.back();
+    Status read = next_window ? stream.ReadOn(shared) : stream.ReadFrom(shared, bound);
+    if (!read.ok()) return Fail(cursor, std::move(read));
+  }
+  cursor->row = shared.LowerBound(bound);
+  return SettleForward(cursor);
+}
+
+// Filter of the rows up to a rowid (or from the bottom), backwards.
+int FilterBackward(StreamCursor* cursor, ResultStream& stream, bool bounded, bool strict, sqlite3_value** argv) {
+  Window& shared = stream.shared_;
+  int64_t bound = 0;
+  cursor->backward = true;
+  if (!bounded) {
+    // The bottom: read on to the last window.
+    while (!shared.at_end) {
+      if (Status read = stream.ReadOn(shared); !read.ok()) return Fail(cursor, std::move(read));
+    }
+    bound = INT64_MAX;
+  } else {
+    if (!RowidBound(argv[0], false, &bound)) return SQLITE_OK;
+    if (strict) {
+      if (bound == INT64_MIN) return SQLITE_OK;
+      --bound;
+    }
+    if (!shared.at_end && (shared.rowids.empty() || bound > shared.rowids.back())) {
+      return Fail(cursor, stream.NotHeld(bound));
+    }
+  }
+  // The rows at or before the bound are those before `after`.
+  const auto& rowids = shared.rowids;
+  const size_t after = static_cast<size_t>(std::upper_bound(rowids.begin(), rowids.end(), bound) - rowids.begin());
+  cursor->generation = stream.generation_;
+  if (after == 0) {
+    const int64_t below = shared.rowids.empty() ? bound : std::min(bound, Before(shared.rowids.front()));
+    return EndBackward(cursor, below);
+  }
+  cursor->row = after - 1;
+  cursor->eof = false;
+  return SQLITE_OK;
+}
+
+// Filter of every row, for a count.
+int FilterAll(StreamCursor* cursor, ResultStream& stream, int plan) {
+  Window& shared = stream.shared_;
+  // Every row, for a count or a filter's count: the cursor's window
+  // serves when it holds the whole result, else a private one reads it
+  // through, so that the cursor's own rows stay as they are.
+  const bool values = (plan & kValues) != 0;
+  if (!(shared.from_top && shared.at_end)) {
+    cursor->own = std::make_unique<Window>();
+    cursor->own->Reset(stream.columns_, values);
+    cursor->window = cursor->own.get();
+    if (Status read = stream.ReadTop(*cursor->own); !read.ok()) return Fail(cursor, std::move(read));
+  }
+  return SettleForward(cursor);
+}
+
 int Filter(sqlite3_vtab_cursor* base, int plan, const char*, int argc, sqlite3_value** argv) {
   auto* cursor = static_cast<StreamCursor*>(base);
   ResultStream& stream = *cursor->stream;
@@ -606,89 +702,15 @@ int Filter(sqlite3_vtab_cursor* base, int plan, const char*, int argc, sqlite3_v
   cursor->row = 0;
   const bool bounded = (plan & kBound) != 0 && argc > 0;
   const bool strict = (plan & kStrict) != 0;
-  int64_t bound = 0;
   switch (plan & kKindMask) {
-    case kOne: {
-      if (!bounded || !RowidBound(argv[0], false, &bound)) return SQLITE_OK;
-      if (sqlite3_value_numeric_type(argv[0]) == SQLITE_FLOAT && sqlite3_value_double(argv[0]) != bound) {
-        return SQLITE_OK;  // no integer rowid equals it
-      }
-      if (!shared.Covers(bound)) {
-        if (stream.NothingAtOrBefore(bound)) return SQLITE_OK;
-        return Fail(cursor, stream.NotHeld(bound));
-      }
-      cursor->row = shared.LowerBound(bound);
-      cursor->eof = cursor->row >= shared.size() || shared.rowids[cursor->row] != bound;
-      cursor->generation = stream.generation_;
-      return SQLITE_OK;
-    }
-    case kForward: {
-      if (!bounded) {
-        // The top: read again when the first window is no longer held.
-        if (!shared.from_top) {
-          if (Status read = stream.ReadTop(shared); !read.ok()) return Fail(cursor, std::move(read));
-        }
-        return SettleForward(cursor);
-      }
-      if (!RowidBound(argv[0], true, &bound)) return SQLITE_OK;
-      if (strict) {
-        if (bound == INT64_MAX) return SQLITE_OK;
-        ++bound;
-      }
-      if (!shared.Covers(bound)) {
-        // Reading on from the row a cursor stands on reads the rows after
-        // it; a bookmark must be among the rows held.
-        if (!strict) return Fail(cursor, stream.NotHeld(bound));
-        const bool next_window = !shared.rowids.empty() && bound - 1 == shared.rowids.back();
-        Status read = next_window ? stream.ReadOn(shared) : stream.ReadFrom(shared, bound);
-        if (!read.ok()) return Fail(cursor, std::move(read));
-      }
-      cursor->row = shared.LowerBound(bound);
-      return SettleForward(cursor);
-    }
-    case kBackward: {
-      cursor->backward = true;
-      if (!bounded) {
-        // The bottom: read on to the last window.
-        while (!shared.at_end) {
-          if (Status read = stream.ReadOn(shared); !read.ok()) return Fail(cursor, std::move(read));
-        }
-        bound = INT64_MAX;
-      } else {
-        if (!RowidBound(argv[0], false, &bound)) return SQLITE_OK;
-        if (strict) {
-          if (bound == INT64_MIN) return SQLITE_OK;
-          --bound;
-        }
-        if (!shared.at_end && (shared.rowids.empty() || bound > shared.rowids.back())) {
-          return Fail(cursor, stream.NotHeld(bound));
-        }
-      }
-      // The rows at or before the bound are those before `after`.
-      const auto& rowids = shared.rowids;
-      const size_t after = static_cast<size_t>(std::upper_bound(rowids.begin(), rowids.end(), bound) - rowids.begin());
-      cursor->generation = stream.generation_;
-      if (after == 0) {
-        const int64_t below = shared.rowids.empty() ? bound : std::min(bound, Before(shared.rowids.front()));
-        return EndBackward(cursor, below);
-      }
-      cursor->row = after - 1;
-      cursor->eof = false;
-      return SQLITE_OK;
-    }
-    default: {
-      // Every row, for a count or a filter's count: the cursor's window
-      // serves when it holds the whole result, else a private one reads it
-      // through, so that the cursor's own rows stay as they are.
-      const bool values = (plan & kValues) != 0;
-      if (!(shared.from_top && shared.at_end)) {
-        cursor->own = std::make_unique<Window>();
-        cursor->own->Reset(stream.columns_, values);
-        cursor->window = cursor->own.get();
-        if (Status read = stream.ReadTop(*cursor->own); !read.ok()) return Fail(cursor, std::move(read));
-      }
-      return SettleForward(cursor);
-    }
+    case kOne:
+      return FilterOne(cursor, stream, bounded, argv);
+    case kForward:
+      return FilterForward(cursor, stream, bounded, strict, argv);
+    case kBackward:
+      return FilterBackward(cursor, stream, bounded, strict, argv);
+    default:
+      return FilterAll(cursor, stream, plan);
   }
 }
 

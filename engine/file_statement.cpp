@@ -578,14 +578,13 @@ Status FileStatement::RunStreamed(ADSHANDLE* cursor, bool* streamed) {
     if (EqualsNoCase(a.schema, schema)) file = a.file;
   if (const char* name = sqlite3_db_filename(db_, schema.c_str()); file.empty() && name != nullptr) file = name;
   StreamRequest request;
-  request.source = db_owner_;
-  request.keyset = std::exchange(*keyset.out(), nullptr);
-  request.rowid_parameter = static_cast<int>(places_.size()) + 1;
   request.joined = joined;
   request.shape = stream_shape_.get();
   request.describe = Describe();
   request.place = "Table " + table + (file.empty() ? "" : " (file '" + file + "')");
   request.table = table;
+  request.rows = KeysetSource(db_owner_, std::exchange(*keyset.out(), nullptr), static_cast<int>(places_.size()) + 1,
+                              request.place, request.describe, table);
   request.connection = connection_;
   *streamed = true;
   return OpenStreamedCursor(std::move(request), cursor);

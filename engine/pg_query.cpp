@@ -89,7 +89,7 @@ Status PgRows::Step(bool* row) {
     if (!ToStoredForm(forms_[c], text, PQgetlength(result_.get(), r, column), &scratch_[c], &cells_[c], &why)) {
       *row = false;
       return Status(AE_KDX_SQL_EXECUTE, describe_ + ", column " + columns_[c].name + ", row " +
-                                              std::to_string(next_) + ": " + why);
+                                              std::to_string(row_base_ + next_) + ": " + why);
     }
   }
   return Status();

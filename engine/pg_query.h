@@ -53,6 +53,9 @@ class PgRows : public ResultRows {
   PgRows(PgResultPtr result, std::string describe, int char_bytes = 1);
   // Keeps only the columns whose `visible` is true (one per column).
   void Hide(const std::vector<bool>& visible);
+  // Messages number the rows from `first` + 1 on (the rows of a fetch that
+  // follow `first` rows of the result).
+  void NumberRowsAfter(int64_t first) { row_base_ = first; }
   // false for a statement that yields no rows set (the command ran).
   bool has_rows() const { return has_rows_; }
   const std::vector<PgResultColumn>& columns() const { return columns_; }
@@ -72,6 +75,7 @@ class PgRows : public ResultRows {
   std::vector<int> source_;  // the result's column of each kept column
   int64_t rows_ = 0;
   int64_t next_ = 0;
+  int64_t row_base_ = 0;
   std::vector<ResultCell> cells_;
   std::vector<std::string> scratch_;
 };

@@ -353,6 +353,21 @@ Status PgSession::ExecPrepared(const PgPrepared& prepared, const std::vector<con
   return Status();
 }
 
+Status PgSession::ExecGuarded(const std::vector<std::string>& statements, const std::vector<const char*>& values,
+                              UNSIGNED32 code, const std::string& context, std::vector<PgResultPtr>* results) {
+  auto send = [&] {
+    for (size_t i = 0; i < statements.size(); ++i) {
+      const int count = i == 0 ? static_cast<int>(values.size()) : 0;
+      if (FaultHere(kServer) || PQsendQueryParams(conn_, statements[i].c_str(), count, nullptr,
+                                                  count > 0 ? values.data() : nullptr, nullptr, nullptr, 0) != 1) {
+        return false;
+      }
+    }
+    return true;
+  };
+  return Guarded(send, statements.size(), code, context, results);
+}
+
 }  // namespace engine
 
 const char* PgCodeText(UNSIGNED32 code) {

@@ -142,6 +142,12 @@ class PgSession {
   // command status). On failure, the engine error `code` with `context`.
   Status ExecPrepared(const PgPrepared& prepared, const std::vector<const char*>& values, UNSIGNED32 code,
                           const std::string& context, PgResultPtr* result);
+  // Runs `statements` in order inside one savepoint, in one round trip (the
+  // extended protocol, so one statement each); `values` are the text values
+  // of the first statement's $N places. One result per statement in
+  // `*results`. On failure, the engine error `code` with `context`.
+  Status ExecGuarded(const std::vector<std::string>& statements, const std::vector<const char*>& values,
+                     UNSIGNED32 code, const std::string& context, std::vector<PgResultPtr>* results);
   // Runs `sql` (simple protocol, one or more statements, no savepoint): the
   // last statement's result in `*result` (may be null when not wanted). An
   // error leaves the transaction aborted until RollbackTo.

@@ -22,7 +22,6 @@ namespace {
 
 size_t window_rows_for_test = 0;
 
-size_t WindowRows() { return window_rows_for_test != 0 ? window_rows_for_test : kStreamWindowRows; }
 
 // ---- the text ----------------------------------------------------------------
 
@@ -184,8 +183,80 @@ struct Window {
 
 void SetStreamWindowRowsForTest(size_t rows) { window_rows_for_test = rows; }
 
+size_t StreamWindowRows() { return window_rows_for_test != 0 ? window_rows_for_test : kStreamWindowRows; }
+
 SharedDatabase::~SharedDatabase() {
   if (db_ != nullptr) sqlite3_close(db_);
+}
+
+// ---- the keyset form of a file statement ---------------------------------
+
+namespace {
+
+class Keyset : public StreamSource {
+ public:
+  Keyset(std::shared_ptr<SharedDatabase> source, sqlite3_stmt* keyset, int rowid_parameter, std::string place,
+         std::string describe, std::string table)
+      : source_(std::move(source)),
+        keyset_(keyset),
+        rowid_parameter_(rowid_parameter),
+        place_(std::move(place)),
+        describe_(std::move(describe)),
+        table_(std::move(table)) {}
+  ~Keyset() override { sqlite3_finalize(keyset_); }  // before the source database can close
+
+  Status Start(int64_t key, size_t limit) override {
+    int rc = sqlite3_bind_int64(keyset_, rowid_parameter_, key);
+    if (rc == SQLITE_OK) rc = sqlite3_bind_int64(keyset_, rowid_parameter_ + 1, static_cast<int64_t>(limit));
+    return rc == SQLITE_OK ? Status() : Failure();
+  }
+  Status Step(bool* row) override {
+    const int rc = sqlite3_step(keyset_);
+    *row = rc == SQLITE_ROW;
+    return rc == SQLITE_ROW || rc == SQLITE_DONE ? Status() : Failure();
+  }
+  int64_t Key() override { return sqlite3_column_int64(keyset_, 0); }
+  ResultCell Cell(int column) override {
+    ResultCell cell;
+    const int at = column + 1;
+    cell.type = sqlite3_column_type(keyset_, at);
+    switch (cell.type) {
+      case SQLITE_INTEGER: cell.integer = sqlite3_column_int64(keyset_, at); break;
+      case SQLITE_FLOAT: cell.real = sqlite3_column_double(keyset_, at); break;
+      case SQLITE_TEXT:
+        cell.bytes = reinterpret_cast<const char*>(sqlite3_column_text(keyset_, at));
+        cell.size = static_cast<size_t>(sqlite3_column_bytes(keyset_, at));
+        break;
+      case SQLITE_BLOB:
+        cell.bytes = static_cast<const char*>(sqlite3_column_blob(keyset_, at));
+        cell.size = static_cast<size_t>(sqlite3_column_bytes(keyset_, at));
+        break;
+      default: break;
+    }
+    return cell;
+  }
+  void Finish() override { sqlite3_reset(keyset_); }  // no read lock outlives the window
+
+ private:
+  Status Failure() const {
+    return SqliteError(AE_KDX_SQLITE, place_ + ": reading the rows of " + describe_, source_->get()).WithTable(table_);
+  }
+
+  std::shared_ptr<SharedDatabase> source_;
+  sqlite3_stmt* keyset_;
+  int rowid_parameter_;
+  std::string place_;
+  std::string describe_;
+  std::string table_;
+};
+
+}  // namespace
+
+std::unique_ptr<StreamSource> KeysetSource(std::shared_ptr<SharedDatabase> source, sqlite3_stmt* keyset,
+                                           int rowid_parameter, std::string place, std::string describe,
+                                           std::string table) {
+  return std::make_unique<Keyset>(std::move(source), keyset, rowid_parameter, std::move(place), std::move(describe),
+                                  std::move(table));
 }
 
 // ---- the stream --------------------------------------------------------------
@@ -193,9 +264,7 @@ SharedDatabase::~SharedDatabase() {
 class ResultStream {
  public:
   ResultStream(StreamRequest request, size_t window_rows)
-      : source_(std::move(request.source)),
-        keyset_(request.keyset),
-        rowid_parameter_(request.rowid_parameter),
+      : source_(std::move(request.rows)),
         joined_(request.joined),
         describe_(std::move(request.describe)),
         place_(std::move(request.place)),
@@ -283,9 +352,7 @@ class ResultStream {
   Status Read(Window& window, int64_t key, int64_t lowest, Mode mode);
   bool CopyRow(Window& window, int64_t position);
 
-  std::shared_ptr<SharedDatabase> source_;
-  sqlite3_stmt* keyset_;
-  int rowid_parameter_;
+  std::unique_ptr<StreamSource> source_;
   bool joined_;
   std::string describe_;
   std::string place_;
@@ -314,7 +381,6 @@ std::map<const sqlite3*, ResultStream*>& Streams() {
 
 ResultStream::~ResultStream() {
   if (store_ != nullptr) Streams().erase(store_);
-  sqlite3_finalize(keyset_);  // before the source database can close
 }
 
 void ResultStream::set_store(sqlite3* store) {
@@ -323,28 +389,24 @@ void ResultStream::set_store(sqlite3* store) {
 }
 
 bool ResultStream::CopyRow(Window& window, int64_t position) {
-  const int64_t key = sqlite3_column_int64(keyset_, 0);
+  const int64_t key = source_->Key();
   window.keys.push_back(key);
   window.rowids.push_back(joined_ ? position : key);
   if (!window.values) return true;
   for (size_t i = 0; i < columns_; ++i) {
-    const int column = static_cast<int>(i) + 1;
+    const ResultCell value = source_->Cell(static_cast<int>(i));
     StreamCell cell;
-    cell.type = static_cast<uint8_t>(sqlite3_column_type(keyset_, column));
+    cell.type = static_cast<uint8_t>(value.type);
     switch (cell.type) {
-      case SQLITE_INTEGER: cell.integer = sqlite3_column_int64(keyset_, column); break;
-      case SQLITE_FLOAT: cell.real = sqlite3_column_double(keyset_, column); break;
+      case SQLITE_INTEGER: cell.integer = value.integer; break;
+      case SQLITE_FLOAT: cell.real = value.real; break;
       case SQLITE_TEXT:
-      case SQLITE_BLOB: {
-        const void* bytes = cell.type == SQLITE_TEXT ? static_cast<const void*>(sqlite3_column_text(keyset_, column))
-                                                     : sqlite3_column_blob(keyset_, column);
-        cell.size = static_cast<uint32_t>(sqlite3_column_bytes(keyset_, column));
-        if (bytes == nullptr && cell.size > 0) return false;  // out of memory
-        if (bytes == nullptr && cell.type == SQLITE_TEXT) return false;
+      case SQLITE_BLOB:
+        if (value.bytes == nullptr && (value.size > 0 || cell.type == SQLITE_TEXT)) return false;  // out of memory
+        cell.size = static_cast<uint32_t>(value.size);
         cell.offset = window.arena.size();
-        if (cell.size > 0) window.arena.append(static_cast<const char*>(bytes), cell.size);
+        if (cell.size > 0) window.arena.append(value.bytes, cell.size);
         break;
-      }
       default: break;
     }
     window.cells.push_back(cell);
@@ -371,26 +433,19 @@ Status ResultStream::Read(Window& window, int64_t key, int64_t lowest, Mode mode
   for (;;) {
     next.Truncate(first_new, arena_base);
     arena_at.clear();
-    int rc = sqlite3_bind_int64(keyset_, rowid_parameter_, key);
-    if (rc == SQLITE_OK) rc = sqlite3_bind_int64(keyset_, rowid_parameter_ + 1, static_cast<int64_t>(limit));
     added = 0;
-    bool copied = true;
-    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
-      if (added == limit) break;
-      rc = sqlite3_step(keyset_);
-      if (rc != SQLITE_ROW) break;
+    Status failed = source_->Start(key, limit);
+    bool row = false;
+    while (failed.ok() && added < limit) {
+      if (!(failed = source_->Step(&row)).ok() || !row) break;
       arena_at.push_back(next.arena.size());
-      if (!(copied = CopyRow(next, first_position + static_cast<int64_t>(added)))) break;
+      if (!CopyRow(next, first_position + static_cast<int64_t>(added))) {
+        failed = Status(AE_KDX_SQLITE, place_ + ": out of memory reading the rows of " + describe_).WithTable(table_);
+        break;
+      }
       ++added;
     }
-    Status failed;
-    if (!copied) {
-      failed = Status(AE_KDX_SQLITE, place_ + ": out of memory reading the rows of " + describe_).WithTable(table_);
-    } else if (rc != SQLITE_ROW && rc != SQLITE_DONE && added < limit) {
-      failed =
-          SqliteError(AE_KDX_SQLITE, place_ + ": reading the rows of " + describe_, source_->get()).WithTable(table_);
-    }
-    sqlite3_reset(keyset_);  // no read lock outlives the window; a failed step's answer is handled above
+    source_->Finish();  // nothing the read took outlives the window
     if (!failed.ok()) return failed;
     full = added == limit;
     if (!joined_ || !full) break;
@@ -810,7 +865,7 @@ const EngineTable* CursorOf(ADSHANDLE cursor) {
 Status OpenStreamedCursor(StreamRequest request, ADSHANDLE* cursor) {
   const ResultShape& shape = *request.shape;
   EngineConnection* connection = request.connection;
-  auto stream = std::make_unique<ResultStream>(std::move(request), WindowRows());
+  auto stream = std::make_unique<ResultStream>(std::move(request), StreamWindowRows());
   if (Status read = stream->ReadTop(stream->shared_); !read.ok()) return read;
   const std::string describe = stream->describe();
   sqlite3* mem = nullptr;

@@ -1,8 +1,8 @@
-// Streamed results (AdsStmtSetStreamed): the rows of a file statement read
-// in windows instead of stored whole, so that a result's memory is bounded
-// by one window whatever the size of the table.
+// Streamed results (AdsStmtSetStreamed): the rows of a statement read in
+// windows instead of stored whole, so that a result's memory is bounded by
+// one window whatever the size of the table.
 //
-// A window is one execution of the statement's keyset form (its text with
+// On table files, a window is one execution of the statement's keyset form (its text with
 // "rowid >= ?" added, in rowid order, LIMIT the window size), stepped to its
 // end and reset at once: no read lock outlives the engine call that read it.
 // A join is keyed on its outer table: the keyset form bounds and orders the
@@ -13,6 +13,10 @@
 // The cursor is an ordinary EngineTable over a virtual table of a private
 // in-memory database; the virtual table serves the rows of the window it
 // holds and reads the next window when a forward read passes its last row.
+//
+// Rows come from a StreamSource: the keyset form of a file statement
+// (KeysetSource), or a server cursor (server_stream.h), whose keys are the
+// rows' positions.
 //
 // What a streamed cursor does:
 //  - forward moves, record and field reads work across windows; AdsGotoTop
@@ -59,6 +63,8 @@ constexpr size_t kStreamKeptRows = 256;
 // For tests only: the window size of the streams opened from now on (0
 // gives kStreamWindowRows back).
 void SetStreamWindowRowsForTest(size_t rows);
+// The window size of a stream opened now.
+size_t StreamWindowRows();
 
 // A statement's SQLite connection, closed when its last holder lets it go:
 // a streamed cursor keeps reading it after its statement has closed.
@@ -74,17 +80,36 @@ class SharedDatabase {
   sqlite3* db_;
 };
 
-// What a file statement hands over to stream its result.
+// Where a stream's rows come from: the result's rows in the order of their
+// keys, read from a key on. One read is Start, Step until it gives no row or
+// the stream has what it asked for, then Finish, all within one engine call.
+// A row's key is at least the key it was read from, and grows from row to
+// row (a join's rows of one outer row share their key).
+class StreamSource : public ResultRows {
+ public:
+  // Begins a read of the rows whose key is at least `key`, `limit` of them
+  // at most.
+  virtual Status Start(int64_t key, size_t limit) = 0;
+  // The current row's key.
+  virtual int64_t Key() = 0;
+  // Ends the read, whatever happened to it: no lock or result outlives it.
+  virtual void Finish() = 0;
+};
+
+// The rows of a file statement's keyset form: `keyset` is prepared and bound
+// with the statement's values, and taken over (finalised with the source).
+// Column 0 is the key (the rowid, or for a join the outer table's rowid),
+// the others the result's columns; ?`rowid_parameter` is the lowest key a
+// read gives, the next parameter its size. A step that fails names `place`
+// (the table read) and `describe` (the statement), `table` in the detail.
+std::unique_ptr<StreamSource> KeysetSource(std::shared_ptr<SharedDatabase> source, sqlite3_stmt* keyset,
+                                           int rowid_parameter, std::string place, std::string describe,
+                                           std::string table);
+
+// What a statement hands over to stream its result.
 struct StreamRequest {
-  std::shared_ptr<SharedDatabase> source;  // the database `keyset` runs on
-  // The keyset form, prepared and bound with the statement's values;
-  // taken over (finalised by the stream). Column 0 is the rowid, the others
-  // the result's columns; ?`rowid_parameter` is the lowest rowid a window
-  // holds, the next parameter its size. For a join, column 0 is the outer
-  // table's rowid, and the rows of one outer row follow each other.
-  sqlite3_stmt* keyset = nullptr;
-  int rowid_parameter = 0;
-  bool joined = false;  // several result rows may have one rowid in column 0
+  std::unique_ptr<StreamSource> rows;
+  bool joined = false;  // several result rows may have one key
   const ResultShape* shape = nullptr;  // columns, table name, display name
   std::string describe;                // the statement as messages name it
   std::string place;                   // "Table <name> (file '<path>')" for read errors
@@ -93,8 +118,8 @@ struct StreamRequest {
 };
 
 // Reads the first window and opens a cursor on the stream: success and
-// `*cursor`, or the error of that first read. `request.keyset` is finalised
-// on failure too.
+// `*cursor`, or the error of that first read. `request.rows` is let go of on
+// failure too.
 Status OpenStreamedCursor(StreamRequest request, ADSHANDLE* cursor);
 
 // Whether `cursor` is a live streamed cursor.

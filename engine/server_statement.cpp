@@ -7,6 +7,9 @@
 
 #include "engine/errors.h"
 #include "engine/pg_catalog.h"
+#include "engine/pg_session.h"
+#include "engine/result_stream.h"
+#include "engine/server_stream.h"
 #include "engine/sql_codes.h"
 #include "engine/sqlite_support.h"
 #include "util/ascii.h"
@@ -45,6 +48,12 @@ std::optional<std::string> ServerText(const BoundValue& v, PlaceKind kind, bool 
   }
 }
 
+// Whether the server can read `text` through a cursor: a SELECT.
+bool IsQueryText(const std::string& text) {
+  size_t at = text.find_first_not_of(" \t\r\n(");
+  return at != std::string::npos && text.size() - at >= 6 && EqualsNoCase(text.substr(at, 6), "SELECT");
+}
+
 }  // namespace
 
 Status ServerStatement::SetTablePassword(const std::string& table, const std::string&) {
@@ -73,6 +82,7 @@ Status ServerStatement::Run(ADSHANDLE* cursor) {
     // An unbound place is NULL.
     if (bound_[i]) values[i] = ServerText(values_[i], place_kinds_[i], query_->text_places()[i]);
   }
+  if (options_.streamed != 0 && IsQueryText(query_->server_text())) return RunStreamed(std::move(values), cursor);
   std::unique_ptr<PgRows> rows;
   if (Status rc = query_->Execute(values, &rows); !rc.ok()) return rc;
   if (!rows->has_rows()) {
@@ -87,6 +97,29 @@ Status ServerStatement::Run(ADSHANDLE* cursor) {
     if (Status rc = BuildShape(*rows); !rc.ok()) return rc;
   }
   return StoreRows(*rows, cursor);
+}
+
+Status ServerStatement::RunStreamed(std::vector<std::optional<std::string>> values, ADSHANDLE* cursor) {
+  PgSession* session = connection_->session();
+  auto rows = std::make_unique<ServerCursor>(session, query_->server_text(), std::move(values), Describe());
+  if (Status rc = rows->Open(StreamWindowRows()); !rc.ok()) return rc;
+  PgRows& first = rows->first_rows();
+  if (visible_.empty()) {
+    if (Status rc = FindVisible(first); !rc.ok()) return rc;
+  }
+  first.Hide(visible_);
+  rows->set_visible(visible_);
+  if (!shape_) {
+    if (Status rc = BuildShape(first); !rc.ok()) return rc;
+  }
+  StreamRequest request;
+  request.rows = std::move(rows);
+  request.shape = shape_.get();
+  request.describe = Describe();
+  request.place = session->name();
+  request.table = shape_->table_name;
+  request.connection = connection_;
+  return OpenStreamedCursor(std::move(request), cursor);
 }
 
 Status ServerStatement::FindVisible(const PgRows& rows) {

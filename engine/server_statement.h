@@ -8,7 +8,9 @@
 // those of a statement on table files and read through a cursor; when every
 // column of the result that comes from a table comes from the same one, the
 // indexes of that table whose columns all reach the result are offered by
-// the cursor too. Table passwords do not apply and are accepted unused.
+// the cursor too. With AdsStmtSetStreamed on, a SELECT is read through a
+// server cursor in windows instead (server_stream.h). Table passwords do
+// not apply and are accepted unused.
 #ifndef KDX_ENGINE_SERVER_STATEMENT_H_
 #define KDX_ENGINE_SERVER_STATEMENT_H_
 
@@ -33,6 +35,9 @@ class ServerStatement : public SqlStatement {
   Status Run(ADSHANDLE* cursor) override;
 
  private:
+  // Runs a SELECT with AdsStmtSetStreamed on: a streamed cursor reading a
+  // server cursor (server_stream.h).
+  Status RunStreamed(std::vector<std::optional<std::string>> values, ADSHANDLE* cursor);
   // Which columns of the result are shown: all but kdx_order.
   Status FindVisible(const PgRows& rows);
   // The result's shape from the first execution's columns.

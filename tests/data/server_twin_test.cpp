@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "data_test_support.h"
+#include "engine/result_stream.h"
 #include "tests/engine/pg_test_support.h"
 #include "util/date_time.h"
 
@@ -143,6 +144,29 @@ TEST_F(ServerTwinTest, AServerTableReadsAsTheSameTableInAFolder) {
   EXPECT_NE(folder.find("seek 'E3' missed"), std::string::npos) << folder;
   EXPECT_NE(folder.find("query\n|Bob|31/12/1990|\n6||15/06/1985|\n3|alice|01/01/1975|\n"), std::string::npos) << folder;
   EXPECT_NE(folder.find("last E10|bob|"), std::string::npos) << folder;
+}
+
+TEST_F(ServerTwinTest, AStreamedStatementReadsAsTheStoredOneInWindowsOfAnySize) {
+  const char* texts[] = {"select * from emp",
+                         "select n, name from emp where (born >= :day or born is null) and pay is not null "
+                         "order by pay desc"};
+  for (const char* text : texts) {
+    const bool dated = std::string(text).find(":day") != std::string::npos;
+    TAdsQuery& stored = *NewQuery(folder_connection_, text);
+    if (dated) stored.ParamNamed("day").BindDate(EncodeDate(1980, 5, 1));
+    stored.OpenDataSet();
+    const std::string expected = Walk(stored);
+    for (const size_t window : {1, 2, 5000}) {
+      engine::SetStreamWindowRowsForTest(window);
+      TAdsQuery& streamed = *NewQuery(server_connection_, text);
+      streamed.SetStreamed(true);
+      if (dated) streamed.ParamNamed("day").BindDate(EncodeDate(1980, 5, 1));
+      streamed.OpenDataSet();
+      EXPECT_EQ(Walk(streamed), expected) << text << ", window " << window;
+      EXPECT_EQ(Walk(streamed), expected) << "read again: " << text << ", window " << window;
+    }
+  }
+  engine::SetStreamWindowRowsForTest(0);
 }
 
 TEST_F(ServerTwinTest, ARunSeesTheSnapshotOfItsConnectionWhateverIsCommittedMeanwhile) {

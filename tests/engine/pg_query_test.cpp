@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include "engine/pg_session.h"
+#include "engine/server_stream.h"
 #include "engine/schema.h"
 #include "engine/sql_codes.h"
 #include "tests/engine/pg_test_support.h"
@@ -145,6 +146,29 @@ TEST_F(PgQueryTest, StatementsWithoutRowsAndRefusedValuesAndCounts) {
   EXPECT_EQ(rows->Step(&row), AE_KDX_SQL_EXECUTE);
   EXPECT_NE(LastErrorText().find("on " + session_->name() + ", column d, row 2: '0044-03-15 BC'"), std::string::npos)
       << LastErrorText();
+}
+
+TEST_F(PgQueryTest, AServerCursorReadsEachWindowInOneRequestAndGoesBackByDeclaringAgain) {
+  ServerCursor cursor(session_.get(), "SELECT n, n * 10 AS t FROM generate_series(1, 25) n WHERE n >= $1", {"2"},
+                      "SQL statement \"numbers\"");
+  ASSERT_EQ(cursor.Open(10), 0u) << LastErrorText();
+  // Each read: the key asked for, then "key:value" per row; the requests
+  // sent so far at the end.
+  auto read = [&](int64_t key, size_t limit) {
+    std::string out;
+    if (cursor.Start(key, limit) != 0) return "error " + LastErrorText();
+    bool row = false;
+    while (cursor.Step(&row) == 0 && row) {
+      out += std::to_string(cursor.Key()) + ":" + std::to_string(cursor.Cell(1).integer) + " ";
+    }
+    cursor.Finish();
+    return out + "#" + std::to_string(cursor.requests());
+  };
+  EXPECT_EQ(read(INT64_MIN, 10), "1:20 2:30 3:40 4:50 5:60 6:70 7:80 8:90 9:100 10:110 #1");  // the first fetch
+  EXPECT_EQ(read(11, 3), "11:120 12:130 13:140 #2");
+  EXPECT_EQ(read(22, 10), "22:230 23:240 24:250 #3");  // skips 14 to 21
+  EXPECT_EQ(read(30, 10), "#3");                        // past the end: nothing to ask
+  EXPECT_EQ(read(2, 2), "2:30 3:40 #4");                // declared again
 }
 
 }  // namespace

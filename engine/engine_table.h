@@ -10,6 +10,7 @@
 #define KDX_ENGINE_ENGINE_TABLE_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -96,6 +97,14 @@ class EngineTable : public EngineObject {
   void set_rows_hidden(bool hidden);
   bool rows_hidden() const { return rows_hidden_; }
   void set_sealed_path(std::string path) { sealed_path_ = std::move(path); }
+
+  // Rows read only when first needed: the table is loaded over a database
+  // that holds its layout but no rows, and the first read of its rows
+  // (moves, seeks, records, counts) calls `load` for the database that
+  // holds them, which it then reads instead (ReplaceDatabase; `load` keeps
+  // owning it). A failed load fails that read, and the next one loads again.
+  using RowsLoader = std::function<Status(sqlite3** db)>;
+  void set_rows_loader(RowsLoader load) { rows_loader_ = std::move(load); }
   const std::string& sealed_path() const { return sealed_path_; }
 
   const std::string& display_name() const { return display_name_; }
@@ -210,9 +219,13 @@ class EngineTable : public EngineObject {
   void BuildOrders();
   void ResetStatements();
   bool HasRow() const;
-  // AE_KDX_TABLE_SEALED naming the table when its rows are hidden, else a
-  // success.
-  Status RefuseHiddenRows() const;
+  // Before a read of the rows: AE_KDX_TABLE_SEALED naming the table when
+  // its rows are hidden; the rows loaded when they are read only when needed
+  // (set_rows_loader), or the error of loading them; else a success.
+  Status PrepareRows();
+  // After the rows were loaded: each index is unique as the database that
+  // holds them says (a copy may have had to make a unique index plain).
+  void RefreshUniqueFlags();
   // "Table <name>", with the file it is read from when it has one, for the
   // errors of reads (a damaged file must be named).
   std::string ReadPlace() const;
@@ -332,6 +345,7 @@ class EngineTable : public EngineObject {
   UNSIGNED32 open_options_ = 2;
   bool rows_hidden_ = false;
   std::string sealed_path_;
+  RowsLoader rows_loader_;
   // The table reads a private in-memory database (a decrypted sealed table,
   // an SQL result) that nothing writes while the table is open: rows once
   // read never go stale, so moves back to a batch's anchor read nothing.

@@ -129,6 +129,14 @@ Status CreateIndexes(const PgTable& table, sqlite3* db, const std::string& where
 
 }  // namespace
 
+Status PgMirrorLayout(const PgTable& table, const std::string& server, sqlite3* db) {
+  if (Status rc = RequireOrder(table, server); !rc.ok()) return rc;
+  const std::string where = " on " + server;
+  Statement insert;
+  if (Status rc = CreateTable(table, db, where, &insert); !rc.ok()) return rc;
+  return CreateIndexes(table, db, where);
+}
+
 Status PgMirrorTable(PgSession& session, const PgTable& table, sqlite3* db) {
   if (Status rc = RequireOrder(table, session.name()); !rc.ok()) return rc;
   const std::string where = " on " + session.name();

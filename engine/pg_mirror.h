@@ -35,6 +35,12 @@ constexpr int kPgMirrorBatchRows = 5000;
 // closing only. The session stays usable after any error but 6202.
 Status PgMirrorTable(PgSession& session, const PgTable& table, sqlite3* db);
 
+// Creates table `table.name` in `db`'s main schema with its columns and
+// indexes but no rows: what a table opened before its rows are read is
+// loaded over (server_tables.h). 6206 for a table without a stable order,
+// 6010 for an SQLite failure.
+Status PgMirrorLayout(const PgTable& table, const std::string& server, sqlite3* db);
+
 }  // namespace engine
 
 #endif  // KDX_ENGINE_PG_MIRROR_H_

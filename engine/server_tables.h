@@ -1,8 +1,11 @@
-// Opening the tables of a PostgreSQL server connection. The first open of a
-// table copies its rows from the run's snapshot into a private in-memory
-// database (pg_mirror.h); every open of it reads that copy through an
-// ordinary EngineTable, so seeks, walks, filters, bookmarks and record counts
-// behave exactly as on a table file and cost no round trip to the server.
+// Opening the tables of a PostgreSQL server connection. A table opens over
+// its layout alone (columns and indexes); the first read of its rows copies
+// them from the run's snapshot into a private in-memory database
+// (pg_mirror.h), which the connection keeps for every open of the table, so
+// that seeks, walks, filters, bookmarks and record counts behave exactly as
+// on a table file and cost no round trip to the server. A table the run
+// opens but never reads is never copied; a failure to copy it fails the
+// read that needed its rows, naming the table and the server.
 #ifndef KDX_ENGINE_SERVER_TABLES_H_
 #define KDX_ENGINE_SERVER_TABLES_H_
 

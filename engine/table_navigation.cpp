@@ -31,7 +31,14 @@ void EngineTable::LandOnBatch(bool forward) {
   }
 }
 
-Status EngineTable::RefuseHiddenRows() const {
+Status EngineTable::PrepareRows() {
+  if (rows_loader_ && !rows_hidden_) {
+    sqlite3* rows = nullptr;
+    if (Status loaded = rows_loader_(&rows); !loaded.ok()) return loaded;
+    rows_loader_ = nullptr;
+    if (Status replaced = ReplaceDatabase(rows, false); !replaced.ok()) return replaced;
+    RefreshUniqueFlags();
+  }
   if (!rows_hidden_) return Status();
   return Status(AE_KDX_TABLE_SEALED, "Table " + display_name_ + " is sealed and was opened without its table password" +
                                          (sealed_path_.empty() ? "" : " (file '" + sealed_path_ + "')") +
@@ -47,7 +54,7 @@ std::string EngineTable::ReadPlace() const {
 }
 
 Status EngineTable::GotoTop(int order) {
-  if (Status refused = RefuseHiddenRows(); !refused.ok()) return refused;
+  if (Status refused = PrepareRows(); !refused.ok()) return refused;
   current_order_ = order;
   if (Anchored(order, Anchor::kTop, nullptr, 0)) {
     batch_->pos = 0;
@@ -62,7 +69,7 @@ Status EngineTable::GotoTop(int order) {
 }
 
 Status EngineTable::GotoBottom(int order) {
-  if (Status refused = RefuseHiddenRows(); !refused.ok()) return refused;
+  if (Status refused = PrepareRows(); !refused.ok()) return refused;
   current_order_ = order;
   ScanStart bottom;
   bottom.forward = false;
@@ -132,7 +139,7 @@ void EngineTable::LandBeyond(bool forward) {
 }
 
 Status EngineTable::Skip(int order, SIGNED32 count) {
-  if (Status refused = RefuseHiddenRows(); !refused.ok()) return refused;
+  if (Status refused = PrepareRows(); !refused.ok()) return refused;
   current_order_ = order;
   if (count == 0) return Status();
   bool forward = count > 0;
@@ -164,7 +171,7 @@ Status EngineTable::RecordNumberFor(int64_t rowid, UNSIGNED32* record) {
 }
 
 Status EngineTable::CurrentRecordNumber(UNSIGNED32* record) {
-  if (Status refused = RefuseHiddenRows(); !refused.ok()) return refused;
+  if (Status refused = PrepareRows(); !refused.ok()) return refused;
   if (state_ != State::kOnRow) {
     *record = 0;
     return Status();
@@ -173,7 +180,7 @@ Status EngineTable::CurrentRecordNumber(UNSIGNED32* record) {
 }
 
 Status EngineTable::GotoRecord(int order, UNSIGNED32 record) {
-  if (Status refused = RefuseHiddenRows(); !refused.ok()) return refused;
+  if (Status refused = PrepareRows(); !refused.ok()) return refused;
   int64_t rowid;
   if (record >= 1 && record <= 0x7FFFFFFF) {
     rowid = record;
@@ -253,7 +260,7 @@ Status EngineTable::RowExists(int64_t rowid, bool* exists) {
 }
 
 Status EngineTable::RecordCount(bool respect_filter, UNSIGNED32* count) {
-  if (Status refused = RefuseHiddenRows(); !refused.ok()) return refused;
+  if (Status refused = PrepareRows(); !refused.ok()) return refused;
   bool filtered = respect_filter && filter_ != nullptr;
   if (!filtered && rows_fixed_ && known_row_count_ >= 0) {
     *count = known_row_count_ > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<UNSIGNED32>(known_row_count_);

@@ -294,6 +294,21 @@ Status EngineTable::ReplaceDatabase(sqlite3* db, bool owns_db) {
   return Status();
 }
 
+void EngineTable::RefreshUniqueFlags() {
+  Statement list;
+  if (sqlite3_prepare_v2(db_, "SELECT \"unique\" FROM pragma_index_list(?1, ?2) WHERE name = ?3", -1, list.out(),
+                         nullptr) != SQLITE_OK) {
+    return;  // the flags stay as loaded
+  }
+  for (IndexInfo& index : indexes_) {
+    sqlite3_reset(list.get());
+    sqlite3_bind_text(list.get(), 1, table_.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(list.get(), 2, schema_.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(list.get(), 3, index.sqlite_name.c_str(), -1, SQLITE_STATIC);
+    if (sqlite3_step(list.get()) == SQLITE_ROW) index.unique = sqlite3_column_int(list.get(), 0) != 0;
+  }
+}
+
 int EngineTable::FindColumn(const std::string& name) const {
   for (size_t i = 0; i < columns_.size(); ++i) {
     if (EqualsNoCase(columns_[i].name, name)) return static_cast<int>(i);

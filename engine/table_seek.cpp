@@ -162,7 +162,7 @@ Status EngineTable::DecodeKeySegment(const IndexInfo& index, const ColumnInfo& i
 }
 
 Status EngineTable::Seek(int order, const uint8_t* key, UNSIGNED16 length, bool exact, bool* found) {
-  if (Status rc = RefuseHiddenRows(); !rc.ok()) return rc;
+  if (Status rc = PrepareRows(); !rc.ok()) return rc;
   *found = false;
   if (order < 0) return Status(AE_KDX_BAD_KEY, "Table " + display_name_ + ": a seek needs an index handle");
   if (length == 0 || key == nullptr) {

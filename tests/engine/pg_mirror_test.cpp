@@ -224,6 +224,37 @@ TEST_F(PgMirrorTest, AValueWithoutAStoredFormNamesTableColumnAndRowAndTheSession
   EXPECT_EQ(Dump(dept.get(), "dept"), "text:D1|\n");
 }
 
+TEST_F(PgMirrorTest, AnOpenTableIsCopiedWhenItsRowsAreFirstRead) {
+  Sql(std::string("CREATE TABLE emp(code char(4), seen timestamp, start date, ") + kOrderKey + ")");
+  Sql("CREATE UNIQUE INDEX \"emp.SEEN\" ON emp(seen)");
+  Sql("INSERT INTO emp VALUES ('E1', '2010-03-05 10:00:00.0001', '0044-03-15 BC'), "
+      "('E2', '2010-03-05 10:00:00.0002', '2010-01-01')");
+  ADSHANDLE connection = 0, table = 0, index = 0;
+  ASSERT_EQ(AdsConnect60(uri_, ADS_REMOTE_SERVER, "", "", 0, &connection), 0u) << LastErrorText();
+  ASSERT_EQ(AdsOpenTable(connection, "emp", "", 3, 1, 1, 2, 0, &table), 0u) << LastErrorText();
+  ASSERT_EQ(AdsGetIndexHandle(table, "SEEN", &index), 0u) << LastErrorText();
+  UNSIGNED16 unique = 0;
+  ASSERT_EQ(AdsIsIndexUnique(index, &unique), 0u);
+  EXPECT_EQ(unique, 1u);  // as the server says, until the rows are read
+  // The bad value is met by the first read, which fails naming it; so does
+  // the next, which tries again.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_EQ(AdsGotoTop(table), AE_KDX_BAD_STORED_VALUE);
+    EXPECT_NE(LastErrorText().find("Table emp on "), std::string::npos) << LastErrorText();
+  }
+  Sql("UPDATE emp SET start = NULL");  // after the run's snapshot: the run still sees the bad value
+  EXPECT_EQ(AdsGotoTop(table), AE_KDX_BAD_STORED_VALUE);
+  EXPECT_EQ(AdsDisconnect(connection), 0u);
+
+  ASSERT_EQ(AdsConnect60(uri_, ADS_REMOTE_SERVER, "", "", 0, &connection), 0u) << LastErrorText();
+  ASSERT_EQ(AdsOpenTable(connection, "emp", "", 3, 1, 1, 2, 0, &table), 0u) << LastErrorText();
+  ASSERT_EQ(AdsGotoTop(table), 0u) << LastErrorText();
+  ASSERT_EQ(AdsGetIndexHandle(table, "SEEN", &index), 0u) << LastErrorText();
+  ASSERT_EQ(AdsIsIndexUnique(index, &unique), 0u);
+  EXPECT_EQ(unique, 0u);  // the copy's keys collide
+  EXPECT_EQ(AdsDisconnect(connection), 0u);
+}
+
 TEST_F(PgMirrorTest, AHundredThousandRowsInOneOrderedRead) {
   constexpr int kRows = 100000;
   Sql(std::string("CREATE TABLE emp(code char(12), name varchar(40), start date, salary numeric(12,2), "

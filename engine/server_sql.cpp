@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <set>
 #include <vector>
@@ -241,11 +242,16 @@ class Resolver {
       }
     }
     if (Status rc = Rewrite(); !rc.ok()) return rc;
-    out->resolved = Emit(std::string::npos, "");
+    std::map<size_t, std::string> insertions;
+    PlaceNulls(&insertions);
+    out->resolved = Emit(insertions);
     out->ordered = out->resolved;
     size_t at = 0;
     std::string insertion;
-    if (OrderInsertion(&at, &insertion)) out->ordered = Emit(at, insertion);
+    if (OrderInsertion(&at, &insertion)) {
+      insertions[at] += insertion;
+      out->ordered = Emit(insertions);
+    }
     return Status();
   }
 
@@ -514,22 +520,57 @@ class Resolver {
     return true;
   }
 
-  // The text with the replacements, and `insertion` ("ORDER BY ..." or
-  // ", ...") before significant token `at`, or after the last one but the
-  // text's closing semicolons when `at` is not before that; no insertion
-  // when `at` is npos.
-  std::string Emit(size_t at, const std::string& insertion) const {
+  // Where the NULLs of each item of the top level's ORDER BY go, unless
+  // the item says: first for an ascending item, last for a descending one,
+  // as table files sort NULL before every value (the server sorts it after).
+  // `*insertions` gets the text to put before the significant token after
+  // each item.
+  void PlaceNulls(std::map<size_t, std::string>* insertions) const {
+    size_t end = sig_.size();
+    while (end > 0 && IsPunct(end - 1, ";")) --end;
+    size_t k = 0;
+    for (int depth = 0; k < end && !(depth == 0 && IsWord(k, "order") && IsWord(k + 1, "by")); ++k) {
+      depth += IsPunct(k, "(") ? 1 : IsPunct(k, ")") ? -1 : 0;
+    }
+    if (k >= end) return;
+    size_t item = k + 2;
+    bool placed = false, descending = false;
+    int depth = 0;
+    for (size_t j = item;; ++j) {
+      const bool stop = j >= end || (depth == 0 && (IsWord(j, "limit") || IsWord(j, "offset") ||
+                                                    IsWord(j, "fetch") || IsWord(j, "for") || IsPunct(j, ")")));
+      if (stop || (depth == 0 && IsPunct(j, ","))) {
+        if (j > item && !placed) (*insertions)[j] += descending ? "NULLS LAST" : "NULLS FIRST";
+        if (stop) return;
+        item = j + 1;
+        placed = descending = false;
+        continue;
+      }
+      if (IsPunct(j, "(")) ++depth;
+      if (IsPunct(j, ")")) --depth;
+      if (depth != 0) continue;
+      placed = placed || IsWord(j, "nulls");
+      descending = IsWord(j, "desc");
+    }
+  }
+
+  // The text with the replacements, and each of `insertions` before its
+  // significant token, or after the last one but the text's closing
+  // semicolons when it is not before that.
+  std::string Emit(const std::map<size_t, std::string>& insertions) const {
     size_t last = sig_.size();
     while (last > 0 && IsPunct(last - 1, ";")) --last;
-    const size_t before = at == std::string::npos ? std::string::npos : std::min(at, last);
-    const bool glued = !insertion.empty() && insertion[0] == ',';
+    std::string tail;
+    for (auto it = insertions.lower_bound(last); it != insertions.end(); ++it) tail += it->second;
+    const bool glued = !tail.empty() && tail[0] == ',';
     std::string out;
     size_t k = 0;
     for (size_t i = 0; i < tokens_.size(); ++i) {
       const bool significant = k < sig_.size() && sig_[k] == i;
-      if (significant && k == before && before < last) {
+      const auto inserted = significant && k < last ? insertions.find(k) : insertions.end();
+      if (inserted != insertions.end()) {
         if (!out.empty() && !IsBlank(out.back())) out += ' ';
-        out += insertion + " ";
+        out += inserted->second + " ";
       }
       if (significant && replacement_[k]) {
         out += *replacement_[k];
@@ -537,7 +578,7 @@ class Resolver {
         out.append(text_, tokens_[i].begin, tokens_[i].end - tokens_[i].begin);
       }
       if (significant) {
-        if (before == last && k + 1 == last) out += (glued ? "" : " ") + insertion;
+        if (!tail.empty() && k + 1 == last) out += (glued ? "" : " ") + tail;
         ++k;
       }
     }

@@ -87,9 +87,14 @@ TEST_F(ServerSqlTest, NamesTakeTheServersSpellingAndRowsTheNaturalOrderOfTheirTa
        "\"day\", 'date' /* date */ from emp_cld -- day",
        "select cast(\"DATE\" as date), date '2010-03-05', day(x), extract(day from \"DATE\"), \"DATE\"::date, "
        "\"day\", 'date' /* date */ from emp_cld ORDER BY emp_cld.\"kdx_order\" -- day"},
-      // An ORDER BY of the text's own is followed by the natural order.
-      {"select * from LV ORDER BY shift", "select * from LV ORDER BY \"SHIFT\"",
-       "select * from LV ORDER BY \"SHIFT\", LV.\"SHIFT\", LV.\"at\" DESC"},
+      // An ORDER BY of the text's own is followed by the natural order; its
+      // items sort NULLs as table files do unless they say otherwise.
+      {"select * from LV ORDER BY shift", "select * from LV ORDER BY \"SHIFT\" NULLS FIRST",
+       "select * from LV ORDER BY \"SHIFT\" NULLS FIRST, LV.\"SHIFT\", LV.\"at\" DESC"},
+      {"select day from emp_cld group by day order by day desc, count(*) nulls last, max(day) limit 2",
+       "select \"DAY\" from emp_cld group by \"DAY\" order by \"DAY\" desc NULLS LAST , count(*) nulls last, "
+       "max(\"DAY\") NULLS FIRST limit 2",
+       nullptr},
       // Rows that cannot be ordered by unlisted columns, and tables that are
       // not the server's (a WITH query, a function) get no order.
       {"select distinct remark1 from empleave", "select distinct \"REMARK1\" from empleave", nullptr},

@@ -87,24 +87,7 @@ class SqliteRows : public ResultRows {
     if (rc == SQLITE_ROW || rc == SQLITE_DONE) return Status();
     return SqliteError(AE_KDX_SQL_EXECUTE, describe_ + " failed", db_);
   }
-  ResultCell Cell(int column) override {
-    ResultCell cell;
-    cell.type = sqlite3_column_type(stmt_, column);
-    switch (cell.type) {
-      case SQLITE_INTEGER: cell.integer = sqlite3_column_int64(stmt_, column); break;
-      case SQLITE_FLOAT: cell.real = sqlite3_column_double(stmt_, column); break;
-      case SQLITE_TEXT:
-        cell.bytes = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-        cell.size = static_cast<size_t>(sqlite3_column_bytes(stmt_, column));
-        break;
-      case SQLITE_BLOB:
-        cell.bytes = static_cast<const char*>(sqlite3_column_blob(stmt_, column));
-        cell.size = static_cast<size_t>(sqlite3_column_bytes(stmt_, column));
-        break;
-      default: break;
-    }
-    return cell;
-  }
+  ResultCell Cell(int column) override { return StatementCell(stmt_, column); }
 
  private:
   sqlite3_stmt* stmt_;

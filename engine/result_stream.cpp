@@ -216,25 +216,7 @@ class Keyset : public StreamSource {
     return rc == SQLITE_ROW || rc == SQLITE_DONE ? Status() : Failure();
   }
   int64_t Key() override { return sqlite3_column_int64(keyset_, 0); }
-  ResultCell Cell(int column) override {
-    ResultCell cell;
-    const int at = column + 1;
-    cell.type = sqlite3_column_type(keyset_, at);
-    switch (cell.type) {
-      case SQLITE_INTEGER: cell.integer = sqlite3_column_int64(keyset_, at); break;
-      case SQLITE_FLOAT: cell.real = sqlite3_column_double(keyset_, at); break;
-      case SQLITE_TEXT:
-        cell.bytes = reinterpret_cast<const char*>(sqlite3_column_text(keyset_, at));
-        cell.size = static_cast<size_t>(sqlite3_column_bytes(keyset_, at));
-        break;
-      case SQLITE_BLOB:
-        cell.bytes = static_cast<const char*>(sqlite3_column_blob(keyset_, at));
-        cell.size = static_cast<size_t>(sqlite3_column_bytes(keyset_, at));
-        break;
-      default: break;
-    }
-    return cell;
-  }
+  ResultCell Cell(int column) override { return StatementCell(keyset_, column + 1); }
   void Finish() override { sqlite3_reset(keyset_); }  // no read lock outlives the window
 
  private:

@@ -12,6 +12,25 @@
 
 namespace engine {
 
+ResultCell StatementCell(sqlite3_stmt* stmt, int column) {
+  ResultCell cell;
+  cell.type = sqlite3_column_type(stmt, column);
+  switch (cell.type) {
+    case SQLITE_INTEGER: cell.integer = sqlite3_column_int64(stmt, column); break;
+    case SQLITE_FLOAT: cell.real = sqlite3_column_double(stmt, column); break;
+    case SQLITE_TEXT:
+      cell.bytes = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+      cell.size = static_cast<size_t>(sqlite3_column_bytes(stmt, column));
+      break;
+    case SQLITE_BLOB:
+      cell.bytes = static_cast<const char*>(sqlite3_column_blob(stmt, column));
+      cell.size = static_cast<size_t>(sqlite3_column_bytes(stmt, column));
+      break;
+    default: break;
+  }
+  return cell;
+}
+
 // An in-memory database holding the rows of one execution, read by one
 // cursor at a time. Creating a result table, loading its layout and preparing
 // its reads cost more than running a small statement, so once its cursor has

@@ -27,6 +27,7 @@
 #include "engine/status.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace engine {
 
@@ -53,6 +54,10 @@ struct ResultCell {
   const char* bytes = "";
   size_t size = 0;
 };
+
+// Column `column` (0-based) of the row `stmt` stands on, valid until the
+// statement steps or resets.
+ResultCell StatementCell(sqlite3_stmt* stmt, int column);
 
 // The rows of one execution, one at a time.
 class ResultRows {

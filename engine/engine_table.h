@@ -107,6 +107,35 @@ class EngineTable : public EngineObject {
   void set_rows_loader(RowsLoader load) { rows_loader_ = std::move(load); }
   const std::string& sealed_path() const { return sealed_path_; }
 
+  // Rows kept elsewhere (a server) and read a window at a time into the
+  // table's own database, which then holds only the rows of the last read.
+  // Forward reads in an index order that the source serves (no filter, no
+  // empty key value) read a window; any other read, and everything that needs
+  // the whole table (record numbers, counts, bookmarks, backward moves),
+  // first loads every row through the rows loader and goes on over them from
+  // the record the table stands on. The rowid of a row in a window is its
+  // key in the source's natural order, so ties sort as in the whole copy.
+  class RowWindows {
+   public:
+    virtual ~RowWindows() = default;
+    // Whether forward reads of index `index` can be read in windows (the
+    // answer may need a question to the source, which can fail).
+    virtual Status Serves(int index, bool* serves) = 0;
+    // Makes the table's database hold, in index order, the first `limit`
+    // rows of index `index` from the start: the first rows (no `key`), or
+    // those at or after (`strict`: after) the leading `key_segments`
+    // values of `key`, none NULL, followed by rowid `rowid` when
+    // `with_rowid`. `*rowids` gets their rowids in the source's order.
+    virtual Status Fill(int index, const std::vector<SqlValue>* key, size_t key_segments, bool strict,
+                        bool with_rowid, int64_t rowid, size_t limit, std::vector<int64_t>* rowids) = 0;
+    // The rowid that the whole copy gives the row of window rowid `rowid`.
+    virtual Status WholeRowid(int64_t rowid, int64_t* whole) = 0;
+  };
+  // The table reads its rows in windows (it must have a rows loader too).
+  void set_row_windows(std::unique_ptr<RowWindows> windows);
+  // Whether its rows are still read in windows, not yet loaded whole.
+  bool reads_windows() const { return windows_ != nullptr; }
+
   const std::string& display_name() const { return display_name_; }
   const std::string& table_name() const { return table_; }
   const std::vector<ColumnInfo>& columns() const { return columns_; }
@@ -223,6 +252,12 @@ class EngineTable : public EngineObject {
   // its rows are hidden; the rows loaded when they are read only when needed
   // (set_rows_loader), or the error of loading them; else a success.
   Status PrepareRows();
+  // The same for a read that a window can serve: forward in `order`
+  // (`forward`), from a start whose key values are `key` (may be null).
+  // Reads that need no row (`order` kNoOrderRead: the current record's own
+  // values) never load the rows.
+  static constexpr int kNoOrderRead = -2;
+  Status PrepareRowsFor(int order, bool forward, const std::vector<SqlValue>* key = nullptr);
   // After the rows were loaded: each index is unique as the database that
   // holds them says (a copy may have had to make a unique index plain).
   void RefreshUniqueFlags();
@@ -281,6 +316,9 @@ class EngineTable : public EngineObject {
   // Reads rows of `order` from `start` into the batch, then resets the
   // statement so that no read lock outlives the call.
   Status Scan(int order, const ScanStart& start, const ScanRead& read);
+  // Scan of a table read in windows: the window read, then the scan
+  // `stmt` over it, checked against the order the window came in.
+  Status ScanWindow(sqlite3_stmt* stmt, int order, const ScanStart& start, const ScanRead& read);
   // Binds a scan's filter values, key segments and rowid (see scan_sql.h).
   Status BindScan(sqlite3_stmt* stmt, int filter_params, const ScanStart& start);
   // Steps a bound scan, copying rows into the batch (see Scan).
@@ -346,6 +384,8 @@ class EngineTable : public EngineObject {
   bool rows_hidden_ = false;
   std::string sealed_path_;
   RowsLoader rows_loader_;
+  std::unique_ptr<RowWindows> windows_;
+  std::vector<int64_t> window_rowids_;  // of the last window, in the source's order
   // The table reads a private in-memory database (a decrypted sealed table,
   // an SQL result) that nothing writes while the table is open: rows once
   // read never go stale, so moves back to a batch's anchor read nothing.

@@ -43,7 +43,12 @@ constexpr char kColumnsSql[] =
 
 constexpr char kIndexesSql[] =
     "SELECT c.relname, i.indisunique, i.indnkeyatts, i.indkey, i.indoption, "
-    "i.indpred IS NOT NULL, i.indexprs IS NOT NULL, am.amname, i.indisprimary, i.indisvalid "
+    "i.indpred IS NOT NULL, i.indexprs IS NOT NULL, am.amname, i.indisprimary, i.indisvalid, "
+    "NOT EXISTS (SELECT 1 FROM unnest(i.indcollation::pg_catalog.oid[]) AS k(coll) "
+    "LEFT JOIN pg_catalog.pg_collation co ON co.oid = k.coll WHERE k.coll <> 0 AND NOT COALESCE(CASE WHEN k.coll = 100 "
+    "THEN (SELECT COALESCE(to_jsonb(d) ->> 'datlocprovider', 'c') = 'c' AND d.datcollate IN ($2, $3, $4, $5) "
+    "FROM pg_catalog.pg_database d WHERE d.datname = pg_catalog.current_database()) "
+    "ELSE co.collprovider = 'c' AND co.collcollate IN ($2, $3, $4, $5) END, false)) "
     "FROM pg_catalog.pg_index i JOIN pg_catalog.pg_class c ON c.oid = i.indexrelid "
     "JOIN pg_catalog.pg_am am ON am.oid = c.relam WHERE i.indrelid = $1::oid ORDER BY i.indexrelid";
 
@@ -265,7 +270,9 @@ Status PgCatalog::LoadIndexes(PgTable* table) {
   PgResultPtr r;
   const std::string oid_text = std::to_string(table->oid);
   const std::string context = "reading the indexes of table " + table->name;
-  if (Status rc = CatalogQuery(*session_, kIndexesSql, {oid_text.c_str()}, context, &r); !rc.ok()) return rc;
+  // The locales whose order of text is the order of its bytes.
+  const std::vector<const char*> parameters = {oid_text.c_str(), "C", "POSIX", "C.UTF-8", "C.utf8"};
+  if (Status rc = CatalogQuery(*session_, kIndexesSql, parameters, context, &r); !rc.ok()) return rc;
   const std::string prefix = table->name + ".";
   bool order_from_primary = false;
   for (int i = 0; i < PQntuples(r.get()); ++i) {
@@ -283,6 +290,7 @@ Status PgCatalog::LoadIndexes(PgTable* table) {
     const bool btree = std::string(PQgetvalue(r.get(), i, 7)) == "btree";
     const bool primary = IsTrue(r.get(), i, 8);
     const bool valid = IsTrue(r.get(), i, 9);
+    index.byte_order = IsTrue(r.get(), i, 10);
 
     // A key of the natural order: every key column a NOT NULL column.
     std::vector<PgOrderColumn> key;

@@ -64,6 +64,9 @@ struct PgIndex {
   std::vector<int> segments;  // 0-based positions in PgTable::columns
   std::vector<bool> descending;
   bool unique = false;
+  // Every text key column sorts by the bytes of its text (collation C,
+  // POSIX or C.UTF-8), as the engine's indexes do.
+  bool byte_order = false;
 };
 
 struct PgOrderColumn {

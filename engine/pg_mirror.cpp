@@ -4,6 +4,8 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <cstdlib>
+
 #include "engine/errors.h"
 #include "engine/pg_codes.h"
 #include "engine/pg_session.h"
@@ -41,44 +43,37 @@ Status CreateTable(const PgTable& table, sqlite3* db, const std::string& where, 
   return Status();
 }
 
-// One table's copy under way: where its rows go, and how many are stored.
-struct MirrorCopy {
-  const PgTable& table;
-  sqlite3* db;
-  sqlite3_stmt* insert;
-  std::string where;  // " on <server>", for messages
-  int64_t row = 0;
-  std::vector<std::string> scratch;  // one per column
-};
+}  // namespace
 
-// Stores the rows of one fetch.
-Status StoreBatch(MirrorCopy* copy, const PGresult* batch) {
-  const PgTable& table = copy->table;
+Status PgStoreRows(const PgTable& table, const pg_result* rows, bool with_rowid, sqlite3* db, sqlite3_stmt* insert,
+                   const std::string& where, int64_t* row, std::vector<std::string>* scratch) {
   const int columns = static_cast<int>(table.columns.size());
-  for (int r = 0; r < PQntuples(batch); ++r) {
-    ++copy->row;
+  scratch->resize(table.columns.size());
+  for (int r = 0; r < PQntuples(rows); ++r) {
+    ++*row;
     for (int c = 0; c < columns; ++c) {
       ResultCell cell;
       std::string why;
-      const char* text = PQgetisnull(batch, r, c) ? nullptr : PQgetvalue(batch, r, c);
-      if (!ToStoredForm(table.columns[c].form, text, PQgetlength(batch, r, c), &copy->scratch[c], &cell, &why)) {
-        return Status(AE_KDX_BAD_STORED_VALUE, "Table " + table.name + copy->where + ", column " +
-                                                   table.columns[c].name + ", row " + std::to_string(copy->row) +
-                                                   ": " + why)
+      const char* text = PQgetisnull(rows, r, c) ? nullptr : PQgetvalue(rows, r, c);
+      if (!ToStoredForm(table.columns[c].form, text, PQgetlength(rows, r, c), &(*scratch)[c], &cell, &why)) {
+        return Status(AE_KDX_BAD_STORED_VALUE, "Table " + table.name + where + ", column " + table.columns[c].name +
+                                                   ", row " + std::to_string(*row) + ": " + why)
             .WithTable(table.name)
             .WithColumn(table.columns[c].name);
       }
-      BindStored(copy->insert, c + 1, cell);
+      BindStored(insert, c + 1, cell);
     }
-    const int rc = sqlite3_step(copy->insert);
-    sqlite3_reset(copy->insert);
+    if (with_rowid) sqlite3_bind_int64(insert, columns + 1, std::strtoll(PQgetvalue(rows, r, columns), nullptr, 10));
+    const int rc = sqlite3_step(insert);
+    sqlite3_reset(insert);
     if (rc != SQLITE_DONE) {
-      return SqliteError(AE_KDX_SQLITE,
-                         "Table " + table.name + copy->where + ": storing row " + std::to_string(copy->row), copy->db);
+      return SqliteError(AE_KDX_SQLITE, "Table " + table.name + where + ": storing row " + std::to_string(*row), db);
     }
   }
   return Status();
 }
+
+namespace {
 
 // Reads every row through a server cursor inside a savepoint of its own, so
 // that a refused read leaves the session's transaction usable.
@@ -91,11 +86,12 @@ Status CopyRows(PgSession& session, const PgTable& table, sqlite3* db, sqlite3_s
   const std::string open = std::string("SAVEPOINT ") + kCursor + "; DECLARE " + kCursor +
                            " NO SCROLL CURSOR FOR SELECT " + select + " FROM " + table.qualified +
                            " ORDER BY " + OrderByList(table, "") + "; " + fetch;
-  MirrorCopy copy{table, db, insert, where, 0, std::vector<std::string>(table.columns.size())};
+  int64_t row = 0;
+  std::vector<std::string> scratch;
   PgResultPtr batch;
   Status rc = session.Exec(open, AE_KDX_PG_SERVER, context, &batch);
   while (rc.ok()) {
-    rc = StoreBatch(&copy, batch.get());
+    rc = PgStoreRows(table, batch.get(), false, db, insert, where, &row, &scratch);
     if (!rc.ok() || PQntuples(batch.get()) < kPgMirrorBatchRows) break;
     rc = session.Exec(fetch, AE_KDX_PG_SERVER, context, &batch);
   }

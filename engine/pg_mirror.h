@@ -14,11 +14,17 @@
 #ifndef KDX_ENGINE_PG_MIRROR_H_
 #define KDX_ENGINE_PG_MIRROR_H_
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "engine/ads.h"
 #include "engine/pg_catalog.h"
 #include "engine/status.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
+struct pg_result;
 
 namespace engine {
 
@@ -34,6 +40,14 @@ constexpr int kPgMirrorBatchRows = 5000;
 // an SQLite failure. After a failure `db` holds a partial table and is for
 // closing only. The session stays usable after any error but 6202.
 Status PgMirrorTable(PgSession& session, const PgTable& table, sqlite3* db);
+
+// Stores every row of `rows` (the columns of `table` in order, then, when
+// `with_rowid`, the row's rowid as an integer) with `insert`, whose
+// parameters are the columns in order and then the rowid. `*row` counts the
+// rows stored, for messages; `scratch` is reused from call to call. 0, 6008
+// naming table, column and row for a value with no stored form, or 6010.
+Status PgStoreRows(const PgTable& table, const pg_result* rows, bool with_rowid, sqlite3* db, sqlite3_stmt* insert,
+                   const std::string& where, int64_t* row, std::vector<std::string>* scratch);
 
 // Creates table `table.name` in `db`'s main schema with its columns and
 // indexes but no rows: what a table opened before its rows are read is

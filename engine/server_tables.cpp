@@ -6,6 +6,7 @@
 #include "engine/pg_catalog.h"
 #include "engine/pg_mirror.h"
 #include "engine/pg_session.h"
+#include "engine/server_windows.h"
 
 namespace engine {
 namespace {
@@ -68,6 +69,7 @@ Status OpenServerTable(EngineConnection* connection, const std::string& name, st
   if (!copied) {
     opened->set_rows_loader(
         [connection, table](sqlite3** rows) { return LoadRows(connection, *table, rows); });
+    opened->set_row_windows(ServerWindows::For(connection->session(), table, *opened, db));
   }
   *out = std::move(opened);
   return Status();

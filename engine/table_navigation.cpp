@@ -31,19 +31,62 @@ void EngineTable::LandOnBatch(bool forward) {
   }
 }
 
+void EngineTable::set_row_windows(std::unique_ptr<RowWindows> windows) { windows_ = std::move(windows); }
+
 Status EngineTable::PrepareRows() {
   if (rows_loader_ && !rows_hidden_) {
+    // A table read in windows goes on from the record it stands on.
+    const State state = state_;
+    const bool bof = at_bof_flag_;
+    const bool eof = at_eof_flag_;
+    int64_t whole_rowid = 0;
+    if (windows_ != nullptr && state == State::kOnRow) {
+      if (Status found = windows_->WholeRowid(current_rowid_, &whole_rowid); !found.ok()) return found;
+    }
     sqlite3* rows = nullptr;
     if (Status loaded = rows_loader_(&rows); !loaded.ok()) return loaded;
     rows_loader_ = nullptr;
+    const bool windowed = windows_ != nullptr;
+    windows_.reset();  // its statements go before the database it reads into
     if (Status replaced = ReplaceDatabase(rows, false); !replaced.ok()) return replaced;
     RefreshUniqueFlags();
+    if (windowed) {
+      if (state == State::kOnRow) {
+        const std::vector<SqlValue> none;
+        if (Status read = Scan(-1, ScanStart{true, &none, 0, false, true, whole_rowid}, ScanRead{}); !read.ok()) {
+          return read;
+        }
+        batch_->next_limit = 8;
+        if (batch_->count == 0 || batch_->rowids[0] != whole_rowid) {
+          return Status(AE_KDX_SQLITE, "Table " + display_name_ + ": the record it stood on is not in its rows")
+              .WithTable(display_name_);
+        }
+        LandOnBatch(true);
+      } else {
+        state_ = state;
+        at_bof_flag_ = bof;
+        at_eof_flag_ = eof;
+      }
+    }
   }
   if (!rows_hidden_) return Status();
   return Status(AE_KDX_TABLE_SEALED, "Table " + display_name_ + " is sealed and was opened without its table password" +
                                          (sealed_path_.empty() ? "" : " (file '" + sealed_path_ + "')") +
                                          ": its rows cannot be read until AdsEnableEncryption gives the password")
       .WithTable(display_name_);
+}
+
+Status EngineTable::PrepareRowsFor(int order, bool forward, const std::vector<SqlValue>* key) {
+  if (windows_ == nullptr || rows_hidden_) return PrepareRows();
+  if (order == kNoOrderRead) return Status();
+  bool serves = false;
+  if (order >= 0 && forward && filter_ == nullptr) {
+    if (Status asked = windows_->Serves(order, &serves); !asked.ok()) return asked;
+  }
+  if (serves && key != nullptr) {
+    for (const SqlValue& value : *key) serves = serves && value.type != SQLITE_NULL;
+  }
+  return serves ? Status() : PrepareRows();
 }
 
 std::string EngineTable::ReadPlace() const {
@@ -54,7 +97,7 @@ std::string EngineTable::ReadPlace() const {
 }
 
 Status EngineTable::GotoTop(int order) {
-  if (Status refused = PrepareRows(); !refused.ok()) return refused;
+  if (Status refused = PrepareRowsFor(order, true); !refused.ok()) return refused;
   current_order_ = order;
   if (Anchored(order, Anchor::kTop, nullptr, 0)) {
     batch_->pos = 0;
@@ -139,7 +182,7 @@ void EngineTable::LandBeyond(bool forward) {
 }
 
 Status EngineTable::Skip(int order, SIGNED32 count) {
-  if (Status refused = PrepareRows(); !refused.ok()) return refused;
+  if (Status refused = PrepareRowsFor(order, count >= 0); !refused.ok()) return refused;
   current_order_ = order;
   if (count == 0) return Status();
   bool forward = count > 0;

@@ -73,7 +73,7 @@ EngineTable::Cell EngineTable::CurrentCell(int column) const {
 }
 
 Status EngineTable::GetRecord(uint8_t* buffer) {
-  if (Status rc = PrepareRows(); !rc.ok()) return rc;
+  if (Status rc = PrepareRowsFor(kNoOrderRead, true); !rc.ok()) return rc;
   if (!HasRow()) {
     EmptyRecord(buffer);
     return Status();
@@ -102,7 +102,7 @@ Status EngineTable::GetRecord(uint8_t* buffer) {
 }
 
 Status EngineTable::IsFieldEmpty(int column, bool* empty) {
-  if (Status rc = PrepareRows(); !rc.ok()) return rc;
+  if (Status rc = PrepareRowsFor(kNoOrderRead, true); !rc.ok()) return rc;
   if (!HasRow()) {
     *empty = true;
     return Status();
@@ -161,7 +161,7 @@ std::string RawText(rf::Layout layout, const std::vector<uint8_t>& raw) {
 }  // namespace
 
 Status EngineTable::GetFieldText(int column, std::string* text) {
-  if (Status rc = PrepareRows(); !rc.ok()) return rc;
+  if (Status rc = PrepareRowsFor(kNoOrderRead, true); !rc.ok()) return rc;
   text->clear();
   if (!HasRow()) return Status();
   Cell cell = CurrentCell(column);

@@ -2,6 +2,7 @@
 // batches of fixed rows for later moves.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -110,8 +111,42 @@ Status EngineTable::Scan(int order, const ScanStart& start, const ScanRead& read
     if (Status prepared = Prepare(BuildScanSql(table, scan_order, request), &stmt); !prepared.ok()) return prepared;
     o.cache.emplace(cache_key, stmt);
   }
+  if (windows_ != nullptr) return ScanWindow(stmt, order, start, read);
   if (Status bound = BindScan(stmt, request.filter_parameters, start); !bound.ok()) return bound;
   return ReadRows(stmt, order, start.forward, read);
+}
+
+Status EngineTable::ScanWindow(sqlite3_stmt* stmt, int order, const ScanStart& start, const ScanRead& read) {
+  // Only reads PrepareRowsFor let through come here.
+  if (order < 0 || !start.forward || filter_ != nullptr) {
+    return Status(AE_KDX_SQLITE, "Table " + display_name_ + ": a read its windows cannot serve").WithTable(display_name_);
+  }
+  if (Status filled = windows_->Fill(order, start.key, start.segments, start.strict, start.with_rowid, start.rowid,
+                                     read.limit, &window_rowids_);
+      !filled.ok()) {
+    return filled;
+  }
+  const size_t before = read.append && batch_ != nullptr ? batch_->count : 0;
+  if (Status bound = BindScan(stmt, 0, start); !bound.ok()) return bound;
+  if (Status rows = ReadRows(stmt, order, start.forward, read); !rows.ok()) return rows;
+  // The window must read as the same rows in the same order: anything else
+  // means the source orders or compares keys otherwise than the table does.
+  const Batch& batch = *batch_;
+  const size_t read_rows = batch.count - before;
+  bool same = read_rows <= window_rowids_.size() &&
+              std::equal(batch.rowids.begin() + static_cast<std::ptrdiff_t>(before), batch.rowids.end(),
+                         window_rowids_.begin());
+  const size_t expected = std::min(read.limit, window_rowids_.size());
+  if (same && read_rows < expected) {
+    same = read.run != nullptr && read_rows > 0 && !RowHasKey(batch.count - 1, order, *read.run);
+  }
+  if (!same) {
+    return Status(AE_KDX_SQLITE, "Table " + display_name_ + ": the rows read for index " +
+                                     indexes_[static_cast<size_t>(order)].name +
+                                     " do not come in the order the table sorts them")
+        .WithTable(display_name_);
+  }
+  return Status();
 }
 
 Status EngineTable::BindScan(sqlite3_stmt* stmt, int filter_params, const ScanStart& start) {

@@ -59,6 +59,7 @@ EngineTable::~EngineTable() {
     }
   }
   orders_.clear();  // finalises every statement before the database closes
+  windows_.reset();
   for (const IndexInfo& index : indexes_) {
     if (index.handle != 0) HandleRegistry::Get().Destroy(index.handle);
   }

@@ -162,7 +162,7 @@ Status EngineTable::DecodeKeySegment(const IndexInfo& index, const ColumnInfo& i
 }
 
 Status EngineTable::Seek(int order, const uint8_t* key, UNSIGNED16 length, bool exact, bool* found) {
-  if (Status rc = PrepareRows(); !rc.ok()) return rc;
+  if (Status rc = PrepareRowsFor(kNoOrderRead, true); !rc.ok()) return rc;
   *found = false;
   if (order < 0) return Status(AE_KDX_BAD_KEY, "Table " + display_name_ + ": a seek needs an index handle");
   if (length == 0 || key == nullptr) {
@@ -174,6 +174,7 @@ Status EngineTable::Seek(int order, const uint8_t* key, UNSIGNED16 length, bool 
   values.clear();
   parts.clear();
   if (Status rc = DecodeKey(order, key, length, &values, &parts); !rc.ok()) return rc;
+  if (Status rc = PrepareRowsFor(order, true, &values); !rc.ok()) return rc;
   current_order_ = order;
   // The found record comes with the records after it that share its key and
   // the first one beyond, read in the same statement execution.

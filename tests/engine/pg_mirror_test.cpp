@@ -5,10 +5,12 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
 #include "engine/engine_table.h"
+#include "engine/handles.h"
 #include "engine/pg_catalog.h"
 #include "engine/pg_codes.h"
 #include "engine/pg_session.h"
@@ -280,6 +282,85 @@ TEST_F(PgMirrorTest, AHundredThousandRowsInOneOrderedRead) {
   EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 3)), "E100000");  // load order
   EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 4)), "E000001");
   sqlite3_finalize(stmt);
+}
+
+// A table sought and walked by key reads windows of the server's rows, row
+// for row as its whole copy reads; the first read that needs the whole table
+// copies it and goes on from the record the table stands on.
+TEST_F(PgMirrorTest, ATableSoughtAndWalkedByKeyReadsWindowsAsItsCopyReads) {
+  Sql(std::string("CREATE TABLE emp(code char(6), day date, n integer, ") + kOrderKey + ")");
+  Sql("CREATE INDEX \"emp.KEY\" ON emp(code, day)");
+  // Codes inserted out of order, each with several days, some days twice.
+  Sql("INSERT INTO emp (code, day, n) SELECT 'E' || ((n * 37) % 101), '2020-01-01'::date + n % 3, n "
+      "FROM generate_series(1, 600) n");
+  ADSHANDLE connection = 0;
+  ASSERT_EQ(AdsConnect60(uri_, ADS_REMOTE_SERVER, "", "", 0, &connection), 0u) << LastErrorText();
+  auto open = [&](ADSHANDLE* table, ADSHANDLE* index) {
+    ASSERT_EQ(AdsOpenTable(connection, "emp", "", 3, 1, 1, 2, 0, table), 0u) << LastErrorText();
+    ASSERT_EQ(AdsGetIndexHandle(*table, "KEY", index), 0u) << LastErrorText();
+  };
+  auto row = [](ADSHANDLE table) {
+    UNSIGNED16 eof = 0;
+    EXPECT_EQ(AdsAtEOF(table, &eof), 0u);
+    if (eof) return std::string("<eof>");
+    std::string code, day, n;
+    EXPECT_EQ(AdsGetField(table, "CODE", &code), 0u);
+    EXPECT_EQ(AdsGetField(table, "DAY", &day), 0u);
+    EXPECT_EQ(AdsGetField(table, "N", &n), 0u);
+    return code + "|" + day + "|" + n;
+  };
+  // Seeks (found, missed, a prefix, past the end), each followed by steps,
+  // then the whole index walked.
+  auto exercise = [&](ADSHANDLE table, ADSHANDLE index) {
+    std::string log;
+    for (const char* code : {"E50", "E5", "E0", "E99", "E1000", "F"}) {
+      std::string key(code);
+      key.resize(6, ' ');
+      UNSIGNED16 found = 0;
+      EXPECT_EQ(AdsSeek(index, reinterpret_cast<const uint8_t*>(key.data()), 6, 1, 1, &found), 0u) << LastErrorText();
+      log += std::string(code) + (found ? " found " : " missed ") + row(table) + "\n";
+      for (int step = 0; step < 40; ++step) {
+        EXPECT_EQ(AdsSkip(index, 1), 0u) << LastErrorText();
+        log += row(table) + "\n";
+      }
+    }
+    EXPECT_EQ(AdsGotoTop(index), 0u) << LastErrorText();
+    for (UNSIGNED16 eof = 0; AdsAtEOF(table, &eof) == 0 && !eof && AdsSkip(index, 0) == 0;) {
+      log += row(table) + "\n";
+      EXPECT_EQ(AdsSkip(index, 1), 0u) << LastErrorText();
+    }
+    return log;
+  };
+  auto engine_table = [](ADSHANDLE table) {
+    EngineTable* t = nullptr;
+    EXPECT_EQ(Lookup<EngineTable>(table, ADS_TABLE, &t), 0u);
+    return t;
+  };
+
+  ADSHANDLE windowed = 0, windowed_key = 0, copied = 0, copied_key = 0;
+  open(&windowed, &windowed_key);
+  const std::string from_windows = exercise(windowed, windowed_key);
+  EXPECT_TRUE(engine_table(windowed)->reads_windows());
+  open(&copied, &copied_key);
+  ASSERT_EQ(AdsGotoTop(copied), 0u) << LastErrorText();  // the natural order needs the whole table
+  EXPECT_FALSE(engine_table(copied)->reads_windows());
+  EXPECT_EQ(from_windows, exercise(copied, copied_key));
+  EXPECT_EQ(std::count(from_windows.begin(), from_windows.end(), '\n'), 6 * 41 + 600);
+
+  // A record number needs the whole table: it is copied, and the walk goes on.
+  ASSERT_EQ(AdsGotoTop(windowed_key), 0u);
+  ASSERT_EQ(AdsSkip(windowed_key, 300), 0u);
+  ASSERT_EQ(AdsGotoTop(copied_key), 0u);
+  ASSERT_EQ(AdsSkip(copied_key, 300), 0u);
+  UNSIGNED32 record = 0, expected = 0;
+  ASSERT_EQ(AdsGetRecordNum(windowed, &record), 0u) << LastErrorText();
+  ASSERT_EQ(AdsGetRecordNum(copied, &expected), 0u);
+  EXPECT_EQ(record, expected);
+  EXPECT_FALSE(engine_table(windowed)->reads_windows());
+  ASSERT_EQ(AdsSkip(windowed_key, 1), 0u);
+  ASSERT_EQ(AdsSkip(copied_key, 1), 0u);
+  EXPECT_EQ(row(windowed), row(copied));
+  EXPECT_EQ(AdsDisconnect(connection), 0u);
 }
 
 }  // namespace

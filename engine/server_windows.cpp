@@ -1,0 +1,200 @@
+#include "engine/server_windows.h"
+
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/errors.h"
+#include "engine/pg_codes.h"
+#include "engine/pg_mirror.h"
+#include "engine/pg_session.h"
+#include "util/ascii.h"
+
+namespace engine {
+namespace {
+
+// Forms whose stored value orders and compares on the server as in SQLite.
+bool ExactlyOrdered(PgValueForm form) {
+  return form == PgValueForm::kCharacter || form == PgValueForm::kInteger || form == PgValueForm::kDate;
+}
+
+std::string Param(size_t number) { return "$" + std::to_string(number); }
+
+}  // namespace
+
+std::unique_ptr<ServerWindows> ServerWindows::For(PgSession* session, const PgTable* table, const EngineTable& loaded,
+                                                  sqlite3* db) {
+  if (table->order.size() != 1 || table->order[0].descending) return nullptr;
+  const std::string& key = table->order[0].name;
+  bool integer_key = table->hidden_attnum != 0 && EqualsNoCase(key, kOrderColumn);
+  for (const PgColumn& column : table->columns) {
+    if (column.name == key) integer_key = column.form == PgValueForm::kInteger;
+  }
+  if (!integer_key || loaded.indexes().size() != table->indexes.size()) return nullptr;
+
+  std::unique_ptr<ServerWindows> windows(new ServerWindows(session, table, db, QuoteIdentifier(key)));
+  bool any = false;
+  for (size_t i = 0; i < table->indexes.size(); ++i) {
+    const PgIndex& index = table->indexes[i];
+    if (!EqualsNoCase(index.tag, loaded.indexes()[i].name)) return nullptr;
+    bool candidate = index.byte_order && !index.segments.empty();
+    for (size_t s = 0; s < index.segments.size() && candidate; ++s) {
+      candidate = !index.descending[s] && ExactlyOrdered(table->columns[static_cast<size_t>(index.segments[s])].form);
+    }
+    windows->candidates_.push_back(candidate ? 1 : 0);
+    windows->served_.push_back(candidate ? -1 : 0);
+    any = any || candidate;
+  }
+  if (!any) return nullptr;
+
+  // The rowid under a name no column hides.
+  std::string rowid = "rowid";
+  for (const char* name : {"rowid", "_rowid_", "oid"}) {
+    bool hidden = false;
+    for (const PgColumn& column : table->columns) hidden = hidden || EqualsNoCase(column.name, name);
+    if (!hidden) {
+      rowid = name;
+      break;
+    }
+  }
+  std::string names, places;
+  for (size_t c = 0; c < table->columns.size(); ++c) {
+    names += QuoteIdentifier(table->columns[c].name) + ", ";
+    places += "?" + std::to_string(c + 1) + ", ";
+  }
+  const std::string target = "main." + QuoteIdentifier(table->name);
+  const std::string insert = "INSERT INTO " + target + "(" + names + rowid + ") VALUES(" + places + "?" +
+                             std::to_string(table->columns.size() + 1) + ")";
+  const std::string clear = "DELETE FROM " + target;
+  if (sqlite3_prepare_v2(db, insert.c_str(), -1, windows->insert_.out(), nullptr) != SQLITE_OK ||
+      sqlite3_prepare_v2(db, clear.c_str(), -1, windows->clear_.out(), nullptr) != SQLITE_OK) {
+    return nullptr;  // the table is then read whole, as without windows
+  }
+  return windows;
+}
+
+std::string ServerWindows::Where() const { return " on " + session_->name(); }
+
+Status ServerWindows::Serves(int index, bool* serves) {
+  *serves = false;
+  if (index < 0 || static_cast<size_t>(index) >= served_.size()) return Status();
+  int& served = served_[static_cast<size_t>(index)];
+  if (served < 0) {
+    // NULLs sort first in the engine's indexes and last in the server's:
+    // an index whose keys hold none in the snapshot orders alike.
+    std::string nullable;
+    for (int segment : table_->indexes[static_cast<size_t>(index)].segments) {
+      const PgColumn& column = table_->columns[static_cast<size_t>(segment)];
+      if (!column.not_null) nullable += (nullable.empty() ? "" : " OR ") + QuoteIdentifier(column.name) + " IS NULL";
+    }
+    served = 1;
+    if (!nullable.empty()) {
+      const std::string sql = "SELECT EXISTS (SELECT 1 FROM " + table_->qualified + " WHERE " + nullable + ")";
+      const std::string context = "reading table " + table_->name;
+      const PgPrepared* prepared = nullptr;
+      PgResultPtr result;
+      if (Status rc = session_->PrepareOnce(sql, AE_KDX_PG_SERVER, context, &prepared); !rc.ok()) return rc;
+      if (Status rc = session_->ExecPrepared(*prepared, {}, AE_KDX_PG_SERVER, context, &result); !rc.ok()) return rc;
+      served = PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 0)[0] == 'f' ? 1 : 0;
+    }
+  }
+  *serves = served == 1;
+  return Status();
+}
+
+Status ServerWindows::Fill(int index, const std::vector<SqlValue>* key, size_t key_segments, bool strict,
+                           bool with_rowid, int64_t rowid, size_t limit, std::vector<int64_t>* rowids) {
+  const PgIndex& tag = table_->indexes[static_cast<size_t>(index)];
+  const std::string context = "reading table " + table_->name + " in the order of index " + tag.tag;
+  if (key == nullptr) key_segments = 0;
+  if (key_segments > tag.segments.size() || (with_rowid && key_segments != tag.segments.size())) {
+    return Status(AE_KDX_SQLITE, "Table " + table_->name + Where() + ": a window start its index cannot give")
+        .WithTable(table_->name);
+  }
+  // One statement per shape of start, prepared once per session.
+  const std::string shape = std::to_string(index) + "/" + std::to_string(key_segments) + (strict ? "s" : "n") +
+                            (with_rowid ? "r" : "-");
+  std::string& sql = statements_[shape];
+  if (sql.empty()) {
+    std::string select, order_by, lhs, rhs;
+    for (const PgColumn& column : table_->columns) select += column.select + ", ";
+    for (size_t s = 0; s < tag.segments.size(); ++s) {
+      const std::string name = QuoteIdentifier(table_->columns[static_cast<size_t>(tag.segments[s])].name);
+      order_by += name + ", ";
+      if (s < key_segments) {
+        lhs += (s ? ", " : "") + name;
+        rhs += (s ? ", " : "") + Param(s + 1);
+      }
+    }
+    size_t places = key_segments;
+    if (with_rowid) {
+      lhs += ", " + natural_;
+      rhs += ", " + Param(++places);
+    }
+    sql = "SELECT " + select + natural_ + " FROM " + table_->qualified;
+    if (key_segments > 0) sql += " WHERE (" + lhs + ") " + (strict ? "> (" : ">= (") + rhs + ")";
+    sql += " ORDER BY " + order_by + natural_ + " LIMIT " + Param(places + 1);
+  }
+  std::vector<std::string> texts;
+  for (size_t s = 0; s < key_segments; ++s) {
+    const SqlValue& value = (*key)[s];
+    switch (value.type) {
+      case SQLITE_INTEGER: texts.push_back(std::to_string(value.integer)); break;
+      case SQLITE_TEXT: texts.push_back(value.bytes); break;
+      default:
+        return Status(AE_KDX_SQLITE, "Table " + table_->name + Where() + ", index " + tag.tag +
+                                         ": a key value of another kind than its column")
+            .WithTable(table_->name);
+    }
+  }
+  if (with_rowid) texts.push_back(std::to_string(rowid));
+  texts.push_back(std::to_string(limit));
+  std::vector<const char*> values;
+  for (const std::string& text : texts) values.push_back(text.c_str());
+
+  const PgPrepared* prepared = nullptr;
+  PgResultPtr result;
+  if (Status rc = session_->PrepareOnce(sql, AE_KDX_PG_SERVER, context, &prepared); !rc.ok()) return rc;
+  if (Status rc = session_->ExecPrepared(*prepared, values, AE_KDX_PG_SERVER, context, &result); !rc.ok()) return rc;
+  ++windows_read_;
+
+  sqlite3_reset(clear_.get());
+  if (sqlite3_step(clear_.get()) != SQLITE_DONE) {
+    sqlite3_reset(clear_.get());
+    return SqliteError(AE_KDX_SQLITE, "Table " + table_->name + Where() + ": clearing its last window", db_);
+  }
+  sqlite3_reset(clear_.get());
+  if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return SqliteError(AE_KDX_SQLITE, "Table " + table_->name + Where() + ": storing a window of its rows", db_);
+  }
+  Status stored = PgStoreRows(*table_, result.get(), true, db_, insert_.get(), Where(), &rows_stored_, &scratch_);
+  if (sqlite3_exec(db_, stored.ok() ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK && stored.ok()) {
+    stored = SqliteError(AE_KDX_SQLITE, "Table " + table_->name + Where() + ": storing a window of its rows", db_);
+  }
+  if (!stored.ok()) return stored;
+  const int columns = static_cast<int>(table_->columns.size());
+  rowids->clear();
+  for (int r = 0; r < PQntuples(result.get()); ++r) {
+    rowids->push_back(std::strtoll(PQgetvalue(result.get(), r, columns), nullptr, 10));
+  }
+  return Status();
+}
+
+Status ServerWindows::WholeRowid(int64_t rowid, int64_t* whole) {
+  // The whole copy numbers the rows 1, 2, ... in natural order.
+  const std::string sql = "SELECT count(*) FROM " + table_->qualified + " WHERE " + natural_ + " <= $1";
+  const std::string context = "finding a record of table " + table_->name;
+  const std::string text = std::to_string(rowid);
+  const PgPrepared* prepared = nullptr;
+  PgResultPtr result;
+  if (Status rc = session_->PrepareOnce(sql, AE_KDX_PG_SERVER, context, &prepared); !rc.ok()) return rc;
+  if (Status rc = session_->ExecPrepared(*prepared, {text.c_str()}, AE_KDX_PG_SERVER, context, &result); !rc.ok()) {
+    return rc;
+  }
+  *whole = PQntuples(result.get()) == 1 ? std::strtoll(PQgetvalue(result.get(), 0, 0), nullptr, 10) : 0;
+  return Status();
+}
+
+}  // namespace engine

@@ -1,0 +1,70 @@
+// Reading a server table a window at a time instead of copying it whole.
+// A table opened on a server (server_tables.h) reads, for each forward read
+// in one of its index orders, the rows that read needs in one statement of
+// the run's snapshot, ordered by the index's key and then by the table's
+// natural key, and holds only those in its private database (EngineTable's
+// RowWindows). The rowid of a row in a window is its natural key, so that
+// rows of equal keys sort as in the whole copy.
+//
+// An index is read in windows only where the server orders and compares
+// exactly as the engine does, and can answer from the index: its segments
+// ascend, sort text by its bytes (pg_catalog.h, byte_order), are text,
+// integers or dates (values whose stored form is exact), and hold no NULL in
+// the snapshot (asked once per index); and the table's natural key is one
+// ascending integer column. Every other read loads the table whole, as
+// before. Owned by its table.
+#ifndef KDX_ENGINE_SERVER_WINDOWS_H_
+#define KDX_ENGINE_SERVER_WINDOWS_H_
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/engine_table.h"
+#include "engine/pg_catalog.h"
+#include "engine/sqlite_support.h"
+
+namespace engine {
+
+class PgSession;
+
+class ServerWindows : public EngineTable::RowWindows {
+ public:
+  // Windows of `table` (whose layout `db`, the table's database, holds) over
+  // `session`; null when no index of the table can be read in windows. The
+  // indexes of `loaded` must be those of `table` in order.
+  static std::unique_ptr<ServerWindows> For(PgSession* session, const PgTable* table, const EngineTable& loaded,
+                                            sqlite3* db);
+
+  Status Serves(int index, bool* serves) override;
+  Status Fill(int index, const std::vector<SqlValue>* key, size_t key_segments, bool strict, bool with_rowid,
+              int64_t rowid, size_t limit, std::vector<int64_t>* rowids) override;
+  Status WholeRowid(int64_t rowid, int64_t* whole) override;
+
+  // Windows read so far (statements sent), for tests and benchmarks.
+  size_t windows_read() const { return windows_read_; }
+
+ private:
+  ServerWindows(PgSession* session, const PgTable* table, sqlite3* db, std::string natural)
+      : session_(session), table_(table), db_(db), natural_(std::move(natural)) {}
+  // " on <server>", for messages.
+  std::string Where() const;
+
+  PgSession* session_;
+  const PgTable* table_;
+  sqlite3* db_;
+  std::string natural_;          // the natural key's column, quoted
+  std::vector<int> candidates_;  // per index: 1 may serve, 0 never; then -1 no NULL check yet
+  std::vector<int> served_;      // per index: -1 not asked, 0 no, 1 yes
+  std::map<std::string, std::string> statements_;  // by shape: the statement's text
+  Statement insert_;
+  Statement clear_;
+  int64_t rows_stored_ = 0;
+  std::vector<std::string> scratch_;
+  size_t windows_read_ = 0;
+};
+
+}  // namespace engine
+
+#endif  // KDX_ENGINE_SERVER_WINDOWS_H_

@@ -111,10 +111,10 @@ class EngineTable : public EngineObject {
   // table's own database, which then holds only the rows of the last read.
   // Forward reads in an index order that the source serves (no filter, no
   // empty key value) read a window; any other read, and everything that needs
-  // the whole table (record numbers, counts, bookmarks, backward moves),
-  // first loads every row through the rows loader and goes on over them from
-  // the record the table stands on. The rowid of a row in a window is its
-  // key in the source's natural order, so ties sort as in the whole copy.
+  // the whole table (counts, going to a record, backward moves), first
+  // loads every row through the rows loader and goes on over them from the
+  // record the table stands on. A row has the same rowid in a window as in
+  // the whole rows, so ties sort alike and record numbers stay valid.
   class RowWindows {
    public:
     virtual ~RowWindows() = default;
@@ -128,8 +128,9 @@ class EngineTable : public EngineObject {
     // `with_rowid`. `*rowids` gets their rowids in the source's order.
     virtual Status Fill(int index, const std::vector<SqlValue>* key, size_t key_segments, bool strict,
                         bool with_rowid, int64_t rowid, size_t limit, std::vector<int64_t>* rowids) = 0;
-    // The rowid that the whole copy gives the row of window rowid `rowid`.
-    virtual Status WholeRowid(int64_t rowid, int64_t* whole) = 0;
+    // Makes the table's database hold the row of rowid `rowid` alone (none
+    // when there is no such row).
+    virtual Status FillRow(int64_t rowid) = 0;
   };
   // The table reads its rows in windows (it must have a rows loader too).
   void set_row_windows(std::unique_ptr<RowWindows> windows);
@@ -386,6 +387,7 @@ class EngineTable : public EngineObject {
   RowsLoader rows_loader_;
   std::unique_ptr<RowWindows> windows_;
   std::vector<int64_t> window_rowids_;  // of the last window, in the source's order
+  bool window_filled_ = false;          // the next scan reads the rows already there
   // The table reads a private in-memory database (a decrypted sealed table,
   // an SQL result) that nothing writes while the table is open: rows once
   // read never go stale, so moves back to a batch's anchor read nothing.

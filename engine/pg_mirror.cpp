@@ -11,6 +11,7 @@
 #include "engine/pg_session.h"
 #include "engine/pg_values.h"
 #include "engine/sqlite_support.h"
+#include "util/ascii.h"
 
 namespace engine {
 namespace {
@@ -29,13 +30,20 @@ void BindStored(sqlite3_stmt* insert, int index, const ResultCell& cell) {
 
 Status CreateTable(const PgTable& table, sqlite3* db, const std::string& where, Statement* insert) {
   std::string create = "CREATE TABLE main." + QuoteIdentifier(table.name) + "(";
+  std::string names;
   std::string values;
   for (size_t i = 0; i < table.columns.size(); ++i) {
     create += (i == 0 ? "" : ", ") + QuoteIdentifier(table.columns[i].name) + " " + table.columns[i].declared;
+    names += (i == 0 ? "" : ", ") + QuoteIdentifier(table.columns[i].name);
     values += i == 0 ? "?" : ", ?";
   }
   create += ")";
-  const std::string insert_sql = "INSERT INTO main." + QuoteIdentifier(table.name) + " VALUES(" + values + ")";
+  if (!PgIntegerKey(table).empty()) {
+    names += ", " + PgRowidName(table);
+    values += ", ?";
+  }
+  const std::string insert_sql =
+      "INSERT INTO main." + QuoteIdentifier(table.name) + "(" + names + ") VALUES(" + values + ")";
   if (sqlite3_exec(db, create.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK ||
       sqlite3_prepare_v2(db, insert_sql.c_str(), -1, insert->out(), nullptr) != SQLITE_OK) {
     return SqliteError(AE_KDX_SQLITE, "Table " + table.name + where + ": creating its copy in memory", db);
@@ -44,6 +52,25 @@ Status CreateTable(const PgTable& table, sqlite3* db, const std::string& where, 
 }
 
 }  // namespace
+
+std::string PgIntegerKey(const PgTable& table) {
+  if (table.order.size() != 1 || table.order[0].descending) return "";
+  const std::string& key = table.order[0].name;
+  bool integer = table.hidden_attnum != 0 && EqualsNoCase(key, kOrderColumn);
+  for (const PgColumn& column : table.columns) {
+    if (column.name == key) integer = column.form == PgValueForm::kInteger;
+  }
+  return integer ? QuoteIdentifier(key) : "";
+}
+
+std::string PgRowidName(const PgTable& table) {
+  for (const char* name : {"rowid", "_rowid_", "oid"}) {
+    bool hidden = false;
+    for (const PgColumn& column : table.columns) hidden = hidden || EqualsNoCase(column.name, name);
+    if (!hidden) return name;
+  }
+  return "rowid";
+}
 
 Status PgStoreRows(const PgTable& table, const pg_result* rows, bool with_rowid, sqlite3* db, sqlite3_stmt* insert,
                    const std::string& where, int64_t* row, std::vector<std::string>* scratch) {
@@ -82,6 +109,8 @@ Status CopyRows(PgSession& session, const PgTable& table, sqlite3* db, sqlite3_s
   const std::string context = "reading table " + table.name;
   std::string select;
   for (const PgColumn& column : table.columns) select += (select.empty() ? "" : ", ") + column.select;
+  const std::string key = PgIntegerKey(table);
+  if (!key.empty()) select += ", " + key;
   const std::string fetch = "FETCH " + std::to_string(kPgMirrorBatchRows) + " FROM " + kCursor;
   const std::string open = std::string("SAVEPOINT ") + kCursor + "; DECLARE " + kCursor +
                            " NO SCROLL CURSOR FOR SELECT " + select + " FROM " + table.qualified +
@@ -91,7 +120,7 @@ Status CopyRows(PgSession& session, const PgTable& table, sqlite3* db, sqlite3_s
   PgResultPtr batch;
   Status rc = session.Exec(open, AE_KDX_PG_SERVER, context, &batch);
   while (rc.ok()) {
-    rc = PgStoreRows(table, batch.get(), false, db, insert, where, &row, &scratch);
+    rc = PgStoreRows(table, batch.get(), !key.empty(), db, insert, where, &row, &scratch);
     if (!rc.ok() || PQntuples(batch.get()) < kPgMirrorBatchRows) break;
     rc = session.Exec(fetch, AE_KDX_PG_SERVER, context, &batch);
   }

@@ -8,7 +8,9 @@
 // server cursor fetched kPgMirrorBatchRows at a time, in the order of the
 // table's key (pg_catalog.h), so the mirror's natural (rowid) order is that
 // order whatever the server did to the rows meanwhile; a table without a key
-// is refused (6206). A
+// is refused (6206). A key of one integer column (kdx_order, say) is the
+// rowid itself, so that a row's record number is the same whether the table
+// was copied or read in windows (server_windows.h). A
 // unique server index whose rows are no longer distinct once stored (two
 // timestamps that differ below the millisecond) becomes a plain index.
 #ifndef KDX_ENGINE_PG_MIRROR_H_
@@ -40,6 +42,12 @@ constexpr int kPgMirrorBatchRows = 5000;
 // an SQLite failure. After a failure `db` holds a partial table and is for
 // closing only. The session stays usable after any error but 6202.
 Status PgMirrorTable(PgSession& session, const PgTable& table, sqlite3* db);
+
+// The key column of `table`, quoted, when its natural order is one
+// ascending integer column (the rowid of its rows); else "".
+std::string PgIntegerKey(const PgTable& table);
+// A name of the rowid that no column of `table` hides.
+std::string PgRowidName(const PgTable& table);
 
 // Stores every row of `rows` (the columns of `table` in order, then, when
 // `with_rowid`, the row's rowid as an integer) with `insert`, whose

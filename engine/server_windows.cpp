@@ -26,15 +26,10 @@ std::string Param(size_t number) { return "$" + std::to_string(number); }
 
 std::unique_ptr<ServerWindows> ServerWindows::For(PgSession* session, const PgTable* table, const EngineTable& loaded,
                                                   sqlite3* db) {
-  if (table->order.size() != 1 || table->order[0].descending) return nullptr;
-  const std::string& key = table->order[0].name;
-  bool integer_key = table->hidden_attnum != 0 && EqualsNoCase(key, kOrderColumn);
-  for (const PgColumn& column : table->columns) {
-    if (column.name == key) integer_key = column.form == PgValueForm::kInteger;
-  }
-  if (!integer_key || loaded.indexes().size() != table->indexes.size()) return nullptr;
+  const std::string key = PgIntegerKey(*table);
+  if (key.empty() || loaded.indexes().size() != table->indexes.size()) return nullptr;
 
-  std::unique_ptr<ServerWindows> windows(new ServerWindows(session, table, db, QuoteIdentifier(key)));
+  std::unique_ptr<ServerWindows> windows(new ServerWindows(session, table, db, key));
   bool any = false;
   for (size_t i = 0; i < table->indexes.size(); ++i) {
     const PgIndex& index = table->indexes[i];
@@ -49,16 +44,7 @@ std::unique_ptr<ServerWindows> ServerWindows::For(PgSession* session, const PgTa
   }
   if (!any) return nullptr;
 
-  // The rowid under a name no column hides.
-  std::string rowid = "rowid";
-  for (const char* name : {"rowid", "_rowid_", "oid"}) {
-    bool hidden = false;
-    for (const PgColumn& column : table->columns) hidden = hidden || EqualsNoCase(column.name, name);
-    if (!hidden) {
-      rowid = name;
-      break;
-    }
-  }
+  const std::string rowid = PgRowidName(*table);
   std::string names, places;
   for (size_t c = 0; c < table->columns.size(); ++c) {
     names += QuoteIdentifier(table->columns[c].name) + ", ";
@@ -151,9 +137,20 @@ Status ServerWindows::Fill(int index, const std::vector<SqlValue>* key, size_t k
   }
   if (with_rowid) texts.push_back(std::to_string(rowid));
   texts.push_back(std::to_string(limit));
+  return Store(sql, texts, context, rowids);
+}
+
+Status ServerWindows::FillRow(int64_t rowid) {
+  std::string select;
+  for (const PgColumn& column : table_->columns) select += column.select + ", ";
+  const std::string sql = "SELECT " + select + natural_ + " FROM " + table_->qualified + " WHERE " + natural_ + " = $1";
+  return Store(sql, {std::to_string(rowid)}, "reading a record of table " + table_->name, nullptr);
+}
+
+Status ServerWindows::Store(const std::string& sql, const std::vector<std::string>& texts, const std::string& context,
+                            std::vector<int64_t>* rowids) {
   std::vector<const char*> values;
   for (const std::string& text : texts) values.push_back(text.c_str());
-
   const PgPrepared* prepared = nullptr;
   PgResultPtr result;
   if (Status rc = session_->PrepareOnce(sql, AE_KDX_PG_SERVER, context, &prepared); !rc.ok()) return rc;
@@ -161,11 +158,11 @@ Status ServerWindows::Fill(int index, const std::vector<SqlValue>* key, size_t k
   ++windows_read_;
 
   sqlite3_reset(clear_.get());
-  if (sqlite3_step(clear_.get()) != SQLITE_DONE) {
-    sqlite3_reset(clear_.get());
+  const int cleared = sqlite3_step(clear_.get());
+  sqlite3_reset(clear_.get());
+  if (cleared != SQLITE_DONE) {
     return SqliteError(AE_KDX_SQLITE, "Table " + table_->name + Where() + ": clearing its last window", db_);
   }
-  sqlite3_reset(clear_.get());
   if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
     return SqliteError(AE_KDX_SQLITE, "Table " + table_->name + Where() + ": storing a window of its rows", db_);
   }
@@ -173,27 +170,12 @@ Status ServerWindows::Fill(int index, const std::vector<SqlValue>* key, size_t k
   if (sqlite3_exec(db_, stored.ok() ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK && stored.ok()) {
     stored = SqliteError(AE_KDX_SQLITE, "Table " + table_->name + Where() + ": storing a window of its rows", db_);
   }
-  if (!stored.ok()) return stored;
+  if (!stored.ok() || rowids == nullptr) return stored;
   const int columns = static_cast<int>(table_->columns.size());
   rowids->clear();
   for (int r = 0; r < PQntuples(result.get()); ++r) {
     rowids->push_back(std::strtoll(PQgetvalue(result.get(), r, columns), nullptr, 10));
   }
-  return Status();
-}
-
-Status ServerWindows::WholeRowid(int64_t rowid, int64_t* whole) {
-  // The whole copy numbers the rows 1, 2, ... in natural order.
-  const std::string sql = "SELECT count(*) FROM " + table_->qualified + " WHERE " + natural_ + " <= $1";
-  const std::string context = "finding a record of table " + table_->name;
-  const std::string text = std::to_string(rowid);
-  const PgPrepared* prepared = nullptr;
-  PgResultPtr result;
-  if (Status rc = session_->PrepareOnce(sql, AE_KDX_PG_SERVER, context, &prepared); !rc.ok()) return rc;
-  if (Status rc = session_->ExecPrepared(*prepared, {text.c_str()}, AE_KDX_PG_SERVER, context, &result); !rc.ok()) {
-    return rc;
-  }
-  *whole = PQntuples(result.get()) == 1 ? std::strtoll(PQgetvalue(result.get(), 0, 0), nullptr, 10) : 0;
   return Status();
 }
 

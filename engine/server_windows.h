@@ -3,8 +3,9 @@
 // in one of its index orders, the rows that read needs in one statement of
 // the run's snapshot, ordered by the index's key and then by the table's
 // natural key, and holds only those in its private database (EngineTable's
-// RowWindows). The rowid of a row in a window is its natural key, so that
-// rows of equal keys sort as in the whole copy.
+// RowWindows). The rowid of a row in a window is its natural key, as in the
+// whole copy (pg_mirror.h), so that rows of equal keys sort alike and record
+// numbers stay the same when the table is copied after all.
 //
 // An index is read in windows only where the server orders and compares
 // exactly as the engine does, and can answer from the index: its segments
@@ -40,7 +41,7 @@ class ServerWindows : public EngineTable::RowWindows {
   Status Serves(int index, bool* serves) override;
   Status Fill(int index, const std::vector<SqlValue>* key, size_t key_segments, bool strict, bool with_rowid,
               int64_t rowid, size_t limit, std::vector<int64_t>* rowids) override;
-  Status WholeRowid(int64_t rowid, int64_t* whole) override;
+  Status FillRow(int64_t rowid) override;
 
   // Windows read so far (statements sent), for tests and benchmarks.
   size_t windows_read() const { return windows_read_; }
@@ -50,6 +51,10 @@ class ServerWindows : public EngineTable::RowWindows {
       : session_(session), table_(table), db_(db), natural_(std::move(natural)) {}
   // " on <server>", for messages.
   std::string Where() const;
+  // Runs `sql` with `values` and makes its rows the window; `rowids` (may
+  // be null) gets their rowids in the server's order.
+  Status Store(const std::string& sql, const std::vector<std::string>& values, const std::string& context,
+               std::vector<int64_t>* rowids);
 
   PgSession* session_;
   const PgTable* table_;

@@ -39,10 +39,7 @@ Status EngineTable::PrepareRows() {
     const State state = state_;
     const bool bof = at_bof_flag_;
     const bool eof = at_eof_flag_;
-    int64_t whole_rowid = 0;
-    if (windows_ != nullptr && state == State::kOnRow) {
-      if (Status found = windows_->WholeRowid(current_rowid_, &whole_rowid); !found.ok()) return found;
-    }
+    const int64_t rowid = current_rowid_;
     sqlite3* rows = nullptr;
     if (Status loaded = rows_loader_(&rows); !loaded.ok()) return loaded;
     rows_loader_ = nullptr;
@@ -53,11 +50,11 @@ Status EngineTable::PrepareRows() {
     if (windowed) {
       if (state == State::kOnRow) {
         const std::vector<SqlValue> none;
-        if (Status read = Scan(-1, ScanStart{true, &none, 0, false, true, whole_rowid}, ScanRead{}); !read.ok()) {
+        if (Status read = Scan(-1, ScanStart{true, &none, 0, false, true, rowid}, ScanRead{}); !read.ok()) {
           return read;
         }
         batch_->next_limit = 8;
-        if (batch_->count == 0 || batch_->rowids[0] != whole_rowid) {
+        if (batch_->count == 0 || batch_->rowids[0] != rowid) {
           return Status(AE_KDX_SQLITE, "Table " + display_name_ + ": the record it stood on is not in its rows")
               .WithTable(display_name_);
         }
@@ -163,7 +160,9 @@ Status EngineTable::StepTo(bool forward) {
                 batch.count + read.limit <= kMaxBatchRows;
   const ScanStart after{forward, &key, key.size(), true, true, current_rowid_};
   if (Status scanned = Scan(current_order_, after, read); !scanned.ok()) return scanned;
-  batch_->next_limit = std::min(kMaxBatchRows, read.limit < 8 ? 8 : read.limit * 4);
+  // A window costs a round trip to the server: walks there read further.
+  const size_t most = windows_ != nullptr ? kMaxWindowBatchRows : kMaxBatchRows;
+  batch_->next_limit = std::min(most, read.limit < 8 ? 8 : read.limit * 4);
   if (!read.append) {
     LandOnBatch(forward);
   } else if (batch.pos + 1 < batch.count) {
@@ -214,7 +213,7 @@ Status EngineTable::RecordNumberFor(int64_t rowid, UNSIGNED32* record) {
 }
 
 Status EngineTable::CurrentRecordNumber(UNSIGNED32* record) {
-  if (Status refused = PrepareRows(); !refused.ok()) return refused;
+  if (Status refused = PrepareRowsFor(kNoOrderRead, true); !refused.ok()) return refused;
   if (state_ != State::kOnRow) {
     *record = 0;
     return Status();
@@ -223,7 +222,9 @@ Status EngineTable::CurrentRecordNumber(UNSIGNED32* record) {
 }
 
 Status EngineTable::GotoRecord(int order, UNSIGNED32 record) {
-  if (Status refused = PrepareRows(); !refused.ok()) return refused;
+  // A table read in windows reads the one row (its rowid is the record).
+  const bool one_row = windows_ != nullptr && filter_ == nullptr;
+  if (Status refused = one_row ? PrepareRowsFor(kNoOrderRead, true) : PrepareRows(); !refused.ok()) return refused;
   int64_t rowid;
   if (record >= 1 && record <= 0x7FFFFFFF) {
     rowid = record;
@@ -239,9 +240,13 @@ Status EngineTable::GotoRecord(int order, UNSIGNED32 record) {
     LandOnBatch(true);
     return Status();
   }
+  if (one_row) {
+    if (Status read = windows_->FillRow(rowid); !read.ok()) return read;
+  }
   std::vector<SqlValue>& key = walk_key_;
   if (Status found = KeyOfRow(order, rowid, record, &key); !found.ok()) return found;
   const ScanStart at{true, &key, key.size(), false, true, rowid};
+  window_filled_ = one_row;
   if (Status read = Scan(order, at, ScanRead{}); !read.ok()) return read;
   batch_->next_limit = 8;
   if (batch_->count == 0 || batch_->rowids[0] != rowid) {

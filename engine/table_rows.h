@@ -91,8 +91,9 @@ class EngineTable::ReadCache {
   std::unique_ptr<Batch> batch;
 };
 
-// Largest batch a walk grows to.
+// Largest batch a walk grows to; on a table read in windows from a server.
 constexpr size_t kMaxBatchRows = 256;
+constexpr size_t kMaxWindowBatchRows = 2048;
 // Rows a seek reads when the seek before it was served from the rows read
 // ahead: keys sought in their order find their rows already read.
 constexpr size_t kInOrderSeekReadAhead = 16;

@@ -83,6 +83,8 @@ bool EngineTable::RowHasKey(size_t row, int order, const KeyRun& run) const {
 }
 
 Status EngineTable::Scan(int order, const ScanStart& start, const ScanRead& read) {
+  const bool filled = window_filled_;  // by GotoRecord, for this scan only
+  window_filled_ = false;
   ScanRequest request;
   request.forward = start.forward;
   request.strict = start.strict;
@@ -111,7 +113,7 @@ Status EngineTable::Scan(int order, const ScanStart& start, const ScanRead& read
     if (Status prepared = Prepare(BuildScanSql(table, scan_order, request), &stmt); !prepared.ok()) return prepared;
     o.cache.emplace(cache_key, stmt);
   }
-  if (windows_ != nullptr) return ScanWindow(stmt, order, start, read);
+  if (windows_ != nullptr && !filled) return ScanWindow(stmt, order, start, read);
   if (Status bound = BindScan(stmt, request.filter_parameters, start); !bound.ok()) return bound;
   return ReadRows(stmt, order, start.forward, read);
 }

@@ -347,7 +347,9 @@ TEST_F(PgMirrorTest, ATableSoughtAndWalkedByKeyReadsWindowsAsItsCopyReads) {
   EXPECT_EQ(from_windows, exercise(copied, copied_key));
   EXPECT_EQ(std::count(from_windows.begin(), from_windows.end(), '\n'), 6 * 41 + 600);
 
-  // A record number needs the whole table: it is copied, and the walk goes on.
+  // Record numbers are those of the copy, and a record is gone back to
+  // without it; a step back needs the whole table:
+  // it is copied, and the walk goes on from the same record.
   ASSERT_EQ(AdsGotoTop(windowed_key), 0u);
   ASSERT_EQ(AdsSkip(windowed_key, 300), 0u);
   ASSERT_EQ(AdsGotoTop(copied_key), 0u);
@@ -356,10 +358,16 @@ TEST_F(PgMirrorTest, ATableSoughtAndWalkedByKeyReadsWindowsAsItsCopyReads) {
   ASSERT_EQ(AdsGetRecordNum(windowed, &record), 0u) << LastErrorText();
   ASSERT_EQ(AdsGetRecordNum(copied, &expected), 0u);
   EXPECT_EQ(record, expected);
-  EXPECT_FALSE(engine_table(windowed)->reads_windows());
-  ASSERT_EQ(AdsSkip(windowed_key, 1), 0u);
-  ASSERT_EQ(AdsSkip(copied_key, 1), 0u);
+  ASSERT_EQ(AdsGotoTop(windowed_key), 0u);
+  ASSERT_EQ(AdsGotoRecord(windowed, record), 0u) << LastErrorText();  // the record read alone
   EXPECT_EQ(row(windowed), row(copied));
+  EXPECT_TRUE(engine_table(windowed)->reads_windows());
+  for (SIGNED32 step : {-1, 1, 1}) {
+    ASSERT_EQ(AdsSkip(windowed_key, step), 0u) << LastErrorText();
+    ASSERT_EQ(AdsSkip(copied_key, step), 0u);
+    EXPECT_EQ(row(windowed), row(copied));
+  }
+  EXPECT_FALSE(engine_table(windowed)->reads_windows());
   EXPECT_EQ(AdsDisconnect(connection), 0u);
 }
 

@@ -44,11 +44,13 @@ constexpr char kColumnsSql[] =
 constexpr char kIndexesSql[] =
     "SELECT c.relname, i.indisunique, i.indnkeyatts, i.indkey, i.indoption, "
     "i.indpred IS NOT NULL, i.indexprs IS NOT NULL, am.amname, i.indisprimary, i.indisvalid, "
-    "NOT EXISTS (SELECT 1 FROM unnest(i.indcollation::pg_catalog.oid[]) AS k(coll) "
-    "LEFT JOIN pg_catalog.pg_collation co ON co.oid = k.coll WHERE k.coll <> 0 AND NOT COALESCE(CASE WHEN k.coll = 100 "
+    "NOT EXISTS (SELECT 1 FROM unnest(i.indcollation::pg_catalog.oid[], i.indkey::pg_catalog.int2[]) AS k(coll, attnum) "
+    "LEFT JOIN pg_catalog.pg_collation co ON co.oid = k.coll "
+    "LEFT JOIN pg_catalog.pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = k.attnum "
+    "WHERE k.coll <> 0 AND (a.attcollation IS DISTINCT FROM k.coll OR NOT COALESCE(CASE WHEN k.coll = 100 "
     "THEN (SELECT COALESCE(to_jsonb(d) ->> 'datlocprovider', 'c') = 'c' AND d.datcollate IN ($2, $3, $4, $5) "
     "FROM pg_catalog.pg_database d WHERE d.datname = pg_catalog.current_database()) "
-    "ELSE co.collprovider = 'c' AND co.collcollate IN ($2, $3, $4, $5) END, false)) "
+    "ELSE co.collprovider = 'c' AND co.collcollate IN ($2, $3, $4, $5) END, false))) "
     "FROM pg_catalog.pg_index i JOIN pg_catalog.pg_class c ON c.oid = i.indexrelid "
     "JOIN pg_catalog.pg_am am ON am.oid = c.relam WHERE i.indrelid = $1::oid ORDER BY i.indexrelid";
 

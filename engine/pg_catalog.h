@@ -65,7 +65,8 @@ struct PgIndex {
   std::vector<bool> descending;
   bool unique = false;
   // Every text key column sorts by the bytes of its text (collation C,
-  // POSIX or C.UTF-8), as the engine's indexes do.
+  // POSIX or C.UTF-8), as the engine's indexes do, in the column's own
+  // collation as in the index's.
   bool byte_order = false;
 };
 

@@ -38,7 +38,6 @@ std::unique_ptr<ServerWindows> ServerWindows::For(PgSession* session, const PgTa
     for (size_t s = 0; s < index.segments.size() && candidate; ++s) {
       candidate = !index.descending[s] && ExactlyOrdered(table->columns[static_cast<size_t>(index.segments[s])].form);
     }
-    windows->candidates_.push_back(candidate ? 1 : 0);
     windows->served_.push_back(candidate ? -1 : 0);
     any = any || candidate;
   }
@@ -46,10 +45,13 @@ std::unique_ptr<ServerWindows> ServerWindows::For(PgSession* session, const PgTa
 
   const std::string rowid = PgRowidName(*table);
   std::string names, places;
+  windows->select_ = "SELECT ";
   for (size_t c = 0; c < table->columns.size(); ++c) {
     names += QuoteIdentifier(table->columns[c].name) + ", ";
     places += "?" + std::to_string(c + 1) + ", ";
+    windows->select_ += table->columns[c].select + ", ";
   }
+  windows->select_ += key + " FROM " + table->qualified;
   const std::string target = "main." + QuoteIdentifier(table->name);
   const std::string insert = "INSERT INTO " + target + "(" + names + rowid + ") VALUES(" + places + "?" +
                              std::to_string(table->columns.size() + 1) + ")";
@@ -104,8 +106,7 @@ Status ServerWindows::Fill(int index, const std::vector<SqlValue>* key, size_t k
                             (with_rowid ? "r" : "-");
   std::string& sql = statements_[shape];
   if (sql.empty()) {
-    std::string select, order_by, lhs, rhs;
-    for (const PgColumn& column : table_->columns) select += column.select + ", ";
+    std::string order_by, lhs, rhs;
     for (size_t s = 0; s < tag.segments.size(); ++s) {
       const std::string name = QuoteIdentifier(table_->columns[static_cast<size_t>(tag.segments[s])].name);
       order_by += name + ", ";
@@ -119,7 +120,7 @@ Status ServerWindows::Fill(int index, const std::vector<SqlValue>* key, size_t k
       lhs += ", " + natural_;
       rhs += ", " + Param(++places);
     }
-    sql = "SELECT " + select + natural_ + " FROM " + table_->qualified;
+    sql = select_;
     if (key_segments > 0) sql += " WHERE (" + lhs + ") " + (strict ? "> (" : ">= (") + rhs + ")";
     sql += " ORDER BY " + order_by + natural_ + " LIMIT " + Param(places + 1);
   }
@@ -141,9 +142,7 @@ Status ServerWindows::Fill(int index, const std::vector<SqlValue>* key, size_t k
 }
 
 Status ServerWindows::FillRow(int64_t rowid) {
-  std::string select;
-  for (const PgColumn& column : table_->columns) select += column.select + ", ";
-  const std::string sql = "SELECT " + select + natural_ + " FROM " + table_->qualified + " WHERE " + natural_ + " = $1";
+  const std::string sql = select_ + " WHERE " + natural_ + " = $1";
   return Store(sql, {std::to_string(rowid)}, "reading a record of table " + table_->name, nullptr);
 }
 
@@ -155,18 +154,19 @@ Status ServerWindows::Store(const std::string& sql, const std::vector<std::strin
   PgResultPtr result;
   if (Status rc = session_->PrepareOnce(sql, AE_KDX_PG_SERVER, context, &prepared); !rc.ok()) return rc;
   if (Status rc = session_->ExecPrepared(*prepared, values, AE_KDX_PG_SERVER, context, &result); !rc.ok()) return rc;
-  ++windows_read_;
 
-  sqlite3_reset(clear_.get());
-  const int cleared = sqlite3_step(clear_.get());
-  sqlite3_reset(clear_.get());
-  if (cleared != SQLITE_DONE) {
-    return SqliteError(AE_KDX_SQLITE, "Table " + table_->name + Where() + ": clearing its last window", db_);
-  }
+  // The last window's rows give way to these in one transaction.
   if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
     return SqliteError(AE_KDX_SQLITE, "Table " + table_->name + Where() + ": storing a window of its rows", db_);
   }
-  Status stored = PgStoreRows(*table_, result.get(), true, db_, insert_.get(), Where(), &rows_stored_, &scratch_);
+  sqlite3_reset(clear_.get());
+  Status stored = sqlite3_step(clear_.get()) == SQLITE_DONE
+                      ? Status()
+                      : SqliteError(AE_KDX_SQLITE, "Table " + table_->name + Where() + ": clearing its last window", db_);
+  sqlite3_reset(clear_.get());
+  if (stored.ok()) {
+    stored = PgStoreRows(*table_, result.get(), true, db_, insert_.get(), Where(), &rows_stored_, &scratch_);
+  }
   if (sqlite3_exec(db_, stored.ok() ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK && stored.ok()) {
     stored = SqliteError(AE_KDX_SQLITE, "Table " + table_->name + Where() + ": storing a window of its rows", db_);
   }

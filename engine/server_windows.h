@@ -43,9 +43,6 @@ class ServerWindows : public EngineTable::RowWindows {
               int64_t rowid, size_t limit, std::vector<int64_t>* rowids) override;
   Status FillRow(int64_t rowid) override;
 
-  // Windows read so far (statements sent), for tests and benchmarks.
-  size_t windows_read() const { return windows_read_; }
-
  private:
   ServerWindows(PgSession* session, const PgTable* table, sqlite3* db, std::string natural)
       : session_(session), table_(table), db_(db), natural_(std::move(natural)) {}
@@ -59,15 +56,14 @@ class ServerWindows : public EngineTable::RowWindows {
   PgSession* session_;
   const PgTable* table_;
   sqlite3* db_;
-  std::string natural_;          // the natural key's column, quoted
-  std::vector<int> candidates_;  // per index: 1 may serve, 0 never; then -1 no NULL check yet
-  std::vector<int> served_;      // per index: -1 not asked, 0 no, 1 yes
+  std::string natural_;  // the natural key's column, quoted
+  std::string select_;   // "SELECT <every column>, <natural key> FROM <table>"
+  std::vector<int> served_;  // per index: -1 not yet asked about NULLs, 0 no, 1 yes
   std::map<std::string, std::string> statements_;  // by shape: the statement's text
   Statement insert_;
   Statement clear_;
   int64_t rows_stored_ = 0;
   std::vector<std::string> scratch_;
-  size_t windows_read_ = 0;
 };
 
 }  // namespace engine

@@ -80,8 +80,14 @@ Status EngineTable::PrepareRowsFor(int order, bool forward, const std::vector<Sq
   if (order >= 0 && forward && filter_ == nullptr) {
     if (Status asked = windows_->Serves(order, &serves); !asked.ok()) return asked;
   }
+  // An empty key value, or a text holding a zero byte (which no server text
+  // holds, and which a server parameter would end at), is sought in the
+  // whole rows.
   if (serves && key != nullptr) {
-    for (const SqlValue& value : *key) serves = serves && value.type != SQLITE_NULL;
+    for (const SqlValue& value : *key) {
+      serves = serves && value.type != SQLITE_NULL &&
+               (value.type != SQLITE_TEXT || value.bytes.find('\0') == std::string::npos);
+    }
   }
   return serves ? Status() : PrepareRows();
 }

@@ -272,6 +272,16 @@ void TAdsQuery::BindParam(ADSHANDLE statement, UNSIGNED16 position, const TParam
   }
 }
 
+bool TAdsQuery::QueueOpen() {
+  const ADSHANDLE statement = EnsureStatement();
+  SetStatementOptions(statement);
+  CheckEngine(AdsPrepareSQL(statement, SqlText()));
+  for (size_t i = 0; i < params_.size(); ++i) BindParam(statement, static_cast<UNSIGNED16>(i + 1), params_[i]);
+  UNSIGNED16 queued = 0;
+  CheckEngine(AdsStmtQueueExecution(statement, &queued));
+  return queued != 0;
+}
+
 ADSHANDLE TAdsQuery::CreateHandle() {
   ScopedWaitCursor wait;
   const ADSHANDLE statement = EnsureStatement();

@@ -75,6 +75,15 @@ class TAdsQuery : public TAdsDataSet {
   void SetStreamed(bool on) { streamed_ = on; }
   bool Streamed() const { return streamed_; }
 
+  // Queues an open of the query with its parameters as they are now
+  // bound (AdsStmtQueueExecution): a later open with the same values may
+  // then find its rows already read, and on a server the opens queued
+  // before an open are read in one request with it. The rows are the same
+  // either way. False when the engine keeps nothing for it (table files,
+  // where an open costs no round trip); raises what the statement's
+  // preparation or binding raises.
+  bool QueueOpen();
+
  protected:
   ADSHANDLE CreateHandle() override;
   void ReleaseHandle() override;

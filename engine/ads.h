@@ -247,6 +247,17 @@ struct AdsErrorDetail {
 // table; such a cursor is read forward (see engine/result_stream.h). Other
 // statements, and statements on a server, run as without it. Off by default.
 [[nodiscard]] UNSIGNED32 AdsStmtSetStreamed(ADSHANDLE hStatement, UNSIGNED16 bStreamed);
+// The engine's own: keeps the values now bound to a prepared statement as
+// one execution to come. On a server, the next AdsExecuteSQL of the
+// statement runs every execution queued since the one before in the same
+// request as its own, and a later AdsExecuteSQL with values equal to a
+// queued set takes the rows read for it (once) instead of asking again:
+// the rows are those of the run's one snapshot either way, and a queued set
+// that is never executed costs only its share of that request. A request
+// the server refuses leaves each execution to run on its own, failing as
+// it would have. `*pbQueued` is 0 where nothing is kept (table files, a
+// streamed or non-SELECT statement, or 1,024 sets already waiting).
+[[nodiscard]] UNSIGNED32 AdsStmtQueueExecution(ADSHANDLE hStatement, UNSIGNED16* pbQueued);
 // Checks the text and lists its parameter names, one per occurrence.
 [[nodiscard]] UNSIGNED32 AdsGetSQLStmtParams(const std::string& text, std::vector<std::string>* names);
 [[nodiscard]] UNSIGNED32 AdsPrepareSQL(ADSHANDLE statement, const std::string& text);

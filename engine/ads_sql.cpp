@@ -201,6 +201,16 @@ UNSIGNED32 AdsExecuteSQL(ADSHANDLE statement, ADSHANDLE* cursor) {
   });
 }
 
+UNSIGNED32 AdsStmtQueueExecution(ADSHANDLE statement, UNSIGNED16* queued) {
+  return WithStatement(statement, [&](SqlStatement& s) {
+    if (queued == nullptr) return Status(AE_KDX_INVALID_ARGUMENT, "AdsStmtQueueExecution: no place for the answer");
+    bool kept = false;
+    Status rc = s.Queue(&kept);
+    *queued = kept ? 1 : 0;
+    return rc;
+  });
+}
+
 UNSIGNED32 AdsCloseSQLStatement(ADSHANDLE statement) {
   EngineGuard guard(EngineMutex());
   SqlStatement* s = nullptr;

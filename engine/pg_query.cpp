@@ -152,17 +152,33 @@ Status PgQuery::Prepare(PgSession* session, const std::string& text, PgCatalog* 
 }
 
 Status PgQuery::Execute(const std::vector<std::optional<std::string>>& values, std::unique_ptr<PgRows>* rows) {
+  std::vector<std::unique_ptr<PgRows>> all;
+  if (Status rc = ExecuteMany({values}, &all); !rc.ok()) return rc;
+  *rows = std::move(all[0]);
+  return Status();
+}
+
+Status PgQuery::ExecuteMany(const std::vector<std::vector<std::optional<std::string>>>& sets,
+                            std::vector<std::unique_ptr<PgRows>>* rows) {
   if (prepared_ == nullptr) return Status(AE_KDX_SQL_NOT_PREPARED, "SQL statement: executed before it was prepared");
-  if (values.size() != places_.size()) {
-    return Status(AE_KDX_SQL_PARAMETER, Describe() + ": " + std::to_string(values.size()) + " values for " +
-                                              std::to_string(places_.size()) + " parameter places");
+  std::vector<std::vector<const char*>> texts;
+  for (const std::vector<std::optional<std::string>>& values : sets) {
+    if (values.size() != places_.size()) {
+      return Status(AE_KDX_SQL_PARAMETER, Describe() + ": " + std::to_string(values.size()) + " values for " +
+                                                std::to_string(places_.size()) + " parameter places");
+    }
+    std::vector<const char*>& set = texts.emplace_back();
+    for (const std::optional<std::string>& value : values) set.push_back(value ? value->c_str() : nullptr);
   }
-  std::vector<const char*> texts;
-  for (const std::optional<std::string>& value : values) texts.push_back(value ? value->c_str() : nullptr);
-  PgResultPtr result;
-  if (Status rc = session_->ExecPrepared(*prepared_, texts, AE_KDX_SQL_EXECUTE, Describe(), &result); !rc.ok()) return rc;
-  *rows = std::make_unique<PgRows>(std::move(result), Describe() + " on " + session_->name(),
-                                   session_->max_char_bytes());
+  std::vector<PgResultPtr> results;
+  if (Status rc = session_->ExecPreparedMany(*prepared_, texts, AE_KDX_SQL_EXECUTE, Describe(), &results); !rc.ok()) {
+    return rc;
+  }
+  rows->clear();
+  for (PgResultPtr& result : results) {
+    rows->push_back(std::make_unique<PgRows>(std::move(result), Describe() + " on " + session_->name(),
+                                             session_->max_char_bytes()));
+  }
   return Status();
 }
 

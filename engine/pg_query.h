@@ -101,6 +101,11 @@ class PgQuery {
   // or 6105 for a wrong number of values, 6106 with the server's message,
   // 6202 / 6203 when the server went away or cancelled the statement.
   Status Execute(const std::vector<std::optional<std::string>>& values, std::unique_ptr<PgRows>* rows);
+  // Executes once per set of `sets`, all in one round trip: `*rows` gets
+  // one PgRows per set, in order. Errors as Execute's; a refusal of any set
+  // fails them all.
+  Status ExecuteMany(const std::vector<std::vector<std::optional<std::string>>>& sets,
+                     std::vector<std::unique_ptr<PgRows>>* rows);
 
  private:
   // The statement in messages: its text, cut to kQuotedTextLength.

@@ -344,13 +344,23 @@ Status PgSession::PrepareOnce(const std::string& sql, UNSIGNED32 code, const std
 Status PgSession::ExecPrepared(const PgPrepared& prepared, const std::vector<const char*>& values,
                                    UNSIGNED32 code, const std::string& context, PgResultPtr* result) {
   std::vector<PgResultPtr> results;
-  auto send = [&] {
-    return PQsendQueryPrepared(conn_, prepared.name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
-                               nullptr, 0) == 1;
-  };
-  if (Status rc = Guarded(send, 1, code, context, &results); !rc.ok()) return rc;
+  if (Status rc = ExecPreparedMany(prepared, {values}, code, context, &results); !rc.ok()) return rc;
   *result = std::move(results[0]);
   return Status();
+}
+
+Status PgSession::ExecPreparedMany(const PgPrepared& prepared, const std::vector<std::vector<const char*>>& sets,
+                                   UNSIGNED32 code, const std::string& context, std::vector<PgResultPtr>* results) {
+  auto send = [&] {
+    for (const std::vector<const char*>& values : sets) {
+      if (PQsendQueryPrepared(conn_, prepared.name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
+                              nullptr, 0) != 1) {
+        return false;
+      }
+    }
+    return true;
+  };
+  return Guarded(send, sets.size(), code, context, results);
 }
 
 Status PgSession::ExecGuarded(const std::vector<std::string>& statements, const std::vector<const char*>& values,

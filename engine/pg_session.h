@@ -142,6 +142,11 @@ class PgSession {
   // command status). On failure, the engine error `code` with `context`.
   Status ExecPrepared(const PgPrepared& prepared, const std::vector<const char*>& values, UNSIGNED32 code,
                           const std::string& context, PgResultPtr* result);
+  // Executes it once for each set of `sets`, inside one savepoint and in
+  // one round trip: one result per set in `*results`, in order. A refusal
+  // of any set fails them all.
+  Status ExecPreparedMany(const PgPrepared& prepared, const std::vector<std::vector<const char*>>& sets,
+                          UNSIGNED32 code, const std::string& context, std::vector<PgResultPtr>* results);
   // Runs `statements` in order inside one savepoint, in one round trip (the
   // extended protocol, so one statement each); `values` are the text values
   // of the first statement's $N places. One result per statement in

@@ -48,6 +48,10 @@ std::optional<std::string> ServerText(const BoundValue& v, PlaceKind kind, bool 
   }
 }
 
+// Most executions a statement keeps queued or read ahead: their rows are
+// held in memory until executed.
+constexpr size_t kMaxQueued = 1024;
+
 // Whether the server can read `text` through a cursor: a SELECT.
 bool IsQueryText(const std::string& text) {
   size_t at = text.find_first_not_of(" \t\r\n(");
@@ -63,6 +67,8 @@ Status ServerStatement::SetTablePassword(const std::string& table, const std::st
 
 void ServerStatement::Forget() {
   query_.reset();
+  queued_.clear();
+  read_ahead_.clear();
   visible_.clear();
   prepared_ = false;
 }
@@ -76,15 +82,62 @@ Status ServerStatement::PrepareText() {
   return Status();
 }
 
-Status ServerStatement::Run(ADSHANDLE* cursor) {
-  std::vector<std::optional<std::string>> values(places_.size());
+ServerStatement::Values ServerStatement::ServerValues() const {
+  Values values(places_.size());
   for (size_t i = 0; i < places_.size(); ++i) {
     // An unbound place is NULL.
     if (bound_[i]) values[i] = ServerText(values_[i], place_kinds_[i], query_->text_places()[i]);
   }
+  return values;
+}
+
+bool ServerStatement::QueueBound() {
+  if (options_.streamed != 0 || !IsQueryText(query_->server_text())) return false;
+  if (queued_.size() + read_ahead_.size() >= kMaxQueued) return false;
+  queued_.push_back(ServerValues());
+  return true;
+}
+
+Status ServerStatement::ReadRows(const Values& values, std::unique_ptr<PgRows>* rows) {
+  if (auto found = read_ahead_.find(values); found != read_ahead_.end()) {
+    *rows = std::move(found->second);
+    read_ahead_.erase(found);
+    return Status();
+  }
+  if (!queued_.empty()) {
+    std::vector<Values> sets;
+    sets.reserve(queued_.size() + 1);
+    sets.push_back(values);
+    bool own_found = false;  // this execution's own set, queued for it
+    for (Values& queued : queued_) {
+      if (!own_found && queued == values) {
+        own_found = true;
+        continue;
+      }
+      sets.push_back(std::move(queued));
+    }
+    queued_.clear();
+    std::vector<std::unique_ptr<PgRows>> all;
+    Status rc = query_->ExecuteMany(sets, &all);
+    if (rc.ok()) {
+      *rows = std::move(all[0]);
+      for (size_t i = 1; i < all.size(); ++i) read_ahead_.emplace(std::move(sets[i]), std::move(all[i]));
+      return Status();
+    }
+    // The server's refusal of one set fails every set of the request: each
+    // execution then runs on its own, and fails (or not) as it would have
+    // without the queue. A lost, timed-out or cancelled request is the
+    // failure of this execution.
+    if (rc.code() != AE_KDX_SQL_EXECUTE) return rc;
+  }
+  return query_->Execute(values, rows);
+}
+
+Status ServerStatement::Run(ADSHANDLE* cursor) {
+  Values values = ServerValues();
   if (options_.streamed != 0 && IsQueryText(query_->server_text())) return RunStreamed(std::move(values), cursor);
   std::unique_ptr<PgRows> rows;
-  if (Status rc = query_->Execute(values, &rows); !rc.ok()) return rc;
+  if (Status rc = ReadRows(values, &rows); !rc.ok()) return rc;
   if (!rows->has_rows()) {
     *cursor = 0;
     return Status();

@@ -10,11 +10,15 @@
 // indexes of that table whose columns all reach the result are offered by
 // the cursor too. With AdsStmtSetStreamed on, a SELECT is read through a
 // server cursor in windows instead (server_stream.h). Table passwords do
-// not apply and are accepted unused.
+// not apply and are accepted unused. Executions queued (AdsStmtQueueExecution)
+// are read with the next execution in one request, and their rows kept,
+// each for one later execution with the same values.
 #ifndef KDX_ENGINE_SERVER_STATEMENT_H_
 #define KDX_ENGINE_SERVER_STATEMENT_H_
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,8 +37,15 @@ class ServerStatement : public SqlStatement {
   Status PrepareText() override;
   void Forget() override;
   Status Run(ADSHANDLE* cursor) override;
+  bool QueueBound() override;
 
  private:
+  using Values = std::vector<std::optional<std::string>>;
+  // The bound values as the server takes them (nullopt: NULL).
+  Values ServerValues() const;
+  // The rows of an execution with `values`: rows read ahead for them, else
+  // read now together with the executions queued.
+  Status ReadRows(const Values& values, std::unique_ptr<PgRows>* rows);
   // Runs a SELECT with AdsStmtSetStreamed on: a streamed cursor reading a
   // server cursor (server_stream.h).
   Status RunStreamed(std::vector<std::optional<std::string>> values, ADSHANDLE* cursor);
@@ -47,6 +58,10 @@ class ServerStatement : public SqlStatement {
 
   std::unique_ptr<PgQuery> query_;
   std::vector<bool> visible_;  // per result column, from the first execution
+  // Executions queued since the last request, and the rows read for those
+  // not executed yet (each taken once). Together at most kMaxQueued.
+  std::vector<Values> queued_;
+  std::multimap<Values, std::unique_ptr<PgRows>> read_ahead_;
 };
 
 }  // namespace engine

@@ -103,6 +103,12 @@ Status SqlStatement::Execute(ADSHANDLE* cursor) {
   return ran;
 }
 
+Status SqlStatement::Queue(bool* queued) {
+  if (!prepared_) return Status(AE_KDX_SQL_NOT_PREPARED, "SQL statement: queued before AdsPrepareSQL");
+  *queued = QueueBound();
+  return Status();
+}
+
 Status SqlStatement::StoreRows(ResultRows& rows, ADSHANDLE* cursor) {
   const std::string describe = Describe();
   return ResultStores::Store(stores_, {*shape_, shape_generation_, connection_, describe}, rows, cursor);

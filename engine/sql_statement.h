@@ -87,6 +87,12 @@ class SqlStatement : public EngineObject {
   Status Bind(UNSIGNED16 position, BoundValue value);
   // Runs the prepared text: a cursor on its rows, or 0 without a rows set.
   Status Execute(ADSHANDLE* cursor);
+  // Keeps the values now bound as one execution to come, so that a later
+  // Execute with the same values may take rows already read. `*queued`
+  // says whether the statement reads executions ahead at all: a server
+  // does, in one request with the next Execute; table files, where each
+  // execution costs no round trip, keep nothing.
+  Status Queue(bool* queued);
 
  protected:
   // The statement as messages name it (its text, cut to 300 characters).
@@ -98,6 +104,8 @@ class SqlStatement : public EngineObject {
   // Forgets the prepared text.
   virtual void Forget() = 0;
   virtual Status Run(ADSHANDLE* cursor) = 0;
+  // Keeps the bound values for a later Run; false when it keeps nothing.
+  virtual bool QueueBound() { return false; }
   // Stores `rows` under shape_ and opens a cursor on them.
   Status StoreRows(ResultRows& rows, ADSHANDLE* cursor);
   // Makes `shape` the shape of the text's results from now on.

@@ -1,11 +1,14 @@
 #include "exports/leave_csv.h"
 
 #include <exception>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "data/errors.h"
 #include "data/query.h"
 #include "exports/column_cache.h"
+#include "exports/leave_transactions_ahead.h"
 #include "exports/line_text.h"
 #include "exports/run_statement.h"
 #include "platform/output_file.h"
@@ -96,6 +99,7 @@ class LeaveCsvWriter {
   TAdsQuery& lvtx_;
   TAdsQuery& shift_;
   ColumnCache col_;
+  std::unique_ptr<LeaveTransactionsAhead> ahead_;
   CaptionLine line_;
   LineText line_text_{"leave CSV"};
 };
@@ -116,6 +120,9 @@ WriteResult LeaveCsvWriter::Write(const std::string& file_name) {
     out.WriteLine(kHeader);
     ControlsDisabled suspended(query_);
     query_.GoFirst();
+    ahead_ = std::make_unique<LeaveTransactionsAhead>(
+        query_, lvtx_,
+        std::vector<LeaveTransactionsAhead::Binding>{{"EMPCODE", "EMPCODE"}, {"ID", "ID"}, {"LEAVE_CODE", "LVCODE"}});
     while (!query_.AtEof()) {
       try {
         WriteLeave();
@@ -148,6 +155,7 @@ void LeaveCsvWriter::WriteLeave() {
   lvtx_.ParamNamed("EMPCODE").BindText(col_.Text(query_, "EMPCODE"));
   lvtx_.ParamNamed("ID").BindText(col_.Text(query_, "ID"));
   lvtx_.ParamNamed("LEAVE_CODE").BindText(col_.Text(query_, "LVCODE"));
+  ahead_->BeforeOpen();
   lvtx_.OpenDataSet();
 
   if (!HasShiftedDays(host_)) {

@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "data/errors.h"
 #include "data/query.h"
 #include "data/table.h"
 #include "exports/column_cache.h"
 #include "exports/credentials.h"
+#include "exports/leave_transactions_ahead.h"
 #include "exports/line_text.h"
 #include "exports/run_statement.h"
 #include "util/date_format.h"
@@ -82,6 +85,8 @@ class LeaveDayRun {
   ColumnCache col_;
   LineText line_text_{"leave-day file"};
 
+  std::unique_ptr<LeaveTransactionsAhead> ahead_;
+
   std::string separator_;
   // Per leave record.
   std::string empcode_;
@@ -101,6 +106,9 @@ void LeaveDayRun::Run() {
   try {
     cld_.OpenDataSet();
     SelectLeaveRecords(host_);
+    ahead_ = std::make_unique<LeaveTransactionsAhead>(
+        src_, lvtx_,
+        std::vector<LeaveTransactionsAhead::Binding>{{"ID", "ID"}, {"EMPCODE", "EMPCODE"}, {"LEAVE_CODE", "LEAVE_CODE"}});
     while (!src_.AtEof()) {
       try {
         ExportLeave();
@@ -135,6 +143,7 @@ void LeaveDayRun::ExportLeave() {
   lvtx_.ParamNamed("ID").BindText(col_.Text(src_, "ID"));
   lvtx_.ParamNamed("EMPCODE").BindText(empcode_);
   lvtx_.ParamNamed("LEAVE_CODE").BindText(col_.Text(src_, "LEAVE_CODE"));
+  ahead_->BeforeOpen();
   lvtx_.OpenDataSet();
 
   // An empty result reads as empty text: no transaction rows.

@@ -169,6 +169,46 @@ TEST_F(ServerTwinTest, AStreamedStatementReadsAsTheStoredOneInWindowsOfAnySize) 
   engine::SetStreamWindowRowsForTest(0);
 }
 
+TEST_F(ServerTwinTest, QueuedOpensGiveEachOpenTheRowsOfItsOwnValues) {
+  // Queued in one order, opened in another, with a value opened twice and
+  // one never queued; only the server keeps queued opens.
+  auto opens = [&](TAdsConnection* connection, bool queue, bool* kept) {
+    TAdsQuery& q = *NewQuery(connection, "select n, name from emp where emp_no = :no");
+    *kept = false;
+    for (const char* no : {"e2", "E1", "E10", "none"}) {
+      q.ParamNamed("no").BindText(no);
+      if (queue) *kept = q.QueueOpen() || *kept;
+    }
+    std::string log;
+    for (const char* no : {"E10", "e2", "X", "e2", "E1"}) {
+      q.CloseDataSet();
+      q.ParamNamed("no").BindText(no);
+      q.OpenDataSet();
+      log += std::string(no) + ":\n" + Walk(q);
+    }
+    return log;
+  };
+  bool kept = false;
+  const std::string folder = opens(folder_connection_, true, &kept);
+  EXPECT_FALSE(kept);
+  EXPECT_EQ(opens(server_connection_, true, &kept), folder);
+  EXPECT_TRUE(kept);
+  EXPECT_NE(folder.find("e2:\n2|Alice|\n6||\n"), std::string::npos) << folder;
+
+  // A value the server refuses fails only its own open.
+  TAdsQuery& q = *NewQuery(server_connection_, "select name from emp where n = :n");
+  for (const char* n : {"1", "not a number", "2"}) {
+    q.ParamNamed("n").BindText(n);
+    ASSERT_TRUE(q.QueueOpen());
+  }
+  q.ParamNamed("n").BindText("2");
+  q.OpenDataSet();
+  EXPECT_EQ(Walk(q), "Alice|\n");
+  q.CloseDataSet();
+  q.ParamNamed("n").BindText("not a number");
+  EXPECT_THROW(q.OpenDataSet(), EADSDatabaseError);
+}
+
 TEST_F(ServerTwinTest, ARunSeesTheSnapshotOfItsConnectionWhateverIsCommittedMeanwhile) {
   Sql(std::string("CREATE TABLE leav (emp_no char(6), days integer, ") + pg_test::kOrderKey + ")");
   Sql("INSERT INTO leav VALUES ('E10', 2)");

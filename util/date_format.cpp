@@ -1,7 +1,7 @@
 #include "util/date_format.h"
 
 #include <cctype>
-#include <cstdio>
+#include <charconv>
 #include <mutex>
 
 namespace {
@@ -75,10 +75,17 @@ bool AmPmFollows(std::string_view p, size_t from) {
   return false;
 }
 
+// `value` in at least `min_digits` characters, zeros after any sign (as
+// printf's "%0*d").
 void AppendNumber(std::string* out, int value, int min_digits) {
   char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*d", min_digits, value);
-  out->append(buf);
+  char* end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+  const size_t size = static_cast<size_t>(end - buf);
+  const size_t wanted = min_digits > 0 ? static_cast<size_t>(min_digits) : 0;
+  const bool negative = value < 0;
+  if (negative) out->push_back('-');
+  if (size < wanted) out->append(wanted - size, '0');
+  out->append(buf + (negative ? 1 : 0), static_cast<size_t>(end - buf) - (negative ? 1 : 0));
 }
 
 class Formatter {

@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -14,8 +13,11 @@ constexpr int kSignificantDigits = 15;
 // REQUIRES: value is finite and not zero.
 void SignificantDigits(double value, std::string* digits, int* exponent) {
   char buf[40];
-  // "d.dddddddddddddde+XX": the C library rounds the binary value correctly.
-  std::snprintf(buf, sizeof buf, "%.*e", kSignificantDigits - 1, std::fabs(value));
+  // "d.dddddddddddddde+XX", the binary value correctly rounded, as printf's
+  // "%.14e" gives it.
+  const std::to_chars_result made = std::to_chars(buf, buf + sizeof buf - 1, std::fabs(value),
+                                                  std::chars_format::scientific, kSignificantDigits - 1);
+  *made.ptr = '\0';
   digits->clear();
   const char* p = buf;
   for (; *p != 'e'; ++p) {

@@ -769,6 +769,13 @@ int Next(sqlite3_vtab_cursor* base) {
 
 int Eof(sqlite3_vtab_cursor* base) { return static_cast<StreamCursor*>(base)->eof ? 1 : 0; }
 
+// The release of a cell's bytes given to SQLite: none, the window owns them.
+// Unlike SQLITE_STATIC, a value with a release of its own is copied deeply
+// whenever SQLite copies it (an aggregate's value, a sorter's key), so the
+// only value that points into a window is the column just read, which SQLite
+// uses before it asks for the next row: a window is replaced only by a move.
+void WindowOwned(void*) {}
+
 int Column(sqlite3_vtab_cursor* base, sqlite3_context* context, int column) {
   auto* cursor = static_cast<StreamCursor*>(base);
   const Window& window = *cursor->window;
@@ -781,13 +788,13 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* context, int column) {
     case SQLITE_INTEGER: sqlite3_result_int64(context, cell.integer); break;
     case SQLITE_FLOAT: sqlite3_result_double(context, cell.real); break;
     case SQLITE_TEXT:
-      sqlite3_result_text(context, window.arena.data() + cell.offset, static_cast<int>(cell.size), SQLITE_TRANSIENT);
+      sqlite3_result_text(context, window.arena.data() + cell.offset, static_cast<int>(cell.size), WindowOwned);
       break;
     case SQLITE_BLOB:
       if (cell.size == 0) {
         sqlite3_result_zeroblob(context, 0);
       } else {
-        sqlite3_result_blob(context, window.arena.data() + cell.offset, static_cast<int>(cell.size), SQLITE_TRANSIENT);
+        sqlite3_result_blob(context, window.arena.data() + cell.offset, static_cast<int>(cell.size), WindowOwned);
       }
       break;
     default: sqlite3_result_null(context); break;

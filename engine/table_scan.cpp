@@ -202,10 +202,12 @@ bool EngineTable::CopyRow(sqlite3_stmt* stmt) {
       case SQLITE_INTEGER: cell.integer = sqlite3_value_int64(value); break;
       case SQLITE_FLOAT: cell.real = sqlite3_value_double(value); break;
       case SQLITE_TEXT: {
-        const unsigned char* text = sqlite3_value_text(value);
+        // The text's bytes as they are (UTF-8): read as a blob, a text needs
+        // no terminator added, which would copy it first.
+        const void* text = sqlite3_value_blob(value);
         cell.size = static_cast<size_t>(sqlite3_value_bytes(value));
-        if (text == nullptr) return false;  // out of memory converting the text
-        batch.arena.append(reinterpret_cast<const char*>(text), cell.size);
+        if (text == nullptr && cell.size > 0) return false;  // out of memory
+        if (cell.size > 0) batch.arena.append(static_cast<const char*>(text), cell.size);
         break;
       }
       case SQLITE_BLOB: {

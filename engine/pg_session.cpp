@@ -138,6 +138,7 @@ Status PgSession::IoFailed(Io io, UNSIGNED32 code, const std::string& context) {
 
 bool PgSession::Roundtrip(const std::string& sql, PgResultPtr* last, PgResultPtr* refused, bool* timed_out) {
   *timed_out = false;
+  SettleAhead();
   if (lost_ || conn_ == nullptr) return false;
   Io io = !FaultHere(kServer) && PQsendQuery(conn_, sql.c_str()) == 1 ? Flush() : Io::kBroken;
   while (io == Io::kOk) {
@@ -184,6 +185,9 @@ Status PgSession::Fail(UNSIGNED32 code, const std::string& context, const pg_res
 }
 
 Status PgSession::LostAlready(const std::string& context) {
+  // A request sent ahead that lost the connection is what failed, whoever
+  // noticed: its own failure names what the server did not answer.
+  if (!ahead_failure_.ok()) return ahead_failure_;
   return ServerFailure(AE_KDX_PG_CONNECTION_LOST,
                   Redact("The connection to " + name_ + " was lost earlier in the run (" + context + ")"));
 }
@@ -204,6 +208,7 @@ Status PgSession::Exec(const std::string& sql, UNSIGNED32 code, const std::strin
 
 Status PgSession::CopyIn(const std::string& sql, const std::function<Status(std::string*)>& next, UNSIGNED32 code,
                          const std::string& context) {
+  SettleAhead();
   if (lost_) return LostAlready(context);
   Io io = !FaultHere(kServer) && PQsendQuery(conn_, sql.c_str()) == 1 ? Flush() : Io::kBroken;
   if (io == Io::kOk) io = AwaitResult();
@@ -256,6 +261,12 @@ void PgSession::RollbackTo(const std::string& savepoint) {
 
 Status PgSession::Guarded(const std::function<bool()>& send, size_t commands, UNSIGNED32 code,
                               const std::string& context, std::vector<PgResultPtr>* results, std::string* refused) {
+  SettleAhead();
+  if (Status rc = GuardedSend(send, code, context); !rc.ok()) return rc;
+  return GuardedCollect(commands, code, context, results, refused);
+}
+
+Status PgSession::GuardedSend(const std::function<bool()>& send, UNSIGNED32 code, const std::string& context) {
   if (lost_) return LostAlready(context);
   const std::string savepoint = std::string("SAVEPOINT ") + kGuard;
   const std::string release = std::string("RELEASE SAVEPOINT ") + kGuard;
@@ -270,6 +281,11 @@ Status PgSession::Guarded(const std::function<bool()>& send, size_t commands, UN
     return rc;
   }
   if (Io io = Flush(); io != Io::kOk) return IoFailed(io, code, context);
+  return Status();
+}
+
+Status PgSession::GuardedCollect(size_t commands, UNSIGNED32 code, const std::string& context,
+                                 std::vector<PgResultPtr>* results, std::string* refused) {
   // One result per request (each followed by a null), then the sync's.
   std::vector<PgResultPtr> replies;
   const size_t requests = commands + 2;
@@ -307,6 +323,46 @@ Status PgSession::Guarded(const std::function<bool()>& send, size_t commands, UN
   results->clear();
   for (size_t i = 1; i <= commands; ++i) results->push_back(std::move(replies[i]));
   return Status();
+}
+
+std::shared_ptr<PgSession::Ahead> PgSession::SendAhead(const std::vector<std::string>& statements, UNSIGNED32 code,
+                                                       const std::string& context) {
+  SettleAhead();
+  auto ahead = std::make_shared<Ahead>();
+  auto send = [&] {
+    for (const std::string& statement : statements) {
+      if (!Send(conn_, statement.c_str())) return false;
+    }
+    return true;
+  };
+  if (Status rc = GuardedSend(send, code, context); !rc.ok()) {
+    ahead->read = true;
+    ahead->status = std::move(rc);
+    return ahead;
+  }
+  ahead_ = ahead;
+  ahead_commands_ = statements.size();
+  ahead_code_ = code;
+  ahead_context_ = context;
+  return ahead;
+}
+
+void PgSession::SettleAhead() {
+  if (ahead_ == nullptr) return;
+  // Out of the session first: reading it may roll back to the savepoint,
+  // which is a request of its own.
+  std::shared_ptr<Ahead> ahead = std::move(ahead_);
+  ahead_.reset();
+  ahead->status = GuardedCollect(ahead_commands_, ahead_code_, ahead_context_, &ahead->results, nullptr);
+  ahead->read = true;
+  if (lost_ && ahead_failure_.ok()) ahead_failure_ = ahead->status;
+}
+
+Status PgSession::Collect(Ahead& ahead) {
+  // A request not read yet is the one ahead: every other request reads it
+  // before its own.
+  if (!ahead.read && ahead_.get() == &ahead) SettleAhead();
+  return ahead.status;
 }
 
 Status PgSession::PrepareOnce(const std::string& sql, UNSIGNED32 code, const std::string& context,

@@ -153,6 +153,23 @@ class PgSession {
   // `*results`. On failure, the engine error `code` with `context`.
   Status ExecGuarded(const std::vector<std::string>& statements, const std::vector<const char*>& values,
                      UNSIGNED32 code, const std::string& context, std::vector<PgResultPtr>* results);
+  // A request sent ahead of need (SendAhead), and its answer once read.
+  struct Ahead {
+    bool read = false;
+    Status status;
+    std::vector<PgResultPtr> results;  // one per statement
+  };
+  // Sends `statements` in order inside one savepoint, as ExecGuarded does
+  // (no values), without waiting for the answer, so that the server works
+  // while the caller does. The answer is read by Collect, or first thing by
+  // the session's next request, whoever makes it: one request at most is
+  // ahead at a time, and every request reads the answers before its own in
+  // the order they were sent. A failure to send is the status of the
+  // returned request, already read.
+  std::shared_ptr<Ahead> SendAhead(const std::vector<std::string>& statements, UNSIGNED32 code,
+                                   const std::string& context);
+  // Reads the answer of `ahead` unless read already: its status.
+  Status Collect(Ahead& ahead);
   // Runs `sql` (simple protocol, one or more statements, no savepoint): the
   // last statement's result in `*result` (may be null when not wanted). An
   // error leaves the transaction aborted until RollbackTo.
@@ -192,6 +209,12 @@ class PgSession {
   // message in `*refused`.
   Status Guarded(const std::function<bool()>& send, size_t commands, UNSIGNED32 code,
                      const std::string& context, std::vector<PgResultPtr>* results, std::string* refused = nullptr);
+  // Guarded's two halves: the requests sent and flushed, then their answers read.
+  Status GuardedSend(const std::function<bool()>& send, UNSIGNED32 code, const std::string& context);
+  Status GuardedCollect(size_t commands, UNSIGNED32 code, const std::string& context,
+                        std::vector<PgResultPtr>* results, std::string* refused);
+  // Reads the answer of the request ahead, if one is.
+  void SettleAhead();
   Status LostAlready(const std::string& context);
   // Sends `sql` (simple protocol) and collects its results: the last in
   // `*last`, the first refusal in `*refused`. false when nothing could be
@@ -216,6 +239,11 @@ class PgSession {
   bool lost_ = false;
   std::map<std::string, PgPrepared> prepared_;  // by text
   int next_statement_ = 0;  // numbers the server-side statement names
+  std::shared_ptr<Ahead> ahead_;  // sent and not read yet
+  size_t ahead_commands_ = 0;
+  UNSIGNED32 ahead_code_ = 0;
+  std::string ahead_context_;
+  Status ahead_failure_;  // the failure of a request ahead that lost the connection
 };
 
 }  // namespace engine

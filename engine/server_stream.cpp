@@ -54,13 +54,47 @@ Status ServerCursor::Fetch(const std::vector<std::string>& statements, bool decl
     name_.clear();  // the next read declares a cursor of its own
     return rc;
   }
-  rows_ = std::make_unique<PgRows>(std::move(results.back()), describe_ + " on " + session_->name(),
-                                   session_->max_char_bytes());
+  TakeRows(std::move(results.back()), from, limit);
+  FetchAhead(limit);
+  return Status();
+}
+
+void ServerCursor::TakeRows(PgResultPtr result, int64_t from, size_t limit) {
+  rows_ = std::make_unique<PgRows>(std::move(result), describe_ + " on " + session_->name(), session_->max_char_bytes());
   if (!visible_.empty()) rows_->Hide(visible_);
   rows_->NumberRowsAfter(from - 1);
   next_ = from + rows_->row_count();
   ended_ = static_cast<size_t>(rows_->row_count()) < limit;
   position_ = from;
+}
+
+void ServerCursor::FetchAhead(size_t limit) {
+  if (ended_ || name_.empty() || !fetch_ahead_) return;
+  ++requests_;
+  ahead_ = session_->SendAhead({"FETCH " + std::to_string(limit) + " FROM " + name_}, AE_KDX_SQL_EXECUTE, describe_);
+  ahead_from_ = next_;
+  ahead_limit_ = limit;
+}
+
+Status ServerCursor::CollectAhead(int64_t from, size_t limit, bool* taken) {
+  *taken = false;
+  if (ahead_ == nullptr) return Status();
+  const std::shared_ptr<PgSession::Ahead> ahead = std::move(ahead_);
+  ahead_.reset();
+  const bool wanted = from == ahead_from_ && limit == ahead_limit_;
+  // A reader that does not go on where the last window ended (a count, a
+  // step back) has its cursor declared again; it gets no more windows sent
+  // ahead, so that it costs that once.
+  if (!wanted) fetch_ahead_ = false;
+  if (Status rc = session_->Collect(*ahead); !rc.ok()) {
+    name_.clear();  // the next read declares a cursor of its own
+    *taken = wanted;
+    return wanted ? rc : Status();
+  }
+  TakeRows(std::move(ahead->results.back()), ahead_from_, ahead_limit_);
+  if (!wanted) return Status();
+  *taken = true;
+  FetchAhead(limit);
   return Status();
 }
 
@@ -72,6 +106,8 @@ Status ServerCursor::Start(int64_t key, size_t limit) {
     return Status();
   }
   first_.reset();
+  bool taken = false;
+  if (Status rc = CollectAhead(from, limit, &taken); taken || !rc.ok()) return rc;
   const std::string fetch = "FETCH " + std::to_string(limit) + " FROM ";
   if (from < next_ || name_.empty()) {
     std::vector<std::string> statements;

@@ -8,7 +8,10 @@
 // forward: a window that starts where the last one ended is one FETCH; one
 // further on skips the rows between (MOVE); one before it declares the
 // cursor again and skips to it. Each request runs inside a savepoint, in
-// one round trip. Owned by the stream of its cursor handle, which closes
+// one round trip. After a full window the FETCH of the next one is sent
+// at once and read when that window is asked for, so that the server reads
+// it while the caller works through the last (PgSession::SendAhead); a read
+// of anything else first reads it and goes on as without it. Owned by the stream of its cursor handle, which closes
 // before its connection's session: the server cursor is closed with it.
 #ifndef KDX_ENGINE_SERVER_STREAM_H_
 #define KDX_ENGINE_SERVER_STREAM_H_
@@ -21,11 +24,10 @@
 #include <vector>
 
 #include "engine/pg_query.h"
+#include "engine/pg_session.h"
 #include "engine/result_stream.h"
 
 namespace engine {
-
-class PgSession;
 
 class ServerCursor : public StreamSource {
  public:
@@ -59,6 +61,15 @@ class ServerCursor : public StreamSource {
   // Sends `statements` (the first given the values when it declares) and
   // keeps the last one's rows, the rows of a fetch at position `from`.
   Status Fetch(const std::vector<std::string>& statements, bool declares, int64_t from, size_t limit);
+  // Makes `result`, the answer to a FETCH of `limit` rows at `from`, the
+  // current read.
+  void TakeRows(PgResultPtr result, int64_t from, size_t limit);
+  // Sends the FETCH of the window after a full one ahead.
+  void FetchAhead(size_t limit);
+  // Reads the FETCH sent ahead, if one was: it is the read of `from` and
+  // `limit` when it fetched those (*taken), else the cursor only moves past
+  // its rows. Its failure is returned only when taken.
+  Status CollectAhead(int64_t from, size_t limit, bool* taken);
   std::string Declare();
 
   PgSession* session_;
@@ -74,6 +85,10 @@ class ServerCursor : public StreamSource {
   std::unique_ptr<PgRows> rows_;   // the rows of the current read
   int64_t position_ = 0;      // of the row after the current one
   size_t requests_ = 0;
+  std::shared_ptr<PgSession::Ahead> ahead_;  // the next window's FETCH, sent ahead
+  int64_t ahead_from_ = 0;
+  size_t ahead_limit_ = 0;
+  bool fetch_ahead_ = true;  // off once a read did not take the window sent ahead
 };
 
 }  // namespace engine

@@ -209,6 +209,37 @@ TEST_F(ServerTwinTest, QueuedOpensGiveEachOpenTheRowsOfItsOwnValues) {
   EXPECT_THROW(q.OpenDataSet(), EADSDatabaseError);
 }
 
+TEST_F(ServerTwinTest, StreamedStatementsReadInTurnWithOtherRequestsBetweenTheirWindows) {
+  // Windows of 2 rows: each read of a window leaves the next one's request
+  // unanswered while the other statement and a stored one ask in between.
+  auto interleaved = [&](TAdsConnection* connection) {
+    TAdsQuery& a = *NewQuery(connection, "select emp_no, n from emp");
+    TAdsQuery& b = *NewQuery(connection, "select name from emp order by n desc");
+    TAdsQuery& one = *NewQuery(connection, "select count(*) from emp where emp_no = :no");
+    for (TAdsQuery* q : {&a, &b}) {
+      q->SetStreamed(true);
+      q->OpenDataSet();
+    }
+    std::string log;
+    while (!a.AtEof() || !b.AtEof()) {
+      for (TAdsQuery* q : {&a, &b}) {
+        if (q->AtEof()) continue;
+        log += Row(*q) + " ";
+        one.CloseDataSet();
+        one.ParamNamed("no").BindText(q->ColumnByName(q->Fields()[0].Name()).ReadText());
+        one.OpenDataSet();
+        log += Row(one) + "\n";
+        q->GoNext();
+      }
+    }
+    return log;
+  };
+  const std::string folder = interleaved(folder_connection_);
+  engine::SetStreamWindowRowsForTest(2);
+  EXPECT_EQ(interleaved(server_connection_), folder);
+  engine::SetStreamWindowRowsForTest(0);
+}
+
 TEST_F(ServerTwinTest, ARunSeesTheSnapshotOfItsConnectionWhateverIsCommittedMeanwhile) {
   Sql(std::string("CREATE TABLE leav (emp_no char(6), days integer, ") + pg_test::kOrderKey + ")");
   Sql("INSERT INTO leav VALUES ('E10', 2)");

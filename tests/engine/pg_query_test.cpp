@@ -164,11 +164,13 @@ TEST_F(PgQueryTest, AServerCursorReadsEachWindowInOneRequestAndGoesBackByDeclari
     cursor.Finish();
     return out + "#" + std::to_string(cursor.requests());
   };
-  EXPECT_EQ(read(INT64_MIN, 10), "1:20 2:30 3:40 4:50 5:60 6:70 7:80 8:90 9:100 10:110 #1");  // the first fetch
-  EXPECT_EQ(read(11, 3), "11:120 12:130 13:140 #2");
-  EXPECT_EQ(read(22, 10), "22:230 23:240 24:250 #3");  // skips 14 to 21
-  EXPECT_EQ(read(30, 10), "#3");                        // past the end: nothing to ask
-  EXPECT_EQ(read(2, 2), "2:30 3:40 #4");                // declared again
+  // The first fetch, and the next window's sent ahead.
+  EXPECT_EQ(read(INT64_MIN, 10), "1:20 2:30 3:40 4:50 5:60 6:70 7:80 8:90 9:100 10:110 #2");
+  // The window sent ahead, and the next one's.
+  EXPECT_EQ(read(11, 10), "11:120 12:130 13:140 14:150 15:160 16:170 17:180 18:190 19:200 20:210 #3");
+  EXPECT_EQ(read(30, 10), "#3");       // past the end (the rows sent ahead ended): nothing to ask
+  EXPECT_EQ(read(2, 2), "2:30 3:40 #4");  // declared again; no more windows ahead
+  EXPECT_EQ(read(5, 2), "5:60 6:70 #5");  // skips row 4
 }
 
 }  // namespace

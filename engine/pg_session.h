@@ -203,8 +203,9 @@ class PgSession {
   // Connects (pg_connect.cpp); Start then begins the transaction.
   Status Connect(const std::string& uri);
   Status Start();
-  // Sends SAVEPOINT, whatever `send` queues (`commands` requests), RELEASE
-  // and a sync as one pipeline, and collects each queued request's result.
+  // Reads the answer of a request ahead, if one is; then sends SAVEPOINT,
+  // whatever `send` queues (`commands` requests), RELEASE and a sync as one
+  // pipeline, and collects each queued request's result.
   // A request the server refused leaves its SQLSTATE, a blank and its
   // message in `*refused`.
   Status Guarded(const std::function<bool()>& send, size_t commands, UNSIGNED32 code,

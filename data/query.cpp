@@ -272,22 +272,23 @@ void TAdsQuery::BindParam(ADSHANDLE statement, UNSIGNED16 position, const TParam
   }
 }
 
-bool TAdsQuery::QueueOpen() {
+ADSHANDLE TAdsQuery::PrepareBound() {
   const ADSHANDLE statement = EnsureStatement();
   SetStatementOptions(statement);
   CheckEngine(AdsPrepareSQL(statement, SqlText()));
   for (size_t i = 0; i < params_.size(); ++i) BindParam(statement, static_cast<UNSIGNED16>(i + 1), params_[i]);
+  return statement;
+}
+
+bool TAdsQuery::QueueOpen() {
   UNSIGNED16 queued = 0;
-  CheckEngine(AdsStmtQueueExecution(statement, &queued));
+  CheckEngine(AdsStmtQueueExecution(PrepareBound(), &queued));
   return queued != 0;
 }
 
 ADSHANDLE TAdsQuery::CreateHandle() {
   ScopedWaitCursor wait;
-  const ADSHANDLE statement = EnsureStatement();
-  SetStatementOptions(statement);
-  CheckEngine(AdsPrepareSQL(statement, SqlText()));
-  for (size_t i = 0; i < params_.size(); ++i) BindParam(statement, static_cast<UNSIGNED16>(i + 1), params_[i]);
+  const ADSHANDLE statement = PrepareBound();
 
   ADSHANDLE cursor = 0;
   const UNSIGNED32 result = AdsExecuteSQL(statement, &cursor);

@@ -91,6 +91,9 @@ class TAdsQuery : public TAdsDataSet {
  private:
   friend class TAdsConnection;
   ADSHANDLE EnsureStatement();
+  // The statement with the query's options, its text prepared and its
+  // parameters bound as they are now: what an open or a queued open runs.
+  ADSHANDLE PrepareBound();
   // The options every table of the system is opened with, then the query's
   // own: read-only unless live on a writable connection, updates not
   // constrained, all columns read or only those the statement names, the

@@ -336,6 +336,7 @@ std::shared_ptr<PgSession::Ahead> PgSession::SendAhead(const std::vector<std::st
     return true;
   };
   if (Status rc = GuardedSend(send, code, context); !rc.ok()) {
+    if (lost_ && ahead_failure_.ok()) ahead_failure_ = rc;
     ahead->read = true;
     ahead->status = std::move(rc);
     return ahead;

@@ -483,6 +483,9 @@ void TAdsDataSet::ForgetOpenState() {
   fields_.clear();
   key_marks_.clear();
   has_record_ = false;
+  read_columns_.clear();
+  read_numbers_.clear();
+  record_partial_ = false;
   engine_off_record_ = false;
   eof_ = true;
   bof_ = true;
@@ -518,6 +521,7 @@ bool TAdsDataSet::EngineAtBof() const {
 bool TAdsDataSet::FetchCurrent() {
   if (EngineAtEof()) {
     has_record_ = false;
+    record_partial_ = false;
     engine_off_record_ = false;
     return false;
   }
@@ -527,10 +531,45 @@ bool TAdsDataSet::FetchCurrent() {
 
 void TAdsDataSet::ReadRecord() {
   UNSIGNED32 length = static_cast<UNSIGNED32>(record_.size());
+  record_partial_ = false;
   CheckEngine(AdsGetRecord(table_, record_.data(), &length));
   CheckEngine(AdsGetBookmark60(order_, &record_number_));
   has_record_ = true;
+  record_partial_ = !read_numbers_.empty();
+  if (record_partial_) record_columns_ = read_columns_;
   engine_off_record_ = false;
+}
+
+void TAdsDataSet::ReadWholeRecord() {
+  if (!has_record_ || !record_partial_) return;
+  PutEngineOnCurrentRecord();
+  // The engine gives whole records only while it reads whole rows.
+  const std::vector<UNSIGNED16> numbers = std::move(read_numbers_);
+  read_numbers_.clear();
+  CheckEngine(AdsSetReadColumns(table_, nullptr, 0));
+  ReadRecord();
+  if (!numbers.empty()) {
+    CheckEngine(AdsSetReadColumns(table_, numbers.data(), static_cast<UNSIGNED16>(numbers.size())));
+    read_numbers_ = numbers;
+  }
+}
+
+void TAdsDataSet::SetReadColumns(const std::vector<const TField*>& fields) {
+  CheckActive();
+  std::vector<bool> columns;
+  std::vector<UNSIGNED16> numbers;
+  if (!fields.empty()) {
+    columns.assign(fields_.size(), false);
+    for (const TField* field : fields) {
+      if (field == nullptr || field->dataset_ != this) RaiseGenericError("a column of another dataset cannot be read");
+      if (!columns[field->number_ - 1u]) numbers.push_back(field->number_);
+      columns[field->number_ - 1u] = true;
+    }
+  }
+  CheckEngine(AdsSetReadColumns(table_, numbers.empty() ? nullptr : numbers.data(),
+                                static_cast<UNSIGNED16>(numbers.size())));
+  read_numbers_ = std::move(numbers);
+  read_columns_ = std::move(columns);  // the current record keeps what it was read with
 }
 
 UNSIGNED32 TAdsDataSet::ReturnEngineToCurrentRecord() {

@@ -48,6 +48,9 @@ class TField {
   friend class TAdsDataSet;
   // `value` itself, or ENumberOutOfRange when no amount can be it.
   double CheckedAmount(double value) const;
+  // This column's bytes in the current record, read whole first when the
+  // record was read without it.
+  const uint8_t* Bytes() const;
 
   TAdsDataSet* dataset_ = nullptr;
   std::string name_;
@@ -146,7 +149,15 @@ class TAdsDataSet : public TComponent {
   void DisableControls() { ++controls_disabled_; }
   void EnableControls() { if (controls_disabled_ > 0) --controls_disabled_; }
 
-  // The raw record of the current row (empty when there is none).
+  // Until called with no fields, records are read with only `fields` of
+  // this dataset (and the key columns of its indexes) filled in: for a walk
+  // reading a few columns of many records. A read of any other column of
+  // such a record reads the record again whole, so every read gives the
+  // stored value either way.
+  void SetReadColumns(const std::vector<const TField*>& fields);
+
+  // The raw record of the current row (empty when there is none). While
+  // SetReadColumns is in force only its columns are filled in.
   const std::vector<uint8_t>& RecordBuffer() const { return record_; }
   bool HasCurrentRecord() const { return has_record_; }
 
@@ -211,6 +222,12 @@ class TAdsDataSet : public TComponent {
   [[nodiscard]] bool FetchCurrent();
   // Copies the record the engine stands on (known not to be at its end).
   void ReadRecord();
+  // Reads the current record again with every column (see SetReadColumns).
+  void ReadWholeRecord();
+  // Whether the current record holds column `number` (1-based).
+  bool RecordHolds(uint16_t number) const {
+    return !record_partial_ || (number >= 1 && number <= record_columns_.size() && record_columns_[number - 1]);
+  }
   // Column values the engine reads itself (memo, binary) come from the
   // engine's position: after GoNext ran past the end or a seek missed, the
   // engine is put back on the record that is still current.
@@ -276,6 +293,13 @@ class TAdsDataSet : public TComponent {
   // end, or a missed seek left it where the seek ended. It is put back only
   // when something needs the engine's own position.
   bool engine_off_record_ = false;
+  // Columns records are read with, by column number - 1, and their numbers
+  // (SetReadColumns); empty: whole records. `record_partial_`: the current
+  // record holds only `record_columns_`.
+  std::vector<bool> read_columns_;
+  std::vector<UNSIGNED16> read_numbers_;
+  std::vector<bool> record_columns_;
+  bool record_partial_ = false;
   int controls_disabled_ = 0;
 };
 

@@ -28,9 +28,14 @@ bool ParseNumericText(const uint8_t* p, uint32_t width, double* out) {
 
 }  // namespace
 
+const uint8_t* TField::Bytes() const {
+  if (!dataset_->RecordHolds(number_)) dataset_->ReadWholeRecord();
+  return dataset_->record_.data() + offset_;
+}
+
 bool TField::IsEmpty() const {
   if (dataset_ == nullptr || !dataset_->has_record_) return true;
-  const uint8_t* p = dataset_->record_.data() + offset_;
+  const uint8_t* p = Bytes();
   if (rf::IsBlockType(engine_type_)) {
     // Only the engine can tell whether the value behind the reference is empty.
     UNSIGNED16 empty = 1;
@@ -141,7 +146,7 @@ double TField::CheckedAmount(double value) const {
 std::string TField::ReadText() const {
   const bool has_record = dataset_ != nullptr && dataset_->has_record_;
   if (!has_record) return "";
-  const uint8_t* p = dataset_->record_.data() + offset_;
+  const uint8_t* p = Bytes();
   if (kind_ == TFieldKind::Text) return CharacterText(p, width_);
   if (IsEmpty()) return "";
   switch (kind_) {
@@ -190,7 +195,7 @@ double TField::ReadDateTime() const {
     case TFieldKind::Date:
     case TFieldKind::Time:
     case TFieldKind::DateTime:
-      return DecodeNumber(*this, dataset_->record_.data() + offset_).number;
+      return DecodeNumber(*this, Bytes()).number;
     default:
       AccessError(name_, "DateTime");
   }
@@ -211,7 +216,7 @@ double TField::ReadFloat() const {
     case TFieldKind::Bytes:
       AccessError(name_, "Float");
     default:
-      return CheckedAmount(DecodeNumber(*this, dataset_->record_.data() + offset_).number);
+      return CheckedAmount(DecodeNumber(*this, Bytes()).number);
   }
 }
 
@@ -236,10 +241,10 @@ int32_t TField::ReadInt() const {
     case TFieldKind::SmallInt:
     case TFieldKind::Integer:
     case TFieldKind::AutoInc:
-      return static_cast<int32_t>(DecodeNumber(*this, dataset_->record_.data() + offset_).integer);
+      return static_cast<int32_t>(DecodeNumber(*this, Bytes()).integer);
     case TFieldKind::Float:
     case TFieldKind::Currency: {
-      const double value = CheckedAmount(DecodeNumber(*this, dataset_->record_.data() + offset_).number);
+      const double value = CheckedAmount(DecodeNumber(*this, Bytes()).number);
       const double rounded = std::nearbyint(value);  // ties to even
       if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) {
         throw EDatabaseError("'" + FormatGeneral(value) + "' is not a valid integer value");

@@ -199,6 +199,15 @@ struct AdsErrorDetail {
 // Copies the current raw record; `*length` is the buffer's size on entry and
 // the record length on return (5005 when the buffer is too small).
 [[nodiscard]] UNSIGNED32 AdsGetRecord(ADSHANDLE table, uint8_t* buffer, UNSIGNED32* length);
+// The engine's own: until called again with no columns, the table's rows are
+// read with only the `count` columns of `columns` (1-based) and the key
+// columns of its indexes, and AdsGetRecord fills only those columns of the
+// record, leaving each other one empty. Every other read of a column
+// (AdsGetField, AdsIsEmpty) gives its stored value, and once cleared
+// AdsGetRecord gives whole records again. For a walk that reads a few
+// columns of many rows; a table read in windows from a server reads whole
+// rows.
+[[nodiscard]] UNSIGNED32 AdsSetReadColumns(ADSHANDLE table, const UNSIGNED16* columns, UNSIGNED16 count);
 // The current record's text for any column (memo and binary columns included).
 [[nodiscard]] UNSIGNED32 AdsGetField(ADSHANDLE table, const std::string& field, std::string* value);
 [[nodiscard]] UNSIGNED32 AdsIsEmpty(ADSHANDLE table, const std::string& field, UNSIGNED16* empty);

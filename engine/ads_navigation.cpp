@@ -60,6 +60,15 @@ UNSIGNED32 AdsGetRecord(ADSHANDLE table, uint8_t* buffer, UNSIGNED32* length) {
   });
 }
 
+UNSIGNED32 AdsSetReadColumns(ADSHANDLE table, const UNSIGNED16* columns, UNSIGNED16 count) {
+  return WithTable(table, [&](EngineTable* t) -> Status {
+    if (count > 0 && columns == nullptr) return Status(AE_KDX_INVALID_ARGUMENT, "AdsSetReadColumns: no columns given");
+    std::vector<int> read;
+    for (UNSIGNED16 i = 0; i < count; ++i) read.push_back(static_cast<int>(columns[i]) - 1);
+    return t->SetReadColumns(read);
+  });
+}
+
 UNSIGNED32 AdsGetField(ADSHANDLE table, const std::string& field, std::string* value) {
   return WithTable(table, value, "AdsGetField", [&](EngineTable* t) -> Status {
     int column = -1;

@@ -203,6 +203,13 @@ class EngineTable : public EngineObject {
   Status GetRecord(uint8_t* buffer);
   Status GetFieldText(int column, std::string* text);
   Status IsFieldEmpty(int column, bool* empty);
+  // Until an empty list clears it, rows are read ahead with only `columns`
+  // (0-based) and the key columns of every index: GetRecord then fills only
+  // those columns of the record, each other one holding its empty value.
+  // Every other read of a column gives its stored value, reading a row
+  // again whole when it was read without it. A table read in windows from a
+  // server always reads whole rows.
+  Status SetReadColumns(const std::vector<int>& columns);
   // Record numbers are stable for the life of the handle.
   Status CurrentRecordNumber(UNSIGNED32* record);
   Status GotoRecord(int order, UNSIGNED32 record);
@@ -266,6 +273,12 @@ class EngineTable : public EngineObject {
   // errors of reads (a damaged file must be named).
   std::string ReadPlace() const;
   Cell CurrentCell(int column) const;
+  // Whether batch row `row` was read without some of its columns.
+  bool RowLacksColumns(size_t row) const;
+  // Reads the current row again whole, when it lacks a column.
+  Status ReadCurrentRowWhole();
+  // Whether rows are now read with some columns only (SetReadColumns).
+  bool ReadsSomeColumns() const { return !read_columns_.empty() && windows_ == nullptr; }
   // An error of this table's reads: `what` was being done, SQLite's reason
   // for `db_` after it, the table in the detail.
   Status ReadError(const std::string& what) const;
@@ -408,6 +421,10 @@ class EngineTable : public EngineObject {
   std::unique_ptr<Batch> spare_;              // a free batch for BatchFromMemory
   std::string select_list_;  // "rowid, "c1", ..."
   std::string rowid_name_;   // the first entry of select_list_
+  // The columns rows are read with (SetReadColumns), ascending, and their
+  // select list; empty: whole rows.
+  std::vector<int> read_columns_;
+  std::string read_select_list_;
   std::weak_ptr<Recycler> recycler_;
 
   std::map<int64_t, UNSIGNED32> big_rowid_numbers_;
@@ -424,6 +441,7 @@ class EngineTable : public EngineObject {
   std::vector<std::string> seek_parts_;
   std::vector<SqlValue> walk_key_;
   std::vector<uint8_t> scratch_;
+  std::vector<uint8_t> empty_record_;  // the empty record, once a record is read with some columns
 
   // Key under construction per order (index number -> segment bytes).
   std::map<int, std::vector<std::string>> keys_;

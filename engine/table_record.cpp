@@ -85,6 +85,23 @@ Status EngineTable::GetRecord(uint8_t* buffer) {
     std::memcpy(buffer, batch.records.data() + pos * length, length);
     return Status();
   }
+  if (ReadsSomeColumns()) {
+    // The columns read, on the empty record: no record of them is kept.
+    if (empty_record_.size() != length) {
+      empty_record_.resize(length);
+      EmptyRecord(empty_record_.data());
+    }
+    std::memcpy(buffer, empty_record_.data(), length);
+    for (int column : read_columns_) {
+      const Cell cell = CurrentCell(column);
+      if (cell.type == kCellNotRead) continue;  // a row read with other columns
+      if (Status rc = EncodeColumn(column, cell, buffer + columns_[static_cast<size_t>(column)].offset); !rc.ok()) {
+        return rc;
+      }
+    }
+    return Status();
+  }
+  if (Status rc = ReadCurrentRowWhole(); !rc.ok()) return rc;
   for (size_t c = 0; c < columns_.size(); ++c) {
     int ci = static_cast<int>(c);
     if (Status rc = EncodeColumn(ci, CurrentCell(ci), buffer + columns_[c].offset); !rc.ok()) return rc;
@@ -106,6 +123,9 @@ Status EngineTable::IsFieldEmpty(int column, bool* empty) {
   if (!HasRow()) {
     *empty = true;
     return Status();
+  }
+  if (CurrentCell(column).type == kCellNotRead) {
+    if (Status rc = ReadCurrentRowWhole(); !rc.ok()) return rc;
   }
   Cell cell = CurrentCell(column);
   if (cell.type == SQLITE_NULL) {
@@ -164,6 +184,9 @@ Status EngineTable::GetFieldText(int column, std::string* text) {
   if (Status rc = PrepareRowsFor(kNoOrderRead, true); !rc.ok()) return rc;
   text->clear();
   if (!HasRow()) return Status();
+  if (CurrentCell(column).type == kCellNotRead) {
+    if (Status rc = ReadCurrentRowWhole(); !rc.ok()) return rc;
+  }
   Cell cell = CurrentCell(column);
   if (cell.type == SQLITE_NULL) return Status();
   const ColumnInfo& info = columns_[static_cast<size_t>(column)];

@@ -22,6 +22,7 @@ struct EngineTable::Order {
   std::vector<bool> descending;
   std::map<std::string, sqlite3_stmt*> cache;
   sqlite3_stmt* key_of_row = nullptr;  // the order's key of one row, by rowid
+  sqlite3_stmt* whole_row = nullptr;   // every column of one row, by rowid
   // Whether every segment sorts ascending by the BINARY collation: -1 not
   // yet known, 0 no, 1 yes.
   int binary_ascending = -1;
@@ -30,6 +31,8 @@ struct EngineTable::Order {
     cache.clear();
     sqlite3_finalize(key_of_row);
     key_of_row = nullptr;
+    sqlite3_finalize(whole_row);
+    whole_row = nullptr;
     binary_ascending = -1;
   }
   ~Order() { Clear(); }
@@ -43,6 +46,9 @@ struct EngineTable::Cell {
   const char* bytes = "";
   size_t size = 0;
 };
+
+// The type of a buffered cell whose column its row was read without.
+constexpr int kCellNotRead = 0;
 
 struct EngineTable::Batch {
   struct Stored {

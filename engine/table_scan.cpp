@@ -99,12 +99,13 @@ Status EngineTable::Scan(int order, const ScanStart& start, const ScanRead& read
   }
   Order& o = OrderFor(order);
   sqlite3_stmt* stmt = nullptr;
-  const std::string cache_key = ScanCacheKey(request);
+  const bool some = ReadsSomeColumns();
+  const std::string cache_key = some ? read_select_list_ + "|" + ScanCacheKey(request) : ScanCacheKey(request);
   auto cached = o.cache.find(cache_key);
   if (cached != o.cache.end()) {
     stmt = cached->second;
   } else {
-    ScanTable table{qualified_, select_list_, rowid_name_};
+    ScanTable table{qualified_, some ? read_select_list_ : select_list_, rowid_name_};
     ScanOrder scan_order;
     for (size_t i = 0; i < o.segments.size(); ++i) {
       scan_order.columns.push_back(columns_[static_cast<size_t>(o.segments[i])].name);
@@ -184,42 +185,130 @@ Status EngineTable::BindScan(sqlite3_stmt* stmt, int filter_params, const ScanSt
   return Status();
 }
 
+namespace {
+
+// Copies the value of result column `index` of `stmt` into `cell`, its bytes
+// appended to `arena`. False when SQLite ran out of memory giving a text.
+template <typename Stored>
+bool CopyCell(sqlite3_stmt* stmt, int index, std::string& arena, Stored& cell) {
+  sqlite3_value* value = sqlite3_column_value(stmt, index);
+  cell.type = sqlite3_value_type(value);
+  cell.size = 0;
+  cell.offset = arena.size();
+  switch (cell.type) {
+    case SQLITE_INTEGER: cell.integer = sqlite3_value_int64(value); break;
+    case SQLITE_FLOAT: cell.real = sqlite3_value_double(value); break;
+    case SQLITE_TEXT:
+    case SQLITE_BLOB: {
+      // The bytes as they are (a text as UTF-8): read as a blob, a text
+      // needs no terminator added, which would copy it first.
+      const void* bytes = sqlite3_value_blob(value);
+      cell.size = static_cast<size_t>(sqlite3_value_bytes(value));
+      if (bytes == nullptr && cell.size > 0) return false;
+      if (cell.size > 0) arena.append(static_cast<const char*>(bytes), cell.size);
+      break;
+    }
+    default: break;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool EngineTable::CopyRow(sqlite3_stmt* stmt) {
   Batch& batch = *batch_;
   batch.rowids.push_back(sqlite3_column_int64(stmt, 0));
   const size_t base = batch.count * batch.columns;
   if (batch.cells.size() < base + batch.columns) batch.cells.resize(base + batch.columns);
-  // One column look-up per cell; the value is read while the statement
-  // stands on the row (the connection is only ever used under the engine's
-  // mutex).
-  for (size_t i = 0; i < columns_.size(); ++i) {
-    Batch::Stored& cell = batch.cells[base + i];
-    sqlite3_value* value = sqlite3_column_value(stmt, static_cast<int>(i) + 1);
-    cell.type = sqlite3_value_type(value);
-    cell.size = 0;
-    cell.offset = batch.arena.size();
-    switch (cell.type) {
-      case SQLITE_INTEGER: cell.integer = sqlite3_value_int64(value); break;
-      case SQLITE_FLOAT: cell.real = sqlite3_value_double(value); break;
-      case SQLITE_TEXT: {
-        // The text's bytes as they are (UTF-8): read as a blob, a text needs
-        // no terminator added, which would copy it first.
-        const void* text = sqlite3_value_blob(value);
-        cell.size = static_cast<size_t>(sqlite3_value_bytes(value));
-        if (text == nullptr && cell.size > 0) return false;  // out of memory
-        if (cell.size > 0) batch.arena.append(static_cast<const char*>(text), cell.size);
-        break;
-      }
-      case SQLITE_BLOB: {
-        const void* blob = sqlite3_value_blob(value);
-        cell.size = static_cast<size_t>(sqlite3_value_bytes(value));
-        if (cell.size > 0) batch.arena.append(static_cast<const char*>(blob), cell.size);
-        break;
-      }
-      default: break;
+  // The value is read while the statement stands on the row (the connection
+  // is only ever used under the engine's mutex).
+  if (ReadsSomeColumns()) {
+    for (size_t i = 0; i < batch.columns; ++i) batch.cells[base + i].type = kCellNotRead;
+    for (size_t i = 0; i < read_columns_.size(); ++i) {
+      Batch::Stored& cell = batch.cells[base + static_cast<size_t>(read_columns_[i])];
+      if (!CopyCell(stmt, static_cast<int>(i) + 1, batch.arena, cell)) return false;
     }
+    return true;
+  }
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (!CopyCell(stmt, static_cast<int>(i) + 1, batch.arena, batch.cells[base + i])) return false;
   }
   return true;
+}
+
+bool EngineTable::RowLacksColumns(size_t row) const {
+  const Batch& batch = *batch_;
+  const Batch::Stored* cells = batch.cells.data() + row * batch.columns;
+  return std::any_of(cells, cells + batch.columns, [](const Batch::Stored& c) { return c.type == kCellNotRead; });
+}
+
+Status EngineTable::ReadCurrentRowWhole() {
+  if (!HasRow() || !RowLacksColumns(batch_->pos)) return Status();
+  Order& natural = OrderFor(-1);
+  if (natural.whole_row == nullptr) {
+    const std::string sql = "SELECT " + select_list_ + " FROM " + qualified_ + " WHERE " + rowid_name_ + " = ?1";
+    if (Status prepared = Prepare(sql, &natural.whole_row); !prepared.ok()) return prepared;
+  }
+  sqlite3_stmt* lookup = natural.whole_row;
+  Batch& batch = *batch_;
+  int rc = sqlite3_bind_int64(lookup, 1, batch.rowids[batch.pos]);
+  if (rc == SQLITE_OK) rc = sqlite3_step(lookup);
+  bool copied = rc == SQLITE_ROW;
+  // Every cell is replaced, so that the row's values are all of one read.
+  for (size_t i = 0; copied && i < batch.columns; ++i) {
+    copied = CopyCell(lookup, static_cast<int>(i) + 1, batch.arena, batch.cells[batch.pos * batch.columns + i]);
+  }
+  sqlite3_reset(lookup);  // no read lock outlives the call; the step's answer is handled below
+  if (copied) return Status();
+  if (rc == SQLITE_DONE) {
+    return Status(AE_KDX_SQLITE, "Table " + display_name_ + ": record " + std::to_string(batch.rowids[batch.pos]) +
+                                     " is no longer in the table")
+        .WithTable(display_name_);
+  }
+  if (rc == SQLITE_ROW) {
+    return Status(AE_KDX_SQLITE, "Table " + display_name_ + ": out of memory reading a record")
+        .WithTable(display_name_);
+  }
+  return ReadError("reading a record");
+}
+
+Status EngineTable::SetReadColumns(const std::vector<int>& columns) {
+  std::vector<int> read;
+  if (!columns.empty()) {
+    for (int column : columns) {
+      if (column < 0 || static_cast<size_t>(column) >= columns_.size()) {
+        return Status(AE_KDX_INVALID_ARGUMENT, "Table " + display_name_ + " has no column " +
+                                                   std::to_string(column + 1))
+            .WithTable(display_name_);
+      }
+      read.push_back(column);
+    }
+    // Moves compare and read on by the key columns of the order they walk.
+    for (const IndexInfo& index : indexes_) read.insert(read.end(), index.segments.begin(), index.segments.end());
+    std::sort(read.begin(), read.end());
+    read.erase(std::unique(read.begin(), read.end()), read.end());
+  }
+  if (read == read_columns_) return Status();
+  read_columns_ = std::move(read);
+  read_select_list_ = rowid_name_;
+  for (int column : read_columns_) {
+    read_select_list_ += ", " + QuoteIdentifier(columns_[static_cast<size_t>(column)].name);
+  }
+  // Rows read with other columns are not walked into again: each would be
+  // read a second time, one by one. The current row stays.
+  ForgetKeptBatches();
+  if (batch_ != nullptr && batch_->count > 0) {
+    if (HasRow()) {
+      batch_->count = batch_->pos + 1;
+      batch_->rowids.resize(batch_->count);
+      batch_->encoded.resize(std::min(batch_->encoded.size(), batch_->count));
+      batch_->exhausted = false;
+      batch_->anchor = Anchor::kNone;
+    } else {
+      batch_->Clear();
+    }
+  }
+  return Status();
 }
 
 Status EngineTable::ReadRows(sqlite3_stmt* stmt, int order, bool forward, const ScanRead& read) {

@@ -107,6 +107,25 @@ template <typename Read>
   }
 }
 
+// While it lives, `table`'s records are read with only the columns of
+// `read` (see TAdsDataSet::SetReadColumns).
+class ReadColumnsOnly {
+ public:
+  ReadColumnsOnly(TAdsTable& table, const std::vector<const TField*>& read) : table_(table) {
+    table_.SetReadColumns(read);
+  }
+  ~ReadColumnsOnly() {
+    // A failure here leaves the records partial, and each read of another
+    // column then reads its record whole: what is read stays right.
+    static_cast<void>(TryRead([&] { table_.SetReadColumns({}); }));
+  }
+  ReadColumnsOnly(const ReadColumnsOnly&) = delete;
+  ReadColumnsOnly& operator=(const ReadColumnsOnly&) = delete;
+
+ private:
+  TAdsTable& table_;
+};
+
 // Leaves the current group's rows to be read from the table.
 void MarkLive(ReadAheadRows& rows) {
   rows.DropCurrentCells();
@@ -152,6 +171,7 @@ bool LookupTables::ReadWindow(Window& window, const std::string& seek, Visit vis
   size_t count = 0;
   bool usable = true;
   const bool ran = TryRead([&] {
+    const ReadColumnsOnly columns(table, window.read);
     if (seek.empty()) {
       table.GoFirst();
     } else {
@@ -204,6 +224,8 @@ void LookupTables::ReadKeyedTable(TAdsTable& table, const std::vector<std::strin
   read.window.usable = true;
   read.fields = fields;
   read.columns = columns;
+  read.window.read = fields;
+  read.window.read.push_back(keys[0]);
   keyed_.push_back(std::move(read));
 }
 
@@ -239,6 +261,8 @@ void LookupTables::ReadCareer(TAdsTable& table, const std::vector<std::string>& 
   career_.fields = fields;
   career_.columns = columns;
   career_.as_of = as_of;
+  career_.window.read = fields;
+  career_.window.read.insert(career_.window.read.end(), {key, date});
 }
 
 bool LookupTables::KeepCareerRow(CareerRows& read, const std::string& key, bool* walk_ended) {
@@ -299,6 +323,8 @@ void LookupTables::ReadAllowances(TAdsTable& table, const std::vector<std::strin
   allowances_.code = code;
   allowances_.fields = fields;
   allowances_.codes = codes;
+  allowances_.window.read = fields;
+  allowances_.window.read.insert(allowances_.window.read.end(), {employee, code});
 }
 
 bool LookupTables::KeepAllowanceRow(AllowanceRows& read, const std::string& employee) {

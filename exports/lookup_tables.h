@@ -121,6 +121,7 @@ class LookupTables {
     std::string last;             // the key of its last row
     std::string next;             // the key of the first row after it
     size_t limit = 0;             // rows the next window reads
+    std::vector<const TField*> read;  // the columns a window reads of its rows
     ReadAheadRows rows;
 
     // Whether every row whose key text is `key` is in the window.

@@ -185,6 +185,28 @@ TEST_F(MovingTest, NextOnTheLastRecordSetsTheEndAndKeepsTheRecord) {
   EXPECT_EQ(table->ColumnByName("ID").ReadText(), "3");
 }
 
+TEST_F(MovingTest, RecordsReadWithSomeColumnsStillGiveEveryColumnsStoredValue) {
+  TAdsTable* table = NewTable("T", "EMP_PROS.adt", "EMP_CODE;PAY_EFFECTIVE_DATE;ID");
+  table->OpenDataSet();
+  const TField& salary = table->ColumnByName("SALARY");
+  const TField& code = table->ColumnByName("CODE");
+  table->SetReadColumns({&salary});
+  std::vector<std::string> seen;
+  for (table->GoFirst(); !table->AtEof(); table->GoNext()) {
+    seen.push_back(salary.ReadText());
+    // A column the records are read without, then another set of columns
+    // while the record read with the first stays current, then none.
+    if (seen.size() == 2) seen.push_back(code.ReadText());
+    if (seen.size() == 4) {
+      table->SetReadColumns({&table->ColumnByName("ID")});
+      seen.push_back(code.ReadText());
+    }
+    if (seen.size() == 6) table->SetReadColumns({});
+    if (seen.size() >= 7) seen.push_back(table->ColumnByName("PROGRESSION_DATE").ReadText());
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"1000", "1100", "P2", "1200", "P3", "900", "800", "01/02/2008"}));
+}
+
 TEST_F(MovingTest, GoLastStandsOnTheLastRecordAtTheEnd) {
   TAdsTable* table = NewTable("T", "EMP_PROS.adt", "EMP_CODE;PAY_EFFECTIVE_DATE;ID");
   table->OpenDataSet();

@@ -208,7 +208,7 @@ class EngineTable : public EngineObject {
   // those columns of the record, each other one holding its empty value.
   // Every other read of a column gives its stored value, reading a row
   // again whole when it was read without it. A table read in windows from a
-  // server always reads whole rows.
+  // server, and an SQL result, always read whole rows.
   Status SetReadColumns(const std::vector<int>& columns);
   // Record numbers are stable for the life of the handle.
   Status CurrentRecordNumber(UNSIGNED32* record);
@@ -277,8 +277,11 @@ class EngineTable : public EngineObject {
   bool RowLacksColumns(size_t row) const;
   // Reads the current row again whole, when it lacks a column.
   Status ReadCurrentRowWhole();
-  // Whether rows are now read with some columns only (SetReadColumns).
-  bool ReadsSomeColumns() const { return !read_columns_.empty() && windows_ == nullptr; }
+  // Whether rows are now read with some columns only (SetReadColumns): on
+  // tables whose rows stay where they are, not on SQL results or windows.
+  bool ReadsSomeColumns() const {
+    return !read_columns_.empty() && windows_ == nullptr && handle_type_ == ADS_TABLE;
+  }
   // An error of this table's reads: `what` was being done, SQLite's reason
   // for `db_` after it, the table in the detail.
   Status ReadError(const std::string& what) const;

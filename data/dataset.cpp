@@ -791,6 +791,17 @@ bool TAdsDataSet::SeekKey(const std::vector<KeyValue>& values) {
   return false;
 }
 
+bool TAdsDataSet::QueueSeekKey(const std::vector<KeyValue>& values) {
+  CheckActive();
+  if (key_names_.empty() || values.empty() || values.size() > key_names_.size()) return false;
+  uint8_t key[ADS_MAX_KEY_LENGTH];
+  UNSIGNED16 key_length = ADS_MAX_KEY_LENGTH;
+  BuildSeekKey(values, key, &key_length);
+  UNSIGNED16 queued = 0;
+  CheckEngine(AdsQueueSeek(order_, key, key_length, &queued));
+  return queued != 0;
+}
+
 bool TAdsDataSet::SeekAtOrAfter(const std::vector<KeyValue>& values) {
   CheckActive();
   if (key_names_.empty()) RaiseLayerError("No parseable expressions in setting key fields");

@@ -140,6 +140,10 @@ class TAdsDataSet : public TComponent {
   // at or after the values (the first record for no values). False, at the
   // end, when there is none.
   [[nodiscard]] bool SeekAtOrAfter(const std::vector<KeyValue>& values);
+  // Tells the engine that SeekKey(values) will come, so that a table read
+  // in windows from a server reads its rows with another window's request.
+  // Position and record stay. False where nothing is kept (AdsQueueSeek).
+  bool QueueSeekKey(const std::vector<KeyValue>& values);
   // Finds the first record whose columns (";"-separated) equal the values.
   // On a miss the current record stays current and the result is false.
   [[nodiscard]] bool LocateValue(const std::string& columns, const std::vector<LocateItem>& values,

@@ -231,6 +231,13 @@ struct AdsErrorDetail {
 // data_type 1 = raw key; seek_type 1 = nearest (soft), 2 = exact (hard).
 [[nodiscard]] UNSIGNED32 AdsSeek(ADSHANDLE index, const uint8_t* key, UNSIGNED16 length,
                    UNSIGNED16 data_type, UNSIGNED16 seek_type, UNSIGNED16* found);
+// The engine's own: tells the table of order `index` that raw key `key` will
+// be sought (AdsSeek). A table read in windows from a server reads the
+// window of that key with the next window it asks for, in the same request,
+// and keeps it for that seek: the rows are those of the run's one snapshot
+// either way. `*queued` is 0 where nothing is kept (table files, a table
+// copied whole, a key no window can start at, 1,024 windows already kept).
+[[nodiscard]] UNSIGNED32 AdsQueueSeek(ADSHANDLE index, const uint8_t* key, UNSIGNED16 length, UNSIGNED16* queued);
 
 // ---- filters ----------------------------------------------------------------
 // `*length` is the capacity on entry; 5005 (and the needed length) when too small.

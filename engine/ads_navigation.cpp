@@ -168,6 +168,15 @@ UNSIGNED32 AdsSeek(ADSHANDLE index, const uint8_t* key, UNSIGNED16 length, UNSIG
   });
 }
 
+UNSIGNED32 AdsQueueSeek(ADSHANDLE index, const uint8_t* key, UNSIGNED16 length, UNSIGNED16* queued) {
+  return WithOrder(index, queued, "AdsQueueSeek", [&](EngineTable* t, int o) -> Status {
+    bool kept = false;
+    if (Status rc = LastErrorStatus(t->QueueSeek(o, key, length, &kept)); !rc.ok()) return rc;
+    *queued = kept ? 1 : 0;
+    return Status();
+  });
+}
+
 // ---- filters ------------------------------------------------------------------------------
 
 UNSIGNED32 AdsGetAOF(ADSHANDLE table, char* buffer, UNSIGNED16* length) {

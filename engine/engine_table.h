@@ -131,6 +131,11 @@ class EngineTable : public EngineObject {
     // Makes the table's database hold the row of rowid `rowid` alone (none
     // when there is no such row).
     virtual Status FillRow(int64_t rowid) = 0;
+    // Keeps the window of the first `limit` rows of index `index` at or
+    // after the values of `key` (none NULL) to be read with the next Fill
+    // that asks the source, for a later Fill of that start asking at most
+    // `limit` rows. False when nothing is kept.
+    virtual bool QueueFill(int index, const std::vector<SqlValue>& key, size_t limit) = 0;
   };
   // The table reads its rows in windows (it must have a rows loader too).
   void set_row_windows(std::unique_ptr<RowWindows> windows);
@@ -219,6 +224,10 @@ class EngineTable : public EngineObject {
 
   // ---- seeks ----
   Status Seek(int order, const uint8_t* key, UNSIGNED16 length, bool exact, bool* found);
+  // Tells a table read in windows that `key` will be sought in `order`: its
+  // window is read with the next one the table asks for. `*queued` is false
+  // where nothing is kept (the rows are read otherwise).
+  Status QueueSeek(int order, const uint8_t* key, UNSIGNED16 length, bool* queued);
   // Key being built on an index (AdsInitRawKey/AdsSetField/AdsBuildRawKey).
   // (InitKey is to be [[nodiscard]] too once table_seek.cpp checks it.)
   Status InitKey(int order);

@@ -22,6 +22,9 @@ bool ExactlyOrdered(PgValueForm form) {
 
 std::string Param(size_t number) { return "$" + std::to_string(number); }
 
+// Most windows queued and read ahead at a time, per table.
+constexpr size_t kMaxQueuedWindows = 1024;
+
 }  // namespace
 
 std::unique_ptr<ServerWindows> ServerWindows::For(PgSession* session, const PgTable* table, const EngineTable& loaded,
@@ -92,10 +95,10 @@ Status ServerWindows::Serves(int index, bool* serves) {
   return Status();
 }
 
-Status ServerWindows::Fill(int index, const std::vector<SqlValue>* key, size_t key_segments, bool strict,
-                           bool with_rowid, int64_t rowid, size_t limit, std::vector<int64_t>* rowids) {
+Status ServerWindows::StartOf(int index, const std::vector<SqlValue>* key, size_t key_segments, bool strict,
+                              bool with_rowid, int64_t rowid, Start* start, std::string* context) {
   const PgIndex& tag = table_->indexes[static_cast<size_t>(index)];
-  const std::string context = "reading table " + table_->name + " in the order of index " + tag.tag;
+  *context = "reading table " + table_->name + " in the order of index " + tag.tag;
   if (key == nullptr) key_segments = 0;
   if (key_segments > tag.segments.size() || (with_rowid && key_segments != tag.segments.size())) {
     return Status(AE_KDX_SQLITE, "Table " + table_->name + Where() + ": a window start its index cannot give")
@@ -124,37 +127,121 @@ Status ServerWindows::Fill(int index, const std::vector<SqlValue>* key, size_t k
     if (key_segments > 0) sql += " WHERE (" + lhs + ") " + (strict ? "> (" : ">= (") + rhs + ")";
     sql += " ORDER BY " + order_by + natural_ + " LIMIT " + Param(places + 1);
   }
-  std::vector<std::string> texts;
+  start->sql = sql;
+  start->texts.clear();
   for (size_t s = 0; s < key_segments; ++s) {
     const SqlValue& value = (*key)[s];
     switch (value.type) {
-      case SQLITE_INTEGER: texts.push_back(std::to_string(value.integer)); break;
-      case SQLITE_TEXT: texts.push_back(value.bytes); break;
+      case SQLITE_INTEGER: start->texts.push_back(std::to_string(value.integer)); break;
+      case SQLITE_TEXT: start->texts.push_back(value.bytes); break;
       default:
         return Status(AE_KDX_SQLITE, "Table " + table_->name + Where() + ", index " + tag.tag +
                                          ": a key value of another kind than its column")
             .WithTable(table_->name);
     }
   }
-  if (with_rowid) texts.push_back(std::to_string(rowid));
-  texts.push_back(std::to_string(limit));
-  return Store(sql, texts, context, rowids);
+  if (with_rowid) start->texts.push_back(std::to_string(rowid));
+  return Status();
+}
+
+Status ServerWindows::Fill(int index, const std::vector<SqlValue>* key, size_t key_segments, bool strict,
+                           bool with_rowid, int64_t rowid, size_t limit, std::vector<int64_t>* rowids) {
+  Start start;
+  std::string context;
+  if (Status rc = StartOf(index, key, key_segments, strict, with_rowid, rowid, &start, &context); !rc.ok()) return rc;
+  PgResultPtr rows;
+  if (Status rc = Rows(start, limit, context, &rows); !rc.ok()) return rc;
+  return StoreRows(rows, rowids);
+}
+
+bool ServerWindows::QueueFill(int index, const std::vector<SqlValue>& key, size_t limit) {
+  if (queued_.size() + read_ahead_.size() >= kMaxQueuedWindows) return false;
+  Queued queued;
+  std::string context;
+  if (!StartOf(index, &key, key.size(), false, false, 0, &queued.start, &context).ok()) return false;
+  queued.limit = limit;
+  queued_.push_back(std::move(queued));
+  return true;
+}
+
+Status ServerWindows::Rows(const Start& start, size_t limit, const std::string& context, PgResultPtr* rows) {
+  // The first `limit` rows of a start are those of any larger limit: the
+  // same statement in the same snapshot.
+  for (size_t i = 0; i < read_ahead_.size(); ++i) {
+    if (read_ahead_[i].limit < limit || !(read_ahead_[i].start == start)) continue;
+    *rows = std::move(read_ahead_[i].rows);
+    // Seeks come in the order they were queued: those queued before this
+    // one and not taken are passed by.
+    read_ahead_.erase(read_ahead_.begin(), read_ahead_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+    return Status();
+  }
+  std::vector<std::string> own = start.texts;
+  own.push_back(std::to_string(limit));
+  std::vector<Queued> with;  // queued for the same statement, this start's own left out
+  bool own_found = false;
+  for (size_t i = 0; i < queued_.size();) {
+    if (queued_[i].start.sql != start.sql) {
+      ++i;
+      continue;
+    }
+    if (!own_found && queued_[i].start == start && queued_[i].limit >= limit) {
+      own_found = true;
+      own.back() = std::to_string(queued_[i].limit);
+    } else {
+      with.push_back(std::move(queued_[i]));
+    }
+    queued_.erase(queued_.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+  if (with.empty()) return Ask(start.sql, own, context, rows);
+
+  std::vector<std::vector<std::string>> texts{own};
+  for (const Queued& queued : with) {
+    texts.push_back(queued.start.texts);
+    texts.back().push_back(std::to_string(queued.limit));
+  }
+  std::vector<std::vector<const char*>> sets;
+  for (const std::vector<std::string>& set : texts) {
+    sets.emplace_back();
+    for (const std::string& text : set) sets.back().push_back(text.c_str());
+  }
+  const PgPrepared* prepared = nullptr;
+  if (Status rc = session_->PrepareOnce(start.sql, AE_KDX_PG_SERVER, context, &prepared); !rc.ok()) return rc;
+  std::vector<PgResultPtr> all;
+  Status rc = session_->ExecPreparedMany(*prepared, sets, AE_KDX_PG_SERVER, context, &all);
+  if (rc.ok()) {
+    *rows = std::move(all[0]);
+    for (size_t i = 0; i < with.size(); ++i) {
+      read_ahead_.push_back(ReadAhead{std::move(with[i].start), with[i].limit, std::move(all[i + 1])});
+    }
+    return Status();
+  }
+  // A refusal of any window of the request fails them all: this one is then
+  // asked for alone, and fails (or not) as it would have without the queue.
+  // A lost, timed-out or cancelled request is the failure of this one.
+  if (rc.code() != AE_KDX_PG_SERVER) return rc;
+  return Ask(start.sql, own, context, rows);
 }
 
 Status ServerWindows::FillRow(int64_t rowid) {
   const std::string sql = select_ + " WHERE " + natural_ + " = $1";
-  return Store(sql, {std::to_string(rowid)}, "reading a record of table " + table_->name, nullptr);
+  PgResultPtr rows;
+  if (Status rc = Ask(sql, {std::to_string(rowid)}, "reading a record of table " + table_->name, &rows); !rc.ok()) {
+    return rc;
+  }
+  return StoreRows(rows, nullptr);
 }
 
-Status ServerWindows::Store(const std::string& sql, const std::vector<std::string>& texts, const std::string& context,
-                            std::vector<int64_t>* rowids) {
+Status ServerWindows::Ask(const std::string& sql, const std::vector<std::string>& texts, const std::string& context,
+                          PgResultPtr* rows) {
   std::vector<const char*> values;
   for (const std::string& text : texts) values.push_back(text.c_str());
   const PgPrepared* prepared = nullptr;
-  PgResultPtr result;
   if (Status rc = session_->PrepareOnce(sql, AE_KDX_PG_SERVER, context, &prepared); !rc.ok()) return rc;
-  if (Status rc = session_->ExecPrepared(*prepared, values, AE_KDX_PG_SERVER, context, &result); !rc.ok()) return rc;
+  return session_->ExecPrepared(*prepared, values, AE_KDX_PG_SERVER, context, rows);
+}
 
+Status ServerWindows::StoreRows(const PgResultPtr& rows, std::vector<int64_t>* rowids) {
+  pg_result* result = rows.get();
   // The last window's rows give way to these in one transaction.
   if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
     return SqliteError(AE_KDX_SQLITE, "Table " + table_->name + Where() + ": storing a window of its rows", db_);
@@ -165,7 +252,7 @@ Status ServerWindows::Store(const std::string& sql, const std::vector<std::strin
                       : SqliteError(AE_KDX_SQLITE, "Table " + table_->name + Where() + ": clearing its last window", db_);
   sqlite3_reset(clear_.get());
   if (stored.ok()) {
-    stored = PgStoreRows(*table_, result.get(), true, db_, insert_.get(), Where(), &rows_stored_, &scratch_);
+    stored = PgStoreRows(*table_, result, true, db_, insert_.get(), Where(), &rows_stored_, &scratch_);
   }
   if (sqlite3_exec(db_, stored.ok() ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK && stored.ok()) {
     stored = SqliteError(AE_KDX_SQLITE, "Table " + table_->name + Where() + ": storing a window of its rows", db_);
@@ -173,8 +260,8 @@ Status ServerWindows::Store(const std::string& sql, const std::vector<std::strin
   if (!stored.ok() || rowids == nullptr) return stored;
   const int columns = static_cast<int>(table_->columns.size());
   rowids->clear();
-  for (int r = 0; r < PQntuples(result.get()); ++r) {
-    rowids->push_back(std::strtoll(PQgetvalue(result.get(), r, columns), nullptr, 10));
+  for (int r = 0; r < PQntuples(result); ++r) {
+    rowids->push_back(std::strtoll(PQgetvalue(result, r, columns), nullptr, 10));
   }
   return Status();
 }

@@ -24,6 +24,7 @@
 
 #include "engine/engine_table.h"
 #include "engine/pg_catalog.h"
+#include "engine/pg_session.h"
 #include "engine/sqlite_support.h"
 
 namespace engine {
@@ -42,16 +43,44 @@ class ServerWindows : public EngineTable::RowWindows {
   Status Fill(int index, const std::vector<SqlValue>* key, size_t key_segments, bool strict, bool with_rowid,
               int64_t rowid, size_t limit, std::vector<int64_t>* rowids) override;
   Status FillRow(int64_t rowid) override;
+  // Windows queued are read with the next window of the same statement that
+  // asks the server, in one request, and each kept for one later Fill of
+  // its start; one kept is given up once a window queued after it is taken.
+  bool QueueFill(int index, const std::vector<SqlValue>& key, size_t limit) override;
 
  private:
+  // A window's statement and its values but the row limit.
+  struct Start {
+    std::string sql;
+    std::vector<std::string> texts;
+    bool operator==(const Start& other) const = default;
+  };
+  struct Queued {
+    Start start;
+    size_t limit = 0;
+  };
+  struct ReadAhead {
+    Start start;
+    size_t limit = 0;
+    PgResultPtr rows;
+  };
+  // The statement and values of a window (see Fill); `context` for errors.
+  Status StartOf(int index, const std::vector<SqlValue>* key, size_t key_segments, bool strict, bool with_rowid,
+                 int64_t rowid, Start* start, std::string* context);
+  // The rows of the first `limit` of `start`: read ahead for it, else asked
+  // for with the windows queued for the same statement.
+  Status Rows(const Start& start, size_t limit, const std::string& context, PgResultPtr* rows);
+  // Runs `sql` with `values` (the limit last) on the server.
+  Status Ask(const std::string& sql, const std::vector<std::string>& texts, const std::string& context,
+             PgResultPtr* rows);
+  // Makes `rows` the window; `rowids` (may be null) gets their rowids in
+  // the server's order.
+  Status StoreRows(const PgResultPtr& rows, std::vector<int64_t>* rowids);
+
   ServerWindows(PgSession* session, const PgTable* table, sqlite3* db, std::string natural)
       : session_(session), table_(table), db_(db), natural_(std::move(natural)) {}
   // " on <server>", for messages.
   std::string Where() const;
-  // Runs `sql` with `values` and makes its rows the window; `rowids` (may
-  // be null) gets their rowids in the server's order.
-  Status Store(const std::string& sql, const std::vector<std::string>& values, const std::string& context,
-               std::vector<int64_t>* rowids);
 
   PgSession* session_;
   const PgTable* table_;
@@ -60,6 +89,10 @@ class ServerWindows : public EngineTable::RowWindows {
   std::string select_;   // "SELECT <every column>, <natural key> FROM <table>"
   std::vector<int> served_;  // per index: -1 not yet asked about NULLs, 0 no, 1 yes
   std::map<std::string, std::string> statements_;  // by shape: the statement's text
+  // Windows queued, and those read ahead in the order they were queued:
+  // together at most kMaxQueuedWindows.
+  std::vector<Queued> queued_;
+  std::vector<ReadAhead> read_ahead_;
   Statement insert_;
   Statement clear_;
   int64_t rows_stored_ = 0;

@@ -230,6 +230,27 @@ Status EngineTable::Seek(int order, const uint8_t* key, UNSIGNED16 length, bool 
   return Status();
 }
 
+Status EngineTable::QueueSeek(int order, const uint8_t* key, UNSIGNED16 length, bool* queued) {
+  *queued = false;
+  if (windows_ == nullptr || rows_hidden_ || filter_ != nullptr || order < 0 || key == nullptr || length == 0) {
+    return Status();
+  }
+  std::vector<SqlValue> values;
+  std::vector<std::string> parts;
+  if (Status rc = DecodeKey(order, key, length, &values, &parts); !rc.ok()) return rc;
+  bool serves = false;
+  if (Status rc = windows_->Serves(order, &serves); !rc.ok()) return rc;
+  // As PrepareRowsFor: keys a window cannot start at are sought in the
+  // whole rows.
+  for (const SqlValue& value : values) {
+    serves = serves && value.type != SQLITE_NULL &&
+             (value.type != SQLITE_TEXT || value.bytes.find('\0') == std::string::npos);
+  }
+  // Both reads of a seek (in order or not) read at most kSeekReadAhead rows.
+  if (serves) *queued = windows_->QueueFill(order, values, kSeekReadAhead);
+  return Status();
+}
+
 bool EngineTable::CompareRowToKey(size_t row, const Order& order, const std::vector<SqlValue>& values,
                                   int* result) const {
   // Integers beyond 2^53 do not compare exactly with a double.

@@ -108,7 +108,15 @@ void LeaveDayRun::Run() {
     SelectLeaveRecords(host_);
     ahead_ = std::make_unique<LeaveTransactionsAhead>(
         src_, lvtx_,
-        std::vector<LeaveTransactionsAhead::Binding>{{"ID", "ID"}, {"EMPCODE", "EMPCODE"}, {"LEAVE_CODE", "LEAVE_CODE"}});
+        std::vector<LeaveTransactionsAhead::Binding>{{"ID", "ID"}, {"EMPCODE", "EMPCODE"}, {"LEAVE_CODE", "LEAVE_CODE"}},
+        [this](TAdsQuery& leave) {
+          // A leave of more than one day without transaction rows walks the
+          // calendar from its first day: that seek's rows come with others.
+          const TDateTime start = leave.ColumnByName("START_DATE").ReadDateTime();
+          if (leave.ColumnByName("END_DATE").ReadDateTime() > start) {
+            static_cast<void>(cld_.QueueSeekKey({leave.ColumnByName("EMPCODE").ReadText(), start}));
+          }
+        });
     while (!src_.AtEof()) {
       try {
         ExportLeave();

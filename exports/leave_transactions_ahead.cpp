@@ -5,8 +5,9 @@
 #include "data/query.h"
 #include "util/error.h"
 
-LeaveTransactionsAhead::LeaveTransactionsAhead(TAdsQuery& leaves, TAdsQuery& lvtx, std::vector<Binding> bindings)
-    : leaves_(leaves), lvtx_(lvtx), bindings_(std::move(bindings)) {}
+LeaveTransactionsAhead::LeaveTransactionsAhead(TAdsQuery& leaves, TAdsQuery& lvtx, std::vector<Binding> bindings,
+                                               AlsoQueue also_queue)
+    : leaves_(leaves), lvtx_(lvtx), bindings_(std::move(bindings)), also_queue_(std::move(also_queue)) {}
 
 LeaveTransactionsAhead::~LeaveTransactionsAhead() = default;
 
@@ -49,6 +50,7 @@ void LeaveTransactionsAhead::QueueFrom(size_t current) {
       stopped_ = true;
       return;
     }
+    if (also_queue_) also_queue_(*ahead_);
     ahead_->GoNext();
   }
   if (ahead_->AtEof()) stopped_ = true;

@@ -15,6 +15,7 @@
 #define KDX_EXPORTS_LEAVE_TRANSACTIONS_AHEAD_H_
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -30,8 +31,12 @@ class LeaveTransactionsAhead {
     const char* param;
     const char* column;
   };
+  // Called with the second cursor standing on each leave queued, to queue
+  // more of that leave's reads; what it raises stops the queueing.
+  using AlsoQueue = std::function<void(TAdsQuery& leave)>;
   // `leaves` is the run's open leave query, standing on its first leave.
-  LeaveTransactionsAhead(TAdsQuery& leaves, TAdsQuery& lvtx, std::vector<Binding> bindings);
+  LeaveTransactionsAhead(TAdsQuery& leaves, TAdsQuery& lvtx, std::vector<Binding> bindings,
+                         AlsoQueue also_queue = {});
   ~LeaveTransactionsAhead();
 
   // Called for each leave of the run in turn, with `lvtx` closed and bound
@@ -46,6 +51,7 @@ class LeaveTransactionsAhead {
   TAdsQuery& leaves_;
   TAdsQuery& lvtx_;
   std::vector<Binding> bindings_;
+  AlsoQueue also_queue_;
   std::unique_ptr<TAdsQuery> ahead_;  // the second cursor, standing on leave queued_until_
   size_t seen_ = 0;                   // leaves the run has come to
   size_t queued_until_ = 0;           // the first leave not queued

@@ -246,8 +246,10 @@ Status EngineTable::QueueSeek(int order, const uint8_t* key, UNSIGNED16 length, 
     serves = serves && value.type != SQLITE_NULL &&
              (value.type != SQLITE_TEXT || value.bytes.find('\0') == std::string::npos);
   }
-  // Both reads of a seek (in order or not) read at most kSeekReadAhead rows.
-  if (serves) *queued = windows_->QueueFill(order, values, kSeekReadAhead);
+  // A seek after one served from the rows read ahead (the first day of the
+  // next leave, after the days of the last) reads kInOrderSeekReadAhead
+  // rows: windows of that size are what queued seeks mostly find.
+  if (serves) *queued = windows_->QueueFill(order, values, kInOrderSeekReadAhead);
   return Status();
 }
 

@@ -55,8 +55,6 @@ Status& Status::operator=(const Status& other) {
   return *this;
 }
 
-Status::~Status() = default;
-
 const std::string& Status::text() const noexcept {
   static const std::string kNone;
   return rep_ == nullptr ? kNone : rep_->text;
@@ -92,8 +90,7 @@ Status& Status::WithUnusableStatement() & {
   return *this;
 }
 
-Status::operator UNSIGNED32() const {
-  if (rep_ == nullptr) return 0;
+UNSIGNED32 Status::Publish() const {
   RecordError(rep_->code, rep_->text, rep_->detail);
   return rep_->code;
 }

@@ -31,7 +31,7 @@ class [[nodiscard]] Status {
   Status& operator=(const Status& other);
   Status(Status&& other) noexcept = default;
   Status& operator=(Status&& other) noexcept = default;
-  ~Status();
+  ~Status() = default;
 
   bool ok() const noexcept { return rep_ == nullptr; }
   UNSIGNED32 code() const noexcept { return rep_ == nullptr ? 0 : rep_->code; }
@@ -54,10 +54,13 @@ class [[nodiscard]] Status {
 
   // The status leaving the engine: a failure becomes this thread's last
   // error; the code (0 for a success).
-  operator UNSIGNED32() const;
+  operator UNSIGNED32() const { return rep_ == nullptr ? 0 : Publish(); }
   explicit operator bool() const = delete;
 
  private:
+  // Makes the failure this thread's last error; its code.
+  UNSIGNED32 Publish() const;
+
   struct Rep {
     UNSIGNED32 code = 0;
     std::string text;

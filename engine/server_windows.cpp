@@ -175,39 +175,30 @@ Status ServerWindows::Rows(const Start& start, size_t limit, const std::string& 
     read_ahead_.erase(read_ahead_.begin(), read_ahead_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
     return Status();
   }
-  std::vector<std::string> own = start.texts;
-  own.push_back(std::to_string(limit));
-  std::vector<Queued> with;  // queued for the same statement, this start's own left out
-  bool own_found = false;
-  for (size_t i = 0; i < queued_.size();) {
-    if (queued_[i].start.sql != start.sql) {
-      ++i;
-      continue;
-    }
-    if (!own_found && queued_[i].start == start && queued_[i].limit >= limit) {
-      own_found = true;
-      own.back() = std::to_string(queued_[i].limit);
+  // This start's own set first, then the other windows queued for the same
+  // statement; a queued window of this start with a limit as large stands
+  // for its own.
+  std::vector<std::vector<std::string>> sets{start.texts};
+  size_t own_limit = limit;
+  bool own_queued = false;
+  std::vector<Queued> with;
+  std::vector<Queued> kept;  // queued for other statements
+  for (Queued& queued : queued_) {
+    if (queued.start.sql != start.sql) {
+      kept.push_back(std::move(queued));
+    } else if (!own_queued && queued.limit >= limit && queued.start == start) {
+      own_queued = true;
+      own_limit = queued.limit;
     } else {
-      with.push_back(std::move(queued_[i]));
+      sets.push_back(queued.start.texts);
+      sets.back().push_back(std::to_string(queued.limit));
+      with.push_back(std::move(queued));
     }
-    queued_.erase(queued_.begin() + static_cast<std::ptrdiff_t>(i));
   }
-  if (with.empty()) return Ask(start.sql, own, context, rows);
-
-  std::vector<std::vector<std::string>> texts{own};
-  for (const Queued& queued : with) {
-    texts.push_back(queued.start.texts);
-    texts.back().push_back(std::to_string(queued.limit));
-  }
-  std::vector<std::vector<const char*>> sets;
-  for (const std::vector<std::string>& set : texts) {
-    sets.emplace_back();
-    for (const std::string& text : set) sets.back().push_back(text.c_str());
-  }
-  const PgPrepared* prepared = nullptr;
-  if (Status rc = session_->PrepareOnce(start.sql, AE_KDX_PG_SERVER, context, &prepared); !rc.ok()) return rc;
+  queued_ = std::move(kept);
+  sets[0].push_back(std::to_string(own_limit));
   std::vector<PgResultPtr> all;
-  Status rc = session_->ExecPreparedMany(*prepared, sets, AE_KDX_PG_SERVER, context, &all);
+  Status rc = Ask(start.sql, sets, context, &all);
   if (rc.ok()) {
     *rows = std::move(all[0]);
     for (size_t i = 0; i < with.size(); ++i) {
@@ -218,26 +209,32 @@ Status ServerWindows::Rows(const Start& start, size_t limit, const std::string& 
   // A refusal of any window of the request fails them all: this one is then
   // asked for alone, and fails (or not) as it would have without the queue.
   // A lost, timed-out or cancelled request is the failure of this one.
-  if (rc.code() != AE_KDX_PG_SERVER) return rc;
-  return Ask(start.sql, own, context, rows);
+  if (with.empty() || rc.code() != AE_KDX_PG_SERVER) return rc;
+  sets.resize(1);
+  if (rc = Ask(start.sql, sets, context, &all); !rc.ok()) return rc;
+  *rows = std::move(all[0]);
+  return Status();
 }
 
 Status ServerWindows::FillRow(int64_t rowid) {
   const std::string sql = select_ + " WHERE " + natural_ + " = $1";
-  PgResultPtr rows;
-  if (Status rc = Ask(sql, {std::to_string(rowid)}, "reading a record of table " + table_->name, &rows); !rc.ok()) {
+  std::vector<PgResultPtr> rows;
+  if (Status rc = Ask(sql, {{std::to_string(rowid)}}, "reading a record of table " + table_->name, &rows); !rc.ok()) {
     return rc;
   }
-  return StoreRows(rows, nullptr);
+  return StoreRows(rows[0], nullptr);
 }
 
-Status ServerWindows::Ask(const std::string& sql, const std::vector<std::string>& texts, const std::string& context,
-                          PgResultPtr* rows) {
-  std::vector<const char*> values;
-  for (const std::string& text : texts) values.push_back(text.c_str());
+Status ServerWindows::Ask(const std::string& sql, const std::vector<std::vector<std::string>>& sets,
+                          const std::string& context, std::vector<PgResultPtr>* results) {
+  std::vector<std::vector<const char*>> values;
+  for (const std::vector<std::string>& set : sets) {
+    std::vector<const char*>& texts = values.emplace_back();
+    for (const std::string& text : set) texts.push_back(text.c_str());
+  }
   const PgPrepared* prepared = nullptr;
   if (Status rc = session_->PrepareOnce(sql, AE_KDX_PG_SERVER, context, &prepared); !rc.ok()) return rc;
-  return session_->ExecPrepared(*prepared, values, AE_KDX_PG_SERVER, context, rows);
+  return session_->ExecPreparedMany(*prepared, values, AE_KDX_PG_SERVER, context, results);
 }
 
 Status ServerWindows::StoreRows(const PgResultPtr& rows, std::vector<int64_t>* rowids) {

@@ -70,9 +70,10 @@ class ServerWindows : public EngineTable::RowWindows {
   // The rows of the first `limit` of `start`: read ahead for it, else asked
   // for with the windows queued for the same statement.
   Status Rows(const Start& start, size_t limit, const std::string& context, PgResultPtr* rows);
-  // Runs `sql` with `values` (the limit last) on the server.
-  Status Ask(const std::string& sql, const std::vector<std::string>& texts, const std::string& context,
-             PgResultPtr* rows);
+  // Runs `sql` once for each set of values (a window's limit last) on the
+  // server, in one request: one result per set.
+  Status Ask(const std::string& sql, const std::vector<std::vector<std::string>>& sets, const std::string& context,
+             std::vector<PgResultPtr>* results);
   // Makes `rows` the window; `rowids` (may be null) gets their rowids in
   // the server's order.
   Status StoreRows(const PgResultPtr& rows, std::vector<int64_t>* rowids);

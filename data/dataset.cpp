@@ -556,14 +556,14 @@ void TAdsDataSet::ReadWholeRecord() {
 
 void TAdsDataSet::SetReadColumns(const std::vector<const TField*>& fields) {
   CheckActive();
-  std::vector<bool> columns;
+  std::vector<uint8_t> columns;
   std::vector<UNSIGNED16> numbers;
   if (!fields.empty()) {
-    columns.assign(fields_.size(), false);
+    columns.assign(fields_.size(), 0);
     for (const TField* field : fields) {
       if (field == nullptr || field->dataset_ != this) RaiseGenericError("a column of another dataset cannot be read");
-      if (!columns[field->number_ - 1u]) numbers.push_back(field->number_);
-      columns[field->number_ - 1u] = true;
+      if (columns[field->number_ - 1u] == 0) numbers.push_back(field->number_);
+      columns[field->number_ - 1u] = 1;
     }
   }
   CheckEngine(AdsSetReadColumns(table_, numbers.empty() ? nullptr : numbers.data(),

@@ -300,9 +300,9 @@ class TAdsDataSet : public TComponent {
   // Columns records are read with, by column number - 1, and their numbers
   // (SetReadColumns); empty: whole records. `record_partial_`: the current
   // record holds only `record_columns_`.
-  std::vector<bool> read_columns_;
+  std::vector<uint8_t> read_columns_;  // bytes, not bits: copied for every record read
   std::vector<UNSIGNED16> read_numbers_;
-  std::vector<bool> record_columns_;
+  std::vector<uint8_t> record_columns_;
   bool record_partial_ = false;
   int controls_disabled_ = 0;
 };

@@ -251,12 +251,13 @@ bool DateAt(std::string_view text, int64_t* julian) {
       !Digits(text, 8, 2, &d)) {
     return false;
   }
-  if (y < 1 || m < 1 || m > 12 || d < 1 || d > 31) return false;
-  int64_t j = JulianFromCivil(y, m, d);
-  int yy, mm, dd;
-  CivilFromJulian(j, &yy, &mm, &dd);
-  if (yy != y || mm != m || dd != d) return false;  // 2010-02-30 and the like
-  *julian = j;
+  if (y < 1 || m < 1 || m > 12 || d < 1) return false;
+  // The proleptic Gregorian calendar of JulianFromCivil: 2010-02-30 and the
+  // like are no dates.
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (d > kDays[m - 1] + (m == 2 && leap ? 1 : 0)) return false;
+  *julian = JulianFromCivil(y, m, d);
   return true;
 }
 

@@ -191,6 +191,10 @@ class EngineTable : public EngineObject {
   // Open options reported by AdsGetTableOpenOptions (2 = read-only).
   UNSIGNED32 open_options() const { return open_options_; }
   void set_open_options(UNSIGNED32 options) { open_options_ = options; }
+  // Whether the table is the cursor of a streamed result (result_stream.h),
+  // so that the entry points of every other table skip looking for a stream.
+  bool streamed() const { return streamed_; }
+  void set_streamed() { streamed_ = true; }
   // The number of rows of a table whose rows cannot change while it is open
   // (an SQL result, counted as it was stored): an unfiltered RecordCount
   // answers it without counting.
@@ -407,6 +411,7 @@ class EngineTable : public EngineObject {
   ADSHANDLE handle_ = 0;
   UNSIGNED16 handle_type_ = ADS_TABLE;
   UNSIGNED32 open_options_ = 2;
+  bool streamed_ = false;
   bool rows_hidden_ = false;
   std::string sealed_path_;
   RowsLoader rows_loader_;

@@ -838,7 +838,7 @@ const sqlite3_module kStreamModule = {
 void DeleteStream(void* stream) { delete static_cast<ResultStream*>(stream); }
 
 ResultStream* StreamOf(const EngineTable* table) {
-  if (table == nullptr || Streams().empty()) return nullptr;
+  if (table == nullptr || !table->streamed()) return nullptr;
   auto it = Streams().find(table->db());
   return it == Streams().end() ? nullptr : it->second;
 }
@@ -880,6 +880,7 @@ Status OpenStreamedCursor(StreamRequest request, ADSHANDLE* cursor) {
   auto table = std::make_unique<EngineTable>(connection, mem, true, "main", shape.table_name, shape.display_name);
   if (Status loaded = table->Load(); !loaded.ok()) return loaded;
   table->set_open_options(2);  // read-only
+  table->set_streamed();
   return EngineTable::Register(std::move(table), ADS_CURSOR, cursor);
 }
 
@@ -894,7 +895,7 @@ size_t StreamedRowsHeld(ADSHANDLE cursor) {
   return stream != nullptr ? stream->shared_.size() : 0;
 }
 
-Status StreamedCursorOutcome(const EngineTable* table, Status status) {
+Status StreamedOutcome(const EngineTable* table, Status status) {
   ResultStream* stream = StreamOf(table);
   if (stream == nullptr) return status;
   Status pending = std::exchange(stream->pending_, Status());

@@ -40,6 +40,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "engine/ads.h"
 #include "engine/connection.h"
@@ -133,7 +134,11 @@ size_t StreamedRowsHeld(ADSHANDLE cursor);
 // other failure says that the result is streamed; and a move that left the
 // cursor before the rows it holds (which cannot tell whether rows lie there)
 // fails as such.
-Status StreamedCursorOutcome(const EngineTable* table, Status status);
+Status StreamedOutcome(const EngineTable* table, Status status);
+inline Status StreamedCursorOutcome(const EngineTable* table, Status status) {
+  if (table == nullptr || !table->streamed()) return status;
+  return StreamedOutcome(table, std::move(status));
+}
 
 // Whether `text` holds a word that keeps a statement from being streamed
 // (LIMIT, OFFSET, GROUP, ORDER, DISTINCT, UNION, INTERSECT, EXCEPT, WINDOW,

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "data/table.h"
+#include "util/number_format.h"
 
 namespace {
 
@@ -125,6 +126,16 @@ class ReadColumnsOnly {
  private:
   TAdsTable& table_;
 };
+
+// How KeepCareerRow keeps the text of a career column: 0 read with the row;
+// kGeneralNumberText made from the column's amount (its ReadFloat, which
+// for a Float or Currency column is the number ReadText writes out) only
+// when the row turns out to be the one in force: most rows walked are not.
+constexpr uint8_t kGeneralNumberText = 1;
+
+uint8_t TextMadeLater(const TField& field) {
+  return field.Kind() == TFieldKind::Float || field.Kind() == TFieldKind::Currency ? kGeneralNumberText : 0;
+}
 
 // Leaves the current group's rows to be read from the table.
 void MarkLive(ReadAheadRows& rows) {
@@ -285,14 +296,24 @@ bool LookupTables::KeepCareerRow(CareerRows& read, const std::string& key, bool*
   std::string text;
   for (const TField* field : read.fields) {
     double amount = 0;
+    const uint8_t how = TextMadeLater(*field);
+    bool empty = false;
     if (!TryRead([&] {
-          text = field->ReadText();
-          amount = field->ReadFloat();
+          if (how != 0) {
+            // The text is made from the amount only for the row in force.
+            empty = field->IsEmpty();
+            if (!empty) amount = field->ReadFloat();
+          } else {
+            text = field->ReadText();
+            amount = field->ReadFloat();
+          }
         })) {
       MarkLive(rows);
       return true;
     }
-    if (!rows.AddCell(amount, text)) return false;
+    if (how != 0 && !empty ? !rows.AddCellWithTextToMake(amount, how) : !rows.AddCell(amount, how != 0 ? "" : text)) {
+      return false;
+    }
   }
   return true;
 }
@@ -384,6 +405,13 @@ LookupTables::Answer LookupTables::Career(const std::string& emp_no, double* eff
   if (group == nullptr) return Answer::kNoRow;
   if (group->live) return Answer::kNotReadAhead;
   if (group->cells == 0) return Answer::kNoRow;
+  for (size_t i = group->first_cell + 1; i < group->first_cell + group->cells; ++i) {
+    const ReadAheadRows::Cell& cell = rows.CellAt(i);
+    const uint8_t how = rows.TextToMake(cell);
+    if (how == kGeneralNumberText && !career_.window.rows.MakeText(i, FormatGeneral(cell.number))) {
+      return Answer::kNotReadAhead;
+    }
+  }
   *effective = rows.CellAt(group->first_cell).number;
   *values = group->first_cell + 1;
   return Answer::kFound;

@@ -31,7 +31,10 @@ bool ReadAheadRows::Place(std::string_view key) {
 }
 
 bool ReadAheadRows::AddCell(double number, std::string_view text) {
-  if (texts_.size() + text.size() > kMaxArenaBytes || cells_.size() >= kMaxArenaBytes) return false;
+  if (texts_.size() + text.size() > kMaxArenaBytes || text.size() > kMadeTextMarks ||
+      cells_.size() >= kMaxArenaBytes) {
+    return false;
+  }
   Cell cell;
   cell.number = number;
   cell.text_offset = static_cast<uint32_t>(texts_.size());
@@ -39,6 +42,21 @@ bool ReadAheadRows::AddCell(double number, std::string_view text) {
   texts_.append(text);
   cells_.push_back(cell);
   ++groups_.back().cells;
+  return true;
+}
+
+bool ReadAheadRows::AddCellWithTextToMake(double number, uint8_t how) {
+  if (how == 0 || !AddCell(number)) return false;
+  cells_.back().text_size = ~static_cast<uint32_t>(how);
+  return true;
+}
+
+bool ReadAheadRows::MakeText(size_t index, std::string_view text) {
+  if (texts_.size() + text.size() > kMaxArenaBytes || text.size() > kMadeTextMarks) return false;
+  Cell& cell = cells_[index];
+  cell.text_offset = static_cast<uint32_t>(texts_.size());
+  cell.text_size = static_cast<uint32_t>(text.size());
+  texts_.append(text);
   return true;
 }
 

@@ -13,7 +13,8 @@
 //
 // Texts live in one arena and keys in another, so the memory is about the
 // bytes kept plus 16 bytes per cell and 20 per group. Sizes are 32-bit: a
-// table whose rows need more than 4 GiB is refused by Place and AddCell.
+// table whose rows need more than 4 GiB is refused by Place and AddCell. A
+// cell's text may also be made only when asked for (AddCellWithTextToMake).
 #ifndef KDX_EXPORTS_READ_AHEAD_ROWS_H_
 #define KDX_EXPORTS_READ_AHEAD_ROWS_H_
 
@@ -48,6 +49,17 @@ class ReadAheadRows {
 
   // Appends a cell to the current group. False when the arena is full.
   [[nodiscard]] bool AddCell(double number, std::string_view text = {});
+  // Appends a cell whose text is made from its number only if it is asked
+  // for (MakeText): `how` (1 to 255) is the reader's own code for how.
+  // Readers that keep many rows and use few save the formatting.
+  [[nodiscard]] bool AddCellWithTextToMake(double number, uint8_t how);
+  // The code a cell's text is still to be made with, or 0 once it has one.
+  uint8_t TextToMake(const Cell& cell) const {
+    return cell.text_size > kMadeTextMarks ? static_cast<uint8_t>(~cell.text_size) : 0;
+  }
+  // Gives cell `index` its text, made as its code says. False when the
+  // arena is full.
+  [[nodiscard]] bool MakeText(size_t index, std::string_view text);
   // Removes the current group's cells and their texts.
   void DropCurrentCells();
   // Forgets every group, keeping the room for the next rows.
@@ -57,7 +69,9 @@ class ReadAheadRows {
   // first, so keys asked for in ascending order cost no search.
   const Group* Find(std::string_view key) const;
   const Cell& CellAt(size_t index) const { return cells_[index]; }
+  // A cell's text; empty while it is still to be made.
   std::string_view Text(const Cell& cell) const {
+    if (TextToMake(cell) != 0) return {};
     return std::string_view(texts_).substr(cell.text_offset, cell.text_size);
   }
 
@@ -66,6 +80,10 @@ class ReadAheadRows {
   size_t MemoryBytes() const;
 
  private:
+  // A text size above this marks a text still to be made: its complement
+  // is the code.
+  static constexpr uint32_t kMadeTextMarks = 0xFFFFFF00u;
+
   std::string_view KeyOf(const Group& group) const {
     return std::string_view(keys_).substr(group.key_offset, group.key_size);
   }

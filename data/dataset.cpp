@@ -417,24 +417,22 @@ void TAdsDataSet::CompleteOpen() {
   key_buffer_.assign(length, 0);
   scratch_.assign(length, 0);
 
-  UNSIGNED16 count = 0;
-  CheckEngine(AdsGetNumFields(table_, &count));
+  // One call for every column: a query opened once per record it reads
+  // (the leave transactions) describes its columns each time.
+  std::vector<ADS_FIELD_DESCRIPTION>& described = described_;
+  CheckEngine(AdsGetFieldDescriptions(table_, &described));
   fields_.clear();
-  fields_.reserve(count);
-  for (UNSIGNED16 i = 1; i <= count; ++i) {
+  fields_.reserve(described.size());
+  for (size_t n = 0; n < described.size(); ++n) {
     TField field;
     field.dataset_ = this;
-    field.number_ = i;
-    UNSIGNED16 type = 0;
-    CheckEngine(AdsGetFieldType(table_, i, &type));
-    UNSIGNED32 width = 0;
-    CheckEngine(AdsGetFieldLength(table_, i, &width));
-    UNSIGNED16 decimals = 0;
-    if (type == ADS_NUMERIC) CheckEngine(AdsGetFieldDecimals(table_, i, &decimals));
-    CheckEngine(AdsGetFieldName(table_, i, &field.name_));
+    field.number_ = static_cast<UNSIGNED16>(n + 1);
+    const UNSIGNED16 type = described[n].type;
+    const UNSIGNED32 width = described[n].length;
+    const UNSIGNED16 decimals = type == ADS_NUMERIC ? described[n].decimals : 0;
+    field.name_ = described[n].name;
     if (field.name_.size() > 128) field.name_.resize(128);
-    UNSIGNED32 offset = 0;
-    CheckEngine(AdsGetFieldOffset(table_, i, &offset));
+    const UNSIGNED32 offset = described[n].offset;
     bool known = false;
     field.kind_ = KindOf(type, width, decimals, &known);
     if (!known) continue;

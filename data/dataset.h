@@ -303,6 +303,7 @@ class TAdsDataSet : public TComponent {
   std::vector<uint8_t> read_columns_;  // bytes, not bits: copied for every record read
   std::vector<UNSIGNED16> read_numbers_;
   std::vector<uint8_t> record_columns_;
+  std::vector<ADS_FIELD_DESCRIPTION> described_;  // kept for its room between opens
   bool record_partial_ = false;
   int controls_disabled_ = 0;
 };

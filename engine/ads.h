@@ -169,6 +169,16 @@ struct AdsErrorDetail {
 [[nodiscard]] UNSIGNED32 AdsGetFieldDecimals(ADSHANDLE table, UNSIGNED16 field, UNSIGNED16* decimals);
 [[nodiscard]] UNSIGNED32 AdsGetFieldName(ADSHANDLE table, UNSIGNED16 field, std::string* name);
 [[nodiscard]] UNSIGNED32 AdsGetFieldOffset(ADSHANDLE table, UNSIGNED16 field, UNSIGNED32* offset);
+// Every column in order, as the five calls above describe them one by one:
+// for a caller that describes a cursor opened once per record it reads.
+struct ADS_FIELD_DESCRIPTION {
+  UNSIGNED16 type = 0;
+  UNSIGNED32 length = 0;
+  UNSIGNED16 decimals = 0;
+  UNSIGNED32 offset = 0;
+  std::string name;
+};
+[[nodiscard]] UNSIGNED32 AdsGetFieldDescriptions(ADSHANDLE table, std::vector<ADS_FIELD_DESCRIPTION>* fields);
 
 // ---- indexes (an index handle is an "order": navigation follows it) --------
 // At most `max_count` index handles are returned, in the engine's order.

@@ -160,6 +160,22 @@ UNSIGNED32 AdsGetFieldOffset(ADSHANDLE table, UNSIGNED16 field, UNSIGNED32* offs
   return WithColumn(table, field, offset, "AdsGetFieldOffset", [&](const ColumnInfo& c) { *offset = c.offset; });
 }
 
+UNSIGNED32 AdsGetFieldDescriptions(ADSHANDLE table, std::vector<ADS_FIELD_DESCRIPTION>* fields) {
+  return WithTable(table, fields, "AdsGetFieldDescriptions", [&](EngineTable* t) -> Status {
+    fields->resize(t->columns().size());
+    for (size_t i = 0; i < fields->size(); ++i) {
+      const ColumnInfo& c = t->columns()[i];
+      ADS_FIELD_DESCRIPTION& field = (*fields)[i];
+      field.type = c.type.type;
+      field.length = c.type.width;
+      field.decimals = c.type.decimals;
+      field.offset = c.offset;
+      field.name = c.name;
+    }
+    return Status();
+  });
+}
+
 // ---- indexes ------------------------------------------------------------------------------
 
 

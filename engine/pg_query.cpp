@@ -3,6 +3,9 @@
 
 #include <libpq-fe.h>
 
+#include <map>
+#include <tuple>
+
 #include "engine/errors.h"
 #include "engine/pg_catalog.h"
 #include "engine/pg_values.h"
@@ -36,6 +39,16 @@ bool IsTextType(uint32_t type_oid) {
 // (ORDER BY with DISTINCT or a set operation).
 bool RefusesAddedOrder(const std::string& sqlstate) { return sqlstate == "42803" || sqlstate == "42P10"; }
 
+// MapServerType of a result column: results of one statement come again and
+// again with the same few column types, so their mappings are kept.
+const PgTypeMapping& ResultColumnMapping(uint32_t type_oid, int32_t typmod, int char_bytes) {
+  thread_local std::map<std::tuple<uint32_t, int32_t, int>, PgTypeMapping> mappings;
+  const auto key = std::make_tuple(type_oid, typmod, char_bytes);
+  auto found = mappings.find(key);
+  if (found == mappings.end()) found = mappings.emplace(key, MapServerType(type_oid, typmod, false, char_bytes)).first;
+  return found->second;
+}
+
 }  // namespace
 
 PgRows::PgRows(PgResultPtr result, std::string describe, int char_bytes)
@@ -51,7 +64,7 @@ PgRows::PgRows(PgResultPtr result, std::string describe, int char_bytes)
     column.typmod = PQfmod(result_.get(), c);
     column.table_oid = PQftable(result_.get(), c);
     column.table_column = PQftablecol(result_.get(), c);
-    const PgTypeMapping mapping = MapServerType(column.type_oid, column.typmod, false, char_bytes);
+    const PgTypeMapping& mapping = ResultColumnMapping(column.type_oid, column.typmod, char_bytes);
     column.declared = mapping.declared;
     forms_.push_back(mapping.form);
     columns_.push_back(std::move(column));

@@ -81,6 +81,15 @@ std::string CharacterText(const uint8_t* p, UNSIGNED32 width) {
   // Trailing blanks and NULs are padding; a NUL inside the text is part of
   // it, so that nothing after it is lost (the exports write it as a blank).
   size_t n = width;
+  // Eight bytes at a time while they are all padding: a byte ORed with a
+  // blank is a blank exactly when it is a blank or a NUL.
+  constexpr uint64_t kBlanks = 0x2020202020202020u;
+  while (n >= 8) {
+    uint64_t word;
+    std::memcpy(&word, p + n - 8, 8);
+    if ((word | kBlanks) != kBlanks) break;
+    n -= 8;
+  }
   while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == 0)) --n;
   return std::string(reinterpret_cast<const char*>(p), n);
 }

@@ -26,8 +26,6 @@ namespace {
 // The employee selection: still employed on the first day of the month.
 constexpr char kEmployeeStatement[] =
     "select * from employee where (termination_date is null or termination_date >=:date)";
-// The characters that make removing commas from a column text change it.
-constexpr std::string_view kCommaOrNul(",\0", 2);
 
 constexpr char kPayrollParameters[] = "PAYPARA1";
 
@@ -210,7 +208,7 @@ std::optional<std::string> FieldValue(EmployeeExportContext& ctx, TemplateField&
       ctx.line_text().Clean(text, [&] { return ctx.first_control_character_at(f.name); });
       // Without a comma (or a NUL, where the replacement cuts the text) the
       // replacement would return the text unchanged: skip its copy.
-      if (text.find_first_of(kCommaOrNul) == std::string::npos) return text;
+      if (std::none_of(text.begin(), text.end(), [](char c) { return c == ',' || c == '\0'; })) return text;
       return TextReplaceAll(text, ",", "");
     }
   }

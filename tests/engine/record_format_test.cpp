@@ -74,6 +74,11 @@ TEST(RecordFormat, CharacterColumnsPadWithBlanksAndReadBackTrimmed) {
   EXPECT_EQ(rf::CharacterText(bytes, 6), "ABCDEF");
   rf::PutCharacter("", 6, bytes);
   EXPECT_TRUE(rf::IsEmpty(ADS_STRING, 6, bytes));  // the empty text is the empty value
+  // Wide padding of blanks and NULs mixed is cut; a NUL inside the text stays.
+  const std::string wide = std::string("AB\0C", 4) + std::string(9, ' ') + '\0' + std::string(10, ' ');
+  EXPECT_EQ(rf::CharacterText(reinterpret_cast<const uint8_t*>(wide.data()), 24), std::string("AB\0C", 4));
+  const std::string full(24, '@');
+  EXPECT_EQ(rf::CharacterText(reinterpret_cast<const uint8_t*>(full.data()), 24), full);
 }
 
 TEST(RecordFormat, IntegerRangesLeaveTheEmptyMarkOutside) {

@@ -215,8 +215,9 @@ struct ADS_FIELD_DESCRIPTION {
 // record, leaving each other one empty. Every other read of a column
 // (AdsGetField, AdsIsEmpty) gives its stored value, and once cleared
 // AdsGetRecord gives whole records again. For a walk that reads a few
-// columns of many rows; an SQL result, and a table read in windows from a
-// server, read whole rows.
+// columns of many rows. An SQL result still reads whole rows, and only its
+// records are filled in part; a table read in windows from a server reads
+// and fills whole rows.
 [[nodiscard]] UNSIGNED32 AdsSetReadColumns(ADSHANDLE table, const UNSIGNED16* columns, UNSIGNED16 count);
 // The current record's text for any column (memo and binary columns included).
 [[nodiscard]] UNSIGNED32 AdsGetField(ADSHANDLE table, const std::string& field, std::string* value);

@@ -238,7 +238,7 @@ bool Digits(std::string_view text, size_t pos, size_t count, int* value) {
   if (pos + count > text.size()) return false;
   int v = 0;
   for (size_t i = pos; i < pos + count; ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    if (text[i] < '0' || text[i] > '9') return false;
     v = v * 10 + (text[i] - '0');
   }
   *value = v;

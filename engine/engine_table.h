@@ -292,9 +292,11 @@ class EngineTable : public EngineObject {
   Status ReadCurrentRowWhole();
   // Whether rows are now read with some columns only (SetReadColumns): on
   // tables whose rows stay where they are, not on SQL results or windows.
-  bool ReadsSomeColumns() const {
-    return !read_columns_.empty() && windows_ == nullptr && handle_type_ == ADS_TABLE;
-  }
+  bool ReadsSomeColumns() const { return EncodesSomeColumns() && handle_type_ == ADS_TABLE; }
+  // Whether GetRecord now fills only some columns of the record: on tables
+  // that read only those, and on SQL results, which read every column of
+  // their rows but encode only those.
+  bool EncodesSomeColumns() const { return !read_columns_.empty() && windows_ == nullptr; }
   // An error of this table's reads: `what` was being done, SQLite's reason
   // for `db_` after it, the table in the detail.
   Status ReadError(const std::string& what) const;

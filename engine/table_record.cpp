@@ -85,7 +85,7 @@ Status EngineTable::GetRecord(uint8_t* buffer) {
     std::memcpy(buffer, batch.records.data() + pos * length, length);
     return Status();
   }
-  if (ReadsSomeColumns()) {
+  if (EncodesSomeColumns()) {
     // The columns read, on the empty record: no record of them is kept.
     if (empty_record_.size() != length) {
       empty_record_.resize(length);

@@ -290,6 +290,10 @@ Status EngineTable::SetReadColumns(const std::vector<int>& columns) {
   }
   if (read == read_columns_) return Status();
   read_columns_ = std::move(read);
+  // An SQL result keeps reading whole rows (a row it has passed may not be
+  // found again by its number): only its records are filled in part, so its
+  // rows read stay as they are.
+  if (handle_type_ != ADS_TABLE) return Status();
   read_select_list_ = rowid_name_;
   for (int column : read_columns_) {
     read_select_list_ += ", " + QuoteIdentifier(columns_[static_cast<size_t>(column)].name);

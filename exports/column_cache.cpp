@@ -49,3 +49,14 @@ const TField& ColumnCache::Get(TAdsDataSet& dataset, std::string_view name) {
   }
   return field;
 }
+
+size_t ColumnCache::CountOf(const TAdsDataSet& dataset) { return SlotsOf(dataset).size(); }
+
+std::vector<const TField*> ColumnCache::ColumnsOf(const TAdsDataSet& dataset) {
+  const std::vector<TField>& fields = dataset.Fields();
+  std::vector<const TField*> columns;
+  for (const auto& [name, slot] : SlotsOf(dataset)) {
+    if (slot.column_count == fields.size() && slot.index < fields.size()) columns.push_back(&fields[slot.index]);
+  }
+  return columns;
+}

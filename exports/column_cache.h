@@ -23,6 +23,11 @@ class ColumnCache {
   // The column `name` of `dataset` (as ColumnByName would find it).
   const TField& Get(TAdsDataSet& dataset, std::string_view name);
 
+  // How many columns of `dataset` have been looked up, and those columns
+  // (those whose dataset has not changed since), in no particular order.
+  size_t CountOf(const TAdsDataSet& dataset);
+  std::vector<const TField*> ColumnsOf(const TAdsDataSet& dataset);
+
   // Shorthands for the readers.
   std::string Text(TAdsDataSet& dataset, std::string_view name) { return Get(dataset, name).ReadText(); }
   double DateTime(TAdsDataSet& dataset, std::string_view name) { return Get(dataset, name).ReadDateTime(); }

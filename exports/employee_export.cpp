@@ -281,6 +281,26 @@ class RunTemplate {
 
 }  // namespace
 
+namespace {
+
+// From the next employee on, the records of the employee query are filled
+// with the columns the run has looked up so far only: the template seldom
+// needs most of them. A column first looked up later reads its record
+// again whole (TAdsDataSet::SetReadColumns) and joins them after that
+// record. Narrowing is a saving only: when it fails, records stay whole.
+void NarrowEmployeeReads(EmployeeExportContext& ctx, TAdsQuery& emp, size_t* narrowed) {
+  const size_t count = ctx.columns().CountOf(emp);
+  if (count == *narrowed) return;
+  *narrowed = count;
+  try {
+    emp.SetReadColumns(ctx.columns().ColumnsOf(emp));
+  } catch (const std::exception&) {
+    // Nothing changed: the records stay as they were read.
+  }
+}
+
+}  // namespace
+
 void ExportEmployees(ExportHost& host) {
   PrepareRun(host);
 
@@ -295,6 +315,7 @@ void ExportEmployees(ExportHost& host) {
   try {
     std::string record;
     std::string status;
+    size_t columns_narrowed = 0;  // employee columns looked up when the reads were last narrowed
     while (!emp.AtEof()) {
       status.assign("Export Employee# : ");
       status += ctx.columns().Text(emp, "emp_no");
@@ -308,6 +329,7 @@ void ExportEmployees(ExportHost& host) {
         throw EDataError(OutOfRangeMessage(host.Components(), e, "employee " + ctx.columns().Text(emp, "emp_no")));
       }
       out.WriteLine(record);
+      NarrowEmployeeReads(ctx, emp, &columns_narrowed);
       emp.GoNext();
     }
     out.Close();

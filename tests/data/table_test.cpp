@@ -187,24 +187,38 @@ TEST_F(MovingTest, NextOnTheLastRecordSetsTheEndAndKeepsTheRecord) {
 
 TEST_F(MovingTest, RecordsReadWithSomeColumnsStillGiveEveryColumnsStoredValue) {
   TAdsTable* table = NewTable("T", "EMP_PROS.adt", "EMP_CODE;PAY_EFFECTIVE_DATE;ID");
-  table->OpenDataSet();
-  const TField& salary = table->ColumnByName("SALARY");
-  const TField& code = table->ColumnByName("CODE");
-  table->SetReadColumns({&salary});
-  std::vector<std::string> seen;
-  for (table->GoFirst(); !table->AtEof(); table->GoNext()) {
-    seen.push_back(salary.ReadText());
-    // A column the records are read without, then another set of columns
-    // while the record read with the first stays current, then none.
-    if (seen.size() == 2) seen.push_back(code.ReadText());
-    if (seen.size() == 4) {
-      table->SetReadColumns({&table->ColumnByName("ID")});
-      seen.push_back(code.ReadText());
+  // An SQL result reads whole rows and fills its records in part.
+  TAdsQuery* query = NewQuery("Q");
+  query->SetSqlText("select * from EMP_PROS");
+  query->SetStreamed(true);
+  for (TAdsDataSet* set : std::initializer_list<TAdsDataSet*>{table, query}) {
+    set->OpenDataSet();
+    const TField& salary = set->ColumnByName("SALARY");
+    const TField& code = set->ColumnByName("CODE");
+    auto walk = [&](bool narrowed) {
+      if (narrowed) set->SetReadColumns({&salary});
+      std::vector<std::string> seen;
+      for (set->GoFirst(); !set->AtEof(); set->GoNext()) {
+        seen.push_back(salary.ReadText());
+        // A column the records are read without, then another set of
+        // columns while the record read with the first stays current, then
+        // none.
+        if (seen.size() == 2) seen.push_back(code.ReadText());
+        if (seen.size() == 4) {
+          if (narrowed) set->SetReadColumns({&set->ColumnByName("ID")});
+          seen.push_back(code.ReadText());
+        }
+        if (seen.size() == 6 && narrowed) set->SetReadColumns({});
+        if (seen.size() >= 7) seen.push_back(set->ColumnByName("PROGRESSION_DATE").ReadText());
+      }
+      return seen;
+    };
+    const std::vector<std::string> whole = walk(false);
+    EXPECT_EQ(walk(true), whole) << set->Name();
+    if (set == table) {
+      EXPECT_EQ(whole, (std::vector<std::string>{"1000", "1100", "P2", "1200", "P3", "900", "800", "01/02/2008"}));
     }
-    if (seen.size() == 6) table->SetReadColumns({});
-    if (seen.size() >= 7) seen.push_back(table->ColumnByName("PROGRESSION_DATE").ReadText());
   }
-  EXPECT_EQ(seen, (std::vector<std::string>{"1000", "1100", "P2", "1200", "P3", "900", "800", "01/02/2008"}));
 }
 
 TEST_F(MovingTest, GoLastStandsOnTheLastRecordAtTheEnd) {

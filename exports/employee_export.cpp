@@ -279,10 +279,6 @@ class RunTemplate {
   bool complete_ = false;
 };
 
-}  // namespace
-
-namespace {
-
 // From the next employee on, the records of the employee query are filled
 // with the columns the run has looked up so far only: the template seldom
 // needs most of them. A column first looked up later reads its record

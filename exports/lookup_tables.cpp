@@ -311,9 +311,15 @@ bool LookupTables::KeepCareerRow(CareerRows& read, const std::string& key, bool*
       MarkLive(rows);
       return true;
     }
-    if (how != 0 && !empty ? !rows.AddCellWithTextToMake(amount, how) : !rows.AddCell(amount, how != 0 ? "" : text)) {
-      return false;
+    bool added = false;
+    if (how == 0) {
+      added = rows.AddCell(amount, text);
+    } else if (empty) {
+      added = rows.AddCell(0, "");  // ReadText of an empty amount is ""
+    } else {
+      added = rows.AddCellWithTextToMake(amount, how);
     }
+    if (!added) return false;
   }
   return true;
 }

@@ -279,6 +279,9 @@ class EngineTable : public EngineObject {
   // values) never load the rows.
   static constexpr int kNoOrderRead = -2;
   Status PrepareRowsFor(int order, bool forward, const std::vector<SqlValue>* key = nullptr);
+  // Whether the windows (windows_, not null) read the rows of `order` in
+  // that direction from `key` (may be null: from the first row).
+  Status WindowsServe(int order, bool forward, const std::vector<SqlValue>* key, bool* serves);
   // After the rows were loaded: each index is unique as the database that
   // holds them says (a copy may have had to make a unique index plain).
   void RefreshUniqueFlags();

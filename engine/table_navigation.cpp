@@ -73,22 +73,28 @@ Status EngineTable::PrepareRows() {
       .WithTable(display_name_);
 }
 
-Status EngineTable::PrepareRowsFor(int order, bool forward, const std::vector<SqlValue>* key) {
-  if (windows_ == nullptr || rows_hidden_) return PrepareRows();
-  if (order == kNoOrderRead) return Status();
-  bool serves = false;
+Status EngineTable::WindowsServe(int order, bool forward, const std::vector<SqlValue>* key, bool* serves) {
+  *serves = false;
   if (order >= 0 && forward && filter_ == nullptr) {
-    if (Status asked = windows_->Serves(order, &serves); !asked.ok()) return asked;
+    if (Status asked = windows_->Serves(order, serves); !asked.ok()) return asked;
   }
   // An empty key value, or a text holding a zero byte (which no server text
   // holds, and which a server parameter would end at), is sought in the
   // whole rows.
-  if (serves && key != nullptr) {
+  if (*serves && key != nullptr) {
     for (const SqlValue& value : *key) {
-      serves = serves && value.type != SQLITE_NULL &&
-               (value.type != SQLITE_TEXT || value.bytes.find('\0') == std::string::npos);
+      *serves = *serves && value.type != SQLITE_NULL &&
+                (value.type != SQLITE_TEXT || value.bytes.find('\0') == std::string::npos);
     }
   }
+  return Status();
+}
+
+Status EngineTable::PrepareRowsFor(int order, bool forward, const std::vector<SqlValue>* key) {
+  if (windows_ == nullptr || rows_hidden_) return PrepareRows();
+  if (order == kNoOrderRead) return Status();
+  bool serves = false;
+  if (Status asked = WindowsServe(order, forward, key, &serves); !asked.ok()) return asked;
   return serves ? Status() : PrepareRows();
 }
 

@@ -232,20 +232,12 @@ Status EngineTable::Seek(int order, const uint8_t* key, UNSIGNED16 length, bool 
 
 Status EngineTable::QueueSeek(int order, const uint8_t* key, UNSIGNED16 length, bool* queued) {
   *queued = false;
-  if (windows_ == nullptr || rows_hidden_ || filter_ != nullptr || order < 0 || key == nullptr || length == 0) {
-    return Status();
-  }
+  if (windows_ == nullptr || rows_hidden_ || order < 0 || key == nullptr || length == 0) return Status();
   std::vector<SqlValue> values;
   std::vector<std::string> parts;
   if (Status rc = DecodeKey(order, key, length, &values, &parts); !rc.ok()) return rc;
   bool serves = false;
-  if (Status rc = windows_->Serves(order, &serves); !rc.ok()) return rc;
-  // As PrepareRowsFor: keys a window cannot start at are sought in the
-  // whole rows.
-  for (const SqlValue& value : values) {
-    serves = serves && value.type != SQLITE_NULL &&
-             (value.type != SQLITE_TEXT || value.bytes.find('\0') == std::string::npos);
-  }
+  if (Status rc = WindowsServe(order, true, &values, &serves); !rc.ok()) return rc;
   // A seek after one served from the rows read ahead (the first day of the
   // next leave, after the days of the last) reads kInOrderSeekReadAhead
   // rows: windows of that size are what queued seeks mostly find.

@@ -112,9 +112,9 @@ void LeaveDayRun::Run() {
         [this](TAdsQuery& leave) {
           // A leave of more than one day without transaction rows walks the
           // calendar from its first day: that seek's rows come with others.
-          const TDateTime start = leave.ColumnByName("START_DATE").ReadDateTime();
-          if (leave.ColumnByName("END_DATE").ReadDateTime() > start) {
-            static_cast<void>(cld_.QueueSeekKey({leave.ColumnByName("EMPCODE").ReadText(), start}));
+          const TDateTime start = col_.DateTime(leave, "START_DATE");
+          if (col_.DateTime(leave, "END_DATE") > start) {
+            static_cast<void>(cld_.QueueSeekKey({col_.Text(leave, "EMPCODE"), start}));
           }
         });
     while (!src_.AtEof()) {

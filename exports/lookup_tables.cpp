@@ -127,14 +127,12 @@ class ReadColumnsOnly {
   TAdsTable& table_;
 };
 
-// How KeepCareerRow keeps the text of a career column: 0 read with the row;
-// kGeneralNumberText made from the column's amount (its ReadFloat, which
-// for a Float or Currency column is the number ReadText writes out) only
-// when the row turns out to be the one in force: most rows walked are not.
-constexpr uint8_t kGeneralNumberText = 1;
-
-uint8_t TextMadeLater(const TField& field) {
-  return field.Kind() == TFieldKind::Float || field.Kind() == TFieldKind::Currency ? kGeneralNumberText : 0;
+// Whether KeepCareerRow makes the text of a career column from its amount
+// only when the row turns out to be the one in force (most rows walked are
+// not): for a Float or Currency column ReadText writes out FormatGeneral of
+// the number ReadFloat gives.
+bool TextMadeLater(const TField& field) {
+  return field.Kind() == TFieldKind::Float || field.Kind() == TFieldKind::Currency;
 }
 
 // Leaves the current group's rows to be read from the table.
@@ -296,10 +294,10 @@ bool LookupTables::KeepCareerRow(CareerRows& read, const std::string& key, bool*
   std::string text;
   for (const TField* field : read.fields) {
     double amount = 0;
-    const uint8_t how = TextMadeLater(*field);
+    const bool later = TextMadeLater(*field);
     bool empty = false;
     if (!TryRead([&] {
-          if (how != 0) {
+          if (later) {
             // The text is made from the amount only for the row in force.
             empty = field->IsEmpty();
             if (!empty) amount = field->ReadFloat();
@@ -312,12 +310,12 @@ bool LookupTables::KeepCareerRow(CareerRows& read, const std::string& key, bool*
       return true;
     }
     bool added = false;
-    if (how == 0) {
+    if (!later) {
       added = rows.AddCell(amount, text);
     } else if (empty) {
       added = rows.AddCell(0, "");  // ReadText of an empty amount is ""
     } else {
-      added = rows.AddCellWithTextToMake(amount, how);
+      added = rows.AddCellWithTextToMake(amount);
     }
     if (!added) return false;
   }
@@ -413,8 +411,7 @@ LookupTables::Answer LookupTables::Career(const std::string& emp_no, double* eff
   if (group->cells == 0) return Answer::kNoRow;
   for (size_t i = group->first_cell + 1; i < group->first_cell + group->cells; ++i) {
     const ReadAheadRows::Cell& cell = rows.CellAt(i);
-    const uint8_t how = rows.TextToMake(cell);
-    if (how == kGeneralNumberText && !career_.window.rows.MakeText(i, FormatGeneral(cell.number))) {
+    if (rows.TextToMake(cell) && !career_.window.rows.MakeText(i, FormatGeneral(cell.number))) {
       return Answer::kNotReadAhead;
     }
   }

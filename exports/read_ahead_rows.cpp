@@ -31,8 +31,7 @@ bool ReadAheadRows::Place(std::string_view key) {
 }
 
 bool ReadAheadRows::AddCell(double number, std::string_view text) {
-  if (texts_.size() + text.size() > kMaxArenaBytes || text.size() > kMadeTextMarks ||
-      cells_.size() >= kMaxArenaBytes) {
+  if (texts_.size() + text.size() > kMaxArenaBytes || text.size() >= kTextToMake || cells_.size() >= kMaxArenaBytes) {
     return false;
   }
   Cell cell;
@@ -45,14 +44,14 @@ bool ReadAheadRows::AddCell(double number, std::string_view text) {
   return true;
 }
 
-bool ReadAheadRows::AddCellWithTextToMake(double number, uint8_t how) {
-  if (how == 0 || !AddCell(number)) return false;
-  cells_.back().text_size = ~static_cast<uint32_t>(how);
+bool ReadAheadRows::AddCellWithTextToMake(double number) {
+  if (!AddCell(number)) return false;
+  cells_.back().text_size = kTextToMake;
   return true;
 }
 
 bool ReadAheadRows::MakeText(size_t index, std::string_view text) {
-  if (texts_.size() + text.size() > kMaxArenaBytes || text.size() > kMadeTextMarks) return false;
+  if (texts_.size() + text.size() > kMaxArenaBytes || text.size() >= kTextToMake) return false;
   Cell& cell = cells_[index];
   cell.text_offset = static_cast<uint32_t>(texts_.size());
   cell.text_size = static_cast<uint32_t>(text.size());

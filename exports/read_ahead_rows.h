@@ -49,16 +49,13 @@ class ReadAheadRows {
 
   // Appends a cell to the current group. False when the arena is full.
   [[nodiscard]] bool AddCell(double number, std::string_view text = {});
-  // Appends a cell whose text is made from its number only if it is asked
-  // for (MakeText): `how` (1 to 255) is the reader's own code for how.
-  // Readers that keep many rows and use few save the formatting.
-  [[nodiscard]] bool AddCellWithTextToMake(double number, uint8_t how);
-  // The code a cell's text is still to be made with, or 0 once it has one.
-  uint8_t TextToMake(const Cell& cell) const {
-    return cell.text_size > kMadeTextMarks ? static_cast<uint8_t>(~cell.text_size) : 0;
-  }
-  // Gives cell `index` its text, made as its code says. False when the
-  // arena is full.
+  // Appends a cell whose text the reader makes from its number only if it
+  // is asked for (MakeText): readers that keep many rows and use few save
+  // the formatting.
+  [[nodiscard]] bool AddCellWithTextToMake(double number);
+  // Whether a cell's text is still to be made.
+  bool TextToMake(const Cell& cell) const { return cell.text_size == kTextToMake; }
+  // Gives cell `index` its text. False when the arena is full.
   [[nodiscard]] bool MakeText(size_t index, std::string_view text);
   // Removes the current group's cells and their texts.
   void DropCurrentCells();
@@ -71,7 +68,7 @@ class ReadAheadRows {
   const Cell& CellAt(size_t index) const { return cells_[index]; }
   // A cell's text; empty while it is still to be made.
   std::string_view Text(const Cell& cell) const {
-    if (TextToMake(cell) != 0) return {};
+    if (TextToMake(cell)) return {};
     return std::string_view(texts_).substr(cell.text_offset, cell.text_size);
   }
 
@@ -80,9 +77,9 @@ class ReadAheadRows {
   size_t MemoryBytes() const;
 
  private:
-  // A text size above this marks a text still to be made: its complement
-  // is the code.
-  static constexpr uint32_t kMadeTextMarks = 0xFFFFFF00u;
+  // The text size that marks a text still to be made: more than a text may
+  // hold.
+  static constexpr uint32_t kTextToMake = 0xFFFFFFFFu;
 
   std::string_view KeyOf(const Group& group) const {
     return std::string_view(keys_).substr(group.key_offset, group.key_size);
